@@ -1,0 +1,281 @@
+#include "logger.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include "filesystem.h"
+#include "platform/clock.h"
+
+namespace {
+
+// A record's formatted text holds 1 to kMaxRecordText characters.
+constexpr int kRecordBufferSize = 1024;
+constexpr int kMaxRecordText = kRecordBufferSize - 2;
+// Longest log directory and base name accepted by logger_init.
+constexpr std::size_t kMaxNameLength = 255;
+constexpr int kDumpRowBytes = 16;
+
+struct LocalTime {
+    std::tm tm{};
+    int millisecond = 0;
+
+    int date() const { return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday; }
+};
+
+// Never destroyed, so records written while the process exits, or after
+// logger_close, stay serialised.
+std::mutex g_logger_mutex;
+
+std::atomic<int> g_logger_is_enable{1};
+std::atomic<int> g_logger_base_level{4};
+std::atomic<int> g_logger_keep_days{7};
+std::atomic<unsigned int> g_logger_keep_times{864000};  // 10 days
+std::atomic<int> g_logger_inited{0};
+// Guarded by g_logger_mutex.
+int g_logger_openday = -1;  // date (YYYYMMDD) of the open file
+std::string g_logger_path;
+std::string g_logger_basename;
+std::FILE* g_logger_fp = nullptr;
+
+LocalTime get_local_time()
+{
+    const std::int64_t now_ms = platform::clock().wallMs();
+    LocalTime local;
+    const std::time_t seconds = static_cast<std::time_t>(now_ms / 1000);
+    localtime_r(&seconds, &local.tm);
+    local.millisecond = static_cast<int>(now_ms % 1000);
+    return local;
+}
+
+const char* level_tag(int level)
+{
+    switch (level) {
+    case 1: return "err ";
+    case 2: return "warn";
+    case 3: return "pmt ";
+    default: return "    ";
+    }
+}
+
+// Called with g_logger_mutex held.
+void logger_open_file(const LocalTime& now)
+{
+    if (g_logger_fp) {
+        std::fclose(g_logger_fp);
+        g_logger_fp = nullptr;
+    }
+    g_logger_openday = -1;
+    if (!g_logger_is_enable.load() || g_logger_path.empty())
+        return;
+
+    std::string file_name = g_logger_path + "/" + g_logger_basename;
+    char date[40];
+    std::snprintf(date, sizeof date, "-%04d%02d%02d.log", now.tm.tm_year + 1900,
+                  now.tm.tm_mon + 1, now.tm.tm_mday);
+    file_name += date;
+    conv_dirsep(file_name.data());
+
+    g_logger_fp = std::fopen(file_name.c_str(), "a+");
+    if (g_logger_fp)
+        g_logger_openday = now.date();
+}
+
+// Called with g_logger_mutex held: reopens the file when the day changed.
+void check_day(const LocalTime& now)
+{
+    if (g_logger_inited.load() && (!g_logger_fp || g_logger_openday != now.date()))
+        logger_open_file(now);
+}
+
+// Writes one record to the open file and to standard output. text ends in
+// "\n". Called with g_logger_mutex held.
+void logger_write(const LocalTime& now, int level, const char* module, const char* tag,
+                  const char* text)
+{
+    char prefix[160];
+    int length = std::snprintf(prefix, sizeof prefix, "%d-%02d-%02d %02d:%02d:%02d:%03d %p  %s ",
+                               now.tm.tm_year + 1900, now.tm.tm_mon + 1, now.tm.tm_mday,
+                               now.tm.tm_hour, now.tm.tm_min, now.tm.tm_sec, now.millisecond,
+                               reinterpret_cast<void*>(pthread_self()), level_tag(level));
+    if (module)
+        length += std::snprintf(prefix + length, sizeof prefix - length, "%-8.64s ", module);
+    if (tag)
+        std::snprintf(prefix + length, sizeof prefix - length, "%-8.64s ", tag);
+
+    if (g_logger_is_enable.load() && g_logger_fp) {
+        std::fputs(prefix, g_logger_fp);
+        std::fputs(text, g_logger_fp);
+        std::fflush(g_logger_fp);
+    }
+    std::fputs(prefix, stdout);
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+std::string dump_row(const unsigned char* row, int count, unsigned long offset)
+{
+    char cell[32];
+    std::snprintf(cell, sizeof cell, "%04lx  ", offset);
+    std::string text = cell;
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(cell, sizeof cell, " %02x", row[i]);
+        text += cell;
+    }
+    text.append(static_cast<std::size_t>(3 * (kDumpRowBytes - count)) + 3, ' ');
+    for (int i = 0; i < count; ++i)
+        text += (row[i] >= 0x20 && row[i] < 0x7f) ? static_cast<char>(row[i]) : '.';
+    text += '\n';
+    return text;
+}
+
+}  // namespace
+
+int logger_init(const char* dir, const char* name)
+{
+    std::string base;
+    if (dir) {
+        base = dir;
+    } else {
+        char cwd[4096];
+        base = getcwd(cwd, sizeof cwd) ? cwd : ".";
+    }
+    std::string path = base + "/olva-log";
+    std::string basename = name ? name : "";
+    if (path.size() > kMaxNameLength || basename.size() > kMaxNameLength) {
+        std::fprintf(stderr, "logger_init: log directory or name longer than %zu characters\n",
+                     kMaxNameLength);
+        return -1;
+    }
+    conv_dirsep(path.data());
+    conv_dirsep(basename.data());
+
+    // Outside the lock: mkdir_tree reports its failures through the logger.
+    mkdir_tree((path + "/").c_str(), nullptr);
+
+    std::lock_guard lock(g_logger_mutex);
+    g_logger_path = path;
+    g_logger_basename = basename;
+    logger_open_file(get_local_time());
+    if (g_logger_fp) {
+        std::fputs("\n", g_logger_fp);
+        std::fflush(g_logger_fp);
+    }
+    g_logger_inited.store(1);
+    return 0;
+}
+
+void logger_close()
+{
+    std::lock_guard lock(g_logger_mutex);
+    if (g_logger_fp) {
+        std::fclose(g_logger_fp);
+        g_logger_fp = nullptr;
+    }
+    g_logger_openday = -1;
+}
+
+void loger_clear()
+{
+    // Writes nothing, but reopens the file when the day has changed.
+    logger(-1, "log", "", "%s", "");
+    if (!g_logger_inited.load())
+        return;
+    std::string path;
+    {
+        std::lock_guard lock(g_logger_mutex);
+        path = g_logger_path;
+    }
+    clear_dir(path.c_str(), g_logger_keep_times.load());
+}
+
+void logger(int level, const char* module, const char* tag, const char* format, ...)
+{
+    if (level != -1 && level > g_logger_base_level.load())
+        return;
+
+    std::lock_guard lock(g_logger_mutex);
+    const LocalTime now = get_local_time();
+    check_day(now);
+
+    char text[kRecordBufferSize];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(text, kMaxRecordText + 1, format, args);
+    va_end(args);
+    if (length < 1 || length > kMaxRecordText)
+        return;
+    text[length] = '\n';
+    text[length + 1] = '\0';
+    logger_write(now, level, module, tag, text);
+}
+
+void logger_dump(int level, const char* module, const char* tag, const char* data,
+                 unsigned long length)
+{
+    if (level != -1 && level > g_logger_base_level.load())
+        return;
+
+    char header[64];
+    std::snprintf(header, sizeof header, "dump %lu at %p = \n", length,
+                  static_cast<const void*>(data));
+    std::string record = header;
+
+    std::lock_guard lock(g_logger_mutex);
+    const LocalTime now = get_local_time();
+    check_day(now);
+
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    for (unsigned long offset = 0; bytes && offset < length; offset += kDumpRowBytes) {
+        const int count = static_cast<int>(std::min<unsigned long>(kDumpRowBytes, length - offset));
+        std::string row = dump_row(bytes + offset, count, offset);
+        // A long dump goes out as several records, split between rows.
+        if (record.size() + row.size() > static_cast<std::size_t>(kMaxRecordText)) {
+            logger_write(now, level, module, tag, record.c_str());
+            record.clear();
+        }
+        record += row;
+    }
+    if (!record.empty())
+        logger_write(now, level, module, tag, record.c_str());
+}
+
+int logger_is_enable() { return g_logger_is_enable.load(); }
+void logger_enable(int flag) { g_logger_is_enable.store(flag != 0); }
+int logger_inited() { return g_logger_inited.load(); }
+int logger_get_base_level() { return g_logger_base_level.load(); }
+void logger_set_base_level(int level) { g_logger_base_level.store(level); }
+int logger_get_keep_days() { return g_logger_keep_days.load(); }
+
+void logger_set_keep_days(int days)
+{
+    if (days < 0)
+        return;
+    g_logger_keep_days.store(days);
+    g_logger_keep_times.store(static_cast<unsigned int>(days) * 86400u);
+}
+
+std::string logger_get_path()
+{
+    std::lock_guard lock(g_logger_mutex);
+    return g_logger_path;
+}
+
+log_inoutto::log_inoutto(const char* name, int level, const char* module, const char* tag,
+                         const char* text)
+    : name_(name), level_(level), module_(module), tag_(tag)
+{
+    logger(level_, module_, tag_, "%s++  %s", name_, text ? text : "");
+}
+
+log_inoutto::~log_inoutto()
+{
+    logger(level_, module_, tag_, "%s--", name_);
+}

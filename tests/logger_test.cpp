@@ -1,0 +1,331 @@
+#include "logger.h"
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using olva_test::FakeClock;
+using olva_test::localTimeMs;
+using olva_test::readFile;
+using olva_test::TempDir;
+
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class LoggerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        clock_.setWallMs(localTimeMs(2026, 12, 10, 7, 5, 9, 42));
+        logger_set_base_level(4);
+        logger_enable(1);
+        ASSERT_EQ(logger_init(dir_.path().c_str(), "olva"), 0);
+    }
+
+    void TearDown() override { logger_close(); }
+
+    std::string logFile(const char* date = "20261210") const
+    {
+        return logger_get_path() + "/olva-" + date + ".log";
+    }
+
+    // The records of today's file (logger_init writes one empty line first).
+    std::vector<std::string> records(const char* date = "20261210") const
+    {
+        std::vector<std::string> result;
+        for (const std::string& line : lines_of(readFile(logFile(date))))
+            if (!line.empty())
+                result.push_back(line);
+        return result;
+    }
+
+    TempDir dir_;
+    FakeClock clock_;
+};
+
+TEST_F(LoggerTest, WritesTheRecordLineWithTimeThreadLevelModuleAndTag)
+{
+    logger(4, "userver", "tag", "hello %d", 5);
+    logger(1, "olva ", "line.1-3", "failed");
+
+    EXPECT_EQ(logger_get_path(), dir_.path() + "/olva-log");
+    const auto lines = records();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex(R"(2026-12-10 07:05:09:042 0x[0-9a-f]+       userver  tag      hello 5)")))
+        << lines[0];
+    EXPECT_TRUE(std::regex_match(
+        lines[1], std::regex(R"(2026-12-10 07:05:09:042 0x[0-9a-f]+  err  olva     line.1-3 failed)")))
+        << lines[1];
+}
+
+TEST_F(LoggerTest, LevelFilterFollowsTheBaseLevel)
+{
+    struct Case {
+        int base;
+        int level;
+        bool written;
+    };
+    const Case cases[] = {
+        {4, 4, true}, {4, 5, false}, {4, -1, true}, {4, 1, true},  {2, 3, false},
+        {2, 2, true}, {0, 1, false}, {0, -1, true}, {-1, 0, false}, {-1, -1, true},
+    };
+    for (const Case& c : cases) {
+        logger_set_base_level(c.base);
+        logger(c.level, "m", "t", "base %d level %d", c.base, c.level);
+    }
+    logger_set_base_level(4);
+
+    std::string expected;
+    for (const Case& c : cases)
+        if (c.written)
+            expected += "base " + std::to_string(c.base) + " level " + std::to_string(c.level) + "\n";
+    std::string got;
+    for (const std::string& line : records())
+        got += line.substr(line.find("base ")) + "\n";
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(LoggerTest, ModuleAndTagColumnsAreLeftOutWhenNull)
+{
+    struct Case {
+        const char* module;
+        const char* tag;
+        const char* after_level;  // what follows the level tag's blank
+    };
+    const Case cases[] = {
+        {"userver", "", "userver  " "         " "text"},
+        {nullptr, "tag", "tag      text"},
+        {"mod", nullptr, "mod      text"},
+        {nullptr, nullptr, "text"},
+        {"verylongmodule", "t", "verylongmodule t        text"},
+    };
+    for (const Case& c : cases)
+        logger(4, c.module, c.tag, "text");
+
+    const auto lines = records();
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string prefix_end = "      ";  // two blanks and the four-blank level tag
+        const auto start = lines[i].find(prefix_end);
+        ASSERT_NE(start, std::string::npos);
+        EXPECT_EQ(lines[i].substr(start + prefix_end.size() + 1), cases[i].after_level) << i;
+    }
+}
+
+TEST_F(LoggerTest, TextOf1022CharactersIsWrittenLongerOrEmptyIsNot)
+{
+    const std::string fits(1022, 'a');
+    const std::string too_long(1023, 'b');
+    logger(4, nullptr, nullptr, "%s", fits.c_str());
+    logger(4, nullptr, nullptr, "%s", too_long.c_str());
+    logger(4, nullptr, nullptr, "%s", "");
+
+    const auto lines = records();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - fits.size()), fits);
+}
+
+TEST_F(LoggerTest, FirstRecordAfterMidnightGoesToTheNewDaysFile)
+{
+    clock_.setWallMs(localTimeMs(2026, 12, 31, 23, 59, 59, 500));
+    logger(4, "m", "t", "old year");
+    clock_.advanceMs(1000);
+    logger(4, "m", "t", "new year");
+
+    const auto old_day = records("20261231");
+    const auto new_day = records("20270101");
+    ASSERT_EQ(old_day.size(), 1u);
+    ASSERT_EQ(new_day.size(), 1u);
+    EXPECT_NE(old_day[0].find("old year"), std::string::npos);
+    EXPECT_NE(new_day[0].find("2027-01-01 00:00:00:500"), std::string::npos);
+    EXPECT_NE(new_day[0].find("new year"), std::string::npos);
+}
+
+TEST_F(LoggerTest, SameDayOfAnotherMonthStillOpensANewFile)
+{
+    logger(4, "m", "t", "december");
+    clock_.setWallMs(localTimeMs(2027, 1, 10, 7, 0, 0));
+    logger(4, "m", "t", "january");
+
+    EXPECT_EQ(records("20261210").size(), 1u);
+    EXPECT_EQ(records("20270110").size(), 1u);
+}
+
+TEST_F(LoggerTest, ClearRemovesFilesOlderThanTenDaysAndKeepsTheRest)
+{
+    const std::string log_dir = logger_get_path();
+    const std::int64_t now = clock_.wallSeconds();
+    const std::string outside = dir_.file("precious.txt");
+    olva_test::writeFile(outside, "keep me");
+    olva_test::setModificationTime(outside, now - 30 * 86400);
+
+    struct Case {
+        std::string name;
+        std::int64_t age_days;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"olva-20261129.log", 11, false},
+        {"olva-20261201.log", 9, true},
+        {"future.log", -5, true},
+        {"old/deep/olva-20261101.log", 40, false},
+    };
+    mkdir((log_dir + "/old").c_str(), 0755);
+    mkdir((log_dir + "/old/deep").c_str(), 0755);
+    for (const Case& c : cases) {
+        olva_test::writeFile(log_dir + "/" + c.name, "x");
+        olva_test::setModificationTime(log_dir + "/" + c.name, now - c.age_days * 86400);
+    }
+    // An old link to a file outside the log directory: the link may go, the
+    // file it points at must not.
+    ASSERT_EQ(symlink(outside.c_str(), (log_dir + "/link.log").c_str()), 0);
+    olva_test::setModificationTime(log_dir + "/link.log", now - 20 * 86400);
+    ASSERT_EQ(symlink(dir_.path().c_str(), (log_dir + "/dirlink").c_str()), 0);
+
+    loger_clear();
+
+    for (const Case& c : cases)
+        EXPECT_EQ(exists(log_dir + "/" + c.name), c.kept) << c.name;
+    EXPECT_FALSE(exists(log_dir + "/old")) << "emptied directories go";
+    EXPECT_EQ(readFile(outside), "keep me");
+    EXPECT_TRUE(exists(logFile())) << "today's file stays";
+}
+
+TEST_F(LoggerTest, RecordsAfterCloseReopenTheDaysFile)
+{
+    logger(4, "m", "t", "before");
+    logger_close();
+    logger(4, "m", "t", "after");
+    EXPECT_EQ(records().size(), 2u);
+}
+
+TEST_F(LoggerTest, DisabledLoggerWritesNoFile)
+{
+    logger_enable(0);
+    EXPECT_EQ(logger_is_enable(), 0);
+    logger(4, "m", "t", "not in the file");
+    logger_enable(1);
+    logger(4, "m", "t", "in the file");
+    const auto lines = records();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("in the file"), std::string::npos);
+}
+
+TEST_F(LoggerTest, DumpWritesOffsetHexAndCharacterColumns)
+{
+    const char data[] = "0123456789ABCDEF\x01xyz";
+    logger_dump(4, "m", "t", data, 20);
+
+    const auto lines = lines_of(readFile(logFile()));
+    // lines[0] is the empty line of logger_init.
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[1].find("dump 20 at 0x"), std::string::npos);
+    EXPECT_EQ(lines[2],
+              "0000   30 31 32 33 34 35 36 37 38 39 41 42 43 44 45 46   0123456789ABCDEF");
+    EXPECT_EQ(lines[3], "0010   01 78 79 7a" + std::string(3 * 12 + 3, ' ') + ".xyz");
+}
+
+TEST_F(LoggerTest, LongDumpIsSplitIntoRecordsThatFit)
+{
+    std::string data(1000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i);
+    logger_dump(4, "m", "t", data.data(), data.size());
+
+    const auto lines = lines_of(readFile(logFile()));
+    std::size_t rows = 0;
+    std::size_t record_starts = 0;
+    for (const std::string& line : lines) {
+        if (std::regex_match(line, std::regex(R"([0-9a-f]{4}   .*)")))
+            ++rows;
+        if (line.rfind("2026-12-10", 0) == 0)
+            ++record_starts;
+    }
+    // The first row of every record after the first carries the record prefix.
+    EXPECT_GT(record_starts, 1u);
+    EXPECT_EQ(rows + record_starts - 1, (1000u + 15) / 16);
+    for (const std::string& line : lines)
+        EXPECT_LE(line.size(), 1100u);
+    EXPECT_NE(readFile(logFile()).find("03e0   e0 e1 e2 e3 e4 e5 e6 e7"), std::string::npos);
+}
+
+TEST_F(LoggerTest, ScopeTracerLogsEntryAndExit)
+{
+    {
+        log_inoutto trace("OnInit", 3, "", "", "start");
+        logger(4, nullptr, nullptr, "inside");
+    }
+    const auto lines = records();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("pmt                    OnInit++  start"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("inside"), std::string::npos);
+    EXPECT_NE(lines[2].find("OnInit--"), std::string::npos);
+}
+
+TEST_F(LoggerTest, RecordsFromManyThreadsStayWhole)
+{
+    constexpr int kThreads = 8;
+    constexpr int kRecords = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < kRecords; ++i)
+                logger(4, "m", "t", "thread %d record %d end", t, i);
+        });
+    for (auto& thread : threads)
+        thread.join();
+
+    const auto lines = records();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kRecords));
+    const std::regex whole(R"(2026-12-10 07:05:09:042 0x[0-9a-f]+       m        t        thread \d record \d+ end)");
+    for (const std::string& line : lines)
+        ASSERT_TRUE(std::regex_match(line, whole)) << line;
+}
+
+TEST_F(LoggerTest, KeepDaysSettingSetsTheKeepTime)
+{
+    EXPECT_EQ(logger_get_keep_days(), 7);
+    logger_set_keep_days(1);
+    EXPECT_EQ(logger_get_keep_days(), 1);
+    const std::string day_old = logger_get_path() + "/olva-20261208.log";
+    olva_test::writeFile(day_old, "x");
+    olva_test::setModificationTime(day_old, clock_.wallSeconds() - 2 * 86400);
+    loger_clear();
+    EXPECT_FALSE(exists(day_old));
+    logger_set_keep_days(10);
+}
+
+TEST(LoggerInitTest, RefusesAnOverlongDirectory)
+{
+    const std::string dir(300, 'd');
+    EXPECT_EQ(logger_init(dir.c_str(), "olva"), -1);
+}
+
+}  // namespace
