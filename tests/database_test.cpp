@@ -1,0 +1,301 @@
+// Opening and closing the record database on real SQLite files.
+#include "Database.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/sqlite_file.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+// RECORD_INFO is packed: a test copies a field (T{field}) before comparing
+// it, as a reference to the field itself may be misaligned.
+
+using olva_test::SqliteFile;
+using olva_test::StatementLog;
+using olva_test::TempDir;
+using Rows = std::vector<std::vector<std::string>>;
+
+std::string dir_of(const TempDir& dir)
+{
+    return dir.path() + "/";
+}
+
+// The tables as the file has always held them: after the opening parenthesis
+// and after each comma come nine tabs, except where a row says otherwise.
+struct Table {
+    const char* name;
+    const char* blanks_before_name;  // beyond the one after "EXISTS"
+    const char* first_separator;
+    std::vector<std::string> columns;
+};
+
+const std::string kTabs(9, '\t');
+
+const Table kTables[] = {
+    {"personinfo", "", "\t\t\t\t\t\t\t\t\t",
+     {"manid INTEGER PRIMARY KEY", "name VARCHAR(32)", "groupid INTEGER NOT NULL", "sex  INTEGER NOT NULL",
+      "company VARCHAR(64)", "depart VARCHAR(32)", "job VARCHAR(32)", "address VARCHAR(128)",
+      "code VARCHAR(32)", "phone VARCHAR(32)", "phone1 VARCHAR(32)", "phone2 VARCHAR(32)",
+      "exten VARCHAR(32)", "mobile VARCHAR(32)", "mobile1 VARCHAR(32)", "url VARCHAR(128)",
+      "email VARCHAR(64)", "qq VARCHAR(64)", "msn VARCHAR(64)", "memo VARCHAR(128)"}},
+    {"recordinfo", "", "\t\t\t\t\t\t\t\t\t",
+     {"recordid INTEGER PRIMARY KEY AUTOINCREMENT", "inchlno INTEGER NOT NULL", "outchlno INTEGER NOT NULL",
+      "type INTEGER NOT NULL", "phone VARCHAR(32)", "dtmf VARCHAR(32)", "area VARCHAR(64)",
+      "begintime INTEGER NOT NULL", "endtime INTEGER NOT NULL", "path VARCHAR(256)",
+      "filesize INTEGER NOT NULL", "memo VARCHAR(128)"}},
+    {"groupinfo", "", "\t\t\t\t\t\t\t\t\t", {"groupid INTEGER PRIMARY KEY", "groupname VARCHAR(32)"}},
+    {"backdir", "", "\t\t\t\t\t\t\t\t\t",
+     {"id INTEGER PRIMARY KEY AUTOINCREMENT", "begintime INTEGER NOT NULL", "endtime INTEGER NOT NULL",
+      "dirpath VARCHAR(260)", "dbpath VARCHAR(260)"}},
+    {"userinfo", "", "\t\t\t\t\t\t\t\t\t",
+     {"acco VARCHAR(64) PRIMARY KEY", "pswd VARCHAR(64)", "name VARCHAR(64)", "memo VARCHAR(64)",
+      "modal VARCHAR(64)", "flag VARCHAR(64)"}},
+    {"userlog", "", "\t\t\t\t\t\t\t\t\t",
+     {"acco VARCHAR(64) ", "logtime INTEGER NOT NULL", "logdata VARCHAR(256)"}},
+    {"lineconfig", "", "\t\t\t\t\t\t\t\t\t",
+     {"channelno INTEGER NOT NULL", "channelext INTEGER NOT NULL", "hide INTEGER NOT NULL",
+      "memo VARCHAR(64)", "PRIMARY KEY (channelno)"}},
+    {"calltask", " ", "\t\t\t\t\t\t\t\t    ",
+     {"id INTEGER PRIMARY KEY AUTOINCREMENT", "tasktablename VARCHAR(64)", "state INTEGER NOT NULL",
+      "maxnumberphone INTEGER NOT NULL", "callednumber INTEGER NOT NULL", "succesnumber INTEGER NOT NULL",
+      "failednumber INTEGER NOT NULL", "name VARCHAR(128)"}},
+};
+
+// From the table's name to the end.
+std::string definition(const Table& table)
+{
+    std::string text = std::string(table.name) + "(" + table.first_separator;
+    for (std::size_t i = 0; i < table.columns.size(); ++i)
+        text += (i ? "," + kTabs : "") + table.columns[i];
+    return text + ")";
+}
+
+std::string create_statement(const Table& table)
+{
+    return std::string("CREATE TABLE IF NOT EXISTS ") + table.blanks_before_name + definition(table);
+}
+
+std::vector<std::string> create_statements_run(const StatementLog& log)
+{
+    std::vector<std::string> creates;
+    for (const std::string& sql : log.statements())
+        if (sql.starts_with("CREATE"))
+            creates.push_back(sql);
+    return creates;
+}
+
+const Rows kDefaultUser = {
+    {"admin", "Tq7Lw2pZcV9xNa4RkHs0bE==", "admin", "", std::string(32, '1'), "11111", "text"},
+};
+const char* kSelectUsers = "SELECT acco, pswd, name, memo, modal, flag, typeof(memo) FROM userinfo";
+
+TEST(OpenDbaseTest, CreatesTheEightTablesAsWritten)
+{
+    TempDir dir;
+    Database db;
+    StatementLog log;
+    ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+
+    std::vector<std::string> expected_run;
+    Rows expected_stored;
+    for (const Table& table : kTables) {
+        expected_run.push_back(create_statement(table));
+        // SQLite keeps a table's text without "IF NOT EXISTS" and the blanks
+        // before the name.
+        expected_stored.push_back({table.name, "CREATE TABLE " + definition(table)});
+    }
+    EXPECT_EQ(create_statements_run(log), expected_run);
+
+    SqliteFile file(dir.file("olva.db"));
+    EXPECT_EQ(file.rows("SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
+                        "'sqlite%' ORDER BY rowid"),
+              expected_stored);
+    // Nothing beyond the tables and what SQLite makes for their keys.
+    EXPECT_EQ(file.rows("SELECT name FROM sqlite_master WHERE type <> 'table' AND name NOT LIKE "
+                        "'sqlite_autoindex_%'"),
+              Rows{});
+}
+
+TEST(OpenDbaseTest, NewFileGetsTheDefaultUserOnce)
+{
+    TempDir dir;
+    {
+        Database db;
+        ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+    }
+    StatementLog log;
+    Database db;
+    ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+    // The second opening runs the same tables again, and nothing more.
+    EXPECT_EQ(create_statements_run(log).size(), std::size(kTables));
+    EXPECT_EQ(log.statements().size(), std::size(kTables));
+    EXPECT_EQ(db.CloseDbase(), 0);
+
+    SqliteFile file(dir.file("olva.db"));
+    EXPECT_EQ(file.rows(kSelectUsers), kDefaultUser);
+}
+
+TEST(OpenDbaseTest, ExistingFileKeepsItsDataAndGetsNoDefaultUser)
+{
+    TempDir dir;
+    {
+        SqliteFile file(dir.file("olva.db"));
+        file.exec("CREATE TABLE other(x); INSERT INTO other VALUES ('kept')");
+    }
+    Database db;
+    ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+
+    SqliteFile file(dir.file("olva.db"));
+    EXPECT_EQ(file.rows(kSelectUsers), Rows{});
+    EXPECT_EQ(file.rows("SELECT x FROM other"), Rows{{"kept"}});
+    EXPECT_EQ(file.integers("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
+                            "'sqlite%'"),
+              std::vector<long long>{9});
+}
+
+TEST(OpenDbaseTest, ReopeningMovesToTheNewFile)
+{
+    TempDir first;
+    TempDir second;
+    Database db;
+    ASSERT_EQ(db.OpenDbase(dir_of(first).c_str()), 0);
+    ASSERT_EQ(db.OpenDbase(dir_of(second).c_str()), 0);
+    RECORD_INFO record{};
+    ASSERT_EQ(db.AddRecord(record), 0);
+    EXPECT_EQ(db.GetRecordCount({}), 1);
+
+    EXPECT_EQ(SqliteFile(first.file("olva.db")).integers("SELECT count(*) FROM recordinfo"),
+              std::vector<long long>{0});
+    EXPECT_EQ(SqliteFile(second.file("olva.db")).integers("SELECT count(*) FROM recordinfo"),
+              std::vector<long long>{1});
+}
+
+// Every call but OpenDbase fails with -1, and changes nothing it was given.
+void expect_closed(Database& db)
+{
+    RECORD_INFO record{};
+    record.recordid = 55;
+    EXPECT_EQ(db.AddRecord(record), -1);
+    EXPECT_EQ(std::int32_t{record.recordid}, 55);
+    EXPECT_EQ(db.DelRecord(1), -1);
+    EXPECT_EQ(db.GetRecordCount({}), -1);
+    EXPECT_EQ(db.GetRecordCount(record_filter_of(1, 10, 20)), -1);
+    std::vector<RECORD_INFO> records(1, record);
+    EXPECT_EQ(db.GetOlvaRecord({}, records), -1);
+    EXPECT_EQ(db.GetOlvaRecord({record_filter_of(1, 0, 0), record_page_of(1, 20)}, records), -1);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(std::int32_t{records[0].recordid}, 55);
+    EXPECT_EQ(db.CloseDbase(), 0);
+    EXPECT_EQ(db.CloseDbase(), 0);
+}
+
+TEST(ClosedDatabaseTest, EveryCallFails)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Database&, const TempDir&)> bring_about;
+    };
+    const Case cases[] = {
+        {"never opened", [](Database&, const TempDir&) {}},
+        {"closed",
+         [](Database& db, const TempDir& dir) {
+             ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+             RECORD_INFO record{};
+             ASSERT_EQ(db.AddRecord(record), 0);
+             ASSERT_EQ(db.CloseDbase(), 0);
+         }},
+        {"failed to open",
+         [](Database& db, const TempDir& dir) {
+             olva_test::writeFile(dir.file("olva.db"), "not a database, only text\n");
+             ASSERT_NE(db.OpenDbase(dir_of(dir).c_str()), 0);
+         }},
+        {"failed to reopen",
+         [](Database& db, const TempDir& dir) {
+             ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+             ASSERT_EQ(db.OpenDbase(dir.file("missing/").c_str()), SQLITE_CANTOPEN);
+         }},
+        {"null directory",
+         [](Database& db, const TempDir& dir) {
+             ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+             ASSERT_EQ(db.OpenDbase(nullptr), -1);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Database db;
+        c.bring_about(db, dir);
+        expect_closed(db);
+    }
+}
+
+TEST(OpenDbaseTest, FileThatIsNotADatabaseFailsAndStaysAsItWas)
+{
+    const std::string kinds[] = {
+        "plain text\n",
+        std::string(4096, '\xff'),
+        std::string("SQLite format 2") + std::string(4081, '\0'),
+    };
+    for (const std::string& content : kinds) {
+        SCOPED_TRACE(content.substr(0, 15));
+        TempDir dir;
+        olva_test::writeFile(dir.file("olva.db"), content);
+        Database db;
+        EXPECT_EQ(db.OpenDbase(dir_of(dir).c_str()), SQLITE_NOTADB);
+        expect_closed(db);
+        EXPECT_EQ(olva_test::readFile(dir.file("olva.db")), content);
+        EXPECT_NE(access(dir.file("olva.db-journal").c_str(), F_OK), 0);
+    }
+}
+
+TEST(OpenDbaseTest, PlaceWhereNoFileCanBeMadeFails)
+{
+    struct Case {
+        const char* name;
+        std::function<std::string(const TempDir&)> directory;
+    };
+    const Case cases[] = {
+        {"missing directory", [](const TempDir& dir) { return dir.file("missing/"); }},
+        {"regular file as directory",
+         [](const TempDir& dir) {
+             olva_test::writeFile(dir.file("file"), "x");
+             return dir.file("file/");
+         }},
+        {"directory in the file's place",
+         [](const TempDir& dir) {
+             mkdir(dir.file("olva.db").c_str(), 0700);
+             return dir_of(dir);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Database db;
+        EXPECT_EQ(db.OpenDbase(c.directory(dir).c_str()), SQLITE_CANTOPEN);
+        expect_closed(db);
+    }
+}
+
+TEST(OpenDbaseTest, DirectoryThatCannotBeWrittenFails)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "running as root, which writes into any directory; run as a plain user to check "
+                        "a directory without write permission";
+    TempDir dir;
+    const std::string locked = dir.file("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
+    Database db;
+    EXPECT_EQ(db.OpenDbase((locked + "/").c_str()), SQLITE_CANTOPEN);
+    expect_closed(db);
+    EXPECT_NE(access((locked + "/olva.db").c_str(), F_OK), 0);
+}
+
+}  // namespace
