@@ -46,11 +46,13 @@ protected:
     AlsaTestConfig alsa_{dir_.path()};
 };
 
+// A Tz2401B's format on card 1, a Tz2501B's on card 2.
 struct ModelCase {
     const char* name;
     int model;
+    int card;
 };
-constexpr ModelCase kModels[] = {{"8000 Hz mono", 3}, {"48000 Hz stereo", 10}};
+constexpr ModelCase kModels[] = {{"8000 Hz mono", 3, 1}, {"48000 Hz stereo", 10, 2}};
 
 TEST_F(AlsaPcmTest, CaptureDeliversWhatIsWrittenInOrder)
 {
@@ -59,9 +61,9 @@ TEST_F(AlsaPcmTest, CaptureDeliversWhatIsWrittenInOrder)
         const platform::PcmHwParams params = audio::captureParams(c.model);
         const unsigned long frames = audio::captureFramesPerRead(c.model);
         const std::size_t samples = frames * params.channels;
-        CaptureFifo fifo(alsa_.captureFile(c.model, 0));
-        std::unique_ptr<Pcm> pcm = openPcm("hw:" + std::to_string(c.model) + ",0",
-                                           PcmStream::kCapture);
+        CaptureFifo fifo(alsa_.captureFile(c.card, 0));
+        std::unique_ptr<Pcm> pcm =
+            openPcm("hw:" + std::to_string(c.card) + ",0", PcmStream::kCapture);
         ASSERT_TRUE(pcm);
         ASSERT_EQ(pcm->setHwParams(params), 0);
 
@@ -82,8 +84,8 @@ TEST_F(AlsaPcmTest, PlaybackWritesWhatWasGiven)
     for (const ModelCase& c : kModels) {
         SCOPED_TRACE(c.name);
         const platform::PcmHwParams params = audio::playbackParams(c.model);
-        std::unique_ptr<Pcm> pcm = openPcm("plughw:" + std::to_string(c.model) + ",0",
-                                           PcmStream::kPlayback);
+        std::unique_ptr<Pcm> pcm =
+            openPcm("plughw:" + std::to_string(c.card) + ",0", PcmStream::kPlayback);
         ASSERT_TRUE(pcm);
         ASSERT_EQ(pcm->setHwParams(params), 0);
         const unsigned long frames = params.period_min;
@@ -95,7 +97,7 @@ TEST_F(AlsaPcmTest, PlaybackWritesWhatWasGiven)
         }
         EXPECT_EQ(pcm->drain(), 0);
         EXPECT_EQ(pcm->close(), 0);
-        EXPECT_EQ(readFile(alsa_.playbackFile(c.model, 0)), expected);
+        EXPECT_EQ(readFile(alsa_.playbackFile(c.card, 0)), expected);
     }
 }
 
