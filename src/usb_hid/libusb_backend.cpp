@@ -1,7 +1,6 @@
 #include "usb_hid/libusb_backend.h"
 
-#include <atomic>
-#include <cstring>
+#include <mutex>
 
 #include <libusb-1.0/libusb.h>
 
@@ -30,37 +29,50 @@ public:
 
     bool valid() const { return transfer_ != nullptr; }
 
+    // The completion may run on any thread that handles events, as soon as
+    // libusb holds the transfer: the flags change under the lock that the
+    // completion takes first, so it never finds them stale.
     int submit() override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         const int result = libusb_submit_transfer(transfer_);
         if (result == 0) {
-            in_flight_.store(true);
-            resubmitted_ = true;
+            submitted_ = true;
+            in_flight_ = true;
         }
         return result;
     }
 
     int cancel() override { return libusb_cancel_transfer(transfer_); }
 
-    bool inFlight() const override { return in_flight_.load(); }
+    bool inFlight() const override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return in_flight_;
+    }
 
 private:
     static void LIBUSB_CALL on_complete(libusb_transfer* transfer)
     {
         auto* self = static_cast<LibusbTransfer*>(transfer->user_data);
-        self->resubmitted_ = false;
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            self->submitted_ = false;
+        }
         self->callback_(static_cast<TransferStatus>(transfer->status), transfer->buffer,
                         transfer->actual_length);
+        std::lock_guard<std::mutex> lock(self->mutex_);
         // The callback may have submitted the transfer again.
-        if (!self->resubmitted_)
-            self->in_flight_.store(false);
+        if (!self->submitted_)
+            self->in_flight_ = false;
     }
 
     libusb_transfer* transfer_;
     std::vector<std::uint8_t> buffer_;
     Callback callback_;
-    std::atomic<bool> in_flight_{false};
-    bool resubmitted_ = false;  // only touched inside the completion
+    mutable std::mutex mutex_;
+    bool submitted_ = false;  // libusb holds the transfer; guarded by mutex_
+    bool in_flight_ = false;  // submitted or its callback running; guarded by mutex_
 };
 
 class LibusbHandle final : public DeviceHandle {
@@ -103,6 +115,10 @@ public:
         std::uint8_t endpoint, int length, unsigned int timeout_ms,
         InterruptInTransfer::Callback callback) override
     {
+        if (length <= 0) {
+            logger(1, "olva ", "usb", "interrupt transfer of %d bytes refused", length);
+            return nullptr;
+        }
         auto transfer = std::make_unique<LibusbTransfer>(handle_, endpoint, length, timeout_ms,
                                                          std::move(callback));
         if (!transfer->valid())
