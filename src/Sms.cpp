@@ -49,6 +49,18 @@ int hexValue(char c, bool lower_allowed)
     return -1;
 }
 
+// Swaps the characters of each whole pair among the first n; returns the
+// characters written.
+int swapPairs(const char* in, char* out, int n)
+{
+    int k = 0;
+    for (int i = 0; i + 1 < n; i += 2) {
+        out[k++] = in[i + 1];
+        out[k++] = in[i];
+    }
+    return k;
+}
+
 void appendOctet(std::string& hex, std::uint8_t value)
 {
     hex += kHexDigits[value >> 4];
@@ -465,11 +477,7 @@ int gsmInvertNumbers(const char* digits, char* out, int n)
 {
     if (n < 0)
         return -1;
-    int k = 0;
-    for (int i = 0; i + 1 < n; i += 2) {
-        out[k++] = digits[i + 1];
-        out[k++] = digits[i];
-    }
+    int k = swapPairs(digits, out, n);
     if (n % 2 != 0) {
         out[k++] = 'F';
         out[k++] = digits[n - 1];
@@ -482,11 +490,7 @@ int gsmSerializeNumbers(const char* semi, char* out, int n)
 {
     if (n < 0)
         return -1;
-    int k = 0;
-    for (int i = 0; i + 1 < n; i += 2) {
-        out[k++] = semi[i + 1];
-        out[k++] = semi[i];
-    }
+    int k = swapPairs(semi, out, n);
     if (n % 2 != 0)
         out[k++] = semi[n - 1];
     if (k > 0 && out[k - 1] == 'F')

@@ -1,5 +1,16 @@
 #include "g711.h"
 
+namespace {
+
+template <typename In, typename Out, typename Convert>
+void convertEach(const In* in, unsigned count, Out* out, Convert convert)
+{
+    for (unsigned i = 0; i < count; ++i)
+        out[i] = convert(in[i]);
+}
+
+}  // namespace
+
 std::uint8_t linear2alaw_query(std::int16_t x)
 {
     if (x >= 0)
@@ -10,8 +21,7 @@ std::uint8_t linear2alaw_query(std::int16_t x)
 
 void linear2alaw_query(const std::int16_t* in, unsigned count, std::uint8_t* out)
 {
-    for (unsigned i = 0; i < count; ++i)
-        out[i] = linear2alaw_query(in[i]);
+    convertEach(in, count, out, [](std::int16_t x) { return linear2alaw_query(x); });
 }
 
 std::int16_t alaw2linear_query(std::uint8_t a)
@@ -21,8 +31,7 @@ std::int16_t alaw2linear_query(std::uint8_t a)
 
 void alaw2linear_query(const std::uint8_t* in, unsigned count, std::int16_t* out)
 {
-    for (unsigned i = 0; i < count; ++i)
-        out[i] = g711::g_zALaw_2_Linear[in[i]];
+    convertEach(in, count, out, [](std::uint8_t c) { return alaw2linear_query(c); });
 }
 
 std::uint8_t alaw2ulaw(std::uint8_t a)
@@ -46,8 +55,7 @@ std::uint8_t linear2ulaw_query(std::int16_t x)
 
 void linear2ulaw_query(const std::int16_t* in, unsigned count, std::uint8_t* out)
 {
-    for (unsigned i = 0; i < count; ++i)
-        out[i] = linear2ulaw_query(in[i]);
+    convertEach(in, count, out, [](std::int16_t x) { return linear2ulaw_query(x); });
 }
 
 std::int16_t ulaw2linear_query(std::uint8_t u)
@@ -57,6 +65,5 @@ std::int16_t ulaw2linear_query(std::uint8_t u)
 
 void ulaw2linear_query(const std::uint8_t* in, unsigned count, std::int16_t* out)
 {
-    for (unsigned i = 0; i < count; ++i)
-        out[i] = g711::g_zULaw_2_Linear[in[i]];
+    convertEach(in, count, out, [](std::uint8_t c) { return ulaw2linear_query(c); });
 }
