@@ -100,6 +100,23 @@ struct UserData {
     std::size_t length = 0;  // the user-data length octet: septets or octets
 };
 
+// n hex characters to n/2 bytes; returns n/2, or -1 at the first pair that is
+// not hex.
+int hexToBytes(const char* hex, unsigned char* bytes, int n, bool lower_allowed)
+{
+    for (int i = 0; i < n / 2; ++i) {
+        const int high = hexValue(hex[2 * i], lower_allowed);
+        const int low = hexValue(hex[2 * i + 1], lower_allowed);
+        if (high < 0 || low < 0) {
+            logger(2, kLogModule, kLogTag, "'%c%c' at %d is not %shex", hex[2 * i],
+                   hex[2 * i + 1], 2 * i, lower_allowed ? "" : "upper-case ");
+            return -1;
+        }
+        bytes[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return n / 2;
+}
+
 // Hex text of UCS2 that the caller wrote itself: lower case is taken too, and
 // goes out upper case.
 bool hexUserData(std::string_view text, std::vector<std::uint8_t>& octets)
@@ -108,17 +125,8 @@ bool hexUserData(std::string_view text, std::vector<std::uint8_t>& octets)
         logger(1, kLogModule, kLogTag, "hex user data of odd length %zu", text.size());
         return false;
     }
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = hexValue(text[i], true);
-        const int low = hexValue(text[i + 1], true);
-        if (high < 0 || low < 0) {
-            logger(1, kLogModule, kLogTag, "hex user data holds '%c%c' at %zu", text[i],
-                   text[i + 1], i);
-            return false;
-        }
-        octets.push_back(static_cast<std::uint8_t>(high << 4 | low));
-    }
-    return true;
+    octets.resize(text.size() / 2);
+    return hexToBytes(text.data(), octets.data(), static_cast<int>(text.size()), true) >= 0;
 }
 
 bool sevenBitUserData(std::string_view text, const std::uint8_t* header, UserData& ud)
@@ -255,7 +263,7 @@ int truncated(const char* field)
     return -1;
 }
 
-// count octets of swapped semi-octets into out (room for 2 * count + 1).
+// Reads count octets of swapped semi-octets into out (room for 2 * count + 1).
 bool readSemiOctets(HexReader& in, std::size_t count, char* out)
 {
     std::string_view chars;
@@ -364,19 +372,7 @@ SmsAlphabet gsmDcsAlphabet(std::uint8_t dcs)
 
 int gsmString2Bytes(const char* hex, unsigned char* bytes, int n)
 {
-    if (n < 0)
-        return -1;
-    for (int i = 0; i < n / 2; ++i) {
-        const int high = hexValue(hex[2 * i], false);
-        const int low = hexValue(hex[2 * i + 1], false);
-        if (high < 0 || low < 0) {
-            logger(2, kLogModule, kLogTag, "'%c%c' at %d is not upper-case hex", hex[2 * i],
-                   hex[2 * i + 1], 2 * i);
-            return -1;
-        }
-        bytes[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return n / 2;
+    return n < 0 ? -1 : hexToBytes(hex, bytes, n, false);
 }
 
 int gsmBytes2String(const unsigned char* bytes, char* hex, int n)

@@ -79,7 +79,9 @@ int gsmSerializeNumbers(const char* semi, char* out, int n);
 // The SMS-SUBMIT of param as hex text in out (room for kSmsPduHexMax + 1).
 // Returns its length, or -1 when an address is not up to 20 digits (after an
 // optional '+'), the user data exceed one SMS (140 octets, 160 septets), or
-// hex user data (kSmsDcsUcs2Hex) is not hex.
+// hex user data (kSmsDcsUcs2Hex) is not pairs of hex digits (lower case is
+// taken, and written upper case). Characters that the 7-bit alphabet lacks
+// are sent as '?', and logged.
 int gsmEncodePdu(const SM_PARAM* param, char* out);
 // One part (seq of total, both from 1) of a concatenated SMS-SUBMIT: the user
 // data carry the header 05 00 03 ref total seq in front of the text, which

@@ -72,9 +72,10 @@ inline constexpr std::array<std::uint8_t, 2049> alaw_encode = makeAlawEncode();
 inline constexpr std::array<std::int16_t, 256> g_zALaw_2_Linear = makeDecodeTable(alawDecode);
 inline constexpr std::array<std::int16_t, 256> g_zULaw_2_Linear = makeDecodeTable(ulawDecode);
 
-// The A-law to µ-law and µ-law to A-law conversions of G.711, indexed by the
-// code's magnitude bits with the even-bit inversion undone; _u2a holds the
-// A-law magnitude plus one.
+// The A-law to µ-law and µ-law to A-law conversions of G.711 on the codes'
+// 7-bit magnitudes (sign bit off, A-law's even-bit and µ-law's full
+// inversion undone). _a2u gives the µ-law magnitude, _u2a the A-law magnitude
+// plus one.
 inline constexpr std::array<std::uint8_t, 128> _a2u = {
     1,   3,   5,   7,   9,   11,  13,  15,  16,  17,  18,  19,  20,  21,  22,  23,
     24,  25,  26,  27,  28,  29,  30,  31,  32,  32,  33,  33,  34,  34,  35,  35,

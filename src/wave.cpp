@@ -162,9 +162,9 @@ int wave_parse_header(const void* bytes, std::size_t size, WaveFormat* format,
     constexpr std::size_t kChunkHeader = 8;
     constexpr std::uint32_t kFmtMinimum = 16;
     const auto* p = static_cast<const std::uint8_t*>(bytes);
-    size = std::min(size, kWaveHeaderReadMax);
-    if (!p || size < 12)
-        return fail(error, "header is " + std::to_string(p ? size : 0) +
+    size = p ? std::min(size, kWaveHeaderReadMax) : 0;
+    if (size < 12)
+        return fail(error, "header is " + std::to_string(size) +
                                " bytes, shorter than the 12 bytes of a RIFF header");
     if (std::memcmp(p, "RIFF", 4) != 0)
         return fail(error, "not a RIFF file");

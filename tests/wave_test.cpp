@@ -81,11 +81,11 @@ TEST(WaveHeaderTest, LengthsForOneSecond)
 {
     WaveHeader pcm, alaw;
     init_wavhdr_pcm(&pcm, 16000);
-    EXPECT_EQ(pcm.riff_size, 16050u);
-    EXPECT_EQ(pcm.sample_count, 8000u);
-    EXPECT_EQ(pcm.data_length, 16000u);
+    EXPECT_EQ(std::uint32_t{pcm.riff_size}, 16050u);
+    EXPECT_EQ(std::uint32_t{pcm.sample_count}, 8000u);
+    EXPECT_EQ(std::uint32_t{pcm.data_length}, 16000u);
     init_wavhdr_alaw(&alaw, 8000);
-    EXPECT_EQ(alaw.sample_count, 8000u);
+    EXPECT_EQ(std::uint32_t{alaw.sample_count}, 8000u);
 }
 
 TEST(WaveHeaderTest, RewritingTheLengthKeepsTheFormat)
@@ -102,14 +102,14 @@ TEST(WaveHeaderTest, LengthsBeyondThirtyTwoBitsAreCapped)
 {
     WaveHeader header;
     EXPECT_EQ(init_wavhdr_pcm(&header, kWaveMaxDataLength), 0);
-    EXPECT_EQ(header.riff_size, 0xFFFFFFFFu);
+    EXPECT_EQ(std::uint32_t{header.riff_size}, 0xFFFFFFFFu);
     const unsigned long too_long = kWaveMaxDataLength + 1;
     EXPECT_EQ(init_wavhdr_pcm(&header, too_long), -1);
-    EXPECT_EQ(header.riff_size, 0xFFFFFFFFu);
-    EXPECT_EQ(header.data_length, kWaveMaxDataLength);
-    EXPECT_EQ(header.sample_count, kWaveMaxDataLength / 2);
+    EXPECT_EQ(std::uint32_t{header.riff_size}, 0xFFFFFFFFu);
+    EXPECT_EQ(std::uint32_t{header.data_length}, kWaveMaxDataLength);
+    EXPECT_EQ(std::uint32_t{header.sample_count}, kWaveMaxDataLength / 2);
     EXPECT_EQ(wave_header_set_data_length(&header, 0x100000000ul), -1);
-    EXPECT_EQ(header.data_length, kWaveMaxDataLength);
+    EXPECT_EQ(std::uint32_t{header.data_length}, kWaveMaxDataLength);
 }
 
 TEST(WaveHeaderTest, BadArgumentsAreRefused)
