@@ -138,10 +138,15 @@ CToneDetect::Block CToneDetect::analyse(std::int16_t x, bool sum_block)
     return settings_.busy_enery_gate < energy ? Block::Tone : Block::Pause;
 }
 
-bool CToneDetect::runs_match(std::int64_t off_run, std::int64_t on_run) const
+bool CToneDetect::cadence_step(std::int64_t off_run, std::int64_t on_run, std::int16_t& count,
+                               std::int64_t needed) const
 {
-    return near(off_run, settings_.busy_off, settings_.busy_on_off_error) &&
-           near(on_run, settings_.busy_on, settings_.busy_on_off_error);
+    const std::int64_t error = settings_.busy_on_off_error;
+    if (!near(off_run, settings_.busy_off, error) || !near(on_run, settings_.busy_on, error)) {
+        count = 0;
+        return false;
+    }
+    return count_match(count, needed);
 }
 
 bool CToneDetect::count_match(std::int16_t& count, std::int64_t needed)
@@ -169,11 +174,7 @@ bool CToneDetect::toneDet(std::int16_t x)
         }
         // The pause ends: the last complete pause and tone must both fit.
         in_tone_ = 1;
-        bool done = false;
-        if (runs_match(off_run_, on_run_))
-            done = count_match(match_count_, transitions);
-        else
-            match_count_ = 0;
+        const bool done = cadence_step(off_run_, on_run_, match_count_, transitions);
         on_run_ = 1;
         return done;
     }
@@ -184,11 +185,7 @@ bool CToneDetect::toneDet(std::int16_t x)
     }
     // The tone ends.
     in_tone_ = 0;
-    bool done = false;
-    if (runs_match(off_run_, on_run_))
-        done = count_match(match_count_, transitions);
-    else
-        match_count_ = 0;
+    const bool done = cadence_step(off_run_, on_run_, match_count_, transitions);
     off_run_ = 1;
     return done;
 }
@@ -220,9 +217,8 @@ bool CToneDetect::toneDet(std::int16_t x, std::int16_t& level_db, int& type)
             count_up(ringback_on_run_);
         } else {
             in_tone_ = 1;
-            if (!runs_match(ringback_off_run_, ringback_on_run_)) {
-                ringback_match_count_ = 0;
-            } else if (count_match(ringback_match_count_, settings_.busy_period_count)) {
+            if (cadence_step(ringback_off_run_, ringback_on_run_, ringback_match_count_,
+                             settings_.busy_period_count)) {
                 type = 2;
                 ringback_off_run_ = 0;
                 found = true;
@@ -239,9 +235,8 @@ bool CToneDetect::toneDet(std::int16_t x, std::int16_t& level_db, int& type)
             return false;
         }
         in_tone_ = 0;
-        if (!runs_match(ringback_off_run_, ringback_on_run_)) {
-            ringback_match_count_ = 0;
-        } else if (count_match(ringback_match_count_, settings_.busy_period_count)) {
+        if (cadence_step(ringback_off_run_, ringback_on_run_, ringback_match_count_,
+                         settings_.busy_period_count)) {
             type = 2;
             ringback_on_run_ = 0;
             found = true;

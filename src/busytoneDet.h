@@ -53,9 +53,13 @@ private:
     enum class Block { Inside, Tone, Pause };
     // One sample through gain control and the filters.
     Block analyse(std::int16_t x, bool sum_block);
-    bool runs_match(std::int64_t off_run, std::int64_t on_run) const;
-    // One matching transition counted; true when the cadence is complete.
-    bool count_match(std::int16_t& count, std::int64_t needed);
+    // A transition: when the last pause and tone both fit the cadence, one
+    // more match is counted, and true means needed matches are complete (the
+    // count starts again); a miss clears the count.
+    bool cadence_step(std::int64_t off_run, std::int64_t on_run, std::int16_t& count,
+                      std::int64_t needed) const;
+    // One match counted; true (and the count cleared) when needed is reached.
+    static bool count_match(std::int16_t& count, std::int64_t needed);
 
     std::int32_t block_countdown_ = kBlockSamples;
     int gain_next_ = 0;

@@ -82,6 +82,20 @@ std::vector<Message> spandspMessages(CidStandard standard)
     return out;
 }
 
+constexpr int kLeadMs = 300;
+
+// A message at gain_db (relative to spandsp's level), after kLeadMs and
+// before 500 ms of silence.
+Samples onTheLine(const CidMessage& m, double gain_db)
+{
+    Samples s = silence(kLeadMs);
+    Samples signal = m.signal;
+    applyGainDb(signal, gain_db);
+    append(s, signal);
+    append(s, silence(500));
+    return s;
+}
+
 const CidStandard kStandards[] = {CidStandard::Bell202, CidStandard::V23, CidStandard::V23Singapore};
 
 TEST(CidDecoderTest, FixturesAreWhatSpandspItselfReceives)
@@ -117,19 +131,14 @@ TEST(CidDecoderTest, DeliversExactlyTheMessageBytesAtEveryLevel)
             for (double gain : gains) {
                 SCOPED_TRACE(std::string(cidStandardName(standard)) + " " + msg.format + " gain " +
                              std::to_string(gain));
-                Samples s = silence(300);
-                Samples signal = msg.m.signal;
-                applyGainDb(signal, gain);
-                append(s, signal);
-                append(s, silence(500));
-
+                const Samples s = onTheLine(msg.m, gain);
                 RecordingCidDecoder d;
                 d.feed(s);
                 EXPECT_EQ(d.bytes, msg.m.bytes);
                 ASSERT_EQ(d.ends.size(), 1u);
                 // The end comes with the quiet after the carrier, within 30 ms.
                 const double end_ms = d.ends[0] * 20.0;
-                const double carrier_end_ms = 300 + signal.size() / 8.0;
+                const double carrier_end_ms = kLeadMs + msg.m.signal.size() / 8.0;
                 EXPECT_GE(end_ms, carrier_end_ms - 20);
                 EXPECT_LE(end_ms, carrier_end_ms + 30);
                 // One reset at construction, one at the end, with every byte in.
@@ -175,11 +184,7 @@ TEST(CidDecoderTest, DecodesUnderNoise)
             for (double gain : {-24.0, 0.0, 12.0}) {
                 SCOPED_TRACE(std::string(cidStandardName(standard)) + " " + msg.format + " gain " +
                              std::to_string(gain));
-                Samples s = silence(300);
-                Samples signal = msg.m.signal;
-                applyGainDb(signal, gain);
-                append(s, signal);
-                append(s, silence(500));
+                Samples s = onTheLine(msg.m, gain);
                 mixIn(s, spandspNoise(static_cast<int>(-14 + gain - 20), static_cast<int>(s.size() / 8), 5));
 
                 RecordingCidDecoder d;
@@ -300,6 +305,19 @@ TEST(CidDecoderTest, LineEventsResetTheDemodulator)
         EXPECT_EQ(d.bytes.size(), seen);
         EXPECT_TRUE(d.ends.empty());
     }
+}
+
+TEST(CidDecoderTest, DecodesAfterMinutesOfASteadyTone)
+{
+    // A steady tone gives the bit clock no zero crossing for 140 s, past the
+    // point where it rebases its counters; the message after it still decodes.
+    Samples s = spandspTone(1200, -14, 0, 0, 140000, 0, 140000);
+    const CidMessage m = spandspSdmf(CidStandard::Bell202, "10011750", "13812345678");
+    append(s, onTheLine(m, 0));
+    RecordingCidDecoder d;
+    d.feed(s);
+    EXPECT_EQ(d.bytes, m.bytes);
+    EXPECT_EQ(d.ends.size(), 1u);
 }
 
 TEST(CidDecoderTest, ShiftsEverySampleFirst)
