@@ -148,6 +148,8 @@ bool dtmf_decoder::passes_checks(bool strict, std::int16_t row_peak, std::int16_
 
 bool dtmf_decoder::dtmf_detect(const std::int16_t* frame, std::int16_t* code, bool strict)
 {
+    if (!frame)
+        return false;
     set_mode(strict);
 
     for (int i = 0; i < kFrameLength; ++i)

@@ -175,7 +175,7 @@ TEST(DtmfDecoderTest, WeakSingleAndForeignSignalsGiveNothing)
             EXPECT_EQ(decode(framed(c.signal, 800), strict).keys, "") << c.what << " strict " << strict;
 }
 
-TEST(DtmfDecoderTest, ReportsWithoutACodePointer)
+TEST(DtmfDecoderTest, ReportsWithoutACodePointerAndRefusesNoFrame)
 {
     const Samples s = framed(keyOne(100), 800);
     dtmf_decoder d;
@@ -184,6 +184,9 @@ TEST(DtmfDecoderTest, ReportsWithoutACodePointer)
     for (std::size_t pos = 0; pos + kFrame <= s.size(); pos += kFrame)
         reports += d.dtmf_detect(&s[pos], nullptr, true);
     EXPECT_EQ(reports, 1);
+    std::int16_t code = -1;
+    EXPECT_FALSE(d.dtmf_detect(nullptr, &code, true));
+    EXPECT_EQ(code, -1);
 }
 
 TEST(DtmfDecoderTest, Sat16Clamps)
