@@ -16,6 +16,7 @@ std::vector<Call> g_calls;          // guarded by g_mutex
 std::map<std::string, int> g_results;  // guarded by g_mutex
 float g_version = 0;                // guarded by g_mutex
 std::atomic<olva_event_callback> g_callback{nullptr};
+std::function<void()> g_close_hook;  // set and run on the test's thread
 
 int record(const std::string& function, const std::string& arguments = "")
 {
@@ -46,6 +47,7 @@ void reset()
     g_results.clear();
     g_version = 0;
     g_callback.store(nullptr);
+    g_close_hook = nullptr;
 }
 
 std::vector<Call> calls()
@@ -90,6 +92,11 @@ void set_version(float version)
 {
     std::lock_guard lock(g_mutex);
     g_version = version;
+}
+
+void set_close_hook(std::function<void()> hook)
+{
+    g_close_hook = std::move(hook);
 }
 
 bool is_open()
@@ -138,6 +145,8 @@ int olva_open(olva_event_callback cb)
 void olva_close()
 {
     record("olva_close");
+    if (olva_fake::g_close_hook)
+        olva_fake::g_close_hook();
     olva_fake::g_callback.store(nullptr);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -30,6 +31,8 @@ void set_result(const std::string& function, int result);
 // The version olva_get_device_versionnum stores.
 void set_version(float version);
 bool is_open();
+// Runs inside olva_close, before the callback is dropped.
+void set_close_hook(std::function<void()> hook);
 
 // Calls the registered callback on a new thread and joins that thread.
 // Returns the thread's id, or nothing when no callback is registered.

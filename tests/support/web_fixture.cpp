@@ -82,6 +82,21 @@ std::unique_ptr<WsClient> WebServiceTest::connect()
     return client;
 }
 
+std::string WebServiceTest::getinfo(WsClient& client)
+{
+    EXPECT_TRUE(client.send("{\"event\":\"getinfo\"}"));
+    return client.read().value_or("(nothing)");
+}
+
+std::string WebServiceTest::log_text() const
+{
+    std::string text;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(uWebMgr.work_path() + "olva-log", ec))
+        text += readFile(entry.path().string());
+    return text;
+}
+
 void WebServiceTest::raise(unsigned long handle, int event, unsigned long p1, unsigned long p2,
                            unsigned long p3, unsigned long p4)
 {

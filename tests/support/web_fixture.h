@@ -53,6 +53,10 @@ protected:
     ClientOptions client_options() const;
     // A WebSocket client that has received its greeting.
     std::unique_ptr<WsClient> connect();
+    // Sends {"event":"getinfo"} and returns the next message.
+    std::string getinfo(WsClient& client);
+    // Everything the service has logged so far.
+    std::string log_text() const;
     // Raises an event from a library thread.
     void raise(unsigned long handle, int event, unsigned long p1 = 0, unsigned long p2 = 0,
                unsigned long p3 = 0, unsigned long p4 = 0);
