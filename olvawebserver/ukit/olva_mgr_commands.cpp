@@ -65,9 +65,13 @@ void COlvaMgr::handle_recv_event(web::WsConnection& c, std::string_view payload)
 {
     const char* addr = c.address().c_str();
     const std::string frame(payload);
-    const char* parse_end = nullptr;
+    // JSON text holds no NUL byte; cJSON would take one inside a string as
+    // its end, and {"event":"getinfo<NUL>x"} would run "getinfo".
+    const std::size_t nul = frame.find('\0');
+    const char* parse_end = nul == std::string::npos ? nullptr : frame.c_str() + nul;
     std::unique_ptr<cJSON, decltype(&cJSON_Delete)> json(
-        cJSON_ParseWithLengthOpts(frame.c_str(), frame.size(), &parse_end, 0), &cJSON_Delete);
+        parse_end ? nullptr : cJSON_ParseWithLengthOpts(frame.c_str(), frame.size(), &parse_end, 0),
+        &cJSON_Delete);
     if (!json) {
         logger(1, "userver", "", "recv from %s  error json msg: [%.256s] %.512s\n", addr,
                parse_end ? parse_end : "", frame.c_str());

@@ -1,6 +1,7 @@
 #include "support/web_fixture.h"
 
 #include <filesystem>
+#include <thread>
 
 namespace olva_test {
 
@@ -95,6 +96,17 @@ std::string WebServiceTest::log_text() const
     for (const auto& entry : std::filesystem::directory_iterator(uWebMgr.work_path() + "olva-log", ec))
         text += readFile(entry.path().string());
     return text;
+}
+
+bool WebServiceTest::wait_for_log(const std::string& text) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (log_text().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 void WebServiceTest::raise(unsigned long handle, int event, unsigned long p1, unsigned long p2,

@@ -57,6 +57,8 @@ protected:
     std::string getinfo(WsClient& client);
     // Everything the service has logged so far.
     std::string log_text() const;
+    // Waits until the log holds the text; the web thread writes it.
+    bool wait_for_log(const std::string& text) const;
     // Raises an event from a library thread.
     void raise(unsigned long handle, int event, unsigned long p1 = 0, unsigned long p2 = 0,
                unsigned long p3 = 0, unsigned long p4 = 0);
