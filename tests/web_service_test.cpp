@@ -165,6 +165,19 @@ TEST_F(WebService, PortInUseReportsAndFails)
     EXPECT_FALSE(olva_fake::was_called("olva_close"));
 }
 
+TEST_F(WebService, RunsWithoutDevicesWhenTheLibraryFailsToOpen)
+{
+    olva_fake::set_result("olva_open", -5);
+    start();
+    EXPECT_TRUE(uWebMgr.is_running());
+    EXPECT_FALSE(olva_fake::is_open());
+    EXPECT_NE(log_text().find("  start open usb device failed"), std::string::npos);
+    auto client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(getinfo(*client),
+              "{\"event\":\"getinfo\",\"workpath\":\"" + app_dir_ + "/\",\"channels\":[]}");
+}
+
 TEST_F(WebService, CloseStopsTheWebThreadBeforeClosingTheLibrary)
 {
     start();

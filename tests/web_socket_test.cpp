@@ -235,6 +235,8 @@ TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
     EXPECT_NE(log.find("send error msg:{\"event\":\"notify\",\"errorType\":\"StopRecord\""),
               std::string::npos);
     EXPECT_NE(log.find("msg  uweb service close"), std::string::npos);
+    EXPECT_NE(log.find("  stop record, handle:257,, result=0"), std::string::npos);
+    EXPECT_NE(log.find(" StopReadLineVoltage, handle:257,, result=-2"), std::string::npos);
 }
 
 TEST_F(WebSocket, CommandsAndFollowUpsRunOnTheWebThread)

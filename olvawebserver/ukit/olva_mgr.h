@@ -118,6 +118,10 @@ private:
     void handle_recv_event(web::WsConnection& c, std::string_view payload);
     static std::span<const CommandRow> commands();
     std::string getinfo_text();
+    // A command that passes its handle to one library call and sends a
+    // notify when the result is not 0; label completes its log line.
+    void line_command(const Frame& f, const char* name, const char* label,
+                      int (*call)(unsigned long));
     void cmd_getinfo(const Frame& f);
     void cmd_getsysteminfo(const Frame& f);
     void cmd_uwebclose(const Frame& f);

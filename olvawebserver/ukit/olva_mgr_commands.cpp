@@ -154,34 +154,30 @@ void COlvaMgr::cmd_record_file(const Frame& f)
         send_notiy_msg(f.conn, "RecordFile", static_cast<int>(handle), result);
 }
 
-void COlvaMgr::cmd_stop_record(const Frame& f)
+void COlvaMgr::line_command(const Frame& f, const char* name, const char* label,
+                            int (*call)(unsigned long))
 {
     const unsigned long handle = arg_handle(f.json);
-    const int result = olva_stop_record(handle);
-    logger(-1, "userver", "", "recv from %s  stop record, handle:%d,, result=%d", f.addr,
+    const int result = call(handle);
+    logger(-1, "userver", "", "recv from %s %s, handle:%d,, result=%d", f.addr, label,
            static_cast<int>(handle), result);
     if (result != 0)
-        send_notiy_msg(f.conn, "StopRecord", static_cast<int>(handle), result);
+        send_notiy_msg(f.conn, name, static_cast<int>(handle), result);
+}
+
+void COlvaMgr::cmd_stop_record(const Frame& f)
+{
+    line_command(f, "StopRecord", " stop record", olva_stop_record);
 }
 
 void COlvaMgr::cmd_start_read_line_voltage(const Frame& f)
 {
-    const unsigned long handle = arg_handle(f.json);
-    const int result = olva_start_read_line_voltage(handle);
-    logger(-1, "userver", "", "recv from %s StartReadLineVoltage, handle:%d,, result=%d", f.addr,
-           static_cast<int>(handle), result);
-    if (result != 0)
-        send_notiy_msg(f.conn, "StartReadLineVoltage", static_cast<int>(handle), result);
+    line_command(f, "StartReadLineVoltage", "StartReadLineVoltage", olva_start_read_line_voltage);
 }
 
 void COlvaMgr::cmd_stop_read_line_voltage(const Frame& f)
 {
-    const unsigned long handle = arg_handle(f.json);
-    const int result = olva_stop_read_line_voltage(handle);
-    logger(-1, "userver", "", "recv from %s StopReadLineVoltage, handle:%d,, result=%d", f.addr,
-           static_cast<int>(handle), result);
-    if (result != 0)
-        send_notiy_msg(f.conn, "StopReadLineVoltage", static_cast<int>(handle), result);
+    line_command(f, "StopReadLineVoltage", "StopReadLineVoltage", olva_stop_read_line_voltage);
 }
 
 void COlvaMgr::cmd_get_device_version(const Frame& f)
