@@ -1,0 +1,181 @@
+// The web service: one object, uWebMgr. init_uWeb fixes the directories,
+// starts logging, reads "config.ini", binds the listener, opens the device
+// library and starts the web thread; close_uWeb undoes it.
+//
+// Threads: the GUI thread runs init_uWeb and close_uWeb. The web thread runs
+// the io_context that owns the listener and every connection: all HTTP and
+// WebSocket handlers, the replies and the event sends run there. Library
+// threads raise events through ProcCavrelCallBack; handle_event builds the
+// text and updates the line slots on the raising thread, then posts the
+// send and any follow-up library call to the web thread.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+
+#include "ukit/olva_line.h"
+#include "ukit/tray_notifier.h"
+#include "ukit/web_connection.h"
+#include "ukit/web_options.h"
+#include "ukit/web_server.h"
+
+struct cJSON;
+
+class COlvaMgr final : public web::WebEvents {
+public:
+    static constexpr int kLineSlots = 8;
+
+    COlvaMgr();
+    ~COlvaMgr() override;
+    COlvaMgr(const COlvaMgr&) = delete;
+    COlvaMgr& operator=(const COlvaMgr&) = delete;
+
+    // 0 when running; 1 when the listener cannot be set up (a message box
+    // has told the user).
+    int init_uWeb();
+    int init_uWeb(const WebOptions& options);
+    // Stops the server, then closes the device library. Returns 0; does its
+    // work only while the service runs.
+    int close_uWeb();
+
+    // The run counter after this start; 0 on the first run.
+    int get_system_work_runcount() const { return system_run_count_; }
+
+    // The tray, or null; it must outlive the service's use of it.
+    void set_tray(TrayNotifier* tray) { tray_.store(tray); }
+    void popup_tip_msg(const std::string& text);
+
+    // One device event, on the thread that raised it.
+    void handle_event(unsigned long handle, int event, unsigned long p1, unsigned long p2,
+                      unsigned long p3, unsigned long p4);
+
+    // The web thread's check after every 201 polls: a changed wake-up count
+    // means the system slept, and the alarms of bound lines are cleared.
+    void check_system_sleep();
+    // The number in the wake-up count file, -1 when it cannot be read.
+    unsigned int uWebReadSystemWakeUpCount() const;
+
+    bool is_running() const { return service_running_.load(); }
+    // The work directory (ends in '/'): "olva-log" and the data files.
+    const std::string& work_path() const { return work_dir_; }
+    // The application directory (ends in '/'): "config.ini", "webroot".
+    const std::string& app_path() const { return app_dir_; }
+    // The port the listener is bound to, 0 when there is none.
+    unsigned short http_port() const { return bound_port_; }
+
+    // Replies, on the web thread, to one WebSocket connection.
+    void send_msg(web::WsConnection& c, const std::string& text);
+    void send_notiy_msg(web::WsConnection& c, const char* name, int handle, int result);
+    void send_answer_msg(web::WsConnection& c, const char* name, int handle,
+                         const std::string& value);
+    void send_upload_result(web::WsConnection& c, const std::string& result_json);
+    // With keep_only_conncet set, sends the farewell close frame to every
+    // WebSocket connection but keep.
+    void close_other_socket(const web::WsConnection& keep);
+
+private:
+    struct Frame {
+        web::WsConnection& conn;
+        const cJSON* json;
+        const char* addr;
+    };
+    struct CommandRow {
+        const char* name;
+        void (COlvaMgr::*run)(const Frame&);
+    };
+
+    // web::WebEvents, on the web thread.
+    web::HttpResponse on_http_request(const web::HttpRequest& req) override;
+    void on_ws_open(const std::shared_ptr<web::WsConnection>& c) override;
+    void on_ws_frame(const std::shared_ptr<web::WsConnection>& c, std::string_view payload) override;
+    void on_ws_close(const std::shared_ptr<web::WsConnection>& c) override;
+
+    void fix_directories(const WebOptions& options);
+    void read_config();
+    void count_run();
+    bool start_listener();
+    void WebServer_handle_thread_read();
+    void web_poll();
+    void post_to_web(std::function<void()> work);
+    // Sends text to every open WebSocket connection; on the web thread.
+    void broadcast(const std::string& text);
+
+    // Called with slots_mutex_ held.
+    COlvaLine* get_line_by_handle(unsigned long handle);
+    // The slot bound to handle, else the first free one; with slots_mutex_ held.
+    COlvaLine* line_or_free(unsigned long handle);
+
+    void handle_recv_event(web::WsConnection& c, std::string_view payload);
+    static std::span<const CommandRow> commands();
+    std::string getinfo_text();
+    // A command that passes its handle to one library call and sends a
+    // notify when the result is not 0; label completes its log line.
+    void line_command(const Frame& f, const char* name, const char* label,
+                      int (*call)(unsigned long));
+    void cmd_getinfo(const Frame& f);
+    void cmd_getsysteminfo(const Frame& f);
+    void cmd_uwebclose(const Frame& f);
+    void cmd_ignored(const Frame& f);
+    void cmd_record_file(const Frame& f);
+    void cmd_stop_record(const Frame& f);
+    void cmd_start_read_line_voltage(const Frame& f);
+    void cmd_stop_read_line_voltage(const Frame& f);
+    void cmd_get_device_version(const Frame& f);
+    void cmd_get_product_id(const Frame& f);
+    void cmd_judge_file_size(const Frame& f);
+    void cmd_delete_file(const Frame& f);
+    void cmd_upload_file(const Frame& f);
+
+    std::string config_path() const { return app_dir_ + "config.ini"; }
+
+    // Set by init_uWeb before the web thread starts; read only afterwards.
+    std::string work_dir_;
+    std::string app_dir_;
+    std::string wakeup_count_path_;
+    int HttpPort = 0;
+    int enable_ring_buzzer = 0;
+    int keep_only_conncet = 1;
+    int Autorun = 1;
+    int pop_state_tip = 1;
+    int ssl = 0;
+    int enable_open_url = 0;
+    std::string url;
+    std::string ssl_cert_filename;
+    std::string ssl_key_filename;
+    int system_run_count_ = 0;
+    unsigned short bound_port_ = 0;
+
+    std::atomic<bool> service_running_{false};  // the web thread's loop condition
+    std::atomic<TrayNotifier*> tray_{nullptr};
+    std::atomic<unsigned int> last_wakeup_count_{0};
+
+    // Guards finding and binding a slot, so that two event threads never
+    // take the same free slot; the fields themselves are atomic.
+    std::mutex slots_mutex_;
+    COlvaLine lines_[kLineSlots];
+
+    // The network manager: set up by init_uWeb, used only by the web thread
+    // while it runs, freed by close_uWeb after the library is closed (until
+    // then library threads may post to it).
+    std::unique_ptr<boost::asio::io_context> ioc_;
+    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work_;
+    std::unique_ptr<web::WebServer> server_;
+    std::vector<std::shared_ptr<web::WsConnection>> ws_connections_;  // open, oldest first
+    std::thread web_thread_;
+};
+
+extern COlvaMgr uWebMgr;
+
+// The callback given to olva_open: hands each event to uWebMgr.
+void ProcCavrelCallBack(unsigned long handle, int event, unsigned long p1, unsigned long p2,
+                        unsigned long p3, unsigned long p4);

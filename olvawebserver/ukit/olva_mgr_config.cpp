@@ -1,0 +1,72 @@
+// "config.ini" section "CONFIG" beside the executable. A key found missing,
+// or holding -1, is written back with its default.
+#include "ukit/olva_mgr.h"
+
+#include "base_ini.h"
+#include "logger.h"
+
+namespace {
+
+constexpr const char* kSection = "CONFIG";
+constexpr const char* kUrlPlaceholder = "http://127.0.0.1/upload";
+constexpr std::size_t kMaxConfigText = 255;
+
+int read_int_key(const char* key, int fallback, const std::string& path)
+{
+    int value = readIntValue(kSection, key, path.c_str());
+    if (value == -1) {
+        value = fallback;
+        writeIntValue(kSection, key, fallback, path.c_str());
+    }
+    return value;
+}
+
+// The key's text, or fallback (then written to the file) when it is missing.
+// present tells which.
+std::string read_text_key(const char* key, const char* fallback, const std::string& path,
+                          bool* present = nullptr)
+{
+    char value[INI_VALUE_SIZE] = {};
+    const bool found = readStringValue(kSection, key, value, path.c_str()) != -1;
+    if (present)
+        *present = found;
+    if (!found) {
+        writeStringVlaue(kSection, key, fallback, path.c_str());
+        return fallback;
+    }
+    return std::string(value).substr(0, kMaxConfigText);
+}
+
+}  // namespace
+
+void COlvaMgr::read_config()
+{
+    const std::string path = config_path();
+    HttpPort = read_int_key("HttpPort", 8054, path);
+    enable_ring_buzzer = read_int_key("enable_ring_buzzer", 0, path);
+    keep_only_conncet = read_int_key("keep_only_conncet", 1, path);
+    Autorun = read_int_key("Autorun", 1, path);
+    pop_state_tip = read_int_key("pop_state_tip", 1, path);
+    ssl = read_int_key("ssl", 0, path);
+    logger(-1, "userver", "", " ssl enable:%d", ssl);
+    enable_open_url = read_int_key("enable_open_url", 0, path);
+
+    bool url_present = false;
+    url = read_text_key("url", kUrlPlaceholder, path, &url_present);
+    if (!url_present)
+        url.clear();
+    logger(-1, "userver", "", "enable open url:%d, url:%s", enable_open_url, url.c_str());
+
+    ssl_cert_filename = read_text_key("ssl_cert_filename", "server.pem", path);
+    ssl_key_filename = read_text_key("ssl_key_filename", "server.key", path);
+    logger(-1, "userver", "", " ssl cert filename:%s, key filename:%s", ssl_cert_filename.c_str(),
+           ssl_key_filename.c_str());
+}
+
+void COlvaMgr::count_run()
+{
+    const std::string path = config_path();
+    const int stored = readIntValue(kSection, "system_run_count", path.c_str());
+    system_run_count_ = stored == -1 ? 0 : stored + 1;
+    writeIntValue(kSection, "system_run_count", stored == -1 ? 1 : stored + 1, path.c_str());
+}

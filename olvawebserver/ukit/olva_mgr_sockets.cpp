@@ -1,0 +1,105 @@
+// Connection events from the server, the reply texts and the keeping of one
+// client only. All on the web thread.
+#include "ukit/olva_mgr.h"
+
+#include <algorithm>
+
+#include "logger.h"
+#include "ukit/http_util.h"
+#include "ukit/json_text.h"
+#include "ukit/static_files.h"
+
+namespace {
+
+// The connection events, as their exception log lines number them.
+enum WebEvent { kEvClose = 1, kEvHttpRequest = 2, kEvHandshakeDone = 3, kEvFrame = 4 };
+
+// An exception while one event is handled is logged and ends that event.
+template <class Work>
+void guarded(WebEvent ev, Work&& work)
+{
+    try {
+        work();
+    } catch (...) {
+        logger(1, "userver", "", " ev:%d except", ev);
+    }
+}
+
+}  // namespace
+
+web::HttpResponse COlvaMgr::on_http_request(const web::HttpRequest& req)
+{
+    web::HttpResponse res = web::text_reply(web::http::status::internal_server_error,
+                                            "internal error\n", req.version(), false);
+    guarded(kEvHttpRequest, [&] { res = web::serve_static(app_dir_ + "webroot", req); });
+    return res;
+}
+
+void COlvaMgr::on_ws_open(const std::shared_ptr<web::WsConnection>& c)
+{
+    guarded(kEvHandshakeDone, [&] {
+        const std::string greeting = web::greeting_text(work_dir_);
+        logger(-1, "userver", "", "new connect from %s --%s", c->address().c_str(), greeting.c_str());
+        ws_connections_.push_back(c);
+        send_msg(*c, greeting);
+        close_other_socket(*c);
+    });
+}
+
+void COlvaMgr::on_ws_frame(const std::shared_ptr<web::WsConnection>& c, std::string_view payload)
+{
+    guarded(kEvFrame, [&] { handle_recv_event(*c, payload); });
+}
+
+void COlvaMgr::on_ws_close(const std::shared_ptr<web::WsConnection>& c)
+{
+    guarded(kEvClose, [&] {
+        logger(-1, "userver", "", "disconnect connect from %s --%s", c->address().c_str(),
+               web::kFarewellText);
+        std::erase(ws_connections_, c);
+    });
+}
+
+void COlvaMgr::close_other_socket(const web::WsConnection& keep)
+{
+    if (keep_only_conncet == 0)
+        return;
+    logger(-1, "userver", "", " close socket");
+    for (const auto& c : ws_connections_) {
+        if (c.get() == &keep) {
+            logger(-1, "userver", "", " not close addr:%s connect", c->address().c_str());
+        } else {
+            logger(-1, "userver", "", " close addr:%s to connect", c->address().c_str());
+            c->send_close(web::kFarewellText);
+        }
+    }
+}
+
+void COlvaMgr::broadcast(const std::string& text)
+{
+    for (const auto& c : ws_connections_)
+        c->send_text(text);
+}
+
+void COlvaMgr::send_msg(web::WsConnection& c, const std::string& text)
+{
+    c.send_text(text);
+}
+
+void COlvaMgr::send_notiy_msg(web::WsConnection& c, const char* name, int handle, int result)
+{
+    const std::string text = web::notify_text(name, handle, result);
+    logger(-1, "userver", "", "send error msg:%s", text.c_str());
+    c.send_text(text);
+}
+
+void COlvaMgr::send_answer_msg(web::WsConnection& c, const char* name, int handle,
+                               const std::string& value)
+{
+    c.send_text(web::answer_text(name, handle, value));
+}
+
+void COlvaMgr::send_upload_result(web::WsConnection& c, const std::string& result_json)
+{
+    c.send_text(web::upload_result_text(result_json));
+}

@@ -1,0 +1,204 @@
+#include "ukit/static_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <vector>
+
+#include "logger.h"
+#include "ukit/http_util.h"
+
+namespace web {
+namespace {
+
+struct ContentType {
+    const char* extension;
+    const char* type;
+};
+
+constexpr ContentType kContentTypes[] = {
+    {".html", "text/html; charset=utf-8"},
+    {".htm", "text/html; charset=utf-8"},
+    {".js", "text/javascript; charset=utf-8"},
+    {".css", "text/css; charset=utf-8"},
+    {".json", "application/json"},
+    {".txt", "text/plain; charset=utf-8"},
+    {".log", "text/plain; charset=utf-8"},
+    {".png", "image/png"},
+    {".jpg", "image/jpeg"},
+    {".jpeg", "image/jpeg"},
+    {".gif", "image/gif"},
+    {".svg", "image/svg+xml"},
+    {".ico", "image/x-icon"},
+    {".wav", "audio/wav"},
+    {".mp3", "audio/mpeg"},
+};
+
+std::string html_escape(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// Percent-encodes everything but unreserved characters, for a link.
+std::string url_encode(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 0xF];
+        }
+    }
+    return out;
+}
+
+// The decoded request path when it stays below the root, else empty.
+std::string safe_path(std::string_view target)
+{
+    std::string path;
+    if (!url_decode(target_path(target), false, path) || !path.starts_with('/'))
+        return {};
+    std::size_t start = 1;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (path.compare(start, end - start, "..") == 0)
+            return {};
+        start = end + 1;
+    }
+    return path;
+}
+
+StringResponse listing(const std::string& dir, const std::string& url_path, const HttpRequest& req)
+{
+    struct Entry {
+        std::string name;
+        bool directory;
+        std::uintmax_t size;
+    };
+    std::vector<Entry> entries;
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(dir, ec)) {
+        std::error_code ignored;
+        const bool directory = item.is_directory(ignored);
+        const std::uintmax_t size = directory ? 0 : item.file_size(ignored);
+        entries.push_back({item.path().filename().string(), directory,
+                           size == static_cast<std::uintmax_t>(-1) ? 0 : size});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
+
+    const std::string title = "Index of " + html_escape(url_path);
+    std::string body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
+                       "</title></head>\n<body><h1>" + title + "</h1>\n<table>\n";
+    if (url_path != "/")
+        body += "<tr><td><a href=\"../\">../</a></td><td></td></tr>\n";
+    for (const Entry& e : entries) {
+        const std::string shown = e.name + (e.directory ? "/" : "");
+        body += "<tr><td><a href=\"" + url_encode(e.name) + (e.directory ? "/" : "") + "\">" +
+                html_escape(shown) + "</a></td><td>" +
+                (e.directory ? std::string("-") : std::to_string(e.size)) + "</td></tr>\n";
+    }
+    body += "</table></body></html>\n";
+
+    StringResponse res{http::status::ok, req.version()};
+    res.set(http::field::content_type, "text/html; charset=utf-8");
+    res.body() = req.method() == http::verb::head ? std::string() : std::move(body);
+    res.keep_alive(req.keep_alive());
+    if (req.method() == http::verb::head)
+        res.content_length(body.size());
+    else
+        res.prepare_payload();
+    return res;
+}
+
+HttpResponse file_reply(const std::string& file, const HttpRequest& req)
+{
+    http::file_body::value_type body;
+    boost::beast::error_code ec;
+    body.open(file.c_str(), boost::beast::file_mode::scan, ec);
+    if (ec) {
+        logger(2, "userver", "", "   open file name (%s) failed: %s", file.c_str(),
+               ec.message().c_str());
+        return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
+    }
+    const std::uint64_t size = body.size();
+    if (req.method() == http::verb::head) {
+        StringResponse res{http::status::ok, req.version()};
+        res.set(http::field::content_type, content_type_of(file));
+        res.content_length(size);
+        res.keep_alive(req.keep_alive());
+        return res;
+    }
+    FileResponse res{std::piecewise_construct, std::make_tuple(std::move(body)),
+                     std::make_tuple(http::status::ok, req.version())};
+    res.set(http::field::content_type, content_type_of(file));
+    res.content_length(size);
+    res.keep_alive(req.keep_alive());
+    return res;
+}
+
+}  // namespace
+
+const char* content_type_of(const std::string& path)
+{
+    const std::size_t dot = path.rfind('.');
+    if (dot != std::string::npos) {
+        std::string extension = path.substr(dot);
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        for (const ContentType& row : kContentTypes) {
+            if (extension == row.extension)
+                return row.type;
+        }
+    }
+    return "application/octet-stream";
+}
+
+HttpResponse serve_static(const std::string& root, const HttpRequest& req)
+{
+    if (req.method() != http::verb::get && req.method() != http::verb::head)
+        return text_reply(http::status::method_not_allowed, "method not allowed\n",
+                          req.version(), req.keep_alive());
+    const std::string path = safe_path(req.target());
+    if (path.empty())
+        return text_reply(http::status::bad_request, "bad path\n", req.version(),
+                          req.keep_alive());
+
+    const std::string full = root + path;
+    std::error_code ec;
+    const auto status = std::filesystem::status(full, ec);
+    if (std::filesystem::is_directory(status)) {
+        if (!path.ends_with('/')) {
+            StringResponse res{http::status::moved_permanently, req.version()};
+            res.set(http::field::location, std::string(target_path(req.target())) + "/");
+            res.keep_alive(req.keep_alive());
+            res.prepare_payload();
+            return res;
+        }
+        const std::string index = full + "index.html";
+        if (std::filesystem::is_regular_file(index, ec))
+            return file_reply(index, req);
+        return listing(full, path, req);
+    }
+    if (std::filesystem::is_regular_file(status))
+        return file_reply(full, req);
+    return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
+}
+
+}  // namespace web

@@ -1,0 +1,48 @@
+// The service's view of the server: one WebSocket client, and the handlers
+// the server calls. Everything here runs on the web thread.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ukit/http_types.h"
+
+namespace web {
+
+class WsConnection {
+public:
+    virtual ~WsConnection() = default;
+    WsConnection(const WsConnection&) = delete;
+    WsConnection& operator=(const WsConnection&) = delete;
+
+    // The peer as "ip:port".
+    const std::string& address() const { return address_; }
+
+    // Queues one text frame; frames go out in the order queued.
+    virtual void send_text(std::string text) = 0;
+    // Queues a close frame with status 1000 and the reason, after the frames
+    // already queued; nothing is sent after it.
+    virtual void send_close(std::string reason) = 0;
+
+protected:
+    explicit WsConnection(std::string address) : address_(std::move(address)) {}
+
+private:
+    std::string address_;
+};
+
+class WebEvents {
+public:
+    virtual ~WebEvents() = default;
+    // A plain HTTP request whose Host header passed the check.
+    virtual HttpResponse on_http_request(const HttpRequest& req) = 0;
+    // A WebSocket handshake completed.
+    virtual void on_ws_open(const std::shared_ptr<WsConnection>& c) = 0;
+    // A frame (text or binary) arrived.
+    virtual void on_ws_frame(const std::shared_ptr<WsConnection>& c, std::string_view payload) = 0;
+    // An open WebSocket connection ended.
+    virtual void on_ws_close(const std::shared_ptr<WsConnection>& c) = 0;
+};
+
+}  // namespace web

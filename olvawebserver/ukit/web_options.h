@@ -1,0 +1,25 @@
+// Where the web service finds its directories and the system's sleep
+// counter. default_web_options() reads the running process; tests point the
+// fields at a temporary tree.
+#pragma once
+
+#include <string>
+
+struct WebOptions {
+    // Directory of the executable, without a final '/'; empty when unknown.
+    std::string exe_dir;
+    // Login name of the real user; read only for an installed program.
+    std::string login;
+    // The user's home, "/home/" + login; the work directory of an installed
+    // program lies below it.
+    std::string home_dir;
+    std::string wakeup_count_path = "/sys/power/wakeup_count";
+};
+
+// The executable's directory from "/proc/self/exe"; for a program installed
+// below "/usr/share" or "/opt/apps" also the login name and home.
+WebOptions default_web_options();
+
+// True when the executable's directory is that of an installed program,
+// whose work directory lies in the user's home.
+bool is_installed_dir(const std::string& exe_dir);

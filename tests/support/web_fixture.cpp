@@ -1,0 +1,118 @@
+#include "support/web_fixture.h"
+
+#include <filesystem>
+#include <thread>
+
+namespace olva_test {
+
+void RecordingTray::ShowBalloon(const std::string& title, const std::string& text, unsigned timeout,
+                                int flags)
+{
+    std::lock_guard lock(mutex_);
+    balloons_.push_back({title, text, timeout, flags});
+    changed_.notify_all();
+}
+
+void RecordingTray::ShowMessageBox(const std::string& text, const std::string& caption)
+{
+    std::lock_guard lock(mutex_);
+    boxes_.push_back(caption + "|" + text);
+    changed_.notify_all();
+}
+
+std::vector<RecordingTray::Balloon> RecordingTray::balloons()
+{
+    std::lock_guard lock(mutex_);
+    return balloons_;
+}
+
+std::vector<std::string> RecordingTray::message_boxes()
+{
+    std::lock_guard lock(mutex_);
+    return boxes_;
+}
+
+bool RecordingTray::wait_for_balloons(std::size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return balloons_.size() >= count; });
+}
+
+void WebServiceTest::SetUp()
+{
+    olva_fake::reset();
+    app_dir_ = temp_.file("app");
+    std::filesystem::create_directories(app_dir_ + "/webroot");
+    options_.exe_dir = app_dir_;
+    options_.wakeup_count_path = temp_.file("wakeup_count");
+    writeFile(options_.wakeup_count_path, "7\n");
+    uWebMgr.set_tray(&tray_);
+}
+
+void WebServiceTest::TearDown()
+{
+    uWebMgr.close_uWeb();
+    uWebMgr.set_tray(nullptr);
+}
+
+void WebServiceTest::start(const std::string& config)
+{
+    const bool has_port = config.find("HttpPort=") != std::string::npos;
+    writeFile(app_dir_ + "/config.ini", "[CONFIG]\n" + std::string(has_port ? "" : "HttpPort=0\n") + config);
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    port_ = uWebMgr.http_port();
+    ASSERT_NE(port_, 0);
+}
+
+ClientOptions WebServiceTest::client_options() const
+{
+    ClientOptions options;
+    options.port = port_;
+    return options;
+}
+
+std::unique_ptr<WsClient> WebServiceTest::connect()
+{
+    std::string error;
+    auto client = WsClient::connect(client_options(), &error);
+    EXPECT_TRUE(client) << error;
+    if (!client)
+        return nullptr;
+    const auto greeting = client->read();
+    EXPECT_EQ(greeting, "{\"event\":\"joined\",\"OS\":\"linux\",\"path\":\"" + app_dir_ + "/\"}");
+    return client;
+}
+
+std::string WebServiceTest::getinfo(WsClient& client)
+{
+    EXPECT_TRUE(client.send("{\"event\":\"getinfo\"}"));
+    return client.read().value_or("(nothing)");
+}
+
+std::string WebServiceTest::log_text() const
+{
+    std::string text;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(uWebMgr.work_path() + "olva-log", ec))
+        text += readFile(entry.path().string());
+    return text;
+}
+
+bool WebServiceTest::wait_for_log(const std::string& text) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (log_text().find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+void WebServiceTest::raise(unsigned long handle, int event, unsigned long p1, unsigned long p2,
+                           unsigned long p3, unsigned long p4)
+{
+    ASSERT_TRUE(olva_fake::raise(handle, event, p1, p2, p3, p4)) << "no callback registered";
+}
+
+}  // namespace olva_test

@@ -1,0 +1,73 @@
+// A running web service over the fake device library, in a temporary
+// application directory, with a tray that records what it is asked to show.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/fake_olva.h"
+#include "support/temp_dir.h"
+#include "support/web_client.h"
+#include "ukit/olva_mgr.h"
+
+namespace olva_test {
+
+class RecordingTray final : public TrayNotifier {
+public:
+    struct Balloon {
+        std::string title;
+        std::string text;
+        unsigned timeout;
+        int flags;
+    };
+
+    void ShowBalloon(const std::string& title, const std::string& text, unsigned timeout,
+                     int flags) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption) override;
+
+    std::vector<Balloon> balloons();
+    std::vector<std::string> message_boxes();  // caption + "|" + text
+    // Waits until count balloons have been asked for.
+    bool wait_for_balloons(std::size_t count, std::chrono::milliseconds timeout = kWait);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Balloon> balloons_;
+    std::vector<std::string> boxes_;
+};
+
+class WebServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes config.ini ("[CONFIG]", HttpPort=0 unless config sets it, then
+    // config) and starts the service; the test fails when it does not start.
+    void start(const std::string& config = "");
+    ClientOptions client_options() const;
+    // A WebSocket client that has received its greeting.
+    std::unique_ptr<WsClient> connect();
+    // Sends {"event":"getinfo"} and returns the next message.
+    std::string getinfo(WsClient& client);
+    // Everything the service has logged so far.
+    std::string log_text() const;
+    // Waits until the log holds the text; the web thread writes it.
+    bool wait_for_log(const std::string& text) const;
+    // Raises an event from a library thread.
+    void raise(unsigned long handle, int event, unsigned long p1 = 0, unsigned long p2 = 0,
+               unsigned long p3 = 0, unsigned long p4 = 0);
+
+    TempDir temp_;
+    std::string app_dir_;  // without a final '/'
+    WebOptions options_;
+    RecordingTray tray_;
+    unsigned short port_ = 0;
+};
+
+}  // namespace olva_test

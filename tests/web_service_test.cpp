@@ -1,0 +1,409 @@
+// The web service's start and stop, "config.ini", the listener's security
+// rules, TLS, static files and the system sleep check, over the fake device
+// library.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "base_ini.h"
+#include "support/web_fixture.h"
+
+namespace olva_test {
+namespace {
+
+std::string config_value(const std::string& config, const char* key)
+{
+    char value[INI_VALUE_SIZE] = {};
+    if (readStringValue("CONFIG", key, value, config.c_str()) != 0)
+        return "(missing)";
+    std::string text = value;
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+// A socket listening on a free loopback port, closed with the object.
+class BusyPort {
+public:
+    BusyPort()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            listen(fd_, 1) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        port_ = ntohs(address.sin_port);
+    }
+    ~BusyPort() { close(fd_); }
+    unsigned short port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    unsigned short port_ = 0;
+};
+
+std::string first_non_loopback_ipv4()
+{
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return {};
+    std::string found;
+    for (const ifaddrs* item = list; item && found.empty(); item = item->ifa_next) {
+        if (!item->ifa_addr || item->ifa_addr->sa_family != AF_INET)
+            continue;
+        const auto* address = reinterpret_cast<const sockaddr_in*>(item->ifa_addr);
+        if ((ntohl(address->sin_addr.s_addr) >> 24) == 127)
+            continue;
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+        found = text;
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+using WebService = WebServiceTest;
+
+TEST_F(WebService, FirstStartCompletesConfigAndCountsTheRun)
+{
+    start("keep_only_conncet=-1\n");
+    const std::string config = app_dir_ + "/config.ini";
+    const std::pair<const char*, const char*> written[] = {
+        {"HttpPort", "0"},
+        {"enable_ring_buzzer", "0"},
+        {"keep_only_conncet", "1"},
+        {"Autorun", "1"},
+        {"pop_state_tip", "1"},
+        {"ssl", "0"},
+        {"enable_open_url", "0"},
+        {"url", "http://127.0.0.1/upload"},
+        {"ssl_cert_filename", "server.pem"},
+        {"ssl_key_filename", "server.key"},
+        {"system_run_count", "1"},
+    };
+    for (const auto& [key, value] : written)
+        EXPECT_EQ(config_value(config, key), value) << key;
+    EXPECT_EQ(uWebMgr.get_system_work_runcount(), 0);
+    EXPECT_EQ(uWebMgr.work_path(), app_dir_ + "/");
+    EXPECT_EQ(uWebMgr.app_path(), app_dir_ + "/");
+    EXPECT_EQ(std::filesystem::current_path().string(), app_dir_);
+
+    // The library log goes to the work directory, then the library opens.
+    const auto calls = olva_fake::calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0].text, "olva_open_logfileEx(" + app_dir_ + "/)");
+    EXPECT_EQ(calls[1].text, "olva_open");
+    EXPECT_TRUE(olva_fake::is_open());
+    EXPECT_NE(log_text().find("-- olva websockect server built on"), std::string::npos);
+    EXPECT_NE(log_text().find(" ssl cert filename:server.pem, key filename:server.key"),
+              std::string::npos);
+
+    uWebMgr.close_uWeb();
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    EXPECT_EQ(uWebMgr.get_system_work_runcount(), 2);
+    EXPECT_EQ(config_value(config, "system_run_count"), "2");
+}
+
+TEST_F(WebService, DefaultPortIs8054)
+{
+    if (tcp_connects("127.0.0.1", 8054))
+        GTEST_SKIP() << "port 8054 is in use on this machine";
+    writeFile(app_dir_ + "/config.ini", "");
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    EXPECT_EQ(uWebMgr.http_port(), 8054);
+    EXPECT_EQ(config_value(app_dir_ + "/config.ini", "HttpPort"), "8054");
+}
+
+TEST_F(WebService, InstalledProgramKeepsItsDataInTheHomeDirectory)
+{
+    const std::string exe_dir = temp_.file("opt/apps/olva/bin");
+    const std::string home = temp_.file("home/user");
+    std::filesystem::create_directories(exe_dir);
+    std::filesystem::create_directories(home);
+    options_.exe_dir = exe_dir;
+    options_.login = "user";
+    options_.home_dir = home;
+    app_dir_ = exe_dir;
+    start();
+    EXPECT_EQ(uWebMgr.work_path(), home + "/uWebWorkDir/");
+    EXPECT_EQ(uWebMgr.app_path(), exe_dir + "/");
+    EXPECT_TRUE(std::filesystem::is_directory(home + "/uWebWorkDir/olva-log"));
+    EXPECT_EQ(config_value(exe_dir + "/config.ini", "system_run_count"), "1");
+
+    auto client = WsClient::connect(client_options());
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->read(), "{\"event\":\"joined\",\"OS\":\"linux\",\"path\":\"" + home +
+                                  "/uWebWorkDir/\"}");
+}
+
+TEST_F(WebService, PortInUseReportsAndFails)
+{
+    BusyPort busy;
+    writeFile(app_dir_ + "/config.ini", "[CONFIG]\nHttpPort=" + std::to_string(busy.port()) + "\n");
+    EXPECT_EQ(uWebMgr.init_uWeb(options_), 1);
+    EXPECT_FALSE(uWebMgr.is_running());
+    EXPECT_EQ(uWebMgr.get_system_work_runcount(), 0);
+    EXPECT_EQ(config_value(app_dir_ + "/config.ini", "system_run_count"), "(missing)");
+    EXPECT_FALSE(olva_fake::was_called("olva_open"));
+    const std::vector<std::string> expected_box = {
+        "USB电话盒子Kit|不能打开网络端口" + std::to_string(busy.port()) +
+        ",运行失败;\r\n如果软件已经运行了，不能重复打开"};
+    EXPECT_EQ(tray_.message_boxes(), expected_box);
+    EXPECT_NE(log_text().find("Failed to create listener"), std::string::npos);
+
+    EXPECT_EQ(uWebMgr.close_uWeb(), 0);
+    EXPECT_FALSE(olva_fake::was_called("olva_close"));
+}
+
+TEST_F(WebService, RunsWithoutDevicesWhenTheLibraryFailsToOpen)
+{
+    olva_fake::set_result("olva_open", -5);
+    start();
+    EXPECT_TRUE(uWebMgr.is_running());
+    EXPECT_FALSE(olva_fake::is_open());
+    EXPECT_NE(log_text().find("  start open usb device failed"), std::string::npos);
+    auto client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(getinfo(*client),
+              "{\"event\":\"getinfo\",\"workpath\":\"" + app_dir_ + "/\",\"channels\":[]}");
+}
+
+TEST_F(WebService, CloseStopsTheWebThreadBeforeClosingTheLibrary)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    raise(257, 1);
+    ASSERT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":257}");
+
+    // An event raised while the library closes must find the web thread
+    // gone: its follow-up would otherwise call into a closing library.
+    std::thread::id closing_thread;
+    olva_fake::set_close_hook([&] {
+        closing_thread = std::this_thread::get_id();
+        EXPECT_TRUE(olva_fake::raise(257, 16, 40));
+    });
+    EXPECT_EQ(uWebMgr.close_uWeb(), 0);
+    EXPECT_EQ(closing_thread, std::this_thread::get_id());
+    EXPECT_FALSE(olva_fake::was_called("olva_stop_read_line_voltage(257)"));
+    EXPECT_FALSE(client->read(std::chrono::milliseconds(0)).has_value());
+
+    std::vector<std::string> order;
+    for (const auto& call : olva_fake::calls())
+        order.push_back(call.text);
+    const auto close = std::find(order.begin(), order.end(), "olva_close");
+    ASSERT_NE(close, order.end());
+    ASSERT_NE(close + 1, order.end());
+    EXPECT_EQ(*(close + 1), "olva_close_logfile");
+    EXPECT_TRUE(client->wait_closed());
+    EXPECT_FALSE(tcp_connects("127.0.0.1", port_));
+    EXPECT_EQ(uWebMgr.close_uWeb(), 0);
+}
+
+TEST_F(WebService, RefusesForeignHostHeaders)
+{
+    start();
+    writeFile(app_dir_ + "/webroot/a.txt", "hello");
+    const std::pair<std::string, int> cases[] = {
+        {"localhost:" + std::to_string(port_), 200},
+        {"127.0.0.1:" + std::to_string(port_), 200},
+        {"[::1]:" + std::to_string(port_), 200},
+        {"localhost", 200},
+        {"evil.example", 403},
+        {"evil.example:" + std::to_string(port_), 403},
+        {"localhost.evil.example:" + std::to_string(port_), 403},
+    };
+    for (const auto& [host, status] : cases) {
+        ClientOptions options = client_options();
+        options.host = host;
+        options.target = "/a.txt";
+        const HttpResult result = http_request(options);
+        EXPECT_EQ(result.status, status) << host << " " << result.error;
+        EXPECT_EQ(result.body == "hello", status == 200) << host;
+
+        int ws_status = 0;
+        std::string error;
+        auto client = WsClient::connect(options, &error, &ws_status);
+        EXPECT_EQ(client != nullptr, status == 200) << host << " " << error;
+        if (!client) {
+            EXPECT_EQ(ws_status, 403) << host;
+        }
+    }
+
+    // HTTP/1.0 allows a request without Host; it is refused too.
+    const std::string reply = raw_exchange(client_options(), "GET /a.txt HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(reply.starts_with("HTTP/1.0 403")) << reply;
+    EXPECT_NE(log_text().find("refused request from 127.0.0.1:"), std::string::npos);
+}
+
+TEST_F(WebService, ListensOnLoopbackOnly)
+{
+    start();
+    EXPECT_TRUE(tcp_connects("127.0.0.1", port_));
+    const std::string other = first_non_loopback_ipv4();
+    if (other.empty())
+        GTEST_SKIP() << "this machine has no IPv4 address besides loopback";
+    EXPECT_FALSE(tcp_connects(other, port_)) << other;
+}
+
+TEST_F(WebService, ServesStaticFilesAndListsDirectories)
+{
+    const std::string root = app_dir_ + "/webroot";
+    writeFile(root + "/a.txt", "hello");
+    writeFile(root + "/x&y <b>.txt", "odd name");
+    std::filesystem::create_directories(root + "/sub");
+    std::filesystem::create_directories(root + "/doc");
+    writeFile(root + "/doc/index.html", "<p>help</p>");
+    writeFile(app_dir_ + "/config.ini.secret", "not for browsers");
+    start();
+
+    struct Case {
+        std::string target;
+        int status;
+        std::string body_part;  // found in the body
+        std::string content_type;
+    };
+    const Case cases[] = {
+        {"/a.txt", 200, "hello", "text/plain; charset=utf-8"},
+        {"/a.txt?x=1", 200, "hello", "text/plain; charset=utf-8"},
+        {"/x%26y%20%3Cb%3E.txt", 200, "odd name", "text/plain; charset=utf-8"},
+        {"/doc/", 200, "<p>help</p>", "text/html; charset=utf-8"},
+        {"/doc/index.html", 200, "<p>help</p>", "text/html; charset=utf-8"},
+        {"/", 200, "<a href=\"a.txt\">a.txt</a>", "text/html; charset=utf-8"},
+        {"/", 200, "<a href=\"x%26y%20%3Cb%3E.txt\">x&amp;y &lt;b&gt;.txt</a>", ""},
+        {"/", 200, "<a href=\"sub/\">sub/</a>", ""},
+        {"/sub/", 200, "<a href=\"../\">../</a>", "text/html; charset=utf-8"},
+        {"/missing.txt", 404, "", ""},
+        {"/../config.ini", 400, "", ""},
+        {"/%2e%2e/config.ini", 400, "", ""},
+        {"/sub/../../config.ini", 400, "", ""},
+        {"/a%00.txt", 400, "", ""},
+    };
+    for (const Case& c : cases) {
+        ClientOptions options = client_options();
+        options.target = c.target;
+        HttpResult result = http_request(options);
+        EXPECT_EQ(result.status, c.status) << c.target << " " << result.error;
+        EXPECT_NE(result.body.find(c.body_part), std::string::npos) << c.target << "\n" << result.body;
+        if (!c.content_type.empty()) {
+            EXPECT_EQ(result.headers["content-type"], c.content_type) << c.target;
+        }
+    }
+
+    ClientOptions options = client_options();
+    options.target = "/sub";
+    HttpResult moved = http_request(options);
+    EXPECT_EQ(moved.status, 301);
+    EXPECT_EQ(moved.headers["location"], "/sub/");
+
+    options.target = "/a.txt";
+    HttpResult head = http_request(options, "HEAD");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.headers["content-length"], "5");
+    EXPECT_EQ(head.body, "");
+    EXPECT_EQ(http_request(options, "POST").status, 405);
+}
+
+TEST_F(WebService, TlsServesWebSocketAndHttpWithItsCertificate)
+{
+    if (std::system("openssl version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the openssl command is not installed";
+    const std::string make_cert =
+        "cd '" + app_dir_ +
+        "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+        "-keyout tls.key -out tls.pem -days 2 -subj /CN=localhost "
+        "-addext subjectAltName=DNS:localhost >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make_cert.c_str()), 0);
+    writeFile(app_dir_ + "/webroot/a.txt", "over tls");
+    start("ssl=1\nssl_cert_filename=tls.pem\nssl_key_filename=tls.key\n");
+
+    ClientOptions options = client_options();
+    options.tls = true;
+    options.ca_file = app_dir_ + "/tls.pem";
+    std::string error;
+    auto client = WsClient::connect(options, &error);
+    ASSERT_TRUE(client) << error;
+    EXPECT_EQ(client->read(), "{\"event\":\"joined\",\"OS\":\"linux\",\"path\":\"" + app_dir_ + "/\"}");
+    raise(257, 1);
+    EXPECT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":257}");
+
+    options.target = "/a.txt";
+    const HttpResult result = http_request(options);
+    EXPECT_EQ(result.status, 200) << result.error;
+    EXPECT_EQ(result.body, "over tls");
+
+    // A client that does not speak TLS gets no greeting.
+    EXPECT_FALSE(WsClient::connect(client_options(), &error));
+}
+
+TEST_F(WebService, TlsWithoutItsFilesFailsToStart)
+{
+    writeFile(app_dir_ + "/config.ini", "[CONFIG]\nHttpPort=0\nssl=1\n");
+    EXPECT_EQ(uWebMgr.init_uWeb(options_), 1);
+    EXPECT_FALSE(uWebMgr.is_running());
+    EXPECT_EQ(tray_.message_boxes().size(), 1u);
+    EXPECT_NE(log_text().find("Failed to create listener: certificate " + app_dir_ + "/server.pem"),
+              std::string::npos);
+}
+
+TEST_F(WebService, SystemSleepClearsTheAlarmsOfBoundLines)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    raise(257, 1);
+    raise(257, 3, 2, 1);
+    raise(257, 3, 3, 9);
+    ASSERT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":257}");
+    ASSERT_TRUE(client->read());
+    ASSERT_TRUE(client->read());
+    const std::string alarmed =
+        "{\"event\":\"getinfo\",\"workpath\":\"" + app_dir_ +
+        "/\",\"channels\":[{\"handle\":257,\"deviceError\":0,\"simNo\":-1,\"simReg\":-1,"
+        "\"simState\":-1,\"deviceAlarm\":2,\"devicePlayAlarm\":3,\"devicePlayAlarmParam\":9}]}";
+    const std::string cleared =
+        "{\"event\":\"getinfo\",\"workpath\":\"" + app_dir_ +
+        "/\",\"channels\":[{\"handle\":257,\"deviceError\":0,\"simNo\":-1,\"simReg\":-1,"
+        "\"simState\":-1,\"deviceAlarm\":0,\"devicePlayAlarm\":0,\"devicePlayAlarmParam\":0}]}";
+    EXPECT_EQ(getinfo(*client), alarmed);
+
+    uWebMgr.check_system_sleep();  // the count has not moved
+    EXPECT_EQ(getinfo(*client), alarmed);
+
+    writeFile(options_.wakeup_count_path, "8\n");
+    uWebMgr.check_system_sleep();
+    EXPECT_EQ(getinfo(*client), cleared);
+    EXPECT_NE(log_text().find(" dect cpu sleep last wakecount(7)-> current wake count(8) "),
+              std::string::npos);
+
+    // The web thread makes the same check by itself, every 201 polls.
+    raise(257, 3, 2, 1);
+    ASSERT_TRUE(client->read());
+    writeFile(options_.wakeup_count_path, "9\n");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    std::string info;
+    while (std::chrono::steady_clock::now() < deadline && (info = getinfo(*client)) != cleared) {
+    }
+    EXPECT_EQ(info, cleared);
+}
+
+TEST_F(WebService, UnreadableWakeUpCountCountsAsAValue)
+{
+    start();
+    EXPECT_EQ(uWebMgr.uWebReadSystemWakeUpCount(), 7u);
+    std::filesystem::remove(options_.wakeup_count_path);
+    EXPECT_EQ(uWebMgr.uWebReadSystemWakeUpCount(), static_cast<unsigned int>(-1));
+}
+
+}  // namespace
+}  // namespace olva_test

@@ -1,0 +1,272 @@
+// WebSocket clients of the web service: greeting, one client only, the
+// farewell close frame, frame handling and the first commands, over the
+// fake device library.
+#include <gtest/gtest.h>
+
+#include "cavrel_olva.h"
+#include "support/web_fixture.h"
+
+namespace olva_test {
+namespace {
+
+using WebSocket = WebServiceTest;
+
+std::string getinfo_reply(const std::string& app_dir, const std::string& channels)
+{
+    return "{\"event\":\"getinfo\",\"workpath\":\"" + app_dir + "/\",\"channels\":[" + channels + "]}";
+}
+
+std::string fresh_channel(unsigned long handle)
+{
+    return "{\"handle\":" + std::to_string(handle) +
+           ",\"deviceError\":0,\"simNo\":-1,\"simReg\":-1,\"simState\":-1,\"deviceAlarm\":0,"
+           "\"devicePlayAlarm\":0,\"devicePlayAlarmParam\":0}";
+}
+
+TEST_F(WebSocket, GreetsAndReportsNoLinesBeforeABoxIsPlugged)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, ""));
+    EXPECT_NE(log_text().find("new connect from 127.0.0.1:"), std::string::npos);
+}
+
+TEST_F(WebSocket, EventsRaisedOnLibraryThreadsReachTheClient)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    const std::string number = "13800138000";
+    raise(257, OLVA_EVENT_PLUG_IN);
+    raise(257, OLVA_EVENT_LINE_RING);
+    raise(257, OLVA_EVENT_CALLER_ID, olva_fake::text_param(number));
+    EXPECT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":257}");
+    EXPECT_EQ(client->read(), "{\"event\":\"ring\",\"handle\":257}");
+    EXPECT_EQ(client->read(),
+              "{\"event\":\"callerId\",\"handle\":257,\"callernumber\":\"13800138000\"}");
+    EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, fresh_channel(257)));
+
+    raise(257, OLVA_EVENT_LINE_HOOK_ON, 1);
+    EXPECT_EQ(client->read(), "{\"event\":\"hookup\",\"handle\":257,\"type\":1}");
+    raise(257, OLVA_EVENT_LING_HANG);
+    EXPECT_EQ(client->read(), "{\"event\":\"hang\",\"handle\":257}");
+}
+
+TEST_F(WebSocket, KeepOnlyConnectDecidesWhetherANewClientClosesTheOthers)
+{
+    for (const int keep_only : {1, 0}) {
+        SCOPED_TRACE(keep_only);
+        start("keep_only_conncet=" + std::to_string(keep_only) + "\n");
+        auto first = connect();
+        auto second = connect();
+        ASSERT_TRUE(first && second);
+        if (keep_only) {
+            ASSERT_TRUE(first->wait_closed());
+            EXPECT_TRUE(first->got_close_frame());
+            EXPECT_EQ(first->close_code(), 1000);
+            EXPECT_EQ(first->close_reason(), "{\"event\":\"left\"}");
+            EXPECT_NE(log_text().find(" close addr:127.0.0.1:"), std::string::npos);
+            EXPECT_TRUE(wait_for_log("disconnect connect from 127.0.0.1:"));
+        }
+        raise(257, OLVA_EVENT_LINE_RING);
+        EXPECT_EQ(second->read(), "{\"event\":\"ring\",\"handle\":257}");
+        if (!keep_only) {
+            EXPECT_EQ(first->read(), "{\"event\":\"ring\",\"handle\":257}");
+            // A reply goes to the asking client only.
+            EXPECT_EQ(getinfo(*first), getinfo_reply(app_dir_, ""));
+            raise(257, OLVA_EVENT_RING_STOP);
+            EXPECT_EQ(second->read(), "{\"event\":\"ringstop\",\"handle\":257}");
+        }
+        // The listener stays open for the next client.
+        EXPECT_TRUE(connect());
+        uWebMgr.close_uWeb();
+        olva_fake::reset();
+    }
+}
+
+TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    const std::string frames[] = {
+        "{",
+        "not json",
+        "",
+        "{\"handle\":257}",
+        "{\"event\":5}",
+        "{\"event\":null}",
+        "[\"getinfo\"]",
+        "\"getinfo\"",
+        "{\"event\":\"GETINFO\"}",
+        "{\"event\":\"NoSuchCommand\",\"handle\":257}",
+        std::string("{\"event\":\"getinfo\0\"}", 21),
+        std::string(200 * 1024, '['),
+    };
+    for (const std::string& frame : frames) {
+        SCOPED_TRACE(frame.substr(0, 40));
+        ASSERT_TRUE(client->send(frame));
+        // Frames are handled in order: the next message answers this one.
+        ASSERT_TRUE(client->send("{\"event\":\"uwebclose\"}"));
+        EXPECT_EQ(client->read(), "{\"event\":\"answer\",\"type\":\"uwebclose\",\"handle\":0,\"result\":\"\"}");
+    }
+    EXPECT_TRUE(olva_fake::calls().size() == 2) << "only olva_open_logfileEx and olva_open";
+    const std::string log = log_text();
+    EXPECT_NE(log.find("error json msg: ["), std::string::npos);
+    EXPECT_NE(log.find("other msg recv from 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(log.find("--{\"event\":\"NoSuchCommand\",\"handle\":257}"), std::string::npos);
+}
+
+TEST_F(WebSocket, OversizedFrameClosesOnlyThatClient)
+{
+    start("keep_only_conncet=0\n");
+    auto big = connect();
+    auto other = connect();
+    ASSERT_TRUE(big && other);
+    big->send(std::string(300 * 1024, ' '));
+    EXPECT_TRUE(big->wait_closed());
+    // The server closes with 1009 (message too big); the close frame may be
+    // lost when the reset of the unread rest overtakes it.
+    if (big->got_close_frame()) {
+        EXPECT_EQ(big->close_code(), 1009);
+    }
+    EXPECT_EQ(getinfo(*other), getinfo_reply(app_dir_, ""));
+}
+
+struct CommandCase {
+    const char* frame;
+    const char* function;  // the fake's function whose result is set
+    int result;
+    const char* call;      // the library call expected, or null
+    const char* reply;     // the reply expected, or null for none
+};
+
+TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
+{
+    const CommandCase cases[] = {
+        {R"({"event":"StopRecord","handle":257})", "olva_stop_record", 0,
+         "olva_stop_record(257)", nullptr},
+        {R"({"event":"StopRecord","handle":257})", "olva_stop_record", -3,
+         "olva_stop_record(257)",
+         R"({"event":"notify","errorType":"StopRecord","handle":257,"result":-3})"},
+        {R"({"event":"StopRecord","handle":-1})", "olva_stop_record", -3, "olva_stop_record(-1)",
+         R"({"event":"notify","errorType":"StopRecord","handle":-1,"result":-3})"},
+        {R"({"event":"StopRecord"})", "olva_stop_record", -2, "olva_stop_record(0)",
+         R"({"event":"notify","errorType":"StopRecord","handle":0,"result":-2})"},
+        {R"({"event":"RecordFile","handle":258,"filename":"D:\\rec\\a.wav","codec":38})",
+         "olva_record_file", 0, "olva_record_file(258,D:/rec/a.wav,38)", nullptr},
+        {R"({"event":"RecordFile","handle":258,"filename":"/r/b.wav","codec":3})",
+         "olva_record_file", -12, "olva_record_file(258,/r/b.wav,3)",
+         R"({"event":"notify","errorType":"RecordFile","handle":258,"result":-12})"},
+        {R"({"event":"RecordFile","handle":258,"filename":7,"codec":"1"})", "olva_record_file",
+         -4, "olva_record_file(258,,0)",
+         R"({"event":"notify","errorType":"RecordFile","handle":258,"result":-4})"},
+        {R"({"event":"StartReadLineVoltage","handle":257})", "olva_start_read_line_voltage", 0,
+         "olva_start_read_line_voltage(257)", nullptr},
+        {R"({"event":"StartReadLineVoltage","handle":513})", "olva_start_read_line_voltage", -1,
+         "olva_start_read_line_voltage(513)",
+         R"({"event":"notify","errorType":"StartReadLineVoltage","handle":513,"result":-1})"},
+        {R"({"event":"StopReadLineVoltage","handle":257})", "olva_stop_read_line_voltage", -2,
+         "olva_stop_read_line_voltage(257)",
+         R"({"event":"notify","errorType":"StopReadLineVoltage","handle":257,"result":-2})"},
+        {R"({"event":"GetDeviceVersionNum","handle":257})", "olva_get_device_versionnum", 0,
+         "olva_get_device_versionnum(257)",
+         R"({"event":"answer","type":"GetDeviceVersionNum","handle":257,"result":"2.10"})"},
+        {R"({"event":"GetDeviceVersionNum","handle":257})", "olva_get_device_versionnum", -1,
+         "olva_get_device_versionnum(257)",
+         R"({"event":"notify","errorType":"GetDeviceVersionNum","handle":257,"result":-1})"},
+        {R"({"event":"GetProductID","handle":257})", "olva_get_product_ID", 8,
+         "olva_get_product_ID(257)",
+         R"({"event":"answer","type":"GetProductID","handle":257,"result":"8"})"},
+        {R"({"event":"GetProductID","handle":257})", "olva_get_product_ID", 0,
+         "olva_get_product_ID(257)",
+         R"({"event":"notify","errorType":"GetProductID","handle":257,"result":0})"},
+        {R"({"event":"GetProductID","handle":769})", "olva_get_product_ID", -2,
+         "olva_get_product_ID(769)",
+         R"({"event":"notify","errorType":"GetProductID","handle":769,"result":-2})"},
+        {R"({"event":"JudgeFileSize","filename":"C:\\x\\missing.wav"})", "olva_judge_file_size",
+         -1, R"(olva_judge_file_size(C:\x\missing.wav))",
+         R"({"event":"answer","type":"GetFileSize","handle":0,"result":"-1"})"},
+        {R"({"event":"JudgeFileSize","filename":"/r/a.wav"})", "olva_judge_file_size", 4096,
+         "olva_judge_file_size(/r/a.wav)",
+         R"({"event":"answer","type":"GetFileSize","handle":0,"result":"4096"})"},
+        {R"({"event":"OLVADeletefile","filename":"a\\b.wav"})", "olva_delete_file", 0,
+         "olva_delete_file(a/b.wav)", nullptr},
+        {R"({"event":"OLVADeletefile","filename":"/r/gone.wav"})", "olva_delete_file", -1,
+         "olva_delete_file(/r/gone.wav)",
+         R"({"event":"notify","errorType":"OLVADeletefile","handle":0,"result":-1})"},
+        {R"({"event":"UploadFile","url":"http://h/u","paramname":"p","filename":"c:\\a.wav"})",
+         "olva_uploadFile", -100, "olva_uploadFile(http://h/u,p,c:/a.wav)",
+         R"({"event":"notify","errorType":"UploadFile","handle":0,"result":-100})"},
+        {R"({"event":"UploadFile","url":"http://h/u","paramname":"p","filename":"a.wav"})",
+         "olva_uploadFile", 0, "olva_uploadFile(http://h/u,p,a.wav)",
+         R"({"event":"notify","errorType":"UploadFile","handle":0,"result":0})"},
+        {R"({"event":"uwebclose"})", nullptr, 0, nullptr,
+         R"({"event":"answer","type":"uwebclose","handle":0,"result":""})"},
+        {R"({"event":"getsysteminfo"})", nullptr, 0, nullptr, nullptr},
+        {R"({"event":"allmsg","handle":257,"mode":1})", nullptr, 0, nullptr, nullptr},
+        {R"({"event":"GetVoiceFileNames"})", nullptr, 0, nullptr, nullptr},
+    };
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    olva_fake::set_version(2.1f);
+    for (const CommandCase& c : cases) {
+        SCOPED_TRACE(c.frame);
+        const std::size_t calls_before = olva_fake::calls().size();
+        if (c.function)
+            olva_fake::set_result(c.function, c.result);
+        ASSERT_TRUE(client->send(c.frame));
+        if (c.reply) {
+            EXPECT_EQ(client->read(), c.reply);
+        }
+        EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, "")) << "no other reply";
+        const auto calls = olva_fake::calls();
+        ASSERT_EQ(calls.size(), calls_before + (c.call ? 1 : 0));
+        if (c.call) {
+            EXPECT_EQ(calls.back().text, c.call);
+        }
+    }
+    EXPECT_TRUE(uWebMgr.is_running()) << "uwebclose leaves the service running";
+    const std::string log = log_text();
+    EXPECT_NE(log.find(" record file, handle:258, codec:38, filename:D:/rec/a.wav, result=0"),
+              std::string::npos);
+    EXPECT_NE(log.find("send error msg:{\"event\":\"notify\",\"errorType\":\"StopRecord\""),
+              std::string::npos);
+    EXPECT_NE(log.find("msg  uweb service close"), std::string::npos);
+    EXPECT_NE(log.find("  stop record, handle:257,, result=0"), std::string::npos);
+    EXPECT_NE(log.find(" StopReadLineVoltage, handle:257,, result=-2"), std::string::npos);
+}
+
+TEST_F(WebSocket, CommandsAndFollowUpsRunOnTheWebThread)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(client->send(R"({"event":"StartReadLineVoltage","handle":257})"));
+    const auto command = olva_fake::wait_for_call("olva_start_read_line_voltage(257)");
+    ASSERT_TRUE(command);
+
+    const auto raiser = olva_fake::raise(257, OLVA_EVENT_LINE_VOLTAGE, 52);
+    ASSERT_TRUE(raiser);
+    EXPECT_EQ(client->read(), "{\"event\":\"voltage\",\"handle\":257,\"vol\":52}");
+    const auto stop = olva_fake::wait_for_call("olva_stop_read_line_voltage(257)");
+    ASSERT_TRUE(stop);
+    EXPECT_NE(stop->thread, *raiser);
+    EXPECT_EQ(stop->thread, command->thread);
+
+    olva_fake::set_result("olva_play_file", -2);
+    const auto dialler = olva_fake::raise(258, OLVA_EVENT_CALL_OUT_FINISH);
+    ASSERT_TRUE(dialler);
+    EXPECT_EQ(client->read(), "{\"event\":\"CallOutFinish\",\"handle\":258}");
+    const auto play = olva_fake::wait_for_call("olva_play_file(258,tip.wav)");
+    ASSERT_TRUE(play);
+    EXPECT_NE(play->thread, *dialler);
+    EXPECT_EQ(play->thread, command->thread);
+    EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, ""));
+    EXPECT_NE(log_text().find("olva(258) play file result=-2"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace olva_test
