@@ -1,0 +1,708 @@
+#include "sim/sim_backend.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/clock.h"
+
+namespace olva_sim {
+
+namespace {
+
+constexpr std::uint8_t kRequestTypeClassOut = 0x21;
+constexpr std::uint8_t kRequestTypeClassIn = 0xA1;
+constexpr std::uint8_t kSetReport = 9;
+constexpr std::uint8_t kGetReport = 1;
+constexpr std::uint8_t kBus = 1;
+// Interrupt reports a box keeps while no transfer takes them; the oldest
+// goes first.
+constexpr std::size_t kInputLimit = 64;
+
+}  // namespace
+
+class SimTransfer final : public usb::InterruptInTransfer {
+public:
+    enum class State { kIdle, kSubmitted, kDue, kRunning };
+
+    SimTransfer(SimBackend& sim, const void* handle, int box, unsigned generation,
+                std::uint8_t endpoint, int length, Callback callback)
+        : sim_(sim), handle_(handle), box_(box), generation_(generation), endpoint_(endpoint),
+          length_(length), callback_(std::move(callback))
+    {
+    }
+
+    ~SimTransfer() override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (in_flight_.load())
+            sim_.violation("interrupt transfer destroyed while in flight");
+        if (!handle_)
+            sim_.violation("interrupt transfer destroyed after its handle");
+        sim_.due_.erase(std::remove(sim_.due_.begin(), sim_.due_.end(), this), sim_.due_.end());
+        sim_.transfers_.erase(std::remove(sim_.transfers_.begin(), sim_.transfers_.end(), this),
+                              sim_.transfers_.end());
+    }
+
+    int submit() override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (!handle_ || !sim_.alive(box_, generation_))
+            return usb::kErrorNoDevice;
+        if (state_ == State::kRunning) {
+            resubmit_ = true;
+            return 0;
+        }
+        if (state_ != State::kIdle)
+            return usb::kErrorBusy;
+        state_ = State::kSubmitted;
+        in_flight_.store(true);
+        sim_.matchLocked(this);
+        return 0;
+    }
+
+    int cancel() override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (sim_.slots_[static_cast<std::size_t>(box_)].unplug_on_cancel)
+            sim_.unplugLocked(box_);
+        if (state_ == State::kSubmitted) {
+            sim_.makeDue(this, usb::TransferStatus::kCancelled, {});
+            return 0;
+        }
+        if (state_ == State::kRunning && resubmit_ && !cancel_after_) {
+            cancel_after_ = true;
+            return 0;
+        }
+        return usb::kErrorNotFound;
+    }
+
+    bool inFlight() const override { return in_flight_.load(); }
+
+private:
+    friend class SimBackend;
+    friend class SimHandle;
+
+    SimBackend& sim_;
+    const void* handle_;  // null once the handle is gone
+    int box_;
+    unsigned generation_;
+    std::uint8_t endpoint_;
+    int length_;
+    Callback callback_;
+    std::atomic<bool> in_flight_{false};
+    State state_ = State::kIdle;
+    usb::TransferStatus status_ = usb::TransferStatus::kCompleted;
+    std::vector<std::uint8_t> data_;
+    bool resubmit_ = false;
+    bool cancel_after_ = false;
+};
+
+class SimHandle final : public usb::DeviceHandle {
+public:
+    SimHandle(SimBackend& sim, int box, unsigned generation)
+        : sim_(sim), box_(box), generation_(generation)
+    {
+    }
+
+    ~SimHandle() override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        for (SimTransfer* transfer : sim_.transfers_) {
+            if (transfer->handle_ == this) {
+                sim_.violation("device handle closed before its interrupt transfer");
+                transfer->handle_ = nullptr;
+            }
+        }
+        if (claimed_)
+            sim_.slots_[box_].claimed = false;
+    }
+
+    int kernelDriverActive(int interface_number) override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (!sim_.alive(box_, generation_))
+            return usb::kErrorNoDevice;
+        const SimBackend::Slot& slot = sim_.slots_[box_];
+        return interface_number == slot.box->layout().hid_interface && slot.kernel_driver ? 1 : 0;
+    }
+
+    int detachKernelDriver(int interface_number) override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (!sim_.alive(box_, generation_))
+            return usb::kErrorNoDevice;
+        SimBackend::Slot& slot = sim_.slots_[box_];
+        if (interface_number != slot.box->layout().hid_interface || !slot.kernel_driver)
+            return usb::kErrorNotFound;
+        if (slot.detach_error != 0)
+            return slot.detach_error;
+        slot.kernel_driver = false;
+        return 0;
+    }
+
+    int claimInterface(int interface_number) override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (!sim_.alive(box_, generation_))
+            return usb::kErrorNoDevice;
+        SimBackend::Slot& slot = sim_.slots_[box_];
+        if (interface_number != slot.box->layout().hid_interface)
+            return usb::kErrorNotFound;
+        if (slot.claim_error != 0)
+            return std::exchange(slot.claim_error, 0);
+        if (slot.kernel_driver || slot.claimed)
+            return usb::kErrorBusy;
+        slot.claimed = claimed_ = true;
+        return 0;
+    }
+
+    int releaseInterface(int interface_number) override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (!claimed_ || interface_number != sim_.slots_[box_].box->layout().hid_interface)
+            return usb::kErrorNotFound;
+        claimed_ = false;
+        if (!sim_.alive(box_, generation_))
+            return usb::kErrorNoDevice;
+        sim_.slots_[box_].claimed = false;
+        return 0;
+    }
+
+    int interruptTransfer(std::uint8_t endpoint, std::uint8_t* data, int length, int* transferred,
+                          unsigned int) override
+    {
+        std::unique_lock<std::mutex> lock(sim_.mutex_);
+        return sim_.interruptOut(box_, generation_, endpoint, data, length, transferred, lock);
+    }
+
+    int controlTransfer(std::uint8_t request_type, std::uint8_t request, std::uint16_t value,
+                        std::uint16_t index, std::uint8_t* data, std::uint16_t length,
+                        unsigned int) override
+    {
+        std::unique_lock<std::mutex> lock(sim_.mutex_);
+        if (!claimed_ && sim_.alive(box_, generation_)) {
+            sim_.violation("control transfer to an interface that is not claimed");
+            return usb::kErrorNotFound;
+        }
+        if (request_type == kRequestTypeClassOut && request == kSetReport)
+            return sim_.setReport(box_, generation_, value, index, data, length, lock);
+        if (request_type == kRequestTypeClassIn && request == kGetReport)
+            return sim_.getReport(box_, generation_, value, index, data, length, lock);
+        sim_.violation("unexpected control request");
+        return usb::kErrorNotSupported;
+    }
+
+    int clearHalt(std::uint8_t endpoint) override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (!sim_.alive(box_, generation_))
+            return usb::kErrorNoDevice;
+        sim_.slots_[box_].cleared_halts.push_back(endpoint);
+        return 0;
+    }
+
+    std::unique_ptr<usb::InterruptInTransfer> makeInterruptInTransfer(
+        std::uint8_t endpoint, int length, unsigned int,
+        usb::InterruptInTransfer::Callback callback) override
+    {
+        std::lock_guard<std::mutex> lock(sim_.mutex_);
+        if (endpoint != sim_.slots_[box_].box->layout().in_endpoint || length <= 0) {
+            sim_.violation("interrupt transfer on a wrong endpoint or of no length");
+            return nullptr;
+        }
+        auto transfer = std::make_unique<SimTransfer>(sim_, this, box_, generation_, endpoint,
+                                                      length, std::move(callback));
+        sim_.transfers_.push_back(transfer.get());
+        return transfer;
+    }
+
+private:
+    SimBackend& sim_;
+    int box_;
+    unsigned generation_;
+    bool claimed_ = false;
+};
+
+// --- SimBox ---
+
+void SimBox::emit(std::vector<std::uint8_t> report)
+{
+    backend_->queueInputLocked(id_, std::move(report));
+}
+
+std::unique_lock<std::mutex> SimBox::lock() const
+{
+    return std::unique_lock<std::mutex>(backend_->mutex_);
+}
+
+// --- SimBackend ---
+
+SimBackend::SimBackend()
+{
+    usb::setBackend(this);
+}
+
+SimBackend::~SimBackend()
+{
+    usb::setBackend(nullptr);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!transfers_.empty()) {
+        std::fprintf(stderr, "SimBackend destroyed while %zu interrupt transfers live\n",
+                     transfers_.size());
+        std::abort();
+    }
+}
+
+void SimBackend::adopt(std::unique_ptr<SimBox> box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    box->backend_ = this;
+    box->id_ = static_cast<int>(slots_.size());
+    Slot slot;
+    slot.box = std::move(box);
+    slot.address = next_address_++;
+    slots_.push_back(std::move(slot));
+}
+
+SimBackend::Slot& SimBackend::slot(const SimBox& box)
+{
+    return slots_.at(static_cast<std::size_t>(box.id()));
+}
+
+const SimBackend::Slot& SimBackend::slot(const SimBox& box) const
+{
+    return slots_.at(static_cast<std::size_t>(box.id()));
+}
+
+bool SimBackend::alive(int box, unsigned generation) const
+{
+    const Slot& slot = slots_[static_cast<std::size_t>(box)];
+    return slot.plugged && slot.generation == generation;
+}
+
+std::string SimBackend::path(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04x:%04x:%02x", kBus, slot(box).address,
+                  box.layout().hid_interface);
+    return text;
+}
+
+void SimBackend::unplugLocked(int box)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if (!slot.plugged)
+        return;
+    slot.plugged = false;
+    ++slot.generation;
+    slot.claimed = false;
+    slot.input.clear();
+    for (SimTransfer* transfer : transfers_)
+        if (transfer->box_ == box && transfer->state_ == SimTransfer::State::kSubmitted)
+            makeDue(transfer, usb::TransferStatus::kNoDevice, {});
+    changed_.notify_all();
+}
+
+void SimBackend::unplug(const SimBox& box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplugLocked(box.id());
+}
+
+void SimBackend::unplugAfter(const SimBox& box, int transfers)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (transfers <= 0)
+        unplugLocked(box.id());
+    else
+        slot(box).unplug_after = transfers;
+}
+
+void SimBackend::replug(const SimBox& box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot& s = slot(box);
+    if (s.plugged)
+        return;
+    s.plugged = true;
+    ++s.generation;
+    s.address = next_address_++;
+    s.unplug_after = -1;
+}
+
+void SimBackend::unplugOnCancel(const SimBox& box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).unplug_on_cancel = true;
+}
+
+void SimBackend::failTransfers(const SimBox& box, unsigned kinds, int skip, int count, int error)
+{
+    if (count <= 0)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).faults.push_back({kinds, skip, count, error});
+}
+
+bool SimBackend::faultPending(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !slot(box).faults.empty();
+}
+
+void SimBackend::failInterrupt(const SimBox& box, int count, usb::TransferStatus status)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).interrupt_faults = count;
+    slot(box).interrupt_fault_status = status;
+}
+
+void SimBackend::failClaim(const SimBox& box, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).claim_error = error;
+}
+
+void SimBackend::failOpen(const SimBox& box, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).open_error = error;
+}
+
+void SimBackend::failHandleEvents(int count, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    handle_event_faults_ = count;
+    handle_event_error_ = error;
+}
+
+void SimBackend::setKernelDriver(const SimBox& box, bool attached, int detach_error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).kernel_driver = attached;
+    slot(box).detach_error = detach_error;
+}
+
+bool SimBackend::kernelDriverAttached(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).kernel_driver;
+}
+
+bool SimBackend::claimed(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).claimed;
+}
+
+std::vector<std::uint8_t> SimBackend::clearedHalts(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).cleared_halts;
+}
+
+void SimBackend::pushInput(const SimBox& box, std::vector<std::uint8_t> report)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (slot(box).plugged)
+        queueInputLocked(box.id(), std::move(report));
+}
+
+int SimBackend::transferCount(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).transfers;
+}
+
+std::vector<TraceEntry> SimBackend::trace() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return trace_;
+}
+
+std::vector<TraceEntry> SimBackend::trace(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<TraceEntry> result;
+    for (const TraceEntry& entry : trace_)
+        if (entry.box == box.id())
+            result.push_back(entry);
+    return result;
+}
+
+std::vector<std::vector<std::uint8_t>> SimBackend::reports(const SimBox& box) const
+{
+    std::vector<std::vector<std::uint8_t>> result;
+    for (const TraceEntry& entry : trace(box))
+        result.push_back(entry.report);
+    return result;
+}
+
+void SimBackend::clearTrace()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    trace_.clear();
+}
+
+std::vector<std::string> SimBackend::violations() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return violations_;
+}
+
+void SimBackend::violation(std::string what)
+{
+    violations_.push_back(std::move(what));
+}
+
+std::vector<usb::DeviceInfo> SimBackend::listDevices()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<usb::DeviceInfo> devices;
+    for (const Slot& slot : slots_) {
+        if (!slot.plugged)
+            continue;
+        const SimBox::UsbLayout& layout = slot.box->layout();
+        usb::DeviceInfo info;
+        info.bus = kBus;
+        info.address = slot.address;
+        info.vendor_id = layout.vendor_id;
+        info.product_id = layout.product_id;
+        for (int i = 0; i < layout.audio_interfaces; ++i)
+            info.interfaces.push_back({i, 0, 1, {}});
+        usb::InterfaceInfo hid{layout.hid_interface, 0, usb::kClassHid, {}};
+        if (layout.in_endpoint)
+            hid.endpoints.push_back(
+                {layout.in_endpoint, usb::kTransferTypeInterrupt, layout.in_packet_size});
+        if (layout.out_endpoint)
+            hid.endpoints.push_back(
+                {layout.out_endpoint, usb::kTransferTypeInterrupt, layout.in_packet_size});
+        info.interfaces.push_back(hid);
+        devices.push_back(std::move(info));
+    }
+    return devices;
+}
+
+int SimBackend::open(std::uint8_t bus, std::uint8_t address,
+                     std::unique_ptr<usb::DeviceHandle>* handle)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        Slot& slot = slots_[i];
+        if (bus != kBus || !slot.plugged || slot.address != address)
+            continue;
+        if (slot.open_error != 0)
+            return std::exchange(slot.open_error, 0);
+        *handle = std::make_unique<SimHandle>(*this, static_cast<int>(i), slot.generation);
+        return 0;
+    }
+    return usb::kErrorNoDevice;
+}
+
+int SimBackend::handleEvents(int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (handle_event_faults_ > 0) {
+        --handle_event_faults_;
+        return handle_event_error_;
+    }
+    if (delivering_ && deliverer_ == std::this_thread::get_id())
+        return usb::kErrorBusy;
+    auto ready = [this] { return !due_.empty() && !delivering_; };
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
+    if (ready())
+        deliverDue(lock);
+    return 0;
+}
+
+int SimBackend::beginTransfer(int box, unsigned kind)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    for (auto fault = slot.faults.begin(); fault != slot.faults.end(); ++fault) {
+        if (!(fault->kinds & kind))
+            continue;
+        if (fault->skip > 0) {
+            --fault->skip;
+            return 0;
+        }
+        const int error = fault->error;
+        if (--fault->count <= 0)
+            slot.faults.erase(fault);
+        return error;
+    }
+    return 0;
+}
+
+void SimBackend::endTransfer(std::unique_lock<std::mutex>& lock, int box)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    ++slot.transfers;
+    if (slot.unplug_after > 0 && --slot.unplug_after == 0) {
+        slot.unplug_after = -1;
+        unplugLocked(box);
+    }
+    deliverDue(lock);
+}
+
+int SimBackend::setReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
+                          const std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock)
+{
+    if (!alive(box, generation))
+        return usb::kErrorNoDevice;
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if ((value >> 8) != 2 || index != slot.box->layout().hid_interface) {
+        violation("SET_REPORT with a wrong report type or interface");
+        return usb::kErrorPipe;
+    }
+    if (const int fault = beginTransfer(box, kOutputTransfers)) {
+        endTransfer(lock, box);
+        return fault;
+    }
+    TraceEntry entry;
+    entry.time_ms = platform::clock().steadyMs();
+    entry.box = box;
+    entry.kind = TraceEntry::Kind::kSetReport;
+    entry.value = value;
+    entry.index = index;
+    const std::uint8_t report_id = static_cast<std::uint8_t>(value & 0xFF);
+    if (report_id == 0)
+        entry.report.push_back(0);
+    entry.report.insert(entry.report.end(), data, data + length);
+    entry.wire_length = static_cast<std::size_t>(length);
+    trace_.push_back(entry);
+    slot.box->onOutputReport(entry.report);
+    endTransfer(lock, box);
+    return length;
+}
+
+int SimBackend::getReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
+                          std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock)
+{
+    if (!alive(box, generation))
+        return usb::kErrorNoDevice;
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if ((value >> 8) != 1 || index != slot.box->layout().hid_interface) {
+        violation("GET_REPORT with a wrong report type or interface");
+        return usb::kErrorPipe;
+    }
+    int result = beginTransfer(box, kGetReports);
+    if (result == 0)
+        result = slot.box->onGetReport(static_cast<std::uint8_t>(value & 0xFF), data, length);
+    endTransfer(lock, box);
+    return result;
+}
+
+int SimBackend::interruptOut(int box, unsigned generation, std::uint8_t endpoint,
+                             std::uint8_t* data, int length, int* transferred,
+                             std::unique_lock<std::mutex>& lock)
+{
+    if (!alive(box, generation))
+        return usb::kErrorNoDevice;
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if (endpoint == 0 || endpoint != slot.box->layout().out_endpoint) {
+        violation("interrupt OUT transfer to an endpoint the box does not have");
+        return usb::kErrorNotFound;
+    }
+    if (const int fault = beginTransfer(box, kOutputTransfers)) {
+        endTransfer(lock, box);
+        return fault;
+    }
+    TraceEntry entry;
+    entry.time_ms = platform::clock().steadyMs();
+    entry.box = box;
+    entry.kind = TraceEntry::Kind::kInterruptOut;
+    entry.report.assign(data, data + length);
+    entry.wire_length = static_cast<std::size_t>(length);
+    trace_.push_back(entry);
+    slot.box->onOutputReport(entry.report);
+    *transferred = length;
+    endTransfer(lock, box);
+    return 0;
+}
+
+void SimBackend::queueInputLocked(int box, std::vector<std::uint8_t> report)
+{
+    for (SimTransfer* transfer : transfers_) {
+        if (transfer->box_ == box && transfer->state_ == SimTransfer::State::kSubmitted &&
+            alive(box, transfer->generation_)) {
+            if (static_cast<int>(report.size()) > transfer->length_)
+                report.resize(static_cast<std::size_t>(transfer->length_));
+            makeDue(transfer, usb::TransferStatus::kCompleted, std::move(report));
+            return;
+        }
+    }
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    slot.input.push_back(std::move(report));
+    if (slot.input.size() > kInputLimit)
+        slot.input.pop_front();
+}
+
+void SimBackend::matchLocked(SimTransfer* transfer)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(transfer->box_)];
+    if (!alive(transfer->box_, transfer->generation_)) {
+        makeDue(transfer, usb::TransferStatus::kNoDevice, {});
+    } else if (slot.interrupt_faults > 0) {
+        --slot.interrupt_faults;
+        makeDue(transfer, slot.interrupt_fault_status, {});
+    } else if (!slot.input.empty()) {
+        std::vector<std::uint8_t> report = std::move(slot.input.front());
+        slot.input.pop_front();
+        if (static_cast<int>(report.size()) > transfer->length_)
+            report.resize(static_cast<std::size_t>(transfer->length_));
+        makeDue(transfer, usb::TransferStatus::kCompleted, std::move(report));
+    }
+}
+
+void SimBackend::makeDue(SimTransfer* transfer, usb::TransferStatus status,
+                         std::vector<std::uint8_t> data)
+{
+    transfer->state_ = SimTransfer::State::kDue;
+    transfer->status_ = status;
+    transfer->data_ = std::move(data);
+    due_.push_back(transfer);
+    changed_.notify_all();
+}
+
+void SimBackend::deliverDue(std::unique_lock<std::mutex>& lock)
+{
+    if (delivering_)
+        return;
+    delivering_ = true;
+    deliverer_ = std::this_thread::get_id();
+    while (!due_.empty()) {
+        SimTransfer* transfer = due_.front();
+        due_.pop_front();
+        transfer->state_ = SimTransfer::State::kRunning;
+        const usb::TransferStatus status = transfer->status_;
+        const std::vector<std::uint8_t> data = std::move(transfer->data_);
+        lock.unlock();
+        transfer->callback_(status, data.data(), static_cast<int>(data.size()));
+        lock.lock();
+        // A transfer destroyed inside its own completion has left the list.
+        if (std::find(transfers_.begin(), transfers_.end(), transfer) == transfers_.end())
+            continue;
+        if (transfer->resubmit_) {
+            transfer->resubmit_ = false;
+            if (transfer->cancel_after_) {
+                transfer->cancel_after_ = false;
+                makeDue(transfer, usb::TransferStatus::kCancelled, {});
+            } else {
+                transfer->state_ = SimTransfer::State::kSubmitted;
+                matchLocked(transfer);
+            }
+        } else {
+            transfer->state_ = SimTransfer::State::kIdle;
+            transfer->in_flight_.store(false);
+        }
+    }
+    delivering_ = false;
+    deliverer_ = std::thread::id{};
+    changed_.notify_all();
+}
+
+}  // namespace olva_sim
