@@ -10,7 +10,7 @@ bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2)
     if (threshold < 0 || threshold > 0xFF)
         return false;
     const int check = 16 - (threshold & 0x0F) - (threshold >> 4);
-    if (check < 0)
+    if (check < 0 || check > 0x0F)
         return false;
     const int word = (threshold << 4) | check;
     p1 = static_cast<std::uint8_t>(word & 0xFF);

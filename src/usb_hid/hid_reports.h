@@ -10,7 +10,7 @@
 // nibbles add up to 16:
 //   18 = 0x12 -> 0x12D -> p1 0x2D, p2 0x01
 // False when the threshold is outside 0..255 or its nibbles add up to more
-// than 16 (no check nibble fits).
+// than 16 or to 0 (no check nibble fits).
 bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2);
 
 // Tz2401 family: the value of a one-byte parameter reply

@@ -48,22 +48,35 @@ public:
         hidClose();
         std::lock_guard<std::mutex> lock(mutex_);
         ++plug_outs_;
+        ++generation_;
         changed_.notify_all();
     }
     void fire_hid_event(int event, int param) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.emplace_back(event, param);
+        ++generation_;
         changed_.notify_all();
     }
 
-    // Waits until pred holds (checked whenever a handler was called), at
-    // most the time-out; returns whether it held.
+    // Waits until pred holds (checked again whenever a handler was called),
+    // at most the time-out; returns whether it held.
     bool waitFor(const std::function<bool()>& pred,
                  std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, timeout, pred);
+        for (;;) {
+            const std::uint64_t seen = generation_;
+            lock.unlock();
+            if (pred())
+                return true;
+            lock.lock();
+            if (!changed_.wait_until(lock, deadline, [&] { return generation_ != seen; })) {
+                lock.unlock();
+                return pred();
+            }
+        }
     }
     // The same for a condition on state outside the box (threads, sim).
     static bool eventually(const std::function<bool()>& pred,
@@ -187,6 +200,7 @@ private:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         reports_.push_back(std::move(report));
+        ++generation_;
         changed_.notify_all();
     }
 
@@ -196,6 +210,7 @@ private:
     std::vector<Report> reports_;
     std::vector<std::pair<int, int>> events_;
     int plug_outs_ = 0;
+    std::uint64_t generation_ = 0;
 };
 
 }  // namespace olva_test
