@@ -262,11 +262,11 @@ protected:
     bool send_register_address(std::uint16_t reg);
     bool send_tz2501b_pins();
     bool send_tz2501a_pins(std::uint8_t g1, std::uint8_t g2);
-    bool sample_sda(bool& sda);
+    // One SDA sample: false when the GET_REPORT failed; valid tells a
+    // sample the box vouches for.
+    bool sample_sda(bool& sda, bool& valid);
     bool latch_setting(int func, int val, bool second_latch);
     void restore_pins_after_register_work();
-    bool usb_chip_read_words(std::uint8_t bank, std::uint8_t first_word, int words,
-                             std::uint8_t* bytes, bool* valid);
 
     // --- members ---
 

@@ -24,12 +24,13 @@ bool HidDevice::send_tz2501a_pins(std::uint8_t g1, std::uint8_t g2)
     return Set_GPIO(g1, g2);
 }
 
-bool HidDevice::sample_sda(bool& sda)
+bool HidDevice::sample_sda(bool& sda, bool& valid)
 {
     std::uint8_t sample[kSampleSize] = {};
-    if (!sync_read(sample, kSampleSize) || sample[1] != 0)
+    if (!sync_read(sample, kSampleSize))
         return false;
-    sda = (sample[2] & kSda) != 0;
+    valid = sample[1] == 0;
+    sda = valid && (sample[2] & kSda) != 0;
     return true;
 }
 
@@ -68,8 +69,13 @@ bool HidDevice::I2CRevAck()
     for (int poll = 0; poll < kAckPolls; ++poll) {
         if (!send_tz2501a_pins(g1_.load() | kScl, g2_.load()))
             return false;
+        // A lost sample is a failed transfer, not a missing acknowledge:
+        // polling on would clock the memory out of step.
         bool sda = true;
-        if (sample_sda(sda) && !sda)
+        bool valid = false;
+        if (!sample_sda(sda, valid))
+            return false;
+        if (valid && !sda)
             break;
         if (!send_tz2501a_pins(g1_.load() & ~kScl, g2_.load()))
             return false;
@@ -87,10 +93,11 @@ bool HidDevice::I2C_Recv8bit(std::uint8_t& out)
     for (int bit = 0; bit < 8; ++bit) {
         if (!send_tz2501a_pins(g1_.load() | kScl, g2_.load()))
             return false;
-        std::uint8_t sample[kSampleSize] = {};
-        if (!sync_read(sample, kSampleSize))
+        // An invalid sample counts as 0.
+        bool sda = false;
+        bool valid = false;
+        if (!sample_sda(sda, valid))
             return false;
-        const bool sda = sample[1] == 0 && (sample[2] & kSda);
         byte = static_cast<std::uint8_t>((byte << 1) | (sda ? 1 : 0));
         if (!send_tz2501a_pins(g1_.load() & ~kScl, g2_.load()))
             return false;

@@ -263,8 +263,22 @@ void SimBackend::adopt(std::unique_ptr<SimBox> box)
     box->id_ = static_cast<int>(slots_.size());
     Slot slot;
     slot.box = std::move(box);
-    slot.address = next_address_++;
+    slot.address = freeAddressLocked();
     slots_.push_back(std::move(slot));
+}
+
+std::uint8_t SimBackend::freeAddressLocked()
+{
+    // Addresses 2..127 in turn, skipping those of boxes on the bus.
+    for (;;) {
+        const std::uint8_t address = next_address_;
+        next_address_ = next_address_ >= 127 ? 2 : static_cast<std::uint8_t>(next_address_ + 1);
+        const bool taken = std::any_of(slots_.begin(), slots_.end(), [&](const Slot& slot) {
+            return slot.plugged && slot.address == address;
+        });
+        if (!taken)
+            return address;
+    }
 }
 
 SimBackend::Slot& SimBackend::slot(const SimBox& box)
@@ -328,9 +342,9 @@ void SimBackend::replug(const SimBox& box)
     Slot& s = slot(box);
     if (s.plugged)
         return;
+    s.address = freeAddressLocked();
     s.plugged = true;
     ++s.generation;
-    s.address = next_address_++;
     s.unplug_after = -1;
 }
 
@@ -546,6 +560,11 @@ void SimBackend::endTransfer(std::unique_lock<std::mutex>& lock, int box)
         unplugLocked(box);
     }
     deliverDue(lock);
+    // A transfer takes the bus for a while: other threads get their turn
+    // before this one goes on.
+    lock.unlock();
+    std::this_thread::yield();
+    lock.lock();
 }
 
 int SimBackend::setReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,

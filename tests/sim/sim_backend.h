@@ -96,7 +96,8 @@ public:
     SimBackend(const SimBackend&) = delete;
     SimBackend& operator=(const SimBackend&) = delete;
 
-    // Makes a box and plugs it in on bus 1 under the next free address.
+    // Makes a box and plugs it in on bus 1 under the next free address (at
+    // most 126 boxes on the bus at once).
     template <class Box, class... Args>
     Box& plug(Args&&... args)
     {
@@ -191,6 +192,7 @@ private:
     };
 
     void adopt(std::unique_ptr<SimBox> box);
+    std::uint8_t freeAddressLocked();
     Slot& slot(const SimBox& box);
     const Slot& slot(const SimBox& box) const;
     bool alive(int box, unsigned generation) const;
