@@ -1,5 +1,7 @@
 // The HID read threads: the Tz2401 family's interrupt event loop and the
 // Tz2501B's status poll, their handlers, their ends and plug-outs.
+#include <future>
+
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"
@@ -55,12 +57,12 @@ TEST_F(ReadThreadTest, InSyncModeReportsWaitForAReaderInstead)
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
     openTz2401(box, OLVA_PRODUCT_TZ2401B, false);
     std::uint8_t data[8] = {};
-    std::thread pusher([&] {
-        for (int i = 0; i < 1000 && hid_.reportCount() == 0; ++i)
-            sim_.pushInput(box, {3, 0x19, 0x01, 0, 0, 0, 0, 0});
+    auto reader = std::async(std::launch::async, [&] {
+        return hid_.readTimeout(data, sizeof data, 10000);
     });
-    EXPECT_EQ(hid_.readTimeout(data, sizeof data, 10000), 8);
-    pusher.join();
+    while (reader.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        sim_.pushInput(box, {3, 0x19, 0x01, 0, 0, 0, 0, 0});
+    EXPECT_EQ(reader.get(), 8);
     EXPECT_EQ(data[1], 0x19);
     EXPECT_EQ(hid_.reportCount(), 0u);
 }

@@ -229,7 +229,8 @@ TEST_F(TimedReadTest, WithoutAReadThreadThereIsNothingToWaitFor)
 TEST_F(TimedReadTest, AReportHeldBeforeTheWaitIsNotReturned)
 {
     sim_.pushInput(box_, {3, 0xAA, 0, 0, 0, 0, 0, 0});
-    // The early report has been taken off the bus once a second one has.
+    ASSERT_TRUE(HidTestBox::eventually([&] { return sim_.settled(box_); }));
+    // Reports keep coming until the reader has one: it must be a later one.
     std::uint8_t data[8] = {};
     auto reader = std::async(std::launch::async, [&] {
         return hid_.readTimeout(data, sizeof data, 10000);

@@ -264,6 +264,25 @@ TEST_F(Tz2501bOpenTest, SetsItsPinsAndChecksItsCodecEeprom)
                             Bytes{0, 0x60, 0x17, 0x1F, 0x34}, Bytes{0, 0x60, 0x07, 0x1F, 0x34},
                             Bytes{0, 0x60, 0x17, 0x1F, 0x34}));
     EXPECT_EQ(box_.latch1(7), 0);
+    // Then the first chunk through the chip's I2C master, pins restored after.
+    auto reg = [](std::uint16_t number, std::uint8_t value) {
+        return std::vector<Bytes>{{0, 0x60, static_cast<std::uint8_t>(number & 0xFF),
+                                   static_cast<std::uint8_t>(number >> 8), 0x10},
+                                  {0, 0x60, value, 0, 0x20}};
+    };
+    auto select = [](std::uint16_t number) {
+        return Bytes{0, 0x60, static_cast<std::uint8_t>(number & 0xFF),
+                     static_cast<std::uint8_t>(number >> 8), 0x10};
+    };
+    std::vector<Bytes> chunk = concat({reg(0x100, 0x01), reg(0x110, 0x50), reg(0x111, 0x2E),
+                                       reg(0x112, 0x03), reg(0x08, 0x40), reg(0x08, 0x40)});
+    for (int word = 0; word < 8; ++word)
+        chunk = concat({chunk, reg(0x0B, static_cast<std::uint8_t>(0x80 + word)),
+                        {select(0x09), select(0x0A)}});
+    chunk.push_back({0, 0x60, 0x17, 0x1F, 0x34});
+    ASSERT_GE(reports.size(), 5 + chunk.size());
+    EXPECT_EQ(std::vector<Bytes>(reports.begin() + 5, reports.begin() + 5 + static_cast<long>(chunk.size())),
+              chunk);
     // 16 chunks of 8 words, each word 30 ms.
     const auto sleeps = sleeper_.mine();
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 30), 128);

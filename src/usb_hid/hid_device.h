@@ -4,14 +4,14 @@
 // identification, and each model's command set.
 //
 // Lock order inside a box (a lock may be taken while holding those above it):
-//   close mutex (held only to read or change the close state)
 //   command mutex, pin-sequence mutex
 //   GET_REPORT channel mutex
-//   record use (the record stays open while any use lasts)
 //   record mutex (held while a report is handed to a handler)
 //   queue mutex
-// The GPIO mutex is held for one report only and never with the command,
-// pin-sequence, channel or queue mutex.
+// The GPIO mutex is held for one report only and never with another. The
+// close mutex and the use mutex are held only to read or change their state.
+// A record use never blocks (it is refused once the close has begun); the
+// close waits for the uses to end while holding no lock.
 #pragma once
 
 #include <atomic>
@@ -213,8 +213,6 @@ protected:
                        unsigned long len, int ms);
     // hid_read_armed armed at the call.
     int hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms);
-    // Takes the oldest kept report: bytes copied, 0 when none.
-    int return_data(hid_device_* dev, std::uint8_t* dst, unsigned long len);
     void readHid_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                           int length);
     void read_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
@@ -257,6 +255,10 @@ protected:
     static constexpr long kRequestNotSent = -2;
     long Tz2401_request(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
                         std::uint8_t* reply, unsigned long len);
+    // Tz2401_request with an 8-byte reply; a missing reply is logged for
+    // routine. True when a reply came.
+    bool Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
+                         std::uint8_t reply[8], const char* routine);
 
     // Pin helpers (register_gpio.cpp, i2c_bitbang.cpp).
     bool send_register_address(std::uint16_t reg);

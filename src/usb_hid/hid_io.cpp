@@ -185,18 +185,6 @@ int HidDevice::hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned l
     return hid_read_armed(dev, hid_arm_read(dev), data, len, ms);
 }
 
-int HidDevice::return_data(hid_device_* dev, std::uint8_t* dst, unsigned long len)
-{
-    std::lock_guard<std::mutex> lock(dev->mutex);
-    if (dev->pending.empty())
-        return 0;
-    const hid_input_report& report = dev->pending.front();
-    const std::size_t length = std::min<std::size_t>(report.data.size(), len);
-    std::memcpy(dst, report.data.data(), length);
-    dev->pending.pop_front();
-    return static_cast<int>(length);
-}
-
 void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
                                  const std::uint8_t* data, int length)
 {

@@ -52,17 +52,26 @@ long HidDevice::Tz2401_request(std::uint8_t id, std::uint8_t cmd, std::uint8_t p
     return hid_read_armed(use.get(), token, reply, len, reply_timeout_ms_);
 }
 
-bool HidDevice::Tz2401_read_param(std::uint8_t& out, std::uint8_t id, std::uint8_t cmd,
-                                  std::uint8_t p1, std::uint8_t p2)
+bool HidDevice::Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1,
+                                std::uint8_t p2, std::uint8_t reply[8], const char* routine)
 {
-    std::uint8_t reply[kReportSize] = {};
+    std::fill(reply, reply + kReportSize, 0);
     const long result = Tz2401_request(id, cmd, p1, p2, reply, kReportSize);
     if (result == kRequestNotSent)
         return false;
     if (result < 1) {
-        hid_log(1, "%s read error result:%ld", __func__, result);
+        hid_log(1, "%s read error result:%ld", routine, result);
         return false;
     }
+    return true;
+}
+
+bool HidDevice::Tz2401_read_param(std::uint8_t& out, std::uint8_t id, std::uint8_t cmd,
+                                  std::uint8_t p1, std::uint8_t p2)
+{
+    std::uint8_t reply[kReportSize];
+    if (!Tz2401_exchange(id, cmd, p1, p2, reply, __func__))
+        return false;
     hid_log(4, "%s read values =%s ", __func__, hid_hex_bytes(reply, kReportSize).c_str());
     const bool packed_voltage = model_.load() == OLVA_PRODUCT_TZ2401B &&
                                 version1_.load() >= 0x40 && (cmd == 0x50 || cmd == 0x60);
@@ -77,14 +86,9 @@ bool HidDevice::read_paramex(std::uint8_t* out, std::uint8_t id, std::uint8_t cm
                              std::uint8_t p1, std::uint8_t p2)
 {
     for (int attempt = 0; attempt < kParamexAttempts; ++attempt) {
-        std::uint8_t reply[kReportSize] = {};
-        const long result = Tz2401_request(id, cmd, p1, p2, reply, kReportSize);
-        if (result == kRequestNotSent)
+        std::uint8_t reply[kReportSize];
+        if (!Tz2401_exchange(id, cmd, p1, p2, reply, __func__))
             return false;
-        if (result < 1) {
-            hid_log(1, "%s read error result:%ld", __func__, result);
-            return false;
-        }
         switch (tz2401_paramex_reply(reply)) {
         case ParamexReply::kData:
             if (out)

@@ -426,6 +426,15 @@ void SimBackend::pushInput(const SimBox& box, std::vector<std::uint8_t> report)
         queueInputLocked(box.id(), std::move(report));
 }
 
+bool SimBackend::settled(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!slot(box).input.empty() || delivering_)
+        return false;
+    return std::none_of(due_.begin(), due_.end(),
+                        [&](const SimTransfer* transfer) { return transfer->box_ == box.id(); });
+}
+
 int SimBackend::transferCount(const SimBox& box) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -577,25 +586,30 @@ int SimBackend::setReport(int box, unsigned generation, std::uint16_t value, std
         violation("SET_REPORT with a wrong report type or interface");
         return usb::kErrorPipe;
     }
-    if (const int fault = beginTransfer(box, kOutputTransfers)) {
-        endTransfer(lock, box);
-        return fault;
-    }
     TraceEntry entry;
-    entry.time_ms = platform::clock().steadyMs();
-    entry.box = box;
     entry.kind = TraceEntry::Kind::kSetReport;
     entry.value = value;
     entry.index = index;
-    const std::uint8_t report_id = static_cast<std::uint8_t>(value & 0xFF);
-    if (report_id == 0)
+    if ((value & 0xFF) == 0)
         entry.report.push_back(0);
     entry.report.insert(entry.report.end(), data, data + length);
-    entry.wire_length = static_cast<std::size_t>(length);
-    trace_.push_back(entry);
-    slot.box->onOutputReport(entry.report);
+    const int fault = outputReport(box, std::move(entry), length, lock);
+    return fault ? fault : length;
+}
+
+int SimBackend::outputReport(int box, TraceEntry entry, int wire_length,
+                             std::unique_lock<std::mutex>& lock)
+{
+    const int fault = beginTransfer(box, kOutputTransfers);
+    if (fault == 0) {
+        entry.time_ms = platform::clock().steadyMs();
+        entry.box = box;
+        entry.wire_length = static_cast<std::size_t>(wire_length);
+        trace_.push_back(entry);
+        slots_[static_cast<std::size_t>(box)].box->onOutputReport(entry.report);
+    }
     endTransfer(lock, box);
-    return length;
+    return fault;
 }
 
 int SimBackend::getReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
@@ -626,21 +640,13 @@ int SimBackend::interruptOut(int box, unsigned generation, std::uint8_t endpoint
         violation("interrupt OUT transfer to an endpoint the box does not have");
         return usb::kErrorNotFound;
     }
-    if (const int fault = beginTransfer(box, kOutputTransfers)) {
-        endTransfer(lock, box);
-        return fault;
-    }
     TraceEntry entry;
-    entry.time_ms = platform::clock().steadyMs();
-    entry.box = box;
     entry.kind = TraceEntry::Kind::kInterruptOut;
     entry.report.assign(data, data + length);
-    entry.wire_length = static_cast<std::size_t>(length);
-    trace_.push_back(entry);
-    slot.box->onOutputReport(entry.report);
-    *transferred = length;
-    endTransfer(lock, box);
-    return 0;
+    const int fault = outputReport(box, std::move(entry), length, lock);
+    if (fault == 0)
+        *transferred = length;
+    return fault;
 }
 
 void SimBackend::queueInputLocked(int box, std::vector<std::uint8_t> report)

@@ -142,6 +142,8 @@ public:
 
     // Queues an interrupt report from the box (as if the box sent it).
     void pushInput(const SimBox& box, std::vector<std::uint8_t> report);
+    // True when every report of the box has been handed to the host.
+    bool settled(const SimBox& box) const;
     // Synchronous transfers the box has seen.
     int transferCount(const SimBox& box) const;
 
@@ -205,6 +207,8 @@ private:
                   const std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock);
     int getReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
                   std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock);
+    // Traces an output report and hands it to its box: 0, or the injected fault.
+    int outputReport(int box, TraceEntry entry, int wire_length, std::unique_lock<std::mutex>& lock);
     int interruptOut(int box, unsigned generation, std::uint8_t endpoint, std::uint8_t* data,
                      int length, int* transferred, std::unique_lock<std::mutex>& lock);
     void queueInputLocked(int box, std::vector<std::uint8_t> report);
