@@ -99,7 +99,7 @@ public:
     // Marks the box closing: writers that test the flag send nothing.
     void hid_closeEx();
 
-    // --- reports (hid_device.cpp) ---
+    // --- reports (hid_io.cpp) ---
 
     bool sync_write(const std::uint8_t* data, unsigned long len);
     // GET_REPORT of exactly len bytes (input report, id 0).
@@ -202,7 +202,8 @@ protected:
     // Formats one log record with this box's tag (module "olva ").
     void hid_log(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
-    // Record operations (hid_device.cpp). The caller holds a RecordUse.
+    // Record operations (hid_device.cpp, hid_io.cpp). The caller holds a
+    // RecordUse.
     hid_device_* hid_open_path(const char* path);
     int hid_write(hid_device_* dev, const std::uint8_t* data, unsigned long len);
     // Marks the point after which a synchronous reader takes reports.
