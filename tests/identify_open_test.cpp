@@ -1,6 +1,8 @@
 // Opening a box: probing and identification in order, the Tz2401B's line
 // thresholds from "olva.ini", the Tz2501B's EEPROM check and the switch to
 // the running mode.
+#include <functional>
+
 #include "base_ini.h"
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
@@ -244,6 +246,47 @@ TEST_F(IdentifyTest, CreateThreadDoesNothingOnAnUnpluggedBox)
     EXPECT_THAT(sim_.reports(box), IsEmpty());
 }
 
+TEST_F(IdentifyTest, AnOpenThatMeetsAFailureOrAnUnplugEndsCleanly)
+{
+    struct Mode {
+        const char* name;
+        std::function<void(olva_sim::SimBackend&, SimTz2401Box&, int)> inject;
+    };
+    const Mode modes[] = {
+        {"three failed attempts",
+         [](auto& sim, auto& box, int n) {
+             sim.failTransfers(box, olva_sim::kAllTransfers, n, 3, usb::kErrorIo);
+         }},
+        {"stall", [](auto& sim, auto& box, int n) {
+             sim.failTransfers(box, olva_sim::kAllTransfers, n, 1, usb::kErrorPipe);
+         }},
+        {"unplugged", [](auto& sim, auto& box, int n) { sim.unplugAfter(box, n + 1); }},
+    };
+    for (const Mode& mode : modes) {
+        for (int n = 0;; ++n) {
+            SCOPED_TRACE(std::string(mode.name) + " at transfer " + std::to_string(n));
+            SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+            mode.inject(sim_, box, n);
+            HidTestBox hid;
+            const bool opened = hid.hid_open(sim_.path(box).c_str(), 1, OLVA_PRODUCT_TZ2401B);
+            if (opened) {
+                EXPECT_EQ(hid.model(), OLVA_PRODUCT_TZ2401B);
+                EXPECT_EQ(hid.version1(), 0x42);
+            }
+            const bool reached = sim_.transferCount(box) > n;
+            hid.hidClose();
+            EXPECT_FALSE(hid.read_thread_active());
+            sim_.unplug(box);
+            if (!reached) {
+                EXPECT_TRUE(opened);
+                EXPECT_EQ(box.hangWord(), 0x03D);
+                break;
+            }
+            ASSERT_LT(n, 200);
+        }
+    }
+}
+
 class Tz2501bOpenTest : public olva_test::HidSimTest {
 protected:
     SimRegisterBox& box_ = sim_.plug<SimRegisterBox>();
@@ -331,6 +374,8 @@ TEST_F(Tz2501bOpenTest, CreateThreadReadsTheMicRegisterRestoresThePinsAndPolls)
     EXPECT_EQ(reports[1], (Bytes{0, 0x60, g1, g2, g3}));
     EXPECT_TRUE(hid_.waitFor([&] { return hid_.reportCount() >= 1; }));
     EXPECT_EQ(hid_.reports()[0].bytes, Bytes{3});
+    // A second switch starts no second poll.
+    hid_.create_thread();
     hid_.hidClose();
     EXPECT_FALSE(hid_.read_thread_active());
 }

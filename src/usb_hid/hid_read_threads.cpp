@@ -23,6 +23,10 @@ constexpr unsigned long kStatusReportSize = 4;
 
 bool HidDevice::start_read_thread(hid_device_* dev, bool event_loop)
 {
+    if (read_thread_active_.load()) {
+        hid_log(1, "%s the read thread runs already", __func__);
+        return false;
+    }
     // A thread that closed its own record is joined before the next starts.
     join_read_thread();
     std::lock_guard<std::mutex> lock(close_mutex_);

@@ -329,7 +329,9 @@ int SimBackend::handleEvents(int timeout_ms)
     if (delivering_ && deliverer_ == std::this_thread::get_id())
         return usb::kErrorBusy;
     auto ready = [this] { return !due_.empty() && !delivering_; };
-    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
+    const std::uint64_t wakes = wakes_;
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                      [&] { return ready() || wakes_ != wakes; });
     if (ready())
         deliverDue(lock);
     return 0;

@@ -227,6 +227,7 @@ private:
     std::vector<SimTransfer*> transfers_;
     std::deque<SimTransfer*> due_;
     bool delivering_ = false;
+    std::uint64_t wakes_ = 0;  // counts cancels, which end a waiting pass
     std::thread::id deliverer_;
     int handle_event_faults_ = 0;
     int handle_event_error_ = 0;
