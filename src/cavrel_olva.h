@@ -6,6 +6,8 @@
 // on the library thread that raised them.
 #pragma once
 
+#include "usb_hid/olva_product.h"
+
 struct tagBusyInfo;
 
 extern "C" {
@@ -66,17 +68,6 @@ enum {
     OLVA_EVENT_OPEN_FAILED = 42,
     OLVA_EVENT_DIAL_TONE = 44,
 };
-
-// Model of a box.
-typedef enum {
-    OLVA_PRODUCT_NONE = 0,
-    OLVA_PRODUCT_TZ2502A = 1,
-    OLVA_PRODUCT_TZ2402B = 2,
-    OLVA_PRODUCT_TZ2401B = 3,
-    OLVA_PRODUCT_TZ2501A = 4,
-    OLVA_PRODUCT_TZ2701A = 8,
-    OLVA_PRODUCT_TZ2501B = 10,
-} OLVA_PRODUCT;
 
 // State of a line.
 typedef enum {

@@ -1,0 +1,327 @@
+// The USB HID side of one box: opening its HID interface by path, output
+// reports, synchronous reads (GET_REPORT, or waiting for the next interrupt
+// report), the HID read thread that hands reports to the virtual handlers,
+// identification, and each model's command set.
+//
+// Lock order inside a box (a lock may be taken while holding those above it):
+//   command mutex, pin-sequence mutex
+//   GET_REPORT channel mutex
+//   record mutex (held while a report is handed to a handler)
+//   queue mutex
+// The GPIO mutex is held for one report only and never with another. The
+// close mutex and the use mutex are held only to read or change their state.
+// A record use never blocks (it is refused once the close has begun); the
+// close waits for the uses to end while holding no lock.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <latch>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "usb_hid/hid_cmd_op.h"
+#include "usb_hid/olva_product.h"
+#include "usb_hid/usb_backend.h"
+
+// An interrupt report kept for a synchronous reader.
+struct hid_input_report {
+    std::vector<std::uint8_t> data;
+    std::uint64_t number = 0;  // counts the reports of a record from 1
+};
+
+// The open HID interface of one box (new_hid_device, free_hid_device).
+struct hid_device_ {
+    std::unique_ptr<usb::DeviceHandle> handle;  // null once closed
+    int input_endpoint = 0;                     // first interrupt IN endpoint, 0 if none
+    int output_endpoint = 0;                    // first interrupt OUT endpoint, 0 if none
+    int input_packet_size = 0;
+    int interface = 0;                          // the claimed interface
+    std::atomic<int> blocking{1};               // 1 sync mode, 0 event mode
+    std::latch started{1};                      // the read thread's transfer runs, or it gave up
+    std::atomic<bool> shutdown_thread{false};   // tells the read thread to stop
+    std::atomic<bool> cancelled{false};         // the transfer was cancelled or is dead
+    std::atomic<bool> closing{false};           // hid_close has begun: no new uses
+
+    // Guards the members below; held while a report is handed to a handler.
+    std::mutex mutex;
+    std::condition_variable condition;  // a report arrived, or the stream ended
+    std::unique_ptr<usb::InterruptInTransfer> transfer;  // the read thread's, null if none
+    bool pending_primed = false;        // an interrupt read runs for synchronous readers
+    std::deque<hid_input_report> pending;
+    std::uint64_t report_count = 0;     // reports put into pending so far
+};
+
+hid_device_* new_hid_device();
+void free_hid_device(hid_device_* dev);
+int hid_set_nonblocking(hid_device_* dev, int nonblock);
+
+class HidDevice {
+public:
+    HidDevice();
+    // Closes the box. A derived class whose handlers use its own members
+    // calls hidClose() in its destructor, before those members go.
+    virtual ~HidDevice();
+    HidDevice(const HidDevice&) = delete;
+    HidDevice& operator=(const HidDevice&) = delete;
+
+    // Handlers of the read thread; they run with the record mutex held and
+    // must not take the command mutex.
+    virtual void handle_hid_read(const std::uint8_t* data, unsigned long len);
+    virtual void handle_Hid_data_Tz2402D(std::uint8_t status);
+    virtual void handle_Hid_data_Tz2501B(std::uint8_t bits);
+    virtual void handle_Hid_data_Tz2701A(const std::uint8_t* data, unsigned long len);
+    // The box is gone (read thread, after the unplugged flag was set).
+    virtual void handle_plug_out();
+    virtual void fire_hid_event(int event, int param);
+    virtual void stop_read_line_voltage();
+    virtual void start_read_line_voltage();
+
+    // --- opening and closing (hid_device.cpp, identify_open.cpp) ---
+
+    // The directory that holds "olva.ini"; set by the owner before hid_open.
+    void set_app_dir(const std::string& dir);
+    // Opens the box at path ("%04x:%04x:%02x" of bus, address and HID
+    // interface) in slot index as model product, starts the read thread of
+    // the Tz2401 family and identifies the box. False: not opened.
+    bool hid_open(const char* path, unsigned long index, OLVA_PRODUCT product);
+    // Switches an identified box to its running mode (after its lines open).
+    void create_thread();
+    // Closes the record and stops and joins the read thread (not when called
+    // on the read thread itself; that one is joined by the next close, open
+    // or the destructor). Harmless when closed.
+    void hidClose();
+    // Marks the box closing: writers that test the flag send nothing.
+    void hid_closeEx();
+
+    // --- reports (hid_io.cpp) ---
+
+    bool sync_write(const std::uint8_t* data, unsigned long len);
+    // GET_REPORT of exactly len bytes (input report, id 0).
+    bool sync_read(std::uint8_t* data, unsigned long len);
+    int olva_get_device_versionnum(float& version);
+
+    // --- Tz2401 family command reports (tz2401_commands.cpp) ---
+
+    bool Tz2401_write_cmd(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2);
+    bool Tz2401_sync_write(const std::uint8_t* data, unsigned long len);
+    long Tz2401_sync_read(std::uint8_t* buf, unsigned long len);
+    bool Tz2401_read_param(std::uint8_t& out, std::uint8_t id, std::uint8_t cmd, std::uint8_t p1,
+                           std::uint8_t p2);
+    bool read_paramex(std::uint8_t* out, std::uint8_t id, std::uint8_t cmd, std::uint8_t p1,
+                      std::uint8_t p2);
+
+    // --- register, GPIO and latch reports (register_gpio.cpp) ---
+
+    bool write_cmd(std::uint8_t cmd, const std::uint8_t* data, int len);
+    bool Set_GPIO(std::uint8_t p0, std::uint8_t p1, std::uint8_t p2, std::uint8_t p3);
+    bool Set_GPIO(std::uint8_t data, std::uint8_t dir);
+    bool Tz2402D_Reg_Setting(std::uint16_t reg, std::uint8_t value);
+    bool Tz2402D_Reg_Read(std::uint16_t reg, std::uint8_t& out);
+    bool Tz2402D_Set_GPIO(std::uint8_t g1, std::uint8_t g2);
+    bool Tz2501B_Set_GPIO(std::uint8_t g1, std::uint8_t g3, std::uint8_t g2);
+    bool Tz2402D_GPIO_init(int on);
+    bool Tz2501B_GPIO_init();
+    bool Tz2402D_Restore_read_gpioaddr();
+    void Tz2501B_Restore_read_gpioaddr();
+    bool Tz2501_close_mute();
+    bool Tz2501B_function_setting(int func, int val);
+    bool Tz2501B_function2_setting(int func, int val);
+
+    // --- I2C buses and serial EEPROMs (i2c_eeprom.cpp, i2c_bitbang.cpp) ---
+
+    int eeprom_write(std::uint8_t addr, const std::uint8_t* data, int len);
+    bool eeprom_read(std::uint8_t addr, std::uint8_t* out, int len);
+    bool I2CSend_bytes(std::uint8_t addr, const std::uint8_t* data, unsigned long len);
+    bool I2CRecv_seqbytes(std::uint8_t addr, std::uint8_t* out, unsigned long len);
+    bool I2CStart();
+    bool I2CStop();
+    bool I2C_Send8bit(std::uint8_t byte);
+    bool I2C_Recv8bit(std::uint8_t& out);
+    bool I2CRevAck();
+    bool I2CSendAck();
+    bool I2C_Clock();
+    bool Tz2402D_Write_2402(std::uint8_t addr, const std::uint8_t* data, int len);
+    bool Tz2402D_Read_2402(std::uint8_t addr, std::uint8_t* out, int len);
+
+    // --- Tz2701A (tz2701_setup.cpp) ---
+
+    // The status request of the read loop; its answer reaches
+    // handle_Hid_data_Tz2701A. Returns 0.
+    int Tz2701_read_state();
+
+    // --- state ---
+
+    bool is_open() const;
+    long device_index() const { return device_index_.load(); }
+    std::string tag() const;
+    std::string path() const;
+    int model() const { return model_.load(); }
+    std::uint8_t version1() const { return version1_.load(); }
+    std::uint8_t version2() const { return version2_.load(); }
+    std::uint8_t device_type() const { return device_type_.load(); }
+    bool line_voltage_reading() const { return line_voltage_reading_.load(); }
+    // True from the start of the read thread's routine until it returns.
+    bool read_thread_active() const { return read_thread_active_.load(); }
+
+    // GSM levels that the Tz2701A set-up fixes.
+    struct GsmLevels {
+        int speaker_2g = 0;
+        int mic_2g = 0;
+        int tone_detection = 0;
+        int speaker_4g = 0;
+        int mic_gain_4g[2] = {0, 0};
+        int speaker_ec200 = 0;
+        int mic_gain_ec200[2] = {0, 0};
+    };
+
+protected:
+    // A use of the open record: while one lasts, the record is not freed.
+    class RecordUse {
+    public:
+        explicit RecordUse(const HidDevice& box);
+        ~RecordUse();
+        RecordUse(const RecordUse&) = delete;
+        RecordUse& operator=(const RecordUse&) = delete;
+        hid_device_* get() const { return dev_; }
+        explicit operator bool() const { return dev_ != nullptr; }
+
+    private:
+        const HidDevice& box_;
+        hid_device_* dev_;
+    };
+
+    // The synchronous-read reply time-out of the Tz2401 family.
+    static constexpr int kReplyTimeoutMs = 1000;
+
+    // Formats one log record with this box's tag (module "olva ").
+    void hid_log(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+
+    // Record operations (hid_device.cpp, hid_io.cpp). The caller holds a
+    // RecordUse.
+    hid_device_* hid_open_path(const char* path);
+    int hid_write(hid_device_* dev, const std::uint8_t* data, unsigned long len);
+    // Marks the point after which a synchronous reader takes reports.
+    std::uint64_t hid_arm_read(hid_device_* dev);
+    // The first report after the arm token (at most len bytes copied):
+    // bytes, 0 on time-out, -1 when no stream runs or it ended.
+    int hid_read_armed(hid_device_* dev, std::uint64_t token, std::uint8_t* data,
+                       unsigned long len, int ms);
+    // hid_read_armed armed at the call.
+    int hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms);
+    void readHid_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
+                          int length);
+    void read_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
+                       int length);
+    void hid_close(hid_device_* dev);
+    // GET_REPORT (input report, id 0): bytes read or a libusb error.
+    int get_report(std::uint8_t* data, unsigned long len);
+    // Logs a failed GET_REPORT (and clears a stall); raise_event also
+    // raises the USB error event for errors other than stall and time-out.
+    void log_get_report_error(const char* routine, int result, bool raise_event);
+    // Sets sync (0) or event (1) mode of the open record.
+    void set_nonblocking(int nonblock);
+
+    // Identification (identify_open.cpp).
+    bool hid_handle_open();
+    bool Tz2401_identify();
+    void Tz2401_load_thresholds();
+    bool Tz2501B_check_eeprom();
+    // An "olva.ini" integer of section "device"; a missing key is written
+    // back with its default.
+    int read_device_setting(const char* key, int default_value);
+    // The Tz2701A set-up after identification (tz2701_setup.cpp).
+    void Tz2701_setup();
+
+    // Read threads (hid_read_threads.cpp).
+    // Starts the read thread: the event loop of the Tz2401 family, or the
+    // Tz2501B status poll. False when no thread could be started.
+    bool start_read_thread(hid_device_* dev, bool event_loop);
+    void HidReadThread(hid_device_* dev, bool event_loop);
+    void Tz2701_handle_thread_read(hid_device_* dev);
+    void Tz2501B_handle_thread_read();
+    // True while the record is open and its close has not begun.
+    bool record_usable() const;
+    // Joins a started read thread, unless it is the caller's own.
+    void join_read_thread();
+
+    // A request report of the Tz2401 family and the first report after it:
+    // bytes, 0 on time-out, -1 when no stream runs, kRequestNotSent when
+    // the request could not be written.
+    static constexpr long kRequestNotSent = -2;
+    long Tz2401_request(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
+                        std::uint8_t* reply, unsigned long len);
+    // Tz2401_request with an 8-byte reply; a missing reply is logged for
+    // routine. True when a reply came.
+    bool Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
+                         std::uint8_t reply[8], const char* routine);
+
+    // Pin helpers (register_gpio.cpp, i2c_bitbang.cpp).
+    bool send_register_address(std::uint16_t reg);
+    bool send_tz2501b_pins();
+    bool send_tz2501a_pins(std::uint8_t g1, std::uint8_t g2);
+    // One SDA sample: false when the GET_REPORT failed; valid tells a
+    // sample the box vouches for.
+    bool sample_sda(bool& sda, bool& valid);
+    bool latch_setting(int func, int val, bool second_latch);
+    void restore_pins_after_register_work();
+
+    // --- members ---
+
+    std::string app_dir_;  // search thread only (the owner's open)
+
+    mutable std::mutex text_mutex_;  // guards tag_ and path_
+    std::string tag_;                // "hid." followed by the device index
+    std::string path_;
+
+    std::atomic<long> device_index_{-1};
+    std::atomic<int> model_{OLVA_PRODUCT_NONE};
+    std::atomic<std::uint8_t> version1_{0};
+    std::atomic<std::uint8_t> version2_{0};
+    std::atomic<std::uint8_t> device_type_{0};
+    std::atomic<bool> line_voltage_reading_{false};
+    std::atomic<bool> unplugged_{false};  // set by the owner's close with a mode
+    std::atomic<bool> closing_{false};    // set by hid_closeEx
+    GsmLevels gsm_levels_;                // search thread only (the open)
+
+    // Pin shadows: the pins as last set, so that the next report starts
+    // from them. Changed under the pin-sequence mutex by the composing
+    // operations.
+    std::atomic<std::uint8_t> g1_{0};
+    std::atomic<std::uint8_t> g2_{0};
+    std::atomic<std::uint8_t> g3_{0};
+    std::atomic<std::uint8_t> buzzer_{0};
+
+    // Record and its users. The record pointer changes only under
+    // use_mutex_ and only when no use lasts.
+    mutable std::mutex use_mutex_;
+    mutable std::condition_variable use_ended_;
+    hid_device_* dev_ = nullptr;  // use_mutex_
+    mutable int record_users_ = 0;  // use_mutex_
+
+    // Close state: one close at a time; a second closer waits for the first.
+    std::mutex close_mutex_;
+    std::condition_variable close_done_;
+    bool close_running_ = false;  // close_mutex_
+    std::thread read_thread_;     // close_mutex_
+    std::atomic<std::thread::id> read_thread_id_{};
+    std::atomic<bool> read_thread_active_{false};
+    // The thread running this box's completion, so that a close from inside
+    // a handler is refused instead of waiting for itself.
+    std::atomic<std::thread::id> completion_thread_{};
+
+    int reply_timeout_ms_ = kReplyTimeoutMs;
+
+    std::mutex cmd_mutex_;                 // one command report or request/reply pair
+    std::mutex queue_mutex_;               // the two queues
+    std::mutex gpio_mutex_;                // one GPIO report
+    std::recursive_mutex pins_mutex_;      // one latch or register sequence with its restore
+    std::mutex channel_mutex_;             // Tz2501B: one status poll or register read
+    std::deque<std::unique_ptr<hid_cmd_op>> cmd_queue_;  // queue_mutex_
+    std::deque<std::unique_ptr<hid_cmd_op>> sms_queue_;  // queue_mutex_
+};

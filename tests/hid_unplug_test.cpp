@@ -1,0 +1,208 @@
+// Unplugging and closing while other threads read, write and run the read
+// loop: every thread ends, nothing is used after it is freed (the sanitizer
+// build runs these), and no transfer is freed in flight (the simulator
+// checks).
+#include <atomic>
+#include <future>
+
+#include "sim/sim_register_box.h"
+#include "sim/sim_tz2401.h"
+#include "support/hid_sim_fixture.h"
+#include "support/hid_test_box.h"
+
+namespace {
+
+using olva_sim::SimRegisterBox;
+using olva_sim::SimTz2401Box;
+using olva_test::HidTestBox;
+using namespace std::chrono_literals;
+
+class UnplugTest : public olva_test::HidSimTest {
+protected:
+    SimTz2401Box& openTz2401(HidTestBox& hid, SimTz2401Box::Options options = SimTz2401Box::tz2401b())
+    {
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
+        EXPECT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2401B));
+        hid.startReadThread();
+        return box;
+    }
+};
+
+TEST_F(UnplugTest, UnpluggingDuringAReadEndsTheWaitAtOnce)
+{
+    HidTestBox hid;
+    SimTz2401Box& box = openTz2401(hid);
+    box.dropReplies(0xF1, 1);
+    // Far longer than the test waits: only the end of the stream can end it.
+    hid.setReplyTimeout(600000);
+    auto reader = std::async(std::launch::async, [&] {
+        std::uint8_t version = 0;
+        return hid.Tz2401_read_param(version, 3, 0xF1, 0, 0);
+    });
+    ASSERT_TRUE(HidTestBox::eventually([&] { return box.commandCount(0xF1) == 1; }));
+    sim_.unplug(box);
+    ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
+    EXPECT_FALSE(reader.get());
+    // Later requests fail without waiting either.
+    std::uint8_t version = 0;
+    EXPECT_FALSE(hid.Tz2401_read_param(version, 3, 0xF1, 0, 0));
+    hid.hidClose();
+    EXPECT_FALSE(hid.read_thread_active());
+    EXPECT_EQ(hid.plugOuts(), 0);
+}
+
+TEST_F(UnplugTest, UnpluggingDuringWritesFailsThemAndTheCloseStillEnds)
+{
+    HidTestBox hid;
+    SimTz2401Box& box = openTz2401(hid);
+    std::atomic<int> failed{0};
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop.load()) {
+            if (!hid.Tz2401_write_cmd(3, 0x30, 0, 0))
+                ++failed;
+        }
+    });
+    ASSERT_TRUE(HidTestBox::eventually([&] { return box.commandCount(0x30) > 10; }));
+    sim_.unplug(box);
+    ASSERT_TRUE(HidTestBox::eventually([&] { return failed.load() > 2; }));
+    hid.hidClose();
+    stop.store(true);
+    writer.join();
+    EXPECT_FALSE(hid.read_thread_active());
+    EXPECT_FALSE(hid.is_open());
+    // The failed writes raised the USB error event with no-device.
+    EXPECT_THAT(hid.events(), ::testing::Contains(std::pair<int, int>{41, usb::kErrorNoDevice}));
+}
+
+TEST_F(UnplugTest, ATransferThatEndsWithNoDeviceDuringTheCloseIsNotWaitedForForever)
+{
+    HidTestBox hid;
+    SimTz2401Box& box = openTz2401(hid);
+    sim_.unplugOnCancel(box);
+    auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
+    ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+    EXPECT_FALSE(hid.read_thread_active());
+    EXPECT_FALSE(hid.is_open());
+}
+
+TEST_F(UnplugTest, ATransferThatDiedBeforeTheCloseIsNotWaitedFor)
+{
+    HidTestBox hid;
+    SimTz2401Box& box = openTz2401(hid);
+    sim_.unplug(box);
+    auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
+    ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+    EXPECT_FALSE(hid.read_thread_active());
+}
+
+TEST_F(UnplugTest, ClosingWhileOthersReadAndWriteLeavesThemFailingSafely)
+{
+    for (const bool unplug_first : {false, true}) {
+        SCOPED_TRACE(unplug_first);
+        HidTestBox hid;
+        SimTz2401Box& box = openTz2401(hid);
+        box.dropReplies(0xF2, 1000000);
+        hid.setReplyTimeout(600000);
+        std::atomic<bool> stop{false};
+        std::atomic<int> rounds{0};
+        std::vector<std::thread> users;
+        users.emplace_back([&] {
+            while (!stop.load()) {
+                std::uint8_t type = 0;
+                hid.Tz2401_read_param(type, 3, 0xF2, 0, 0);
+                ++rounds;
+            }
+        });
+        users.emplace_back([&] {
+            while (!stop.load()) {
+                hid.Tz2401_write_cmd(3, 0x30, 0, 0);
+                hid.start_read_line_voltage();
+                std::uint8_t data[8];
+                hid.Tz2401_sync_read(data, 1);
+                ++rounds;
+            }
+        });
+        ASSERT_TRUE(HidTestBox::eventually([&] { return box.commandCount(0xF2) > 0; }));
+        if (unplug_first)
+            sim_.unplug(box);
+        auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
+        ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+        // After the close every use fails at once.
+        const int seen = rounds.load();
+        ASSERT_TRUE(HidTestBox::eventually([&] { return rounds.load() > seen + 10; }));
+        stop.store(true);
+        for (std::thread& user : users)
+            user.join();
+        EXPECT_FALSE(hid.read_thread_active());
+    }
+}
+
+TEST_F(UnplugTest, APlugOutAndAnOutsideCloseAtOnceCloseOnce)
+{
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        HidTestBox hid;
+        openTz2401(hid);
+        hid.setUnplugged(true);
+        auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
+        ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+        ASSERT_TRUE(HidTestBox::eventually([&] { return !hid.read_thread_active(); }));
+        EXPECT_FALSE(hid.is_open());
+        EXPECT_LE(hid.plugOuts(), 1);
+    }
+}
+
+TEST_F(UnplugTest, Tz2501bPollStopsWhenTheBoxGoesOrCloses)
+{
+    for (const bool unplug : {false, true}) {
+        SCOPED_TRACE(unplug);
+        SimRegisterBox& box = sim_.plug<SimRegisterBox>();
+        HidTestBox hid;
+        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
+        hid.startReadThread();
+        std::atomic<bool> stop{false};
+        std::thread user([&] {
+            while (!stop.load()) {
+                std::uint8_t value = 0;
+                hid.Tz2402D_Reg_Read(0x0A, value);
+                hid.Tz2501B_function_setting(1, 1);
+            }
+        });
+        ASSERT_TRUE(HidTestBox::eventually([&] { return sim_.transferCount(box) > 50; }));
+        if (unplug)
+            sim_.unplug(box);
+        hid.hidClose();
+        EXPECT_FALSE(hid.read_thread_active());
+        stop.store(true);
+        user.join();
+        EXPECT_EQ(hid.plugOuts(), 0);
+    }
+}
+
+// A box whose report handler tries to close it.
+class SelfClosingBox : public HidTestBox {
+public:
+    void handle_hid_read(const std::uint8_t* data, unsigned long len) override
+    {
+        hidClose();
+        closed_inside_ = !is_open();
+        HidTestBox::handle_hid_read(data, len);
+    }
+    bool closed_inside_ = true;
+};
+
+TEST_F(UnplugTest, AHandlerCannotCloseItsOwnBoxFromInsideTheCompletion)
+{
+    SelfClosingBox hid;
+    SimTz2401Box& box = openTz2401(hid);
+    hid.setEventMode(true);
+    sim_.pushInput(box, {3, 0x19, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(hid.waitFor([&] { return hid.reportCount() == 1; }));
+    EXPECT_FALSE(hid.closed_inside_);
+    EXPECT_TRUE(hid.is_open());
+    hid.hidClose();
+    EXPECT_FALSE(hid.read_thread_active());
+}
+
+}  // namespace

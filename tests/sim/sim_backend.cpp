@@ -1,0 +1,528 @@
+#include "sim/sim_backend.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/clock.h"
+#include "sim/sim_handle.h"
+
+namespace olva_sim {
+
+namespace {
+
+constexpr std::uint8_t kBus = 1;
+// Interrupt reports a box keeps while no transfer takes them; the oldest
+// goes first.
+constexpr std::size_t kInputLimit = 64;
+
+}  // namespace
+
+// --- SimBox ---
+
+void SimBox::emit(std::vector<std::uint8_t> report)
+{
+    backend_->queueInputLocked(id_, std::move(report));
+}
+
+std::unique_lock<std::mutex> SimBox::lock() const
+{
+    return std::unique_lock<std::mutex>(backend_->mutex_);
+}
+
+// --- SimBackend ---
+
+SimBackend::SimBackend()
+{
+    usb::setBackend(this);
+}
+
+SimBackend::~SimBackend()
+{
+    usb::setBackend(nullptr);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!transfers_.empty()) {
+        std::fprintf(stderr, "SimBackend destroyed while %zu interrupt transfers live\n",
+                     transfers_.size());
+        std::abort();
+    }
+}
+
+void SimBackend::adopt(std::unique_ptr<SimBox> box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    box->backend_ = this;
+    box->id_ = static_cast<int>(slots_.size());
+    Slot slot;
+    slot.box = std::move(box);
+    slot.address = freeAddressLocked();
+    slots_.push_back(std::move(slot));
+}
+
+std::uint8_t SimBackend::freeAddressLocked()
+{
+    // Addresses 2..127 in turn, skipping those of boxes on the bus.
+    for (;;) {
+        const std::uint8_t address = next_address_;
+        next_address_ = next_address_ >= 127 ? 2 : static_cast<std::uint8_t>(next_address_ + 1);
+        const bool taken = std::any_of(slots_.begin(), slots_.end(), [&](const Slot& slot) {
+            return slot.plugged && slot.address == address;
+        });
+        if (!taken)
+            return address;
+    }
+}
+
+SimBackend::Slot& SimBackend::slot(const SimBox& box)
+{
+    return slots_.at(static_cast<std::size_t>(box.id()));
+}
+
+const SimBackend::Slot& SimBackend::slot(const SimBox& box) const
+{
+    return slots_.at(static_cast<std::size_t>(box.id()));
+}
+
+bool SimBackend::alive(int box, unsigned generation) const
+{
+    const Slot& slot = slots_[static_cast<std::size_t>(box)];
+    return slot.plugged && slot.generation == generation;
+}
+
+std::string SimBackend::path(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04x:%04x:%02x", kBus, slot(box).address,
+                  box.layout().hid_interface);
+    return text;
+}
+
+void SimBackend::unplugLocked(int box)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if (!slot.plugged)
+        return;
+    slot.plugged = false;
+    ++slot.generation;
+    slot.claimed = false;
+    slot.input.clear();
+    for (SimTransfer* transfer : transfers_)
+        if (transfer->box_ == box && transfer->state_ == SimTransfer::State::kSubmitted)
+            makeDue(transfer, usb::TransferStatus::kNoDevice, {});
+    changed_.notify_all();
+}
+
+void SimBackend::unplug(const SimBox& box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplugLocked(box.id());
+}
+
+void SimBackend::unplugAfter(const SimBox& box, int transfers)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (transfers <= 0)
+        unplugLocked(box.id());
+    else
+        slot(box).unplug_after = transfers;
+}
+
+void SimBackend::replug(const SimBox& box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot& s = slot(box);
+    if (s.plugged)
+        return;
+    s.address = freeAddressLocked();
+    s.plugged = true;
+    ++s.generation;
+    s.unplug_after = -1;
+}
+
+void SimBackend::unplugOnCancel(const SimBox& box)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).unplug_on_cancel = true;
+}
+
+void SimBackend::failTransfers(const SimBox& box, unsigned kinds, int skip, int count, int error)
+{
+    if (count <= 0)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).faults.push_back({kinds, skip, count, error});
+}
+
+bool SimBackend::faultPending(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !slot(box).faults.empty();
+}
+
+void SimBackend::failInterrupt(const SimBox& box, int count, usb::TransferStatus status)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).interrupt_faults = count;
+    slot(box).interrupt_fault_status = status;
+}
+
+void SimBackend::failClaim(const SimBox& box, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).claim_error = error;
+}
+
+void SimBackend::failOpen(const SimBox& box, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).open_error = error;
+}
+
+void SimBackend::failHandleEvents(int count, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    handle_event_faults_ = count;
+    handle_event_error_ = error;
+}
+
+void SimBackend::setKernelDriver(const SimBox& box, bool attached, int detach_error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    slot(box).kernel_driver = attached;
+    slot(box).detach_error = detach_error;
+}
+
+bool SimBackend::kernelDriverAttached(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).kernel_driver;
+}
+
+bool SimBackend::claimed(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).claimed;
+}
+
+std::vector<std::uint8_t> SimBackend::clearedHalts(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).cleared_halts;
+}
+
+void SimBackend::pushInput(const SimBox& box, std::vector<std::uint8_t> report)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (slot(box).plugged)
+        queueInputLocked(box.id(), std::move(report));
+}
+
+bool SimBackend::settled(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!slot(box).input.empty() || delivering_)
+        return false;
+    return std::none_of(due_.begin(), due_.end(),
+                        [&](const SimTransfer* transfer) { return transfer->box_ == box.id(); });
+}
+
+int SimBackend::transferCount(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return slot(box).transfers;
+}
+
+std::vector<TraceEntry> SimBackend::trace() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return trace_;
+}
+
+std::vector<TraceEntry> SimBackend::trace(const SimBox& box) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<TraceEntry> result;
+    for (const TraceEntry& entry : trace_)
+        if (entry.box == box.id())
+            result.push_back(entry);
+    return result;
+}
+
+std::vector<std::vector<std::uint8_t>> SimBackend::reports(const SimBox& box) const
+{
+    std::vector<std::vector<std::uint8_t>> result;
+    for (const TraceEntry& entry : trace(box))
+        result.push_back(entry.report);
+    return result;
+}
+
+void SimBackend::clearTrace()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    trace_.clear();
+}
+
+std::vector<std::string> SimBackend::violations() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return violations_;
+}
+
+void SimBackend::violation(std::string what)
+{
+    violations_.push_back(std::move(what));
+}
+
+std::vector<usb::DeviceInfo> SimBackend::listDevices()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<usb::DeviceInfo> devices;
+    for (const Slot& slot : slots_) {
+        if (!slot.plugged)
+            continue;
+        const SimBox::UsbLayout& layout = slot.box->layout();
+        usb::DeviceInfo info;
+        info.bus = kBus;
+        info.address = slot.address;
+        info.vendor_id = layout.vendor_id;
+        info.product_id = layout.product_id;
+        for (int i = 0; i < layout.audio_interfaces; ++i)
+            info.interfaces.push_back({i, 0, 1, {}});
+        usb::InterfaceInfo hid{layout.hid_interface, 0, usb::kClassHid, {}};
+        if (layout.in_endpoint)
+            hid.endpoints.push_back(
+                {layout.in_endpoint, usb::kTransferTypeInterrupt, layout.in_packet_size});
+        if (layout.out_endpoint)
+            hid.endpoints.push_back(
+                {layout.out_endpoint, usb::kTransferTypeInterrupt, layout.in_packet_size});
+        info.interfaces.push_back(hid);
+        devices.push_back(std::move(info));
+    }
+    return devices;
+}
+
+int SimBackend::open(std::uint8_t bus, std::uint8_t address,
+                     std::unique_ptr<usb::DeviceHandle>* handle)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+        Slot& slot = slots_[i];
+        if (bus != kBus || !slot.plugged || slot.address != address)
+            continue;
+        if (slot.open_error != 0)
+            return std::exchange(slot.open_error, 0);
+        *handle = std::make_unique<SimHandle>(*this, static_cast<int>(i), slot.generation);
+        return 0;
+    }
+    return usb::kErrorNoDevice;
+}
+
+int SimBackend::handleEvents(int timeout_ms)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (handle_event_faults_ > 0) {
+        --handle_event_faults_;
+        return handle_event_error_;
+    }
+    if (delivering_ && deliverer_ == std::this_thread::get_id())
+        return usb::kErrorBusy;
+    auto ready = [this] { return !due_.empty() && !delivering_; };
+    const std::uint64_t wakes = wakes_;
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                      [&] { return ready() || wakes_ != wakes; });
+    if (ready())
+        deliverDue(lock);
+    return 0;
+}
+
+int SimBackend::beginTransfer(int box, unsigned kind)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    for (auto fault = slot.faults.begin(); fault != slot.faults.end(); ++fault) {
+        if (!(fault->kinds & kind))
+            continue;
+        if (fault->skip > 0) {
+            --fault->skip;
+            return 0;
+        }
+        const int error = fault->error;
+        if (--fault->count <= 0)
+            slot.faults.erase(fault);
+        return error;
+    }
+    return 0;
+}
+
+void SimBackend::endTransfer(std::unique_lock<std::mutex>& lock, int box)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    ++slot.transfers;
+    if (slot.unplug_after > 0 && --slot.unplug_after == 0) {
+        slot.unplug_after = -1;
+        unplugLocked(box);
+    }
+    deliverDue(lock);
+    // A transfer takes the bus for a while: other threads get their turn
+    // before this one goes on.
+    lock.unlock();
+    std::this_thread::yield();
+    lock.lock();
+}
+
+int SimBackend::setReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
+                          const std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock)
+{
+    if (!alive(box, generation))
+        return usb::kErrorNoDevice;
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if ((value >> 8) != 2 || index != slot.box->layout().hid_interface) {
+        violation("SET_REPORT with a wrong report type or interface");
+        return usb::kErrorPipe;
+    }
+    TraceEntry entry;
+    entry.kind = TraceEntry::Kind::kSetReport;
+    entry.value = value;
+    entry.index = index;
+    if ((value & 0xFF) == 0)
+        entry.report.push_back(0);
+    entry.report.insert(entry.report.end(), data, data + length);
+    const int fault = outputReport(box, std::move(entry), length, lock);
+    return fault ? fault : length;
+}
+
+int SimBackend::outputReport(int box, TraceEntry entry, int wire_length,
+                             std::unique_lock<std::mutex>& lock)
+{
+    const int fault = beginTransfer(box, kOutputTransfers);
+    if (fault == 0) {
+        entry.time_ms = platform::clock().steadyMs();
+        entry.box = box;
+        entry.wire_length = static_cast<std::size_t>(wire_length);
+        trace_.push_back(entry);
+        slots_[static_cast<std::size_t>(box)].box->onOutputReport(entry.report);
+    }
+    endTransfer(lock, box);
+    return fault;
+}
+
+int SimBackend::getReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
+                          std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock)
+{
+    if (!alive(box, generation))
+        return usb::kErrorNoDevice;
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if ((value >> 8) != 1 || index != slot.box->layout().hid_interface) {
+        violation("GET_REPORT with a wrong report type or interface");
+        return usb::kErrorPipe;
+    }
+    int result = beginTransfer(box, kGetReports);
+    if (result == 0)
+        result = slot.box->onGetReport(static_cast<std::uint8_t>(value & 0xFF), data, length);
+    endTransfer(lock, box);
+    return result;
+}
+
+int SimBackend::interruptOut(int box, unsigned generation, std::uint8_t endpoint,
+                             std::uint8_t* data, int length, int* transferred,
+                             std::unique_lock<std::mutex>& lock)
+{
+    if (!alive(box, generation))
+        return usb::kErrorNoDevice;
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    if (endpoint == 0 || endpoint != slot.box->layout().out_endpoint) {
+        violation("interrupt OUT transfer to an endpoint the box does not have");
+        return usb::kErrorNotFound;
+    }
+    TraceEntry entry;
+    entry.kind = TraceEntry::Kind::kInterruptOut;
+    entry.report.assign(data, data + length);
+    const int fault = outputReport(box, std::move(entry), length, lock);
+    if (fault == 0)
+        *transferred = length;
+    return fault;
+}
+
+void SimBackend::queueInputLocked(int box, std::vector<std::uint8_t> report)
+{
+    for (SimTransfer* transfer : transfers_) {
+        if (transfer->box_ == box && transfer->state_ == SimTransfer::State::kSubmitted &&
+            alive(box, transfer->generation_)) {
+            if (static_cast<int>(report.size()) > transfer->length_)
+                report.resize(static_cast<std::size_t>(transfer->length_));
+            makeDue(transfer, usb::TransferStatus::kCompleted, std::move(report));
+            return;
+        }
+    }
+    Slot& slot = slots_[static_cast<std::size_t>(box)];
+    slot.input.push_back(std::move(report));
+    if (slot.input.size() > kInputLimit)
+        slot.input.pop_front();
+}
+
+void SimBackend::matchLocked(SimTransfer* transfer)
+{
+    Slot& slot = slots_[static_cast<std::size_t>(transfer->box_)];
+    if (!alive(transfer->box_, transfer->generation_)) {
+        makeDue(transfer, usb::TransferStatus::kNoDevice, {});
+    } else if (slot.interrupt_faults > 0) {
+        --slot.interrupt_faults;
+        makeDue(transfer, slot.interrupt_fault_status, {});
+    } else if (!slot.input.empty()) {
+        std::vector<std::uint8_t> report = std::move(slot.input.front());
+        slot.input.pop_front();
+        if (static_cast<int>(report.size()) > transfer->length_)
+            report.resize(static_cast<std::size_t>(transfer->length_));
+        makeDue(transfer, usb::TransferStatus::kCompleted, std::move(report));
+    }
+}
+
+void SimBackend::makeDue(SimTransfer* transfer, usb::TransferStatus status,
+                         std::vector<std::uint8_t> data)
+{
+    transfer->state_ = SimTransfer::State::kDue;
+    transfer->status_ = status;
+    transfer->data_ = std::move(data);
+    due_.push_back(transfer);
+    changed_.notify_all();
+}
+
+void SimBackend::deliverDue(std::unique_lock<std::mutex>& lock)
+{
+    if (delivering_)
+        return;
+    delivering_ = true;
+    deliverer_ = std::this_thread::get_id();
+    while (!due_.empty()) {
+        SimTransfer* transfer = due_.front();
+        due_.pop_front();
+        transfer->state_ = SimTransfer::State::kRunning;
+        const usb::TransferStatus status = transfer->status_;
+        const std::vector<std::uint8_t> data = std::move(transfer->data_);
+        lock.unlock();
+        transfer->callback_(status, data.data(), static_cast<int>(data.size()));
+        lock.lock();
+        // A transfer destroyed inside its own completion has left the list.
+        if (std::find(transfers_.begin(), transfers_.end(), transfer) == transfers_.end())
+            continue;
+        if (transfer->resubmit_) {
+            transfer->resubmit_ = false;
+            if (transfer->cancel_after_) {
+                transfer->cancel_after_ = false;
+                makeDue(transfer, usb::TransferStatus::kCancelled, {});
+            } else {
+                transfer->state_ = SimTransfer::State::kSubmitted;
+                matchLocked(transfer);
+            }
+        } else {
+            transfer->state_ = SimTransfer::State::kIdle;
+            transfer->in_flight_.store(false);
+        }
+    }
+    delivering_ = false;
+    deliverer_ = std::thread::id{};
+    changed_.notify_all();
+}
+
+}  // namespace olva_sim

@@ -1,0 +1,238 @@
+// A usb::Backend with simulated boxes for the tests. Boxes answer output
+// reports and GET_REPORTs as the real firmware does, push interrupt reports,
+// can be unplugged at any moment and can fail the next transfers.
+//
+// As with libusb, completions of interrupt IN transfers run only inside
+// handleEvents() or inside a synchronous transfer (never inside one made by
+// a completion), one at a time. Every output report is traced with the
+// time of platform::clock().
+//
+// The backend checks the seam's contract and counts what breaks it: a
+// transfer destroyed while in flight, a transfer outliving its handle, a
+// transfer to an interface that is not claimed.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "usb_hid/usb_backend.h"
+
+namespace olva_sim {
+
+class SimBackend;
+class SimTransfer;
+
+struct TraceEntry {
+    enum class Kind { kSetReport, kInterruptOut };
+    std::int64_t time_ms = 0;
+    int box = -1;
+    Kind kind = Kind::kSetReport;
+    std::uint16_t value = 0;  // SET_REPORT wValue
+    std::uint16_t index = 0;  // SET_REPORT wIndex
+    // The report with its id byte first (a report id 0 put back in front).
+    std::vector<std::uint8_t> report;
+    // The bytes that went over the wire (a report id 0 is not sent).
+    std::size_t wire_length = 0;
+};
+
+// Which synchronous transfers a fault hits.
+enum TransferKinds : unsigned {
+    kOutputTransfers = 1,  // SET_REPORT and interrupt OUT
+    kGetReports = 2,
+    kAllTransfers = kOutputTransfers | kGetReports,
+};
+
+// One simulated box. Its handlers run with the backend's lock held; its
+// public accessors take that lock.
+class SimBox {
+public:
+    struct UsbLayout {
+        std::uint16_t vendor_id = 0;
+        std::uint16_t product_id = 0;
+        int audio_interfaces = 0;  // interfaces of class 1 before the HID one
+        int hid_interface = 0;
+        std::uint8_t in_endpoint = 0x81;  // 0: none
+        std::uint16_t in_packet_size = 8;
+        std::uint8_t out_endpoint = 0;    // 0: none (SET_REPORT)
+    };
+
+    explicit SimBox(UsbLayout layout) : layout_(layout) {}
+    virtual ~SimBox() = default;
+    SimBox(const SimBox&) = delete;
+    SimBox& operator=(const SimBox&) = delete;
+
+    const UsbLayout& layout() const { return layout_; }
+    int id() const { return id_; }
+
+protected:
+    friend class SimBackend;
+    // An output report, id byte first.
+    virtual void onOutputReport(const std::vector<std::uint8_t>& report) = 0;
+    // A GET_REPORT: fills data and returns the bytes given or a libusb error.
+    virtual int onGetReport(std::uint8_t report_id, std::uint8_t* data, int length) = 0;
+    // Queues an interrupt IN report (from a handler, lock held).
+    void emit(std::vector<std::uint8_t> report);
+    // The backend's lock, for the accessors.
+    std::unique_lock<std::mutex> lock() const;
+
+private:
+    UsbLayout layout_;
+    SimBackend* backend_ = nullptr;
+    int id_ = -1;
+};
+
+class SimBackend final : public usb::Backend {
+public:
+    // Installs itself as the process backend; the destructor restores libusb.
+    SimBackend();
+    ~SimBackend() override;
+    SimBackend(const SimBackend&) = delete;
+    SimBackend& operator=(const SimBackend&) = delete;
+
+    // Makes a box and plugs it in on bus 1 under the next free address (at
+    // most 126 boxes on the bus at once).
+    template <class Box, class... Args>
+    Box& plug(Args&&... args)
+    {
+        auto box = std::make_unique<Box>(std::forward<Args>(args)...);
+        Box& reference = *box;
+        adopt(std::move(box));
+        return reference;
+    }
+
+    // The box's HID path "%04x:%04x:%02x".
+    std::string path(const SimBox& box) const;
+    // Gone from the bus: an in-flight transfer ends with no-device, every
+    // later call gives kErrorNoDevice.
+    void unplug(const SimBox& box);
+    // Unplugs the box right after its next `transfers` synchronous transfers.
+    void unplugAfter(const SimBox& box, int transfers);
+    // Back on the bus under a new address (old handles stay dead).
+    void replug(const SimBox& box);
+    // The box goes at the moment its interrupt transfer is cancelled, so the
+    // transfer ends with no-device instead of cancelled.
+    void unplugOnCancel(const SimBox& box);
+
+    // The next `count` synchronous transfers of the kinds, after `skip` of
+    // them went through, end with error.
+    void failTransfers(const SimBox& box, unsigned kinds, int skip, int count, int error);
+    // True while an injected transfer fault has not been used up.
+    bool faultPending(const SimBox& box) const;
+    // The next `count` interrupt IN transfers end with status.
+    void failInterrupt(const SimBox& box, int count, usb::TransferStatus status);
+    // The next claim of the HID interface, or open, fails with error.
+    void failClaim(const SimBox& box, int error);
+    void failOpen(const SimBox& box, int error);
+    // The next `count` calls of handleEvents return error.
+    void failHandleEvents(int count, int error);
+    // The kernel's HID driver holds the interface until detached; a detach
+    // then fails with detach_error (0: succeeds).
+    void setKernelDriver(const SimBox& box, bool attached, int detach_error = 0);
+    bool kernelDriverAttached(const SimBox& box) const;
+    bool claimed(const SimBox& box) const;
+    // The endpoints whose halt the host cleared, in order.
+    std::vector<std::uint8_t> clearedHalts(const SimBox& box) const;
+
+    // Queues an interrupt report from the box (as if the box sent it).
+    void pushInput(const SimBox& box, std::vector<std::uint8_t> report);
+    // True when every report of the box has been handed to the host.
+    bool settled(const SimBox& box) const;
+    // Synchronous transfers the box has seen.
+    int transferCount(const SimBox& box) const;
+
+    std::vector<TraceEntry> trace() const;
+    std::vector<TraceEntry> trace(const SimBox& box) const;
+    // Only the report bytes of the box's trace.
+    std::vector<std::vector<std::uint8_t>> reports(const SimBox& box) const;
+    void clearTrace();
+
+    // Breaches of the seam's contract seen so far.
+    std::vector<std::string> violations() const;
+
+    // usb::Backend
+    std::vector<usb::DeviceInfo> listDevices() override;
+    int open(std::uint8_t bus, std::uint8_t address,
+             std::unique_ptr<usb::DeviceHandle>* handle) override;
+    int handleEvents(int timeout_ms) override;
+
+private:
+    friend class SimBox;
+    friend class SimHandle;
+    friend class SimTransfer;
+
+    struct Fault {
+        unsigned kinds;
+        int skip;
+        int count;
+        int error;
+    };
+    struct Slot {
+        std::unique_ptr<SimBox> box;
+        bool plugged = true;
+        std::uint8_t address = 0;
+        unsigned generation = 0;  // changes when the box leaves or comes back
+        bool kernel_driver = false;
+        int detach_error = 0;
+        int claim_error = 0;
+        int open_error = 0;
+        bool claimed = false;
+        int transfers = 0;
+        int unplug_after = -1;
+        bool unplug_on_cancel = false;
+        int interrupt_faults = 0;
+        usb::TransferStatus interrupt_fault_status = usb::TransferStatus::kError;
+        std::vector<Fault> faults;
+        std::vector<std::uint8_t> cleared_halts;
+        std::deque<std::vector<std::uint8_t>> input;  // reports no transfer took yet
+    };
+
+    void adopt(std::unique_ptr<SimBox> box);
+    std::uint8_t freeAddressLocked();
+    Slot& slot(const SimBox& box);
+    const Slot& slot(const SimBox& box) const;
+    bool alive(int box, unsigned generation) const;
+    void unplugLocked(int box);
+    void violation(std::string what);
+    // A synchronous transfer: the injected fault, or 0 to go on.
+    int beginTransfer(int box, unsigned kind);
+    void endTransfer(std::unique_lock<std::mutex>& lock, int box);
+    int setReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
+                  const std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock);
+    int getReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
+                  std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock);
+    // Traces an output report and hands it to its box: 0, or the injected fault.
+    int outputReport(int box, TraceEntry entry, int wire_length, std::unique_lock<std::mutex>& lock);
+    int interruptOut(int box, unsigned generation, std::uint8_t endpoint, std::uint8_t* data,
+                     int length, int* transferred, std::unique_lock<std::mutex>& lock);
+    void queueInputLocked(int box, std::vector<std::uint8_t> report);
+    // Gives a submitted transfer of the box its completion when one is due.
+    void matchLocked(SimTransfer* transfer);
+    void makeDue(SimTransfer* transfer, usb::TransferStatus status,
+                 std::vector<std::uint8_t> data);
+    // Runs due completions unless another thread does, or this one is
+    // inside a completion.
+    void deliverDue(std::unique_lock<std::mutex>& lock);
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    std::uint8_t next_address_ = 2;
+    std::vector<SimTransfer*> transfers_;
+    std::deque<SimTransfer*> due_;
+    bool delivering_ = false;
+    std::uint64_t wakes_ = 0;  // counts cancels, which end a waiting pass
+    std::thread::id deliverer_;
+    int handle_event_faults_ = 0;
+    int handle_event_error_ = 0;
+    std::vector<TraceEntry> trace_;
+    std::vector<std::string> violations_;
+};
+
+}  // namespace olva_sim

@@ -1,0 +1,203 @@
+#include "sim/sim_tz2401.h"
+
+namespace olva_sim {
+
+namespace {
+
+constexpr std::uint8_t kReportId = 3;
+constexpr std::uint8_t kOneByteForm = 0x10;
+
+}  // namespace
+
+SimTz2401Box::Options SimTz2401Box::tz2401b(std::uint8_t version)
+{
+    Options options;
+    options.version = version;
+    return options;
+}
+
+SimTz2401Box::Options SimTz2401Box::tz2701a(std::uint8_t version)
+{
+    Options options;
+    options.version = version;
+    options.device_type = 0x30;
+    options.gsm = true;
+    options.out_endpoint = true;
+    return options;
+}
+
+SimTz2401Box::SimTz2401Box(Options options)
+    : SimBox(UsbLayout{0x04D9, 0x2832, 3, 3, static_cast<std::uint8_t>(options.in_endpoint ? 0x84 : 0), 8,
+                       static_cast<std::uint8_t>(options.out_endpoint ? 0x05 : 0)}),
+      options_(options)
+{
+}
+
+std::array<std::uint8_t, 256> SimTz2401Box::eeprom() const
+{
+    auto held = lock();
+    return eeprom_;
+}
+
+void SimTz2401Box::setEeprom(std::uint8_t addr, const std::vector<std::uint8_t>& bytes)
+{
+    auto held = lock();
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        eeprom_[static_cast<std::uint8_t>(addr + i)] = bytes[i];
+}
+
+int SimTz2401Box::hangWord() const
+{
+    auto held = lock();
+    return hang_word_;
+}
+
+int SimTz2401Box::hookOffWord() const
+{
+    auto held = lock();
+    return hook_off_word_;
+}
+
+int SimTz2401Box::ringThreshold() const
+{
+    auto held = lock();
+    return options_.ring_threshold;
+}
+
+int SimTz2401Box::ringAlternations() const
+{
+    auto held = lock();
+    return options_.ring_alternations;
+}
+
+bool SimTz2401Box::lineVoltageReading() const
+{
+    auto held = lock();
+    return line_voltage_reading_;
+}
+
+int SimTz2401Box::commandCount(std::uint8_t cmd) const
+{
+    auto held = lock();
+    auto found = commands_.find(cmd);
+    return found == commands_.end() ? 0 : found->second;
+}
+
+void SimTz2401Box::dropReplies(std::uint8_t cmd, int count)
+{
+    auto held = lock();
+    dropped_[cmd] = count;
+}
+
+void SimTz2401Box::emptyEepromReplies(int count)
+{
+    auto held = lock();
+    empty_eeprom_replies_ = count;
+}
+
+void SimTz2401Box::setStatus(std::uint8_t hook, std::uint8_t key)
+{
+    auto held = lock();
+    hook_ = hook;
+    key_ = key;
+}
+
+void SimTz2401Box::reply(std::uint8_t cmd, std::vector<std::uint8_t> report)
+{
+    if (int& dropped = dropped_[cmd]; dropped > 0) {
+        --dropped;
+        return;
+    }
+    report.resize(8, 0);
+    emit(std::move(report));
+}
+
+void SimTz2401Box::onOutputReport(const std::vector<std::uint8_t>& r)
+{
+    if (r.size() != 8 || r[0] != kReportId)
+        return;
+    const std::uint8_t cmd = r[1];
+    ++commands_[cmd];
+    switch (cmd) {
+    case 0xF1:
+        reply(cmd, {kReportId, options_.version, kOneByteForm});
+        break;
+    case 0xF2:
+        reply(cmd, {kReportId, options_.device_type, kOneByteForm});
+        break;
+    case 0xB8:
+        hang_word_ = r[2] | (r[3] << 8);
+        break;
+    case 0xB7:
+        hook_off_word_ = r[2] | (r[3] << 8);
+        break;
+    case 0x3A:
+        options_.ring_threshold = r[2];
+        break;
+    case 0x3B:
+        options_.ring_alternations = r[2];
+        break;
+    case 0x3E:
+        reply(cmd, {kReportId, options_.ring_threshold, kOneByteForm});
+        break;
+    case 0x3F:
+        reply(cmd, {kReportId, options_.ring_alternations, kOneByteForm});
+        break;
+    case 0x90:
+        line_voltage_reading_ = false;
+        voltage_on_armed_ = false;
+        break;
+    case 0xFE:
+        voltage_on_armed_ = true;
+        break;
+    case 0x70:
+        line_voltage_reading_ = voltage_on_armed_;
+        break;
+    case 0x50:
+    case 0x60:
+        reply(cmd, {kReportId, 0, 0, 0, static_cast<std::uint8_t>((options_.line_voltage & 0x0F) << 4),
+                    static_cast<std::uint8_t>(options_.line_voltage >> 4)});
+        break;
+    case 0xA3:
+        std::copy(r.begin() + 2, r.begin() + 6, write_first_);
+        break;
+    case 0xA4: {
+        const std::uint8_t addr = r[6];
+        const int length = r[7] > 8 ? 8 : r[7];
+        for (int i = 0; i < length; ++i)
+            eeprom_[static_cast<std::uint8_t>(addr + i)] = i < 4 ? write_first_[i] : r[2 + i - 4];
+        break;
+    }
+    case 0xB1:
+    case 0xB2: {
+        if (empty_eeprom_replies_ > 0) {
+            --empty_eeprom_replies_;
+            reply(cmd, {0, 0, 0});
+            break;
+        }
+        if (cmd == 0xB1)
+            read_addr_ = r[2];
+        const std::uint8_t first = static_cast<std::uint8_t>(read_addr_ + (cmd == 0xB2 ? 4 : 0));
+        std::vector<std::uint8_t> answer = {kReportId, cmd};
+        for (int i = 0; i < 4; ++i)
+            answer.push_back(eeprom_[static_cast<std::uint8_t>(first + i)]);
+        reply(cmd, answer);
+        break;
+    }
+    case 0xA0:
+        if (options_.gsm && r[2] == 0xA1)
+            reply(cmd, {kReportId, 0x91, options_.module_type, options_.standalone, options_.sim_a,
+                        options_.sim_b, hook_, key_});
+        break;
+    default:
+        break;
+    }
+}
+
+int SimTz2401Box::onGetReport(std::uint8_t, std::uint8_t*, int)
+{
+    // The family answers on its interrupt endpoint only.
+    return usb::kErrorPipe;
+}
+
+}  // namespace olva_sim

@@ -1,0 +1,74 @@
+// A Tz2401B, or a Tz2701A as far as identification and its status reports:
+// 8-byte reports with report id 3, answered with 8-byte interrupt reports
+//   [3, value, 0x10, 0, 0, 0, 0, 0]          one-byte parameter
+//   [3, 0xB1, d0, d1, d2, d3, 0, 0]          EEPROM bytes
+//   [3, 0x91, module, standalone, sim a, sim b, hook, key]   Tz2701A status
+#pragma once
+
+#include <array>
+#include <map>
+
+#include "sim/sim_backend.h"
+
+namespace olva_sim {
+
+class SimTz2401Box final : public SimBox {
+public:
+    struct Options {
+        std::uint8_t version = 0x42;
+        std::uint8_t device_type = 0x00;
+        bool gsm = false;  // answers the bridge's status request
+        std::uint8_t module_type = 0x20;
+        std::uint8_t standalone = 1;
+        std::uint8_t sim_a = 0;
+        std::uint8_t sim_b = 0;
+        bool out_endpoint = false;  // reports go out on an interrupt endpoint
+        bool in_endpoint = true;
+        std::uint8_t ring_threshold = 0x0C;
+        std::uint8_t ring_alternations = 0x02;
+        std::uint8_t line_voltage = 0;  // packed into parameter replies 0x50 and 0x60
+    };
+    static Options tz2401b(std::uint8_t version = 0x42);
+    static Options tz2701a(std::uint8_t version = 0x43);
+
+    explicit SimTz2401Box(Options options);
+
+    std::array<std::uint8_t, 256> eeprom() const;
+    void setEeprom(std::uint8_t addr, const std::vector<std::uint8_t>& bytes);
+    // The threshold words last set with 0xB8 and 0xB7 (p1 | p2 << 8), -1 if never.
+    int hangWord() const;
+    int hookOffWord() const;
+    int ringThreshold() const;
+    int ringAlternations() const;
+    bool lineVoltageReading() const;
+    // How often a command code arrived.
+    int commandCount(std::uint8_t cmd) const;
+    // The next `count` replies to cmd are not sent.
+    void dropReplies(std::uint8_t cmd, int count);
+    // The next `count` EEPROM replies are all zero bytes.
+    void emptyEepromReplies(int count);
+    void setStatus(std::uint8_t hook, std::uint8_t key);
+
+protected:
+    void onOutputReport(const std::vector<std::uint8_t>& report) override;
+    int onGetReport(std::uint8_t report_id, std::uint8_t* data, int length) override;
+
+private:
+    void reply(std::uint8_t cmd, std::vector<std::uint8_t> report);
+
+    Options options_;
+    std::array<std::uint8_t, 256> eeprom_{};
+    int hang_word_ = -1;
+    int hook_off_word_ = -1;
+    bool voltage_on_armed_ = false;
+    bool line_voltage_reading_ = false;
+    std::uint8_t write_first_[4] = {};
+    std::uint8_t read_addr_ = 0;
+    std::map<std::uint8_t, int> commands_;
+    std::map<std::uint8_t, int> dropped_;
+    int empty_eeprom_replies_ = 0;
+    std::uint8_t hook_ = 0;
+    std::uint8_t key_ = 0;
+};
+
+}  // namespace olva_sim
