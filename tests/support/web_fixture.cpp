@@ -44,6 +44,7 @@ void WebServiceTest::SetUp()
     app_dir_ = temp_.file("app");
     std::filesystem::create_directories(app_dir_ + "/webroot");
     options_.exe_dir = app_dir_;
+    paths_.setApplicationDirectory(app_dir_);
     options_.wakeup_count_path = temp_.file("wakeup_count");
     writeFile(options_.wakeup_count_path, "7\n");
     uWebMgr.set_tray(&tray_);

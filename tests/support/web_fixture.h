@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/fake_olva.h"
+#include "support/fake_paths.h"
 #include "support/temp_dir.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
@@ -65,6 +66,7 @@ protected:
 
     TempDir temp_;
     std::string app_dir_;  // without a final '/'
+    FakePaths paths_;      // the fake library's application directory: app_dir_
     WebOptions options_;
     RecordingTray tray_;
     unsigned short port_ = 0;
