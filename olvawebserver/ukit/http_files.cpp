@@ -50,11 +50,17 @@ std::optional<std::string> query_filename(const web::HttpRequest& req)
     return name;
 }
 
-// Logs why name is not served and answers 404.
-web::HttpResponse refuse(const std::string& name, const char* allowed, const web::HttpRequest& req)
+bool exists(const std::string& path)
 {
     std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(name, ec)))
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Logs why name is not served, what is served instead, and answers 404.
+web::HttpResponse refuse(const std::string& name, bool found, const char* allowed,
+                         const web::HttpRequest& req)
+{
+    if (found)
         logger(1, kModule, "", "   refused file name (%s): %s only", name.c_str(), allowed);
     else
         logger(1, kModule, "", "   open file name (%s) failed", name.c_str());
@@ -124,7 +130,7 @@ web::HttpResponse COlvaMgr::serve_audio_file(const web::HttpRequest& req, bool l
     // A relative name starts at the current directory, the application's.
     const std::optional<std::string> path = web::audio_file_path(*name);
     if (!path)
-        return refuse(*name, "regular .wav and .mp3 files", req);
+        return refuse(*name, exists(*name), "regular .wav and .mp3 files", req);
     return send_file(*path, req);
 }
 
@@ -135,8 +141,11 @@ web::HttpResponse COlvaMgr::DownloadLogFile(const web::HttpRequest& req)
         return web::not_found_reply(req);
     const std::string dir = work_dir_ + kLogDir + "/";
     const std::optional<std::string> path = web::log_file_path(dir, *name);
-    if (!path)
-        return refuse(web::is_bare_file_name(*name) ? dir + *name : *name,
-                      "regular files of the log directory by their bare names", req);
+    if (!path) {
+        const char* allowed = "regular files of the log directory by their bare names";
+        if (!web::is_bare_file_name(*name))
+            return refuse(*name, true, allowed, req);
+        return refuse(dir + *name, exists(dir + *name), allowed, req);
+    }
     return send_file(*path, req);
 }

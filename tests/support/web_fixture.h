@@ -43,6 +43,10 @@ private:
     std::vector<std::string> boxes_;
 };
 
+// The compact JSON text in cJSON's formatted print: what a reply of the
+// HTTP API holding these members in this order must read.
+std::string formatted_json(const std::string& compact);
+
 class WebServiceTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -54,6 +58,9 @@ protected:
     ClientOptions client_options() const;
     // A WebSocket client that has received its greeting.
     std::unique_ptr<WsClient> connect();
+    // One HTTP request to the running service.
+    HttpResult request(const std::string& target, const std::string& body = "",
+                       const std::string& method = "POST") const;
     // Sends {"event":"getinfo"} and returns the next message.
     std::string getinfo(WsClient& client);
     // Everything the service has logged so far.
