@@ -68,6 +68,10 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
     else
         logger(-1, "userver", "", " start open usb device ...");
 
+    // A database that cannot be opened is logged; the records stay
+    // unavailable and everything else runs.
+    database_.OpenDbase(work_dir_.c_str());
+
     service_running_.store(true);
     work_ = std::make_unique<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
         ioc_->get_executor());
@@ -157,6 +161,7 @@ int COlvaMgr::close_uWeb()
     work_.reset();
     ioc_.reset();
     bound_port_ = 0;
+    database_.CloseDbase();
     logger(-1, "userver", "", " start close usb device end");
     return 0;
 }

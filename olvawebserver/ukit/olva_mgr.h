@@ -23,6 +23,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
+#include "Database.h"
 #include "ukit/olva_line.h"
 #include "ukit/tray_notifier.h"
 #include "ukit/web_connection.h"
@@ -93,6 +94,12 @@ private:
         const char* name;
         void (COlvaMgr::*run)(const Frame&);
     };
+    using HttpHandler = web::HttpResponse (COlvaMgr::*)(const web::HttpRequest&);
+    struct HttpRoute {
+        bool contains;  // the path holds the text anywhere; else it equals it
+        const char* path;
+        HttpHandler handle;
+    };
 
     // web::WebEvents, on the web thread.
     web::HttpResponse on_http_request(const web::HttpRequest& req) override;
@@ -114,6 +121,27 @@ private:
     COlvaLine* get_line_by_handle(unsigned long handle);
     // The slot bound to handle, else the first free one; with slots_mutex_ held.
     COlvaLine* line_or_free(unsigned long handle);
+
+    // The HTTP API, on the web thread. A request whose path no route takes
+    // is served from the web root.
+    static std::span<const HttpRoute> http_routes();
+    web::HttpResponse route_http_request(const web::HttpRequest& req);
+    web::HttpResponse AddRecord(const web::HttpRequest& req);
+    web::HttpResponse GetRecord(const web::HttpRequest& req);
+    web::HttpResponse GetRecordCount(const web::HttpRequest& req);
+    web::HttpResponse DeleteRecord(const web::HttpRequest& req);
+    web::HttpResponse GetConfigParam(const web::HttpRequest& req);
+    web::HttpResponse SetBaseConfigParam(const web::HttpRequest& req);
+    web::HttpResponse SetVoltageConfigParam(const web::HttpRequest& req);
+    web::HttpResponse SetDialConfigParam(const web::HttpRequest& req);
+    web::HttpResponse GetLog(const web::HttpRequest& req);
+    web::HttpResponse PlayAudioFile(const web::HttpRequest& req);
+    web::HttpResponse DownloadAudioFile(const web::HttpRequest& req);
+    web::HttpResponse DownloadLogFile(const web::HttpRequest& req);
+    // The recording named by the request's "filename", or 404.
+    web::HttpResponse serve_audio_file(const web::HttpRequest& req, bool log_play);
+    // The handle of the first line slot in use, or COlvaLine::kFree.
+    unsigned long first_line_in_use();
 
     void handle_recv_event(web::WsConnection& c, std::string_view payload);
     static std::span<const CommandRow> commands();
@@ -137,6 +165,12 @@ private:
     void cmd_upload_file(const Frame& f);
 
     std::string config_path() const { return app_dir_ + "config.ini"; }
+    std::string olva_ini_path() const { return app_dir_ + "olva.ini"; }
+    // A key of "config.ini" section "CONFIG"; a missing one (or -1) takes
+    // fallback, which is written back.
+    int read_config_int(const char* key, int fallback) const;
+    // 0 written, -1 failed.
+    int write_config_int(const char* key, int value) const;
 
     // Set by init_uWeb before the web thread starts; read only afterwards.
     std::string work_dir_;
@@ -172,6 +206,9 @@ private:
     std::unique_ptr<web::WebServer> server_;
     std::vector<std::shared_ptr<web::WsConnection>> ws_connections_;  // open, oldest first
     std::thread web_thread_;
+    // Opened by init_uWeb before the web thread starts, used by the web
+    // thread only, closed by close_uWeb after it has stopped.
+    Database database_;
 };
 
 extern COlvaMgr uWebMgr;

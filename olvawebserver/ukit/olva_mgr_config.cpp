@@ -39,6 +39,16 @@ std::string read_text_key(const char* key, const char* fallback, const std::stri
 
 }  // namespace
 
+int COlvaMgr::read_config_int(const char* key, int fallback) const
+{
+    return read_int_key(key, fallback, config_path());
+}
+
+int COlvaMgr::write_config_int(const char* key, int value) const
+{
+    return writeIntValue(kSection, key, value, config_path().c_str());
+}
+
 void COlvaMgr::read_config()
 {
     const std::string path = config_path();

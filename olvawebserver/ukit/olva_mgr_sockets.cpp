@@ -7,7 +7,6 @@
 #include "logger.h"
 #include "ukit/http_util.h"
 #include "ukit/json_text.h"
-#include "ukit/static_files.h"
 
 namespace {
 
@@ -31,7 +30,7 @@ web::HttpResponse COlvaMgr::on_http_request(const web::HttpRequest& req)
 {
     web::HttpResponse res = web::text_reply(web::http::status::internal_server_error,
                                             "internal error\n", req.version(), false);
-    guarded(kEvHttpRequest, [&] { res = web::serve_static(app_dir_ + "webroot", req); });
+    guarded(kEvHttpRequest, [&] { res = route_http_request(req); });
     return res;
 }
 

@@ -129,31 +129,40 @@ StringResponse listing(const std::string& dir, const std::string& url_path, cons
 
 HttpResponse file_reply(const std::string& file, const HttpRequest& req)
 {
+    std::string error;
+    if (std::optional<HttpResponse> res = file_response(file, content_type_of(file), req, error))
+        return std::move(*res);
+    logger(2, "userver", "", "   open file name (%s) failed: %s", file.c_str(), error.c_str());
+    return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
+}
+
+}  // namespace
+
+std::optional<HttpResponse> file_response(const std::string& file, const char* content_type,
+                                          const HttpRequest& req, std::string& error)
+{
     http::file_body::value_type body;
     boost::beast::error_code ec;
     body.open(file.c_str(), boost::beast::file_mode::scan, ec);
     if (ec) {
-        logger(2, "userver", "", "   open file name (%s) failed: %s", file.c_str(),
-               ec.message().c_str());
-        return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
+        error = ec.message();
+        return std::nullopt;
     }
     const std::uint64_t size = body.size();
     if (req.method() == http::verb::head) {
         StringResponse res{http::status::ok, req.version()};
-        res.set(http::field::content_type, content_type_of(file));
+        res.set(http::field::content_type, content_type);
         res.content_length(size);
         res.keep_alive(req.keep_alive());
         return res;
     }
     FileResponse res{std::piecewise_construct, std::make_tuple(std::move(body)),
                      std::make_tuple(http::status::ok, req.version())};
-    res.set(http::field::content_type, content_type_of(file));
+    res.set(http::field::content_type, content_type);
     res.content_length(size);
     res.keep_alive(req.keep_alive());
     return res;
 }
-
-}  // namespace
 
 const char* content_type_of(const std::string& path)
 {

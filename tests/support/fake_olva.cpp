@@ -1,11 +1,15 @@
 #include "support/fake_olva.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <sstream>
 
+#include "base_ini.h"
 #include "cavrel_olva.h"
+#include "platform/paths.h"
 
 namespace olva_fake {
 namespace {
@@ -36,6 +40,32 @@ std::string handle_text(unsigned long h)
 std::string text(const void* p)
 {
     return p ? static_cast<const char*>(p) : "(null)";
+}
+
+// A float in the default stream form: 1.26 gives "1.26", 1 gives "1".
+std::string float_text(float value)
+{
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
+constexpr const char* kDeviceSection = "device";
+
+std::string olva_ini()
+{
+    return platform::paths().applicationDirectory() + "/olva.ini";
+}
+
+// An integer key of "olva.ini"; a missing one takes fallback, written back.
+int dtmf_int(const char* key, int fallback)
+{
+    const std::string path = olva_ini();
+    const int value = readIntValue(kDeviceSection, key, path.c_str());
+    if (value != -1)
+        return value;
+    writeIntValue(kDeviceSection, key, fallback, path.c_str());
+    return fallback;
 }
 
 }  // namespace
@@ -207,6 +237,45 @@ int olva_judge_file_size(const char* path)
 int olva_delete_file(const char* path)
 {
     return record("olva_delete_file", text(path));
+}
+
+int olva_get_send_dtmf_param(int* tone_time, int* silence_time, float* dtmf_cof, int* dtmf_scale,
+                             int* speaker_volume)
+{
+    const int result = record("olva_get_send_dtmf_param");
+    *tone_time = olva_fake::dtmf_int("tone_time", 100);
+    *silence_time = olva_fake::dtmf_int("silence_time", 80);
+    *dtmf_scale = olva_fake::dtmf_int("dtmf_scale", 220);
+    *speaker_volume = olva_fake::dtmf_int("speaker_volume", 10);
+    const std::string path = olva_fake::olva_ini();
+    char cof[INI_VALUE_SIZE] = {};
+    if (readStringValue(olva_fake::kDeviceSection, "dtmf_cof", cof, path.c_str()) == -1) {
+        writeStringVlaue(olva_fake::kDeviceSection, "dtmf_cof", "1.26", path.c_str());
+        *dtmf_cof = 1.26f;
+    } else {
+        *dtmf_cof = std::strtof(cof, nullptr);
+    }
+    return result;
+}
+
+int olva_set_send_dtmf_param(unsigned long h, int tone_time, int silence_time, float dtmf_cof,
+                             int dtmf_scale, int speaker_volume)
+{
+    const int result =
+        record("olva_set_send_dtmf_param",
+               handle_text(h) + "," + std::to_string(tone_time) + "," + std::to_string(silence_time) +
+                   "," + olva_fake::float_text(dtmf_cof) + "," + std::to_string(dtmf_scale) + "," +
+                   std::to_string(speaker_volume));
+    if (result != 0)
+        return result;
+    const std::string path = olva_fake::olva_ini();
+    writeIntValue(olva_fake::kDeviceSection, "tone_time", tone_time, path.c_str());
+    writeIntValue(olva_fake::kDeviceSection, "silence_time", silence_time, path.c_str());
+    writeIntValue(olva_fake::kDeviceSection, "dtmf_scale", dtmf_scale, path.c_str());
+    writeIntValue(olva_fake::kDeviceSection, "speaker_volume", speaker_volume, path.c_str());
+    writeStringVlaue(olva_fake::kDeviceSection, "dtmf_cof", olva_fake::float_text(dtmf_cof).c_str(),
+                     path.c_str());
+    return 0;
 }
 
 int olva_uploadFile(const void* url, const void* param, const void* path)

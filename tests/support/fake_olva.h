@@ -1,7 +1,10 @@
 // A stand-in for the device library in the web service's tests: the olva_
 // functions that the service calls, each recording its call with the thread
 // it ran on, results chosen by the test, and events raised through the
-// registered callback on a thread of the test's own.
+// registered callback on a thread of the test's own. The DTMF sending
+// settings live in "olva.ini" of the application directory
+// (platform::paths()), read and written with the real INI functions as the
+// library does.
 #pragma once
 
 #include <chrono>

@@ -193,16 +193,20 @@ private:
 
 template <class Stream>
 HttpResult http_exchange(asio::io_context& ioc, Stream& stream, const ClientOptions& options,
-                         const std::string& method)
+                         const std::string& method, const std::string& body)
 {
     HttpResult result;
     if (beast::error_code ec = open_stream(ioc, stream, options)) {
         result.error = ec.message();
         return result;
     }
-    http::request<http::empty_body> req{http::string_to_verb(method), options.target, 11};
+    http::request<http::string_body> req{http::string_to_verb(method), options.target, 11};
     req.set(http::field::host, host_of(options));
     req.keep_alive(false);
+    if (!body.empty()) {
+        req.body() = body;
+        req.prepare_payload();
+    }
     beast::flat_buffer buffer;
     http::response_parser<http::string_body> parser;
     parser.body_limit(64 * 1024 * 1024);
@@ -257,20 +261,21 @@ std::unique_ptr<WsClient> WsClient::connect(const ClientOptions& options, std::s
     return client;
 }
 
-HttpResult http_request(const ClientOptions& options, const std::string& method)
+HttpResult http_request(const ClientOptions& options, const std::string& method,
+                        const std::string& body)
 {
     asio::io_context ioc;
     if (options.tls) {
         auto tls = client_tls(options);
         SslStream stream(ioc, *tls);
-        return http_exchange(ioc, stream, options, method);
+        return http_exchange(ioc, stream, options, method, body);
     }
     beast::tcp_stream stream(ioc);
-    return http_exchange(ioc, stream, options, method);
+    return http_exchange(ioc, stream, options, method, body);
 }
 
 std::string raw_exchange(const ClientOptions& options, const std::string& request,
-                         std::chrono::milliseconds timeout)
+                         std::chrono::milliseconds timeout, const std::string& until)
 {
     asio::io_context ioc;
     beast::tcp_stream stream(ioc);
@@ -282,7 +287,7 @@ std::string raw_exchange(const ClientOptions& options, const std::string& reques
     std::function<void()> read_more = [&] {
         stream.async_read_some(asio::buffer(chunk), [&](beast::error_code ec, std::size_t n) {
             reply.append(chunk, n);
-            if (ec)
+            if (ec || (!until.empty() && reply.ends_with(until)))
                 done = true;
             else
                 read_more();

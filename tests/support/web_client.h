@@ -51,12 +51,16 @@ struct HttpResult {
     bool chunked = false;
 };
 
-HttpResult http_request(const ClientOptions& options, const std::string& method = "GET");
+// One request on a connection of its own; a body goes with its
+// Content-Length.
+HttpResult http_request(const ClientOptions& options, const std::string& method = "GET",
+                        const std::string& body = "");
 
 // Sends the bytes as they stand and returns every byte the server sends
-// back until it closes or the time-out ends.
+// back until it closes, the bytes received end in until (when not empty),
+// or the time-out ends.
 std::string raw_exchange(const ClientOptions& options, const std::string& request,
-                         std::chrono::milliseconds timeout = kWait);
+                         std::chrono::milliseconds timeout = kWait, const std::string& until = "");
 
 // Whether a TCP connection to address:port is accepted.
 bool tcp_connects(const std::string& address, unsigned short port);

@@ -1,9 +1,23 @@
 #include "support/web_fixture.h"
 
+#include <cJSON.h>
+
 #include <filesystem>
 #include <thread>
 
 namespace olva_test {
+
+std::string formatted_json(const std::string& compact)
+{
+    cJSON* json = cJSON_Parse(compact.c_str());
+    if (!json)
+        return "(bad expected text " + compact + ")";
+    char* printed = cJSON_Print(json);
+    std::string text = printed ? printed : "";
+    cJSON_free(printed);
+    cJSON_Delete(json);
+    return text;
+}
 
 void RecordingTray::ShowBalloon(const std::string& title, const std::string& text, unsigned timeout,
                                 int flags)
@@ -44,6 +58,7 @@ void WebServiceTest::SetUp()
     app_dir_ = temp_.file("app");
     std::filesystem::create_directories(app_dir_ + "/webroot");
     options_.exe_dir = app_dir_;
+    paths_.setApplicationDirectory(app_dir_);
     options_.wakeup_count_path = temp_.file("wakeup_count");
     writeFile(options_.wakeup_count_path, "7\n");
     uWebMgr.set_tray(&tray_);
@@ -69,6 +84,14 @@ ClientOptions WebServiceTest::client_options() const
     ClientOptions options;
     options.port = port_;
     return options;
+}
+
+HttpResult WebServiceTest::request(const std::string& target, const std::string& body,
+                                   const std::string& method) const
+{
+    ClientOptions options = client_options();
+    options.target = target;
+    return http_request(options, method, body);
 }
 
 std::unique_ptr<WsClient> WebServiceTest::connect()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/fake_olva.h"
+#include "support/fake_paths.h"
 #include "support/temp_dir.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
@@ -42,6 +43,10 @@ private:
     std::vector<std::string> boxes_;
 };
 
+// The compact JSON text in cJSON's formatted print: what a reply of the
+// HTTP API holding these members in this order must read.
+std::string formatted_json(const std::string& compact);
+
 class WebServiceTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -53,6 +58,9 @@ protected:
     ClientOptions client_options() const;
     // A WebSocket client that has received its greeting.
     std::unique_ptr<WsClient> connect();
+    // One HTTP request to the running service.
+    HttpResult request(const std::string& target, const std::string& body = "",
+                       const std::string& method = "POST") const;
     // Sends {"event":"getinfo"} and returns the next message.
     std::string getinfo(WsClient& client);
     // Everything the service has logged so far.
@@ -65,6 +73,7 @@ protected:
 
     TempDir temp_;
     std::string app_dir_;  // without a final '/'
+    FakePaths paths_;      // the fake library's application directory: app_dir_
     WebOptions options_;
     RecordingTray tray_;
     unsigned short port_ = 0;

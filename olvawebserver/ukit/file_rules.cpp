@@ -1,0 +1,53 @@
+#include "ukit/file_rules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace web {
+namespace {
+
+constexpr std::string_view kAudioExtensions[] = {".wav", ".mp3"};
+
+bool has_audio_extension(const std::string& name)
+{
+    return std::any_of(std::begin(kAudioExtensions), std::end(kAudioExtensions), [&](std::string_view ext) {
+        return name.size() >= ext.size() &&
+               std::equal(ext.begin(), ext.end(), name.end() - static_cast<std::ptrdiff_t>(ext.size()),
+                          [](char e, char c) { return e == std::tolower(static_cast<unsigned char>(c)); });
+    });
+}
+
+}  // namespace
+
+bool is_bare_file_name(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+std::optional<std::string> log_file_path(const std::string& dir, const std::string& name)
+{
+    if (!is_bare_file_name(name))
+        return std::nullopt;
+    std::string path = dir + name;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec)))
+        return std::nullopt;
+    return path;
+}
+
+std::optional<std::string> audio_file_path(const std::string& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (ec || !std::filesystem::is_regular_file(resolved, ec))
+        return std::nullopt;
+    std::string text = resolved.string();
+    if (!has_audio_extension(text))
+        return std::nullopt;
+    return text;
+}
+
+}  // namespace web

@@ -1,0 +1,25 @@
+// Which files the browser may have served or deleted over HTTP: log files by
+// their bare names inside the log directory, and recordings, which are
+// regular ".wav" and ".mp3" files. Anything else is refused, so that a page
+// cannot read "../config.ini" or the user's own files through the service.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace web {
+
+// A name without a directory part: not empty, no '/', not "." or "..".
+bool is_bare_file_name(std::string_view name);
+
+// The log file dir + name when name is bare and names a regular file there
+// (a link is refused: it could lead out of the directory).
+std::optional<std::string> log_file_path(const std::string& dir, const std::string& name);
+
+// The path with every link and ".." resolved, when it names a regular file
+// whose name ends in ".wav" or ".mp3" (either case). A relative path starts
+// at the current directory.
+std::optional<std::string> audio_file_path(const std::string& path);
+
+}  // namespace web

@@ -1,0 +1,165 @@
+// The call-record routes: add, page, count and delete records in the record
+// database. On the web thread, which alone uses the database.
+#include <cJSON.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cavrel_olva.h"
+#include "logger.h"
+#include "ukit/file_rules.h"
+#include "ukit/http_json.h"
+#include "ukit/json_text.h"
+#include "ukit/olva_mgr.h"
+
+namespace {
+
+constexpr const char* kModule = "olva server";
+constexpr int kDefaultPage = 1;
+constexpr int kDefaultLimit = 20;
+
+int member_or_0(const cJSON* body, const char* name)
+{
+    return web::int_member(body, name).value_or(0);
+}
+
+RECORD_FILTER filter_of(const cJSON* body)
+{
+    return record_filter_of(member_or_0(body, "phoneType"), member_or_0(body, "startTime"),
+                            member_or_0(body, "endTime"));
+}
+
+// {"ID":..,"lineId":..,"callType":..,"phoneNumber":..,"startTime":..,
+//  "endTime":..,"fileSize":..,"fileName":..}
+cJSON* record_item(const RECORD_INFO& record)
+{
+    // The record is packed: its fields are read by value.
+    const std::int32_t filesize = record.filesize;
+    cJSON* item = cJSON_CreateObject();
+    cJSON_AddNumberToObject(item, "ID", record.recordid);
+    cJSON_AddNumberToObject(item, "lineId", record.inchlno);
+    cJSON_AddNumberToObject(item, "callType", record.type);
+    cJSON_AddStringToObject(item, "phoneNumber", std::string(record_text(record.phone)).c_str());
+    cJSON_AddNumberToObject(item, "startTime", static_cast<double>(record.begintime));
+    cJSON_AddNumberToObject(item, "endTime", static_cast<double>(record.endtime));
+    cJSON_AddNumberToObject(item, "fileSize", std::max(filesize, std::int32_t{0}));
+    cJSON_AddStringToObject(item, "fileName", std::string(record_text(record.path)).c_str());
+    return item;
+}
+
+}  // namespace
+
+web::HttpResponse COlvaMgr::AddRecord(const web::HttpRequest& req)
+{
+    int id = 0;
+    // A body that cannot be read adds nothing: an empty record would only
+    // clutter the list.
+    if (const web::JsonDoc body = web::parse_body(req, web::BodyKind::Object)) {
+        RECORD_INFO record{};
+        const int line = member_or_0(body.get(), "lineId");
+        record.inchlno = line;
+        record.outchlno = line;
+        record.type = member_or_0(body.get(), "callType");
+        set_record_text(record.phone, web::text_member(body.get(), "phoneNumber").value_or(""));
+        record.begintime = member_or_0(body.get(), "startTime");
+        record.endtime = member_or_0(body.get(), "endTime");
+        set_record_text(record.path,
+                        web::windows_path_conver_linux(web::text_member(body.get(), "fileName").value_or("")));
+        // The size of the file the record names, as stored (cut to its field).
+        record.filesize = olva_judge_file_size(std::string(record_text(record.path)).c_str());
+
+        const int res = database_.AddRecord(record);
+        if (res == 0) {
+            id = record.recordid;
+            logger(-1, kModule, "", "   add record ok, id:%d", id);
+        } else {
+            logger(1, kModule, "", "   add record failed, res:%d", res);
+        }
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "{ \"code\": 200, \"id\":%d}", id);
+    return web::json_reply(text, req);
+}
+
+web::HttpResponse COlvaMgr::GetRecord(const web::HttpRequest& req)
+{
+    RECORD_SELECT query;  // a body that cannot be read lists every record
+    if (const web::JsonDoc body = web::parse_body(req, web::BodyKind::Object)) {
+        query.filter = filter_of(body.get());
+        query.page = record_page_of(web::int_member(body.get(), "page").value_or(kDefaultPage),
+                                    web::int_member(body.get(), "limit").value_or(kDefaultLimit));
+    }
+    std::vector<RECORD_INFO> records;
+    const int res = database_.GetOlvaRecord(query, records);
+    if (res != 0)
+        logger(1, kModule, "", "   get record failed, res:%d", res);
+    else
+        logger(-1, kModule, "", "   recourd count:%d", static_cast<int>(records.size()));
+
+    web::JsonDoc reply(cJSON_CreateObject());
+    cJSON_AddNumberToObject(reply.get(), "code", 200);
+    cJSON* data = cJSON_AddObjectToObject(reply.get(), "data");
+    cJSON* items = cJSON_AddArrayToObject(data, "items");
+    for (const RECORD_INFO& record : records)
+        cJSON_AddItemToArray(items, record_item(record));
+    cJSON_AddNumberToObject(data, "size", static_cast<double>(records.size()));
+    return web::formatted_reply(reply.get(), req);
+}
+
+web::HttpResponse COlvaMgr::GetRecordCount(const web::HttpRequest& req)
+{
+    std::int64_t total = 0;  // also what a failed count shows
+    if (const web::JsonDoc body = web::parse_body(req, web::BodyKind::Object)) {
+        const std::int64_t count = database_.GetRecordCount(filter_of(body.get()));
+        if (count < 0)
+            logger(1, kModule, "", "   query recourd count failed");
+        else
+            total = count;
+    }
+    logger(-1, kModule, "", "   query recourd count:%lld", static_cast<long long>(total));
+
+    web::JsonDoc reply(cJSON_CreateObject());
+    cJSON_AddNumberToObject(reply.get(), "code", 200);
+    cJSON* data = cJSON_AddObjectToObject(reply.get(), "data");
+    cJSON_AddNumberToObject(data, "total", static_cast<double>(total));
+    return web::formatted_reply(reply.get(), req);
+}
+
+web::HttpResponse COlvaMgr::DeleteRecord(const web::HttpRequest& req)
+{
+    // A body that is not an array deletes nothing and fails.
+    const web::JsonDoc body = web::parse_body(req, web::BodyKind::Array);
+    const int size = body ? cJSON_GetArraySize(body.get()) : 0;
+    logger(-1, kModule, "", "   delete record size:%d", size);
+    int deleted = 0;
+    for (const cJSON* item = body ? body->child : nullptr; item; item = item->next) {
+        if (const std::optional<int> id = web::int_member(item, "ID")) {
+            if (database_.DelRecord(*id) == 0) {
+                ++deleted;
+                logger(-1, kModule, "", "   delete record id(%d) ok", *id);
+            } else {
+                logger(1, kModule, "", "   delete record id(%d) failed", *id);
+            }
+        }
+        if (const std::optional<std::string> name = web::text_member(item, "fileName")) {
+            logger(-1, kModule, "", "   delete record filename(%s)", name->c_str());
+            // Records name recordings; no other file is deleted for a page.
+            if (web::audio_file_path(*name))
+                olva_delete_file(name->c_str());
+            else
+                logger(1, kModule, "", "   delete record filename(%s) refused: not a regular .wav or .mp3 file",
+                       name->c_str());
+        }
+    }
+
+    web::JsonDoc reply(cJSON_CreateObject());
+    cJSON_AddNumberToObject(reply.get(), "code", 200);
+    if (body && deleted == size) {
+        cJSON_AddStringToObject(reply.get(), "status", "success");
+    } else {
+        cJSON_AddStringToObject(reply.get(), "status", "failed");
+        cJSON_AddNumberToObject(reply.get(), "count", size - deleted);
+    }
+    logger(-1, kModule, "", "   need delete size(%d), success delete count(%d)", size, deleted);
+    return web::formatted_reply(reply.get(), req);
+}

@@ -1,0 +1,36 @@
+// The routes of the HTTP API, tried in order against the request's path
+// (without its query); the first that matches handles the request.
+#include "ukit/http_util.h"
+#include "ukit/olva_mgr.h"
+#include "ukit/static_files.h"
+
+std::span<const COlvaMgr::HttpRoute> COlvaMgr::http_routes()
+{
+    static constexpr HttpRoute kRoutes[] = {
+        {false, "/addRecord", &COlvaMgr::AddRecord},
+        {false, "/getRecord", &COlvaMgr::GetRecord},
+        {false, "/playaudiofile", &COlvaMgr::PlayAudioFile},
+        {false, "/deleteRecord", &COlvaMgr::DeleteRecord},
+        {false, "/getRecordCount", &COlvaMgr::GetRecordCount},
+        {false, "/SetBaseConfigParam", &COlvaMgr::SetBaseConfigParam},
+        {false, "/SetVoltageConfigParam", &COlvaMgr::SetVoltageConfigParam},
+        {false, "/SetDialConfigParam", &COlvaMgr::SetDialConfigParam},
+        {false, "/GetConfigParam", &COlvaMgr::GetConfigParam},
+        {false, "/getLog", &COlvaMgr::GetLog},
+        {true, "/downloadwav", &COlvaMgr::DownloadAudioFile},
+        {true, "/downloadlogfile", &COlvaMgr::DownloadLogFile},
+    };
+    return kRoutes;
+}
+
+web::HttpResponse COlvaMgr::route_http_request(const web::HttpRequest& req)
+{
+    const std::string_view path = web::target_path(req.target());
+    for (const HttpRoute& route : http_routes()) {
+        const bool match = route.contains ? path.find(route.path) != std::string_view::npos
+                                          : path == route.path;
+        if (match)
+            return (this->*route.handle)(req);
+    }
+    return web::serve_static(app_dir_ + "webroot", req);
+}
