@@ -45,7 +45,7 @@ protected:
     {
         return poll_until(
             [&] {
-                wxTheApp->ProcessPendingEvents();
+                wxAppConsole::GetInstance()->ProcessPendingEvents();
                 return shown().size() >= count;
             },
             kWait);

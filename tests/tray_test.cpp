@@ -44,6 +44,18 @@ protected:
         ASSERT_TRUE(x_.start(temp_.path(), &error)) << error;
     }
 
+    // A sanitizer's report in the program's output; in a run that must end
+    // with code 1 its exit code would not show it.
+    void TearDown() override
+    {
+        app_.reset();
+        for (int run = 1; run <= runs_; ++run) {
+            const std::string text = readFile(temp_.file("run-" + std::to_string(run) + ".log"));
+            EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << text;
+            EXPECT_EQ(text.find("runtime error:"), std::string::npos) << text;
+        }
+    }
+
     void write_config(const std::string& lines)
     {
         writeFile(app_dir_ + "/config.ini", "[CONFIG]\n" + lines);
