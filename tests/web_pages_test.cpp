@@ -85,6 +85,35 @@ TEST_F(WebPagesTest, SelfTestPageShowsTheGreetingEventsLinesAndSendsCommands)
         << last;
 }
 
+TEST_F(WebPagesTest, EveryCommandButtonSendsAFrameTheServiceRuns)
+{
+    start();
+    open("/test/index.html");
+    std::string last;
+    ASSERT_TRUE(browser_.wait_until_holds(kGreeting, "joined", &last)) << last;
+    raise(0x101, OLVA_EVENT_PLUG_IN);
+    ASSERT_TRUE(browser_.wait_until_holds(kLineHandles, "257", &last)) << last;
+
+    const auto clicked = browser_.evaluate(
+        "[...document.querySelectorAll('button[id^=cmd-]')].map(b => (b.click(), b.id)).join(',')");
+    EXPECT_EQ(clicked,
+              "cmd-getinfo,cmd-getsysteminfo,cmd-GetVoiceFileNames,cmd-allmsg,cmd-uwebclose,"
+              "cmd-GetDeviceVersionNum,cmd-GetProductID,cmd-StartReadLineVoltage,"
+              "cmd-StopReadLineVoltage,cmd-RecordFile,cmd-StopRecord,cmd-JudgeFileSize,"
+              "cmd-OLVADeletefile,cmd-UploadFile");
+    // The members each frame carries are those the service reads.
+    for (const char* call : {"olva_get_device_versionnum(257)", "olva_get_product_ID(257)",
+                             "olva_start_read_line_voltage(257)", "olva_stop_read_line_voltage(257)",
+                             "olva_record_file(257,/tmp/test.wav,0)", "olva_stop_record(257)",
+                             "olva_judge_file_size(/tmp/test.wav)", "olva_delete_file(/tmp/test.wav)",
+                             "olva_uploadFile(http://127.0.0.1/upload,file,/tmp/test.wav)"})
+        EXPECT_TRUE(olva_fake::wait_for_call(call)) << call;
+    EXPECT_TRUE(browser_.wait_until_holds(
+        kEvents, "{\"event\":\"answer\",\"type\":\"uwebclose\",\"handle\":0,\"result\":\"\"}", &last))
+        << last;
+    EXPECT_TRUE(wait_for_log("start get sysinfo  from addr:127.0.0.1:"));
+}
+
 TEST_F(WebPagesTest, HelpPageNamesTheAddressesInChinese)
 {
     start();
