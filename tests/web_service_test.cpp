@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "base_ini.h"
+#include "support/busy_port.h"
 #include "support/web_fixture.h"
 
 namespace olva_test {
@@ -27,30 +28,6 @@ std::string config_value(const std::string& config, const char* key)
         text.pop_back();
     return text;
 }
-
-// A socket listening on a free loopback port, closed with the object.
-class BusyPort {
-public:
-    BusyPort()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(fd_, 1) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on loopback");
-        port_ = ntohs(address.sin_port);
-    }
-    ~BusyPort() { close(fd_); }
-    unsigned short port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    unsigned short port_ = 0;
-};
 
 std::string first_non_loopback_ipv4()
 {

@@ -11,12 +11,12 @@
 
 #include "cavrel_olva.h"
 #include "logger.h"
+#include "ukit/version.h"
 
 COlvaMgr uWebMgr;
 
 namespace {
 
-constexpr const char* kVersion = "1.0.0.10";
 constexpr const char* kDashes =
     "------------------------------------------------------------------------";
 // The web thread's loop: 10 ms of network work, then 10 ms asleep.
@@ -51,7 +51,7 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
 
     logger(-1, "userver", "", "%s", kDashes);
     logger(-1, "userver", "", "-- olva websockect server built on %s %s, version:%s,record path:%s",
-           __DATE__, __TIME__, kVersion, work_dir_.c_str());
+           __DATE__, __TIME__, kOlvaVersion, work_dir_.c_str());
     logger(-1, "userver", "", "------------------------------------------app work path:%s",
            app_dir_.c_str());
     logger(-1, "userver", "", "%s", kDashes);

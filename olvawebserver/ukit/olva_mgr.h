@@ -71,6 +71,9 @@ public:
     const std::string& work_path() const { return work_dir_; }
     // The application directory (ends in '/'): "config.ini", "webroot".
     const std::string& app_path() const { return app_dir_; }
+    // "HttpPort" of "config.ini", read by init_uWeb: the port pages are
+    // opened at, also when another program holds it.
+    int configured_port() const { return HttpPort; }
     // The port the listener is bound to, 0 when there is none.
     unsigned short http_port() const { return bound_port_; }
 

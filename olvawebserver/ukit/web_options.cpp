@@ -1,13 +1,6 @@
 #include "ukit/web_options.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-namespace {
-
-constexpr std::size_t kMaxExeLink = 255;
-
-}  // namespace
+#include "platform/paths.h"
 
 bool is_installed_dir(const std::string& exe_dir)
 {
@@ -17,18 +10,13 @@ bool is_installed_dir(const std::string& exe_dir)
 
 WebOptions default_web_options()
 {
+    const platform::Paths& paths = platform::paths();
     WebOptions options;
-    char link[kMaxExeLink + 1] = {};
-    const ssize_t length = readlink("/proc/self/exe", link, kMaxExeLink);
-    if (length > 0) {
-        const std::string exe(link, static_cast<std::size_t>(length));
-        const std::size_t slash = exe.rfind('/');
-        if (slash != std::string::npos)
-            options.exe_dir = exe.substr(0, slash);
-    }
+    options.exe_dir = paths.applicationDirectory();
+    options.wakeup_count_path = paths.sysRoot() + "/power/wakeup_count";
     if (is_installed_dir(options.exe_dir)) {
-        if (const passwd* user = getpwuid(getuid()))
-            options.login = user->pw_name;
+        options.login = paths.loginName();
+        // The work directory lies under "/home/<login>", whatever $HOME says.
         options.home_dir = "/home/" + options.login;
     }
     return options;

@@ -16,8 +16,9 @@ struct WebOptions {
     std::string wakeup_count_path = "/sys/power/wakeup_count";
 };
 
-// The executable's directory from "/proc/self/exe"; for a program installed
-// below "/usr/share" or "/opt/apps" also the login name and home.
+// The executable's directory and the sleep counter from platform::paths();
+// for a program installed below "/usr/share" or "/opt/apps" also the login
+// name and home.
 WebOptions default_web_options();
 
 // True when the executable's directory is that of an installed program,

@@ -1,0 +1,272 @@
+// The tray program (over the fake device library) on a virtual display
+// with a tray host: its icon, the first-run question, the menu, the exit
+// confirmation, the exit codes and a failed start.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "base_ini.h"
+#include "support/busy_port.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/web_client.h"
+#include "support/x_session.h"
+
+namespace olva_test {
+namespace {
+
+constexpr auto kStartWait = std::chrono::seconds(20);
+// The dialogs' captions: the first-run question, the About box and the
+// exit confirmation share one; a failed start has its own.
+constexpr const char* kCaption = "vude";
+constexpr const char* kFailedStartCaption = "USB电话盒子Kit";
+// Keys for the popup menu, which holds the keyboard while it is open.
+constexpr const char* kMenuAbout = "Down Return";
+constexpr const char* kMenuSelfTest = "Down Down Return";
+constexpr const char* kMenuHelp = "Down Down Down Return";
+constexpr const char* kMenuExit = "Up Return";
+// The XPM's blue and the keys' white.
+constexpr std::uint32_t kIconBlue = 0x1565C0;
+constexpr std::uint32_t kIconWhite = 0xFFFFFF;
+// The exit status of g_exit_code -1.
+constexpr int kExitUnset = 255;
+
+class TrayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string missing = XSession::missing_programs();
+        if (!missing.empty())
+            GTEST_SKIP() << "the tray tests need these programs: " << missing;
+        app_dir_ = temp_.file("app");
+        std::filesystem::create_directories(app_dir_ + "/webroot");
+        std::string error;
+        ASSERT_TRUE(x_.start(temp_.path(), &error)) << error;
+    }
+
+    // A sanitizer's report in the program's output; in a run that must end
+    // with code 1 its exit code would not show it.
+    void TearDown() override
+    {
+        app_.reset();
+        for (int run = 1; run <= runs_; ++run) {
+            const std::string text = readFile(temp_.file("run-" + std::to_string(run) + ".log"));
+            EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << text;
+            EXPECT_EQ(text.find("runtime error:"), std::string::npos) << text;
+        }
+    }
+
+    void write_config(const std::string& lines)
+    {
+        writeFile(app_dir_ + "/config.ini", "[CONFIG]\n" + lines);
+    }
+
+    int run_count() const
+    {
+        return readIntValue("CONFIG", "system_run_count", (app_dir_ + "/config.ini").c_str());
+    }
+
+    void start_app()
+    {
+        ++runs_;
+        ChildOptions options;
+        options.argv = {OLVA_TRAY_APP, "--app-dir=" + app_dir_, "--browser-log=" + browser_log()};
+        // English button labels, so that alt+n means No; no accessibility bus.
+        options.env = {x_.display_env(), "GDK_BACKEND=x11", "LC_ALL=C.UTF-8", "NO_AT_BRIDGE=1"};
+        options.output_file = output_file();
+        std::string error;
+        app_ = ChildProcess::start(options, &error);
+        ASSERT_TRUE(app_) << error;
+    }
+
+    std::string output_file() const { return temp_.file("run-" + std::to_string(runs_) + ".log"); }
+    std::string output() const { return readFile(output_file()); }
+    std::string browser_log() const { return temp_.file("browser.log"); }
+
+    bool wait_for_output(const std::string& text)
+    {
+        return poll_until([&] { return output().find(text) != std::string::npos; }, kStartWait);
+    }
+
+    bool wait_for_browser(const std::string& url)
+    {
+        return poll_until([&] { return readFile(browser_log()).find(url + "\n") != std::string::npos; },
+                          kWait);
+    }
+
+    std::optional<unsigned long> wait_for_icon()
+    {
+        std::optional<unsigned long> icon;
+        poll_until([&] { return (icon = x_.tray_icon_of(app_->pid())).has_value(); }, kStartWait);
+        return icon;
+    }
+
+    std::optional<unsigned long> wait_for_box(const char* caption)
+    {
+        std::optional<unsigned long> box;
+        poll_until(
+            [&] {
+                const auto found = x_.windows_titled(app_->pid(), caption);
+                if (!found.empty())
+                    box = found.front();
+                return box.has_value();
+            },
+            kStartWait);
+        return box;
+    }
+
+    bool wait_box_gone(const char* caption)
+    {
+        return poll_until(
+            [&] { return x_.windows_titled(app_->pid(), caption).empty(); }, kWait);
+    }
+
+    // Answers the box with keys and waits until it has gone.
+    void answer(const char* caption, const char* keys)
+    {
+        const auto box = wait_for_box(caption);
+        ASSERT_TRUE(box) << "no box " << caption << "\n" << output();
+        x_.focus_and_type(*box, keys);
+        ASSERT_TRUE(wait_box_gone(caption)) << "box " << caption << " stayed after " << keys;
+    }
+
+    // Opens the icon's menu with the right button and picks an item.
+    void choose_from_menu(unsigned long icon, const char* keys)
+    {
+        const auto where = x_.info(icon);
+        ASSERT_TRUE(where);
+        const auto before = x_.search("--onlyvisible --pid " + std::to_string(app_->pid()));
+        x_.click(where->x + where->width / 2, where->y + where->height / 2, 3);
+        ASSERT_TRUE(poll_until(
+            [&] {
+                return x_.search("--onlyvisible --pid " + std::to_string(app_->pid())).size() >
+                       before.size();
+            },
+            kWait))
+            << "the menu did not open";
+        x_.type(keys);
+    }
+
+    TempDir temp_;
+    XSession x_;
+    std::string app_dir_;
+    int runs_ = 0;
+    std::unique_ptr<ChildProcess> app_;
+};
+
+TEST_F(TrayTest, FirstRunAsksThenTheMenuOpensPagesAndExitsWithZero)
+{
+    const unsigned short port = free_loopback_port();
+    write_config("HttpPort=" + std::to_string(port) + "\n");
+    start_app();
+    const auto icon = wait_for_icon();
+    ASSERT_TRUE(icon) << "no tray icon\n" << output();
+
+    // No: the help page instead of an exit.
+    answer(kCaption, "alt+n");
+    const std::string pages = "http://127.0.0.1:" + std::to_string(port);
+    EXPECT_TRUE(wait_for_browser(pages + "/doc/index.html")) << readFile(browser_log());
+    EXPECT_EQ(run_count(), 1);
+
+    // The icon as the tray shows it, once it is drawn again where the
+    // question covered it.
+    const auto where = x_.info(*icon);
+    ASSERT_TRUE(where);
+    EXPECT_GE(where->width, 16);
+    EXPECT_GE(where->height, 16);
+    const int area = where->width * where->height;
+    int blue = 0;
+    int white = 0;
+    EXPECT_TRUE(poll_until(
+        [&] {
+            const auto screen = x_.capture();
+            if (!screen)
+                return false;
+            blue = screen->count_near(where->x, where->y, where->width, where->height, kIconBlue, 8);
+            white = screen->count_near(where->x, where->y, where->width, where->height, kIconWhite, 8);
+            return blue > area / 5 && white > area / 50;
+        },
+        kWait))
+        << blue << " blue and " << white << " white pixels of " << area;
+    const std::string artefacts = OLVA_TEST_ARTEFACT_DIR;
+    std::filesystem::create_directories(artefacts);
+    EXPECT_TRUE(x_.screenshot(artefacts + "/tray_icon.png"));
+
+    // The service behind the icon serves.
+    ClientOptions http;
+    http.port = port;
+    EXPECT_EQ(http_request(http).status, 200);
+
+    choose_from_menu(*icon, kMenuSelfTest);
+    EXPECT_TRUE(wait_for_browser(pages + "/test/index.html")) << readFile(browser_log());
+    std::filesystem::remove(browser_log());
+    choose_from_menu(*icon, kMenuHelp);
+    EXPECT_TRUE(wait_for_browser(pages + "/doc/index.html")) << readFile(browser_log());
+    choose_from_menu(*icon, kMenuAbout);
+    answer(kCaption, "Return");
+
+    // No in the exit confirmation leaves everything running.
+    choose_from_menu(*icon, kMenuExit);
+    answer(kCaption, "alt+n");
+    EXPECT_TRUE(app_->running());
+    EXPECT_TRUE(tcp_connects("127.0.0.1", port));
+
+    choose_from_menu(*icon, kMenuExit);
+    answer(kCaption, "Return");
+    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
+    EXPECT_FALSE(tcp_connects("127.0.0.1", port));
+
+    const std::string log = output();
+    EXPECT_NE(log.find("  menu yes"), std::string::npos);
+    const std::size_t first = log.find(" OlvaTaskExit++\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(" OlvaTaskExit++\n", first + 1), std::string::npos) << "service closed twice";
+    EXPECT_NE(log.find("~OlvaTaskBarIcon--"), std::string::npos) << log;
+    EXPECT_EQ(log.find(" close taskbar"), std::string::npos) << log;
+}
+
+TEST_F(TrayTest, SecondRunAsksNothing)
+{
+    write_config("HttpPort=0\n");
+    start_app();
+    ASSERT_TRUE(wait_for_icon()) << output();
+    // Yes: the program ends at once, for the restart.
+    answer(kCaption, "Return");
+    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(kExitUnset)) << output();
+    EXPECT_EQ(readFile(browser_log()), "");
+    EXPECT_EQ(run_count(), 1);
+
+    start_app();
+    ASSERT_TRUE(wait_for_output("OnInit--")) << output();
+    EXPECT_TRUE(x_.windows_titled(app_->pid(), kCaption).empty());
+    EXPECT_EQ(run_count(), 2);
+    const auto icon = wait_for_icon();
+    ASSERT_TRUE(icon) << output();
+    choose_from_menu(*icon, kMenuExit);
+    answer(kCaption, "Return");
+    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
+    EXPECT_EQ(readFile(browser_log()), "");
+}
+
+TEST_F(TrayTest, FailedBindShowsTheBoxThenTheQuestionAndExitsWithOne)
+{
+    BusyPort busy;
+    write_config("HttpPort=" + std::to_string(busy.port()) + "\n");
+    start_app();
+    answer(kFailedStartCaption, "Return");
+    EXPECT_NE(output().find("Failed to create listener"), std::string::npos) << output();
+
+    // The counter was never read, so the question follows; the icon has gone.
+    const auto question = wait_for_box(kCaption);
+    ASSERT_TRUE(question) << output();
+    EXPECT_FALSE(x_.tray_icon_of(app_->pid()));
+    x_.focus_and_type(*question, "alt+n");
+    // The help page at the configured port, where a running copy may serve.
+    EXPECT_TRUE(wait_for_browser("http://127.0.0.1:" + std::to_string(busy.port()) + "/doc/index.html"))
+        << readFile(browser_log());
+    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(1)) << output();
+    EXPECT_EQ(run_count(), -1) << "a failed start is not counted";
+}
+
+}  // namespace
+}  // namespace olva_test
