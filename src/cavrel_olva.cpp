@@ -78,6 +78,14 @@ void open_logfile(const char* dir)
     }
 }
 
+// -4 without a path, -1 when it cannot be examined.
+int examine(const char* path, struct stat& info)
+{
+    if (!path)
+        return OLVA_ERR_INVALID_PARAM;
+    return stat(path, &info) == 0 ? OLVA_OK : OLVA_ERR_FAILED;
+}
+
 }  // namespace
 
 extern "C" {
@@ -274,11 +282,9 @@ int olva_write_gsm_devtype()
 
 int olva_delete_file(const char* path)
 {
-    if (!path)
-        return OLVA_ERR_INVALID_PARAM;
     struct stat info;
-    if (stat(path, &info) != 0)
-        return OLVA_ERR_FAILED;
+    if (const int checked = examine(path, info); checked != OLVA_OK)
+        return checked;
     if (std::remove(path) != 0) {
         logger(1, kModule, "", "delete file %s failed: %s", path, std::strerror(errno));
         return OLVA_ERR_FAILED;
@@ -288,11 +294,9 @@ int olva_delete_file(const char* path)
 
 int olva_judge_file_size(const char* path)
 {
-    if (!path)
-        return OLVA_ERR_INVALID_PARAM;
     struct stat info;
-    if (stat(path, &info) != 0)
-        return OLVA_ERR_FAILED;
+    if (const int checked = examine(path, info); checked != OLVA_OK)
+        return checked;
     // The result cannot tell a larger size.
     if (info.st_size > INT_MAX) {
         logger(1, kModule, "", "file %s is too large to tell its size", path);

@@ -19,7 +19,9 @@
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
 #include "support/event_recorder.h"
+#include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "olva_device/dtmf_send_settings.h"
 
 namespace {
 
@@ -93,23 +95,10 @@ protected:
         cards_by_box_.emplace(&box, addCard(box, card, usbid));
     }
     static bool slotFree(int slot) { return manager().slot(slot).device_index() == -1; }
-    // Waits until pred holds, checked after every event and at least every
-    // few milliseconds.
-    static bool eventually(const std::function<bool()>& pred,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            recorder().waitFor([](const auto&) { return false; }, std::chrono::milliseconds(5));
-        }
-        return true;
-    }
     // A plug-out has ended: the slot is free and the box's threads are gone.
     static bool waitForEnd(int slot)
     {
-        return eventually([slot] {
+        return olva_test::eventually([slot] {
             const OlvaManager::CUsbBoxDevice& box = manager().slot(slot);
             return box.device_index() == -1 && !box.capture_running() && !box.read_thread_active();
         });
@@ -401,19 +390,26 @@ TEST_F(LibraryTest, AClosedSlotRaisesNoEvent)
     EXPECT_THAT(recorder().events(), IsEmpty());
 }
 
+// The DTMF-send settings as olva_get_send_dtmf_param gives them.
+void expectDtmfSettings(int tone, int silence, float cof, int scale, int speaker)
+{
+    DtmfSendSettings got;
+    ASSERT_EQ(olva_get_send_dtmf_param(&got.tone_time, &got.silence_time, &got.dtmf_cof,
+                                       &got.dtmf_scale, &got.speaker_volume),
+              OLVA_OK);
+    EXPECT_EQ(got.tone_time, tone);
+    EXPECT_EQ(got.silence_time, silence);
+    EXPECT_FLOAT_EQ(got.dtmf_cof, cof);
+    EXPECT_EQ(got.dtmf_scale, scale);
+    EXPECT_EQ(got.speaker_volume, speaker);
+}
+
 TEST_F(LibraryTest, DtmfSettingsAreSetOnTheBoxAndReadFromTheFile)
 {
     plugTz2401b(1);
     ASSERT_EQ(manager().search_pass(), 1);
     ASSERT_EQ(olva_set_send_dtmf_param(0x101, 90, 60, 1.5f, 200, 7), OLVA_OK);
-    int tone = 0, silence = 0, scale = 0, speaker = 0;
-    float cof = 0;
-    ASSERT_EQ(olva_get_send_dtmf_param(&tone, &silence, &cof, &scale, &speaker), OLVA_OK);
-    EXPECT_EQ(tone, 90);
-    EXPECT_EQ(silence, 60);
-    EXPECT_FLOAT_EQ(cof, 1.5f);
-    EXPECT_EQ(scale, 200);
-    EXPECT_EQ(speaker, 7);
+    expectDtmfSettings(90, 60, 1.5f, 200, 7);
     EXPECT_EQ(manager().slot(1).dtmf_send_settings().tone_time, 90);
 }
 
@@ -481,14 +477,7 @@ TEST(LibraryCoders, OnlyTheRecordingCodersAreAccepted)
 
 TEST_F(ClosedLibraryTest, DtmfSettingsAreReadFromTheFileWithoutTheLibrary)
 {
-    int tone = 0, silence = 0, scale = 0, speaker = 0;
-    float cof = 0;
-    ASSERT_EQ(olva_get_send_dtmf_param(&tone, &silence, &cof, &scale, &speaker), OLVA_OK);
-    EXPECT_EQ(tone, 100);
-    EXPECT_EQ(silence, 80);
-    EXPECT_FLOAT_EQ(cof, 1.26f);
-    EXPECT_EQ(scale, 220);
-    EXPECT_EQ(speaker, 10);
+    expectDtmfSettings(100, 80, 1.26f, 220, 10);
     // The defaults were written back.
     const std::string ini = dir_.file("olva.ini");
     EXPECT_EQ(readIntValue("device", "silence_time", ini.c_str()), 80);
@@ -496,6 +485,8 @@ TEST_F(ClosedLibraryTest, DtmfSettingsAreReadFromTheFileWithoutTheLibrary)
     ASSERT_EQ(readStringValue("device", "dtmf_cof", text, ini.c_str()), 0);
     EXPECT_STREQ(text, "1.26");
 
+    int tone = 0, silence = 0, scale = 0, speaker = 0;
+    float cof = 0;
     int* none = nullptr;
     EXPECT_EQ(olva_get_send_dtmf_param(none, &silence, &cof, &scale, &speaker), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(olva_get_send_dtmf_param(&tone, &silence, nullptr, &scale, &speaker), OLVA_ERR_INVALID_PARAM);

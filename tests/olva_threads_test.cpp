@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <functional>
 
 #include "cavrel_olva.h"
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
 #include "support/event_recorder.h"
+#include "support/eventually.h"
 #include "support/fake_pcm.h"
 
 namespace {
@@ -33,16 +33,6 @@ protected:
     }
 
     static EventRecorder& recorder() { return EventRecorder::instance(); }
-    static bool eventually(const std::function<bool()>& pred)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            recorder().waitFor([](const auto&) { return false; }, 5ms);
-        }
-        return true;
-    }
     // A sound card the search thread may find before the test could name
     // the box's USB location: one taken on its USB id alone.
     void listCardOfAnyLocation(int card)
@@ -73,7 +63,7 @@ TEST_F(ThreadedLibraryTest, ABoxPluggedInWhileTheLibraryRunsIsOpenedAndClosedWit
     EXPECT_EQ(olva_get_line_state(0x101), OLVA_STATE_IDLE);
 
     // Gone: reported by the capture thread; back: found again.
-    ASSERT_TRUE(eventually([&] { return capture.counters().reads > 0; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return capture.counters().reads > 0; }));
     sim_.unplug(sim_box);
     capture.unplug();
     ASSERT_TRUE(recorder().waitForEvent(0x101, OLVA_EVENT_PLUG_OUT, 5s));
@@ -87,7 +77,7 @@ TEST_F(ThreadedLibraryTest, ABoxPluggedInWhileTheLibraryRunsIsOpenedAndClosedWit
     sim_.replug(sim_box);
     ASSERT_TRUE(recorder().waitForEvent(0x101, OLVA_EVENT_PLUG_IN, 5s));
     ASSERT_TRUE(recorder().waitForEvent(0x101, OLVA_EVENT_LINE_HOOK_ON, 5s));
-    ASSERT_TRUE(eventually([&] { return again.counters().reads > 0; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return again.counters().reads > 0; }));
 
     olva_close();
     EXPECT_EQ(g_pOlvaMgr, nullptr);

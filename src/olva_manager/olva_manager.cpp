@@ -162,32 +162,29 @@ OlvaManager::TimerTick OlvaManager::timer_tick()
     return tick;
 }
 
+template <class Step>
+void OlvaManager::run_every(const char* routine, int period_ms, Step step)
+{
+    logger(3, kModule, "", "%s++  %s", routine, "");
+    do {
+        // A failed pass is logged; the next one comes at its time.
+        try {
+            step();
+        } catch (const std::exception& error) {
+            logger(1, kModule, "", "%s except: %s", routine, error.what());
+        } catch (...) {
+            logger(1, kModule, "", "%s except", routine);
+        }
+    } while (!stop_.wait_for(std::chrono::milliseconds(period_ms)));
+    logger(4, kModule, "", "%s  bThreadrun:%d", routine, 0);
+}
+
 void OlvaManager::handle_thread_search()
 {
-    logger(3, kModule, "", "%s++  %s", __func__, "");
-    do {
-        try {
-            search_pass();
-        } catch (const std::exception& error) {
-            logger(1, kModule, "", "%s find  olva device  except: %s", __func__, error.what());
-        } catch (...) {
-            logger(1, kModule, "", "%s find  olva device  except", __func__);
-        }
-    } while (!stop_.wait_for(std::chrono::milliseconds(kSearchPeriodMs)));
-    logger(3, kModule, "", "%s--", __func__);
+    run_every("handle_thread_search", kSearchPeriodMs, [this] { search_pass(); });
 }
 
 void OlvaManager::handle_thread_simulative_timer()
 {
-    logger(3, kModule, "", "%s++  %s", __func__, "");
-    do {
-        try {
-            timer_tick();
-        } catch (const std::exception& error) {
-            logger(1, kModule, "", "%s timer except: %s", __func__, error.what());
-        } catch (...) {
-            logger(1, kModule, "", "%s timer except", __func__);
-        }
-    } while (!stop_.wait_for(std::chrono::milliseconds(kTimerPeriodMs)));
-    logger(4, kModule, "", "%s  bThreadrun:%d", __func__, 0);
+    run_every("handle_thread_simulative_timer", kTimerPeriodMs, [this] { timer_tick(); });
 }

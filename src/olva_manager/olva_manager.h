@@ -122,6 +122,9 @@ private:
     CUsbBoxDevice* box_of(unsigned long handle);
     CUsbBoxDevice& slot_box(int slot_id) { return slot_id == 2 ? box2_ : box1_; }
 
+    // Runs step every period until the stop signal.
+    template <class Step>
+    void run_every(const char* routine, int period_ms, Step step);
     void handle_thread_search();
     void handle_thread_simulative_timer();
     void stop_threads();
