@@ -47,13 +47,22 @@ protected:
 TEST_F(AlsaBoxTest, MonoCaptureReachesLineOneFrameByFrameInOrder)
 {
     SimTz2401Box& sim_box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+    // Listed first: a card of the same model at another USB location.
+    pcm_lines_.push_back(olva_test::usbPcmLine(3, 0));
+    cards_.push_back({3, olva_test::kTz2401CardId, "002/009"});
     listCard(sim_box, 1, olva_test::kTz2401CardId);
     CaptureFifo fifo(alsa_.captureFile(1, 0));
     TestBox box;
     ASSERT_TRUE(box.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
     ASSERT_TRUE(box.capture_running());
+    EXPECT_EQ(box.capture_device_name(), "hw:1,0");
+    EXPECT_EQ(box.playback_device_name(), "plughw:1,0");
     EXPECT_TRUE(alarms(box).empty());
-    EXPECT_THAT(commands_.commands(), ElementsAre(audio::kReduceNoiseCommand));
+    // Once, exactly so (two blanks after the command's name).
+    EXPECT_THAT(commands_.commands(),
+                ElementsAre("dbus-send  --print-reply --dest=com.deepin.daemon.Audio "
+                            "/com/deepin/daemon/Audio org.freedesktop.DBus.Properties.Set "
+                            "string:com.deepin.daemon.Audio string:ReduceNoise boolean:false"));
 
     std::vector<std::vector<std::int16_t>> sent;
     for (int period = 0; period < 5; ++period) {

@@ -31,6 +31,8 @@ void OlvaDevice::start_capture_thread()
                 AudioRec_handle_thread_read();
             } catch (const std::exception& error) {
                 BOX_LOG(1, "%s capture thread except: %s", error.what());
+            } catch (...) {
+                BOX_LOG(1, "%s capture thread except");
             }
             {
                 std::lock_guard<std::mutex> ended(capture_mutex_);

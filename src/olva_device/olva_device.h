@@ -53,6 +53,8 @@ public:
     // How long the capture thread waits for a device that read short.
     static constexpr int kCaptureWaitMs = 10000;
     static constexpr const char* kDefaultPcm = "default";
+    // The PCM names before a box has opened.
+    static constexpr const char* kNoPcmYet = "USB Audio Device";
 
     OlvaDevice();
     ~OlvaDevice() override;
@@ -167,8 +169,8 @@ private:
     // PCM belongs to the capture thread while it runs; the playback PCM to
     // the open and the close, which never overlap.
     mutable std::mutex names_mutex_;
-    std::string capture_name_;   // names_mutex_
-    std::string playback_name_;  // names_mutex_
+    std::string capture_name_{kNoPcmYet};   // names_mutex_
+    std::string playback_name_{kNoPcmYet};  // names_mutex_
     std::atomic<int> sound_card_{-1};
     std::unique_ptr<platform::Pcm> capture_;
     std::unique_ptr<platform::Pcm> playback_;
