@@ -183,7 +183,8 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     BOX_LOG(4, "%s   alsa dev open snd pcm");
 
     const OLVA_PRODUCT identified = static_cast<OLVA_PRODUCT>(this->model());
-    // The Tz2401B's stored user number is read here, before its line opens.
+    // The Tz2401B's stored user number is read here, before its line opens;
+    // the Tz2501B's is read from its codec once its latches are set.
     if (identified == OLVA_PRODUCT_TZ2501B)
         set_tz2501b_start_latches();
     open_lines(identified);
