@@ -1,13 +1,13 @@
 #include "olva_device/sound_card.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/asound_tree.h"
 #include "support/fake_paths.h"
 #include "support/temp_dir.h"
 
@@ -16,47 +16,29 @@ namespace {
 using audio::findSoundCard;
 using audio::SoundCard;
 
-constexpr const char* kTz2401Id = "04d9:2832";
-constexpr const char* kTz2501BId = "0c76:362f";
+using olva_test::AsoundCard;
+using olva_test::usbPcmLine;
 
-// One /proc/asound/cardN directory; an empty text leaves its file out.
-struct Card {
-    int number;
-    std::string usbid;
-    std::string usbbus;
-};
+constexpr const char* kTz2401Id = olva_test::kTz2401CardId;
+constexpr const char* kTz2501BId = olva_test::kTz2501BCardId;
+using Card = AsoundCard;
 
 // A fake /proc with an asound tree, installed as the /proc root.
 class AsoundTree {
 public:
     AsoundTree(const std::vector<std::string>& pcm_lines, const std::vector<Card>& cards)
+        : tree_(paths_, pcm_lines, cards)
     {
-        paths_.setProcRoot(dir_.path());
-        mkdir(dir_.file("asound").c_str(), 0755);
-        std::string pcm;
-        for (const std::string& line : pcm_lines)
-            pcm += line + "\n";
-        olva_test::writeFile(dir_.file("asound/pcm"), pcm);
-        for (const Card& card : cards) {
-            const std::string card_dir = dir_.file("asound/card" + std::to_string(card.number));
-            mkdir(card_dir.c_str(), 0755);
-            if (!card.usbid.empty())
-                olva_test::writeFile(card_dir + "/usbid", card.usbid + "\n");
-            if (!card.usbbus.empty())
-                olva_test::writeFile(card_dir + "/usbbus", card.usbbus + "\n");
-        }
     }
 
 private:
-    olva_test::TempDir dir_;
     olva_test::FakePaths paths_;
+    olva_test::AsoundTree tree_;
 };
 
 std::string usbLine(int card, int device)
 {
-    char head[16];
-    std::snprintf(head, sizeof head, "%02d-%02d", card, device);
-    return std::string(head) + ": USB Audio : USB Audio : playback 1 : capture 1";
+    return usbPcmLine(card, device);
 }
 
 const std::string kOnboardLine =

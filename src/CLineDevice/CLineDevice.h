@@ -1,0 +1,180 @@
+// One telephone line of a box. It keeps the line's settings from "olva.ini",
+// its detectors and the state the box's reports and timer move, and raises
+// the line's events. Every box holds two; the box's line class routes the
+// hardware operations and the events to its box.
+//
+// Lock order: the text mutex and the detector mutex are never held together.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "busytoneDet.h"
+#include "cavrel_olva.h"
+#include "cid_decoder.h"
+#include "dtmf_decoder.h"
+#include "usb_hid/olva_product.h"
+
+// The line keys of "olva.ini" section "device", read again at every open.
+// Written by the open (the device search thread), read by the line's timer,
+// capture and API threads: each one atomic.
+struct LineSettings {
+    std::atomic<int> cid_type{0};  // 0 FSK and DTMF by priority, 1 FSK only, 2 DTMF only
+    std::atomic<int> ring_cancel_time{7000};
+    std::atomic<int> default_mic_volume{3};
+    std::atomic<int> custom_mic_volume{3};
+    std::atomic<int> speaker_volume{10};
+    std::atomic<int> custom_speaker_volume{10};
+    std::atomic<int> hang_wait_time{500};
+    std::atomic<int> hangup_wait_time{300};
+    std::atomic<int> cid_mdmf_type3_enable{0};
+    std::atomic<int> cid_type_self_adaption{0};
+    std::atomic<int> not_set_volume_2501{0};  // "2501_not_set_volume"
+    std::atomic<int> enable_mp3_compress{0};
+};
+
+class CLineDevice : public cid_decoder {
+public:
+    static constexpr unsigned long kNoLine = static_cast<unsigned long>(-1);
+    // One frame: 160 samples of 8000 Hz signed 16-bit mono, 20 ms.
+    static constexpr unsigned long kFrameBytes = 320;
+    // A raw line state must stand this long before it counts.
+    static constexpr int kDebounceMs = 300;
+    static constexpr int kGsmStateIdle = 9;
+    // 450 Hz busy tone: 350 ms on, 350 ms off, three periods.
+    static constexpr tagBusyInfo kBusyTone = {0, 450, 420, 35, 35, 5, 12, 3};
+    // 450 Hz dial tone and ringback (950 ms on, 3950 ms off).
+    static constexpr tagBusyInfo kDialTone = {0, 450, 625, 95, 395, 20, 12, 1};
+    // Gain control A1..A8: power smoothing, gain rule, output scale and the
+    // gain limits -30..30.
+    static constexpr float kAgcSettings[8] = {0.96875f, 0.03125f, 0.3f, 0.03125f,
+                                              0.005f,   0.5f,     -30.0f, 30.0f};
+
+    CLineDevice();
+    ~CLineDevice() override;
+    CLineDevice(const CLineDevice&) = delete;
+    CLineDevice& operator=(const CLineDevice&) = delete;
+
+    // Opens the line as line id of a box of the given product: reads its
+    // settings, starts its detectors, announces it (events 1 and 30) and
+    // leaves it idle. A line marked closing keeps only id, name and product.
+    void line_open(unsigned long id, const std::string& name, OLVA_PRODUCT product, bool);
+    void line_close(int);
+    // Marks the line closing for good: it does not reopen.
+    void line_closeEx();
+
+    // The box was plugged in (from line_open) or is gone.
+    void handle_plug_in();
+    void handle_plug_out();
+
+    // One frame of the line's audio (kFrameBytes), on the box's capture
+    // thread. Frames of another size are refused.
+    void handle_record_wave(char* frame, unsigned long len);
+
+    // New busy-tone settings; the dial-tone detector keeps its own.
+    void set_busy_info(const tagBusyInfo& info);
+    // 1 switches the gain control off, 0 on. Returns 0.
+    int line_close_agc(int off);
+
+    // Hardware operations; a line without a box has none.
+    virtual void control_ch_led(bool on);
+    virtual void set_mic_volume(int volume);
+    virtual void set_speaker_volume(int volume);
+    virtual void control_mic_start(bool on);
+    // Raises an event on this line; a line without a box raises nothing.
+    virtual void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
+                            unsigned long p4);
+
+    unsigned long line_id() const { return line_id_.load(); }
+    int product() const { return product_.load(); }
+    bool closing() const { return closing_.load(); }
+    bool plugged_out() const { return plug_out_flag_.load(); }
+    // The debounced state (ENUM_OLVA_STATE).
+    int confirmed_state() const { return confirmed_state_.load(); }
+    int pending_state() const { return pending_state_.load(); }
+    int agc_off() const { return agc_off_.load(); }
+    const LineSettings& settings() const { return settings_; }
+    // The detectors' settings in force (frequencies clamped, gate as energy).
+    tagBusyInfo busy_tone_settings() const;
+    tagBusyInfo dial_tone_settings() const;
+    // "line.<id>-<product>", set by the open.
+    std::string tag() const;
+    std::string name() const;
+    std::string app_dir() const;
+
+protected:
+    void read_settings(const std::string& ini);
+    void reset_agc();
+    void set_texts(const std::string& tag, const std::string& name);
+
+    std::atomic<unsigned long> line_id_{kNoLine};
+    std::atomic<int> product_{OLVA_PRODUCT_NONE};
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> plug_out_flag_{false};  // set by a plug-out, cleared by a plug-in
+
+    // Line state: written by the box's report and timer threads, read by
+    // the API and capture threads; each one atomic.
+    std::atomic<int> pending_state_{OLVA_STATE_NO_DEVICE};
+    std::atomic<std::uint64_t> pending_time_{0};
+    std::atomic<int> confirmed_state_{OLVA_STATE_NO_DEVICE};
+    std::atomic<int> logical_state_{OLVA_STATE_NO_DEVICE};
+    std::atomic<int> call_phase_{0};
+    std::atomic<int> ring_count_{0};
+    std::atomic<std::int64_t> ring_phase_time_{0};
+    std::atomic<int> gsm_state_{kGsmStateIdle};
+    std::atomic<bool> hook_off_reported_{false};
+    std::atomic<bool> call_out_finished_{false};
+    std::atomic<bool> dialling_{false};
+    std::atomic<bool> fsk_cid_{false};
+    std::atomic<bool> dtmf_cid_{false};
+    std::atomic<int> dtmf_cid_silence_ms_{0};
+    std::atomic<int> dtmf_cid_count_{0};
+    std::atomic<int> fsk_cid_count_{0};
+    std::atomic<int> tz2701_ring_count_{0};
+    std::atomic<int> tz2701_digit_count_{0};
+
+    // The Tz2501B's extension phone, each one atomic.
+    std::atomic<int> slic_pending_state_{OLVA_STATE_NO_DEVICE};
+    std::atomic<int> slic_confirmed_state_{OLVA_STATE_NO_DEVICE};
+    std::atomic<std::int64_t> slic_keep_time_{0};
+    std::atomic<int> auto_link_slic_{0};
+    std::atomic<int> auto_line_earphone_{0};
+    std::atomic<int> slic_ring_request_{0};
+    std::atomic<int> slic_ring_request2_{0};
+    std::atomic<int> cid_ring_flag_{0};
+
+    LineSettings settings_;
+
+    // Gain control: gain, smoothed power and smoothed output power belong
+    // to the capture thread; the open resets them while no capture runs.
+    float agc_gain_ = 1.0f;
+    float agc_power_ = 0.0f;
+    float agc_out_power_ = 0.0f;
+    float agc_[8] = {};
+    std::atomic<int> agc_off_{0};
+
+    mutable std::mutex text_mutex_;
+    std::string tag_;          // text_mutex_
+    std::string name_;         // text_mutex_
+    std::string app_dir_;      // text_mutex_
+    std::string dial_buffer_;  // text_mutex_: digits detected on the line
+    std::string slic_number_;  // text_mutex_: number to send to the extension
+
+    // The detectors: used frame by frame on the capture thread, given new
+    // settings by the open and by API calls.
+    mutable std::mutex detector_mutex_;
+    dtmf_decoder dtmf_;        // detector_mutex_
+    CToneDetect busy_tone_;    // detector_mutex_
+    CToneDetect dial_tone_;    // detector_mutex_
+};
+
+// Logs with the line's tag as the record's tag and as the format's leading
+// "%s".
+#define LINE_LOG(level, format, ...)                                                      \
+    do {                                                                                  \
+        const std::string line_log_tag_ = tag();                                          \
+        logger(level, "olva ", line_log_tag_.c_str(), format,                             \
+               line_log_tag_.c_str() __VA_OPT__(, ) __VA_ARGS__);                         \
+    } while (0)

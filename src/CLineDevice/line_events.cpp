@@ -1,0 +1,91 @@
+// The line's plug-in and plug-out, its per-frame entry and the defaults of
+// the hardware operations for a line without a box.
+#include <algorithm>
+
+#include "CLineDevice/CLineDevice.h"
+#include "logger.h"
+
+namespace {
+
+// The Tz2401 family sets lower microphone volumes than the others.
+constexpr int kTz2401MicVolumeCut = 3;
+constexpr int kTz2401MaxSpeakerVolume = 16;
+constexpr int kMaxDoubledSpeakerVolume = 20;
+
+bool isTz2401Family(int product)
+{
+    return product == OLVA_PRODUCT_TZ2401B || product == OLVA_PRODUCT_TZ2701A;
+}
+
+// Models whose speaker volume is doubled at plug-in (6 is a Tz2402 variant).
+bool doublesSpeakerVolume(int product)
+{
+    return product == OLVA_PRODUCT_TZ2402B || product == 6 || product == OLVA_PRODUCT_TZ2501B;
+}
+
+}  // namespace
+
+void CLineDevice::handle_plug_in()
+{
+    LINE_LOG(3, "%s++ %s", __func__);
+    plug_out_flag_.store(false);
+    confirmed_state_.store(OLVA_STATE_NO_DEVICE);
+    fsk_cid_.store(false);
+
+    const int model = product_.load();
+    LineSettings& s = settings_;
+    if (isTz2401Family(model)) {
+        s.custom_mic_volume.store(std::max(0, s.custom_mic_volume.load() - kTz2401MicVolumeCut));
+        s.default_mic_volume.store(std::max(0, s.default_mic_volume.load() - kTz2401MicVolumeCut));
+        const int speaker = s.speaker_volume.load();
+        s.speaker_volume.store(speaker <= 0 ? 0 : speaker > 15 ? kTz2401MaxSpeakerVolume : speaker);
+    }
+    if (model == OLVA_PRODUCT_TZ2501A) {
+        fire_event(OLVA_EVENT_PLUG_IN, 0, 0, 0, 0);
+    } else {
+        set_mic_volume(s.default_mic_volume.load());
+        if (doublesSpeakerVolume(model))
+            s.speaker_volume.store(std::min(2 * s.speaker_volume.load(), kMaxDoubledSpeakerVolume));
+        set_speaker_volume(s.speaker_volume.load());
+        if (!plug_out_flag_.load())
+            fire_event(OLVA_EVENT_PLUG_IN, 0, 0, 0, 0);
+    }
+    control_ch_led(false);
+}
+
+void CLineDevice::handle_plug_out()
+{
+    LINE_LOG(1, "%s cline  plugout ");
+    plug_out_flag_.store(true);
+    {
+        std::lock_guard<std::mutex> lock(text_mutex_);
+        dial_buffer_.clear();
+    }
+    fsk_cid_.store(false);
+    // The Tz2501B was announced on its first line only.
+    if (product_.load() == OLVA_PRODUCT_TZ2501B) {
+        if (line_id_.load() == 1)
+            fire_event(OLVA_EVENT_PLUG_OUT, 0, 0, 0, 0);
+    } else {
+        LINE_LOG(1, "%s  fire  plugout to ui ");
+        fire_event(OLVA_EVENT_PLUG_OUT, 0, 0, 0, 0);
+    }
+    line_close(0);
+    call_phase_.store(0);
+}
+
+void CLineDevice::handle_record_wave(char* frame, unsigned long len)
+{
+    if (!frame || len != kFrameBytes) {
+        LINE_LOG(1, "%s frame of %lu bytes refused", len);
+        return;
+    }
+    // The frame's signal pipeline (detectors, gain control, recording)
+    // starts here.
+}
+
+void CLineDevice::control_ch_led(bool) {}
+void CLineDevice::set_mic_volume(int) {}
+void CLineDevice::set_speaker_volume(int) {}
+void CLineDevice::control_mic_start(bool) {}
+void CLineDevice::fire_event(int, unsigned long, unsigned long, unsigned long, unsigned long) {}

@@ -1,0 +1,41 @@
+// Library functions whose engine this build does not have yet. Each answers
+// -7, the code for a function that is not offered, and says so in the log,
+// so that a caller gets a clear refusal instead of a silent success.
+#include "cavrel_olva.h"
+
+#include "logger.h"
+
+namespace {
+
+int not_offered(const char* function)
+{
+    logger(2, "olva ", "", "%s: not offered by this build", function);
+    return OLVA_ERR_NOT_AVAILABLE;
+}
+
+}  // namespace
+
+int olva_play_file(unsigned long, const char*)
+{
+    return not_offered("olva_play_file");
+}
+
+int olva_record_file(unsigned long, const char*, int)
+{
+    return not_offered("olva_record_file");
+}
+
+int olva_stop_record(unsigned long)
+{
+    return not_offered("olva_stop_record");
+}
+
+int olva_start_read_line_voltage(unsigned long)
+{
+    return not_offered("olva_start_read_line_voltage");
+}
+
+int olva_stop_read_line_voltage(unsigned long)
+{
+    return not_offered("olva_stop_read_line_voltage");
+}

@@ -1,0 +1,90 @@
+// Finding boxes on the USB bus and choosing their slots.
+#include <cstdio>
+
+#include "logger.h"
+#include "olva_manager/olva_manager.h"
+#include "usb_hid/usb_backend.h"
+
+namespace {
+
+constexpr const char* kModule = "olva ";
+constexpr int kPathSize = 64;
+
+// Boxes are matched by vendor and product id alone; the HID open tells a
+// Tz2701A from a Tz2401B.
+struct KnownBox {
+    unsigned short vendor_id;
+    unsigned short product_id;
+    OLVA_PRODUCT product;
+};
+constexpr KnownBox kKnownBoxes[] = {
+    {0x04D9, 0x2832, OLVA_PRODUCT_TZ2401B},
+    {0x0C76, 0x362F, OLVA_PRODUCT_TZ2501B},
+};
+
+}  // namespace
+
+OLVA_PRODUCT discovered_product(unsigned short vendor, unsigned short product)
+{
+    for (const KnownBox& box : kKnownBoxes)
+        if (box.vendor_id == vendor && box.product_id == product)
+            return box.product;
+    return OLVA_PRODUCT_NONE;
+}
+
+std::vector<hid_device_info> hid_enumerate(unsigned short vendor, unsigned short product)
+{
+    std::vector<hid_device_info> found;
+    for (const usb::DeviceInfo& device : usb::backend().listDevices()) {
+        if ((vendor != 0 || product != 0) &&
+            (device.vendor_id != vendor || device.product_id != product))
+            continue;
+        for (const usb::InterfaceInfo& interface : device.interfaces) {
+            if (interface.interface_class != usb::kClassHid)
+                continue;
+            char path[kPathSize];
+            std::snprintf(path, sizeof path, "%04x:%04x:%02x", device.bus, device.address,
+                          interface.number);
+            found.push_back({path, device.vendor_id, device.product_id, interface.number});
+        }
+    }
+    return found;
+}
+
+int OlvaManager::search_pass()
+{
+    int opened = 0;
+    for (const hid_device_info& node : hid_enumerate(0, 0)) {
+        const OLVA_PRODUCT product = discovered_product(node.vendor_id, node.product_id);
+        if (product != OLVA_PRODUCT_NONE)
+            opened += handle_found_hid_device(node.path.c_str(), product);
+    }
+    return opened;
+}
+
+bool OlvaManager::device_is_opened(const char* path) const
+{
+    for (const CUsbBoxDevice* box : {&box1_, &box2_})
+        if (box->is_open() && box->path() == path)
+            return true;
+    return false;
+}
+
+int OlvaManager::handle_found_hid_device(const char* path, OLVA_PRODUCT product)
+{
+    const bool opened = device_is_opened(path);
+    CUsbBoxDevice* chosen = &box1_;
+    if (box1_.device_index() != -1) {
+        if (box2_.device_index() != -1) {
+            if (!opened)
+                logger(4, kModule, "", "%s   dev path:%s, productid:%d", __func__, path, product);
+            return 0;
+        }
+        chosen = &box2_;
+    }
+    if (opened)
+        return 0;
+    logger(4, kModule, "", "%s   dev path:%s, productid:%d", __func__, path, product);
+    chosen->olva_open(path, static_cast<unsigned long>(chosen->slot_id()), product);
+    return 1;
+}

@@ -1,0 +1,113 @@
+// The manager's forwarders: a line handle names a slot's box and a line.
+#include <exception>
+
+#include "logger.h"
+#include "olva_manager/olva_manager.h"
+
+namespace {
+
+constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
+constexpr unsigned long kLineMask = 0xFF;
+
+bool acceptedCoder(int coder)
+{
+    // A-law, 16-bit PCM, streaming, µ-law.
+    return coder == 0 || coder == 1 || coder == 20 || coder == 100;
+}
+
+}  // namespace
+
+OlvaManager::CUsbBoxDevice* OlvaManager::box_of(unsigned long handle)
+{
+    const long index = static_cast<long>(handle >> 8);
+    for (CUsbBoxDevice* box : {&box1_, &box2_})
+        if (box->device_index() != -1 && box->device_index() == index)
+            return box;
+    return nullptr;
+}
+
+template <class Operation>
+int OlvaManager::with_box(unsigned long handle, Operation operation)
+{
+    if (handle == kNoHandle)
+        return OLVA_ERR_INVALID_HANDLE;
+    CUsbBoxDevice* box = box_of(handle);
+    if (!box)
+        return OLVA_ERR_NO_DEVICE;
+    try {
+        return operation(*box, handle & kLineMask);
+    } catch (const std::exception& error) {
+        logger(1, "olva ", "", "handle 0x%lx: %s", handle, error.what());
+        return OLVA_ERR_EXCEPTION;
+    } catch (...) {
+        return OLVA_ERR_EXCEPTION;
+    }
+}
+
+int OlvaManager::olva_check_coder(int coder)
+{
+    return acceptedCoder(coder) ? OLVA_OK : OLVA_ERR_CODER;
+}
+
+int OlvaManager::olva_get_line_state(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_get_line_state(line);
+    });
+}
+
+int OlvaManager::olva_set_volume(unsigned long handle, unsigned volume)
+{
+    return with_box(handle, [volume](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_set_volume(static_cast<int>(volume));
+    });
+}
+
+int OlvaManager::olva_set_Speakervolume(unsigned long handle, int volume)
+{
+    return with_box(handle, [volume](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_set_Speakervolume(volume);
+    });
+}
+
+int OlvaManager::olva_play_pause(unsigned long handle)
+{
+    return with_box(handle,
+                    [](CUsbBoxDevice& box, unsigned long line) { return box.olva_play_pause(line); });
+}
+
+int OlvaManager::olva_get_device_versionnum(unsigned long handle, float& version)
+{
+    return with_box(handle, [&version](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_get_device_versionnum(version);
+    });
+}
+
+int OlvaManager::olva_get_product_name(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long) { return box.model(); });
+}
+
+int OlvaManager::olva_set_send_dtmf_param(unsigned long handle, int tone_time, int silence_time,
+                                          float dtmf_cof, int dtmf_scale, int speaker_volume)
+{
+    return with_box(handle, [=](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_set_send_dtmf_param(line, tone_time, silence_time, dtmf_cof, dtmf_scale,
+                                            speaker_volume);
+    });
+}
+
+int OlvaManager::olva_close_agc(unsigned long handle, int off)
+{
+    return with_box(handle, [off](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_close_agc(line, off);
+    });
+}
+
+int OlvaManager::olva_set_busy_info(unsigned long handle, const tagBusyInfo& info)
+{
+    return with_box(handle, [&info](CUsbBoxDevice& box, unsigned long line) {
+        box.set_busy_info(line, info);
+        return OLVA_OK;
+    });
+}
