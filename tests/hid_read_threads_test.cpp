@@ -95,7 +95,7 @@ TEST_F(ReadThreadTest, AnEventHandlingErrorEndsTheLoopWithoutAPlugOut)
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
     openTz2401(box, OLVA_PRODUCT_TZ2401B, true);
     sim_.failHandleEvents(1, usb::kErrorIo);
-    EXPECT_TRUE(HidTestBox::eventually([&] { return !hid_.read_thread_active(); }));
+    EXPECT_TRUE(olva_test::eventually([&] { return !hid_.read_thread_active(); }));
     EXPECT_EQ(hid_.plugOuts(), 0);
     EXPECT_TRUE(hid_.is_open());
     hid_.hidClose();
@@ -108,7 +108,7 @@ TEST_F(ReadThreadTest, ABoxWithoutAnInputEndpointStillReleasesTheOpen)
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
     hid_.setReplyTimeout(20);
     EXPECT_FALSE(hid_.hid_open(sim_.path(box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
-    EXPECT_TRUE(HidTestBox::eventually([&] { return !hid_.read_thread_active(); }));
+    EXPECT_TRUE(olva_test::eventually([&] { return !hid_.read_thread_active(); }));
     hid_.hidClose();
     EXPECT_FALSE(hid_.is_open());
 }
@@ -133,7 +133,7 @@ TEST_F(ReadThreadTest, TheUnpluggedFlagEndsTheLoopWithOnePlugOut)
         hid.setUnplugged(true);
         EXPECT_TRUE(hid.waitFor([&] { return hid.plugOuts() == 1; }));
         // The plug-out closed the record on the read thread itself.
-        EXPECT_TRUE(HidTestBox::eventually([&] { return !hid.read_thread_active(); }));
+        EXPECT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
         EXPECT_FALSE(hid.is_open());
         hid.hidClose();
         EXPECT_EQ(hid.plugOuts(), 1);
@@ -199,10 +199,10 @@ TEST_F(ReadThreadTest, Tz2501bPollDropsReportsThatAreNotStatus)
     box.setStatusReport({1, 0xA0, 0, 0x31});
     ASSERT_TRUE(hid_.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
     hid_.startReadThread();
-    EXPECT_TRUE(HidTestBox::eventually([&] { return sim_.transferCount(box) > 20; }));
+    EXPECT_TRUE(olva_test::eventually([&] { return sim_.transferCount(box) > 20; }));
     box.setStatusReport({0, 0xA0, 0, 0x51});
     const int seen = sim_.transferCount(box);
-    EXPECT_TRUE(HidTestBox::eventually([&] { return sim_.transferCount(box) > seen + 20; }));
+    EXPECT_TRUE(olva_test::eventually([&] { return sim_.transferCount(box) > seen + 20; }));
     hid_.hidClose();
     EXPECT_THAT(hid_.reports(), IsEmpty());
     EXPECT_FALSE(hid_.read_thread_active());

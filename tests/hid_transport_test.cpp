@@ -229,7 +229,7 @@ TEST_F(TimedReadTest, WithoutAReadThreadThereIsNothingToWaitFor)
 TEST_F(TimedReadTest, AReportHeldBeforeTheWaitIsNotReturned)
 {
     sim_.pushInput(box_, {3, 0xAA, 0, 0, 0, 0, 0, 0});
-    ASSERT_TRUE(HidTestBox::eventually([&] { return sim_.settled(box_); }));
+    ASSERT_TRUE(olva_test::eventually([&] { return sim_.settled(box_); }));
     // Reports keep coming until the reader has one: it must be a later one.
     std::uint8_t data[8] = {};
     auto reader = std::async(std::launch::async, [&] {

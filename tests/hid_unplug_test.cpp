@@ -39,7 +39,7 @@ TEST_F(UnplugTest, UnpluggingDuringAReadEndsTheWaitAtOnce)
         std::uint8_t version = 0;
         return hid.Tz2401_read_param(version, 3, 0xF1, 0, 0);
     });
-    ASSERT_TRUE(HidTestBox::eventually([&] { return box.commandCount(0xF1) == 1; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return box.commandCount(0xF1) == 1; }));
     sim_.unplug(box);
     ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
     EXPECT_FALSE(reader.get());
@@ -63,9 +63,9 @@ TEST_F(UnplugTest, UnpluggingDuringWritesFailsThemAndTheCloseStillEnds)
                 ++failed;
         }
     });
-    ASSERT_TRUE(HidTestBox::eventually([&] { return box.commandCount(0x30) > 10; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return box.commandCount(0x30) > 10; }));
     sim_.unplug(box);
-    ASSERT_TRUE(HidTestBox::eventually([&] { return failed.load() > 2; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return failed.load() > 2; }));
     hid.hidClose();
     stop.store(true);
     writer.join();
@@ -123,14 +123,14 @@ TEST_F(UnplugTest, ClosingWhileOthersReadAndWriteLeavesThemFailingSafely)
                 ++rounds;
             }
         });
-        ASSERT_TRUE(HidTestBox::eventually([&] { return box.commandCount(0xF2) > 0; }));
+        ASSERT_TRUE(olva_test::eventually([&] { return box.commandCount(0xF2) > 0; }));
         if (unplug_first)
             sim_.unplug(box);
         auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
         ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
         // After the close every use fails at once.
         const int seen = rounds.load();
-        ASSERT_TRUE(HidTestBox::eventually([&] { return rounds.load() > seen + 10; }));
+        ASSERT_TRUE(olva_test::eventually([&] { return rounds.load() > seen + 10; }));
         stop.store(true);
         for (std::thread& user : users)
             user.join();
@@ -147,7 +147,7 @@ TEST_F(UnplugTest, APlugOutAndAnOutsideCloseAtOnceCloseOnce)
         hid.setUnplugged(true);
         auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
         ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
-        ASSERT_TRUE(HidTestBox::eventually([&] { return !hid.read_thread_active(); }));
+        ASSERT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
         EXPECT_FALSE(hid.is_open());
         EXPECT_LE(hid.plugOuts(), 1);
     }
@@ -169,7 +169,7 @@ TEST_F(UnplugTest, Tz2501bPollStopsWhenTheBoxGoesOrCloses)
                 hid.Tz2501B_function_setting(1, 1);
             }
         });
-        ASSERT_TRUE(HidTestBox::eventually([&] { return sim_.transferCount(box) > 50; }));
+        ASSERT_TRUE(olva_test::eventually([&] { return sim_.transferCount(box) > 50; }));
         if (unplug)
             sim_.unplug(box);
         hid.hidClose();

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/eventually.h"
 #include "support/temp_dir.h"
 #include "usb_hid/hid_device.h"
 
@@ -78,19 +79,6 @@ public:
             }
         }
     }
-    // The same for a condition on state outside the box (threads, sim).
-    static bool eventually(const std::function<bool()>& pred,
-                           std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!pred()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::yield();
-        }
-        return true;
-    }
-
     std::vector<Report> reports() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
