@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "busytoneDet.h"
 #include "cavrel_olva.h"
@@ -43,6 +44,10 @@ public:
     // A raw line state must stand this long before it counts.
     static constexpr int kDebounceMs = 300;
     static constexpr int kGsmStateIdle = 9;
+    // Logical states that the line reports only to itself.
+    static constexpr int kWaitHang = 8;
+    static constexpr int kRingPause = 10;
+    static constexpr int kWaitReset = 12;
     // 450 Hz busy tone: 350 ms on, 350 ms off, three periods.
     static constexpr tagBusyInfo kBusyTone = {0, 450, 420, 35, 35, 5, 12, 3};
     // 450 Hz dial tone and ringback (950 ms on, 3950 ms off).
@@ -83,6 +88,20 @@ public:
     virtual void set_mic_volume(int volume);
     virtual void set_speaker_volume(int volume);
     virtual void control_mic_start(bool on);
+    virtual void control_led_twinkle();
+    // Connects the line's audio path to the box's playback.
+    virtual void control_ch_switch(bool on);
+    // Rings (1) or silences (0) the extension phone.
+    virtual void control_slic_ring(int on);
+    virtual void open_hookoff_switch(bool on);
+    virtual void open_Tz2501b_slic_switch(bool on);
+    virtual void open_Tz2501b_playfile_switch(bool on);
+    virtual void open_Tz2501b_playfile_to_slic(bool on);
+    virtual void tz2501_close_audio_mute();
+    virtual void set_Tz2701_gpio(int pin, int value);
+    // Plays the digits onto the line with the given id.
+    virtual void play_dtmf(unsigned long line, char* digits);
+    virtual void olva_soft_hook_on();
     // Raises an event on this line; a line without a box raises nothing.
     virtual void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
                             unsigned long p4);
@@ -144,6 +163,35 @@ protected:
     std::atomic<int> slic_ring_request_{0};
     std::atomic<int> slic_ring_request2_{0};
     std::atomic<int> cid_ring_flag_{0};
+
+    // Shared by the state machine (timer thread) and the signal pipeline
+    // and caller-ID parser (capture thread), each one atomic.
+    std::atomic<bool> in_call_{false};
+    // Samples examined for dial or ringback tone since the last off-hook or ring.
+    std::atomic<int> dial_window_samples_{0};
+    // DTMF caller ID under way: digits taken (digit mark) and the mark the
+    // timer last saw.
+    std::atomic<int> dtmf_cid_digit_mark_{0};
+    std::atomic<int> dtmf_cid_seen_mark_{0};
+    // 1 while FSK caller IDs win over DTMF ones.
+    std::atomic<int> fsk_priority_{0};
+    std::atomic<bool> cid_number_reported_{false};
+    // The extension phone's ring cadence (Tz2501B): on flag, phase
+    // (OLVA_STATE_RINGING bell on, kRingPause bell off), time in the
+    // phase and its start in wall-clock seconds.
+    std::atomic<bool> slic_ring_on_{false};
+    std::atomic<int> slic_ring_phase_{OLVA_STATE_RINGING};
+    std::atomic<int> slic_ring_phase_ms_{0};
+    std::atomic<std::int64_t> slic_ring_phase_start_{0};
+
+    // The FSK caller-ID message being received (caller_id.cpp): bytes come
+    // from the capture thread, the handlers empty them on the timer thread.
+    void empty_cid_bytes();
+    // A new ring: empties the bytes and takes the next complete message.
+    void arm_cid_message();
+    std::mutex cid_mutex_;
+    std::vector<std::uint8_t> cid_bytes_;  // cid_mutex_
+    bool cid_message_done_ = false;        // cid_mutex_
 
     LineSettings settings_;
 

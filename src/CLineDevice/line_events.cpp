@@ -88,4 +88,15 @@ void CLineDevice::control_ch_led(bool) {}
 void CLineDevice::set_mic_volume(int) {}
 void CLineDevice::set_speaker_volume(int) {}
 void CLineDevice::control_mic_start(bool) {}
+void CLineDevice::control_led_twinkle() {}
+void CLineDevice::control_ch_switch(bool) {}
+void CLineDevice::control_slic_ring(int) {}
+void CLineDevice::open_hookoff_switch(bool) {}
+void CLineDevice::open_Tz2501b_slic_switch(bool) {}
+void CLineDevice::open_Tz2501b_playfile_switch(bool) {}
+void CLineDevice::open_Tz2501b_playfile_to_slic(bool) {}
+void CLineDevice::tz2501_close_audio_mute() {}
+void CLineDevice::set_Tz2701_gpio(int, int) {}
+void CLineDevice::play_dtmf(unsigned long, char*) {}
+void CLineDevice::olva_soft_hook_on() {}
 void CLineDevice::fire_event(int, unsigned long, unsigned long, unsigned long, unsigned long) {}
