@@ -192,6 +192,37 @@ int olva_set_Speakervolume(unsigned long h, int volume)
     return with_manager([h, volume](OlvaManager& m) -> int { return m.olva_set_Speakervolume(h, volume); });
 }
 
+int olva_get_hang_threshold(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_get_hang_threshold(h); });
+}
+
+int olva_set_hang_threshold(unsigned long h, unsigned value)
+{
+    return with_manager([h, value](OlvaManager& m) { return m.olva_set_hang_threshold(h, value); });
+}
+
+int olva_get_hookoff_threshold(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_get_hookoff_threshold(h); });
+}
+
+int olva_set_hookoff_threshold(unsigned long h, unsigned value)
+{
+    return with_manager(
+        [h, value](OlvaManager& m) { return m.olva_set_hookoff_threshold(h, value); });
+}
+
+int olva_stop_read_line_voltage(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_stop_read_line_voltage(h); });
+}
+
+int olva_start_read_line_voltage(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_start_read_line_voltage(h); });
+}
+
 int olva_get_device_versionnum(unsigned long h, float* version)
 {
     if (!g_pOlvaMgr)

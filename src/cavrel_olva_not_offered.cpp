@@ -29,13 +29,3 @@ int olva_stop_record(unsigned long)
 {
     return not_offered("olva_stop_record");
 }
-
-int olva_start_read_line_voltage(unsigned long)
-{
-    return not_offered("olva_start_read_line_voltage");
-}
-
-int olva_stop_read_line_voltage(unsigned long)
-{
-    return not_offered("olva_stop_read_line_voltage");
-}

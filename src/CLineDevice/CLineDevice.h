@@ -4,6 +4,8 @@
 // hardware operations and the events to its box.
 //
 // Lock order: the text mutex and the detector mutex are never held together.
+// The play mutex is held with neither, and no line mutex is held while an
+// event is raised, so a callback may call back into its line.
 #pragma once
 
 #include <atomic>
@@ -83,6 +85,28 @@ public:
     // 1 switches the gain control off, 0 on. Returns 0.
     int line_close_agc(int off);
 
+    // --- the line state machine (line_state.cpp, line_handlers.cpp) ---
+
+    // A raw state from the box's report decoder (HID read thread). It only
+    // counts once the timer has seen it stand for the debounce time.
+    void save_tmp_line_state(ENUM_OLVA_STATE state);
+    // The same for the Tz2501B's extension phone (1 on-hook, 3 off-hook).
+    void save_tmp_line_slic_state(ENUM_OLVA_STATE state);
+    // The 100 ms line step: confirms raw states and raises the events.
+    void handle_timer(unsigned long ms);
+
+    void handle_line_ringing();
+    void handle_line_hook_off(int send);
+    void handle_line_positive_hook_off();
+    void handle_line_reverse_hook_off();
+    void handle_line_reset();
+    void handle_ring_cancel();
+    void handle_line_hang();
+    // A played DTMF string has ended (play thread).
+    void handle_call_end();
+    // A played file or string has ended; error not 0 raises 26, else 25.
+    void handle_play_end(int error);
+
     // Hardware operations; a line without a box has none.
     virtual void control_ch_led(bool on);
     virtual void set_mic_volume(int volume);
@@ -114,6 +138,11 @@ public:
     int confirmed_state() const { return confirmed_state_.load(); }
     int pending_state() const { return pending_state_.load(); }
     int agc_off() const { return agc_off_.load(); }
+    // What the line last reported (ENUM_OLVA_STATE or kWaitHang, kWaitReset).
+    int logical_state() const { return logical_state_.load(); }
+    int ring_count() const { return ring_count_.load(); }
+    int call_phase() const { return call_phase_.load(); }
+    int slic_confirmed_state() const { return slic_confirmed_state_.load(); }
     const LineSettings& settings() const { return settings_; }
     // The detectors' settings in force (frequencies clamped, gate as energy).
     tagBusyInfo busy_tone_settings() const;
@@ -183,6 +212,43 @@ protected:
     std::atomic<int> slic_ring_phase_{OLVA_STATE_RINGING};
     std::atomic<int> slic_ring_phase_ms_{0};
     std::atomic<std::int64_t> slic_ring_phase_start_{0};
+
+    // --- the line state machine's own state ---
+
+    // One timer step's parts, in the order handle_timer runs them.
+    void step_line_state(unsigned long ms);
+    void confirm_line_state(int state);
+    void confirm_ringing();
+    void confirm_polarity_hook_off(int state);
+    void step_held_state();
+    void step_float_led(unsigned long ms);
+    void step_dtmf_cid(unsigned long ms);
+    void end_dtmf_cid();
+    void step_slic_hook(unsigned long ms);
+    void step_slic_ring(unsigned long ms);
+    void start_slic_ring();
+    // The shared part of the two polarity off-hook handlers.
+    void handle_polarity_hook_off(int state);
+    void empty_dial_buffer();
+    std::string dial_digits() const;
+
+    // The raw state whose standing time pending_time_ counts. Only the timer
+    // step writes it and pending_time_: the report decoder posts into
+    // pending_state_ alone, so a new state always starts its debounce
+    // from zero. Atomic because the stepping thread may change.
+    std::atomic<int> debounce_state_{OLVA_STATE_NO_DEVICE};
+    std::atomic<int> slic_debounce_state_{OLVA_STATE_NO_DEVICE};
+    // Wall-clock second of the last accepted ring.
+    std::atomic<std::int64_t> last_ring_time_{0};
+    // The LED blink of a floating line.
+    std::atomic<int> float_blink_ms_{0};
+    std::atomic<bool> float_led_on_{false};
+    // slic_number_ waits to be sent in the extension's next ring pause.
+    std::atomic<bool> slic_number_pending_{false};
+    // Set by the play worker while it plays a file or string.
+    std::atomic<bool> playing_{false};
+    // Held while the end of a play is taken; never while an event is raised.
+    std::mutex play_mutex_;
 
     // The FSK caller-ID message being received (caller_id.cpp): bytes come
     // from the capture thread, the handlers empty them on the timer thread.

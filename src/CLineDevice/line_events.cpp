@@ -31,6 +31,7 @@ void CLineDevice::handle_plug_in()
     plug_out_flag_.store(false);
     confirmed_state_.store(OLVA_STATE_NO_DEVICE);
     fsk_cid_.store(false);
+    cid_number_reported_.store(false);
 
     const int model = product_.load();
     LineSettings& s = settings_;
@@ -62,6 +63,7 @@ void CLineDevice::handle_plug_out()
         dial_buffer_.clear();
     }
     fsk_cid_.store(false);
+    cid_number_reported_.store(false);
     // The Tz2501B was announced on its first line only.
     if (product_.load() == OLVA_PRODUCT_TZ2501B) {
         if (line_id_.load() == 1)

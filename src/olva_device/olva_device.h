@@ -91,9 +91,29 @@ public:
     void set_busy_info(unsigned long line, const tagBusyInfo& info);
     int olva_close_agc(unsigned long line, int off);
 
-    // --- timer steps (box_timer.cpp), on the manager's timer thread ---
+    // --- status reports (status_decode.cpp), on the HID read thread ---
 
-    // The 100 ms line step of boxes whose own reports do not drive it.
+    // A Tz2401B input report: line states for line 1, code 19 as the
+    // line's 100 ms clock, and the line voltage (event 16).
+    void handle_hid_read(const std::uint8_t* data, unsigned long len) override;
+    // The Tz2501B's three status bits: line and extension-phone state.
+    void handle_Hid_data_Tz2501B(std::uint8_t bits) override;
+
+    // --- line thresholds and voltage (line_thresholds.cpp) ---
+
+    // No box reads its thresholds back: -15.
+    int olva_get_hang_threshold();
+    int olva_get_hookoff_threshold();
+    // The Tz2401B takes a threshold of 0..255 whose two nibbles add up to
+    // 16 or less: 0, -4 for another value, -1 when the report failed.
+    // Other models have none: -15.
+    int olva_set_hang_threshold(int value);
+    int olva_set_hookoff_threshold(int value);
+
+    // --- timer steps (box_timer.cpp) ---
+
+    // The 100 ms line step: the manager's timer thread for every box but
+    // the Tz2401B, whose status reports run it on the HID read thread.
     void handle_timer(unsigned long ms);
     // The 20 ms step of a Tz2701A's GSM command pump.
     void Tz2701_write_hid_cmd_timer(unsigned long ms);
@@ -143,6 +163,8 @@ private:
     // Waits until no end runs on another thread.
     void wait_for_end();
 
+    // Sends a Tz2401B threshold command with the value's threshold word.
+    int set_line_threshold(std::uint8_t cmd, int value, const char* what);
     void load_dtmf_send_settings();
     void set_tz2501b_start_latches();
     void open_lines(OLVA_PRODUCT model);

@@ -1,4 +1,5 @@
 // The manager's forwarders: a line handle names a slot's box and a line.
+#include <climits>
 #include <exception>
 
 #include "logger.h"
@@ -8,6 +9,14 @@ namespace {
 
 constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
 constexpr unsigned long kLineMask = 0xFF;
+// The work mode in which a Tz2401B's thresholds can be read.
+constexpr int kThresholdWorkMode = 2;
+
+// A threshold as the box takes it; one beyond int is refused there.
+int thresholdValue(unsigned value)
+{
+    return value > static_cast<unsigned>(INT_MAX) ? -1 : static_cast<int>(value);
+}
 
 bool acceptedCoder(int coder)
 {
@@ -109,5 +118,58 @@ int OlvaManager::olva_set_busy_info(unsigned long handle, const tagBusyInfo& inf
     return with_box(handle, [&info](CUsbBoxDevice& box, unsigned long line) {
         box.set_busy_info(line, info);
         return OLVA_OK;
+    });
+}
+
+template <class Getter>
+int OlvaManager::threshold_getter(unsigned long handle, Getter getter)
+{
+    return with_box(handle, [this, getter](CUsbBoxDevice& box, unsigned long) {
+        if (box.model() == OLVA_PRODUCT_TZ2401B && work_mode_ != kThresholdWorkMode)
+            return static_cast<int>(OLVA_ERR_WORK_MODE);
+        return (box.*getter)();
+    });
+}
+
+int OlvaManager::olva_get_hang_threshold(unsigned long handle)
+{
+    return threshold_getter(handle, &CUsbBoxDevice::olva_get_hang_threshold);
+}
+
+int OlvaManager::olva_get_hookoff_threshold(unsigned long handle)
+{
+    return threshold_getter(handle, &CUsbBoxDevice::olva_get_hookoff_threshold);
+}
+
+int OlvaManager::olva_set_hang_threshold(unsigned long handle, unsigned value)
+{
+    return with_box(handle, [value](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_set_hang_threshold(thresholdValue(value));
+    });
+}
+
+int OlvaManager::olva_set_hookoff_threshold(unsigned long handle, unsigned value)
+{
+    return with_box(handle, [value](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_set_hookoff_threshold(thresholdValue(value));
+    });
+}
+
+int OlvaManager::olva_start_read_line_voltage(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long) {
+        if (box.model() != OLVA_PRODUCT_TZ2401B)
+            return static_cast<int>(OLVA_ERR_FAILED);
+        box.start_read_line_voltage();
+        return static_cast<int>(OLVA_OK);
+    });
+}
+
+int OlvaManager::olva_stop_read_line_voltage(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long) {
+        if (box.model() == OLVA_PRODUCT_TZ2401B)
+            box.stop_read_line_voltage();
+        return static_cast<int>(OLVA_OK);
     });
 }

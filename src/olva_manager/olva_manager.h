@@ -115,10 +115,22 @@ public:
                                  float dtmf_cof, int dtmf_scale, int speaker_volume);
     int olva_close_agc(unsigned long handle, int off);
     int olva_set_busy_info(unsigned long handle, const tagBusyInfo& info);
+    // A Tz2401B's thresholds are not read back in this work mode: -6.
+    int olva_get_hang_threshold(unsigned long handle);
+    int olva_get_hookoff_threshold(unsigned long handle);
+    int olva_set_hang_threshold(unsigned long handle, unsigned value);
+    int olva_set_hookoff_threshold(unsigned long handle, unsigned value);
+    // Voltage reports (event 16) are offered by the Tz2401B only: the start
+    // gives -1 on other models; the stop always 0.
+    int olva_start_read_line_voltage(unsigned long handle);
+    int olva_stop_read_line_voltage(unsigned long handle);
 
 private:
     template <class Operation>
     int with_box(unsigned long handle, Operation operation);
+    // The threshold getter of the handle's box, after the work-mode gate.
+    template <class Getter>
+    int threshold_getter(unsigned long handle, Getter getter);
     CUsbBoxDevice* box_of(unsigned long handle);
     CUsbBoxDevice& slot_box(int slot_id) { return slot_id == 2 ? box2_ : box1_; }
 

@@ -1,0 +1,53 @@
+// The Tz2401B's line thresholds set from the library: the hang and
+// hook-off voltage thresholds go to the box as threshold words.
+#include "logger.h"
+#include "olva_device/olva_device.h"
+#include "usb_hid/hid_reports.h"
+
+namespace {
+
+constexpr std::uint8_t kReportId = 3;
+constexpr std::uint8_t kHangThresholdCmd = 0xB8;
+constexpr std::uint8_t kHookOffThresholdCmd = 0xB7;
+
+}  // namespace
+
+int OlvaDevice::olva_get_hang_threshold()
+{
+    return OLVA_ERR_PRODUCT;
+}
+
+int OlvaDevice::olva_get_hookoff_threshold()
+{
+    return OLVA_ERR_PRODUCT;
+}
+
+int OlvaDevice::olva_set_hang_threshold(int value)
+{
+    return set_line_threshold(kHangThresholdCmd, value, "hang");
+}
+
+int OlvaDevice::olva_set_hookoff_threshold(int value)
+{
+    return set_line_threshold(kHookOffThresholdCmd, value, "hook off");
+}
+
+int OlvaDevice::set_line_threshold(std::uint8_t cmd, int value, const char* what)
+{
+    if (model() != OLVA_PRODUCT_TZ2401B) {
+        BOX_LOG(2, "%s no %s threshold on model %d", what, model());
+        return OLVA_ERR_PRODUCT;
+    }
+    std::uint8_t p1 = 0;
+    std::uint8_t p2 = 0;
+    if (!tz2401_threshold_word(value, p1, p2)) {
+        BOX_LOG(1, "%s %s threshold %d does not fit the threshold word", what, value);
+        return OLVA_ERR_INVALID_PARAM;
+    }
+    if (!Tz2401_write_cmd(kReportId, cmd, p1, p2)) {
+        BOX_LOG(1, "%s %s threshold %d not sent", what, value);
+        return OLVA_ERR_FAILED;
+    }
+    BOX_LOG(4, "%s %s threshold:%d", what, value);
+    return OLVA_OK;
+}
