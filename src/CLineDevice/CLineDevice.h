@@ -102,6 +102,17 @@ public:
     void handle_line_reset();
     void handle_ring_cancel();
     void handle_line_hang();
+    // Rings the extension phone, and sends it the number (when one is given)
+    // in its ring pause. Returns 0.
+    int olva_makecallSlic(const char* number);
+    int olva_stop_makcallSlic();
+
+    // Tz2701A: the GSM call state (ENUM_OLVA_STATE), a busy (1) or dial
+    // tone to the extension, and the extension's hook state.
+    void set_gsm_state(int state);
+    void Tz2701_play_tone(int busy);
+    void Tz2701_set_slic_state(int state);
+
     // A played DTMF string has ended (play thread).
     void handle_call_end();
     // A played file or string has ended; error not 0 raises 26, else 25.
@@ -247,6 +258,10 @@ protected:
     std::atomic<bool> slic_number_pending_{false};
     // Set by the play worker while it plays a file or string.
     std::atomic<bool> playing_{false};
+    // Tz2701A: the extension rings along with incoming calls (1 after every
+    // open), and a tone file is being played to it.
+    std::atomic<int> tz2701_slic_link_{1};
+    std::atomic<bool> tone_playing_{false};
     // Held while the end of a play is taken; never while an event is raised.
     std::mutex play_mutex_;
 

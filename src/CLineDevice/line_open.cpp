@@ -139,6 +139,7 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
     read_settings(dir + kIniFile);
     fsk_priority_.store(settings_.cid_type_self_adaption.load());
     dial_window_samples_.store(0);
+    tz2701_slic_link_.store(1);
     LINE_LOG(4, "%s enable_debug_record:%d, debug_record_callin:%d,debug_record_callout:%d", 0, 0,
              0);
 

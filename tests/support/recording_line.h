@@ -140,6 +140,8 @@ public:
         slic_number_pending_.store(true);
     }
     bool slicRinging() const { return slic_ring_on_.load(); }
+    int gsmState() const { return gsm_state_.load(); }
+    bool tonePlaying() const { return tone_playing_.load(); }
     std::mutex& playMutex() { return play_mutex_; }
 
     // Called after each recorded event, on the raising thread.

@@ -1,0 +1,137 @@
+// The extension phone rung by command, and the Tz2701A's line operations:
+// its GSM call state ringing the extension, the busy tone to a lifted
+// extension and the extension's hook.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "base_ini.h"
+#include "support/fake_clock.h"
+#include "support/fake_paths.h"
+#include "support/recording_line.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using olva_test::RecordingLine;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class LineExtensionTest : public ::testing::Test {
+protected:
+    LineExtensionTest() { paths_.setApplicationDirectory(dir_.path()); }
+
+    void open(OLVA_PRODUCT product)
+    {
+        line_ = std::make_unique<RecordingLine>();
+        line_->line_open(1, "", product, true);
+        line_->clear();
+    }
+    void step(int count = 1)
+    {
+        for (int i = 0; i < count; ++i) {
+            clock_.advanceMs(100);
+            line_->handle_timer(100);
+        }
+    }
+
+    // On a whole second.
+    olva_test::FakeClock clock_{1'780'000'000'000};
+    olva_test::TempDir dir_;
+    olva_test::FakePaths paths_;
+    std::unique_ptr<RecordingLine> line_;
+};
+
+TEST_F(LineExtensionTest, ACommandedRingSendsTheNumberInTheFirstPause)
+{
+    open(OLVA_PRODUCT_TZ2501B);
+    EXPECT_EQ(line_->olva_makecallSlic("8001"), 0);
+    EXPECT_TRUE(line_->slicRinging());
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
+    // The bell rings to the next second; 300 ms into the pause the number goes.
+    step(9);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
+    step(1);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0));
+    step(3);
+    EXPECT_THAT(line_->callsOf("play_dtmf 8001"), ElementsAre(1));
+    step(40);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1));
+    EXPECT_EQ(line_->callsOf("play_dtmf 8001").size(), 1u);
+
+    EXPECT_EQ(line_->olva_stop_makcallSlic(), 0);
+    EXPECT_FALSE(line_->slicRinging());
+    step(60);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1, 0));
+    EXPECT_THAT(line_->eventCodes(), IsEmpty());
+}
+
+TEST_F(LineExtensionTest, ARingWithoutANumberSendsNone)
+{
+    open(OLVA_PRODUCT_TZ2501B);
+    EXPECT_EQ(line_->olva_makecallSlic(nullptr), 0);
+    step(20);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0));
+    for (const auto& call : line_->calls())
+        EXPECT_NE(call.what.rfind("play_dtmf", 0), 0u) << call.what;
+}
+
+TEST_F(LineExtensionTest, TheTz2701aKeepsTheRingPhaseInItsConfirmedState)
+{
+    open(OLVA_PRODUCT_TZ2701A);
+    EXPECT_EQ(line_->olva_makecallSlic("8001"), 0);
+    EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_RINGING);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
+    EXPECT_TRUE(line_->slicRinging());
+}
+
+TEST_F(LineExtensionTest, AnIncomingGsmCallRingsTheExtensionOnItsFirstRing)
+{
+    open(OLVA_PRODUCT_TZ2701A);
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    EXPECT_EQ(line_->gsmState(), OLVA_STATE_RINGING);
+    EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_RINGING);
+    EXPECT_TRUE(line_->slicRinging());
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
+
+    // The call is over: the next call rings it again.
+    line_->set_gsm_state(OLVA_STATE_HANG_UP);
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 1));
+    line_->set_gsm_state(OLVA_STATE_OFF_HOOK);
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 1, 1));
+    EXPECT_THAT(line_->eventCodes(), IsEmpty());
+}
+
+TEST_F(LineExtensionTest, AHangUpPlaysTheBusyToneToALiftedExtension)
+{
+    open(OLVA_PRODUCT_TZ2701A);
+    // Without the tone file nothing plays.
+    line_->Tz2701_set_slic_state(OLVA_STATE_OFF_HOOK);
+    line_->set_gsm_state(OLVA_STATE_HANG_UP);
+    EXPECT_FALSE(line_->tonePlaying());
+
+    std::filesystem::create_directories(dir_.path() + "/voice");
+    olva_test::writeFile(dir_.path() + "/voice/busy.wav", "RIFF");
+    // An on-hook extension hears nothing.
+    line_->setDialBuffer("12");
+    line_->Tz2701_set_slic_state(OLVA_STATE_IDLE);
+    EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_IDLE);
+    EXPECT_EQ(line_->dialBuffer(), "");
+    line_->set_gsm_state(OLVA_STATE_HANG_UP);
+    EXPECT_FALSE(line_->tonePlaying());
+
+    line_->Tz2701_set_slic_state(OLVA_STATE_OFF_HOOK);
+    line_->set_gsm_state(OLVA_STATE_HANG_UP);
+    EXPECT_TRUE(line_->tonePlaying());
+    // The dial tone has its own file.
+    line_->Tz2701_play_tone(0);
+    EXPECT_FALSE(line_->tonePlaying());
+}
+
+}  // namespace
