@@ -33,7 +33,7 @@ void CLineDevice::handle_line_ringing()
 
 void CLineDevice::handle_line_hook_off(int send)
 {
-    LINE_LOG(3, "%s ++  snd:%d", send);
+    LINE_LOG(3, "%s ++  snd:");
     fsk_cid_.store(false);
     cid_number_reported_.store(false);
     dial_window_samples_.store(0);

@@ -120,7 +120,7 @@ void CLineDevice::confirm_ringing()
     hook_off_reported_.store(false);
     const std::int64_t now = wallSeconds();
     if (now - last_ring_time_.load() <= kRingTooFastS) {
-        LINE_LOG(4, "%s detect ring too fast,  ring num: %d", ring_count_.load());
+        LINE_LOG(4, "%s detect ring too fast,  ring num: ");
         handle_line_ringing();
         return;
     }
