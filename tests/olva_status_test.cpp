@@ -120,12 +120,16 @@ protected:
         clearRecords();
         return box;
     }
-    // Reports from the box, handed to its HID read thread in order.
+    // Reports from the box, handed to its HID read thread in order; in
+    // batches that the simulated box's input queue holds.
     void push(const SimBox& box, const std::vector<Bytes>& reports)
     {
-        for (const Bytes& report : reports)
-            sim_.pushInput(box, report);
-        ASSERT_TRUE(olva_test::eventually([&] { return sim_.settled(box); }));
+        constexpr std::size_t kBatch = 32;
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            sim_.pushInput(box, reports[i]);
+            if ((i + 1) % kBatch == 0 || i + 1 == reports.size())
+                ASSERT_TRUE(olva_test::eventually([&] { return sim_.settled(box); }));
+        }
     }
     // A raw state and then the code-19 reports of the given line steps.
     void hold(const SimBox& box, std::uint8_t code, int steps)
@@ -198,6 +202,20 @@ TEST_F(StatusTest, Tz2401bStatusCodesDriveItsLineWithCode19AsTheClock)
     hold(box, 7, 1);
     EXPECT_THAT(eventCodes(kTz2401b), ElementsAre(OLVA_EVENT_LING_HANG));
     EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_FLOATING);
+}
+
+TEST_F(StatusTest, ARingNotAnsweredIsCancelledByTheTz2401bsClock)
+{
+    SimTz2401Box& box = openTz2401b();
+    hold(box, 15, 4);
+    // 300 ms of debounce and ring_cancel_time (7000 ms) of idle.
+    hold(box, 8, 72);
+    EXPECT_THAT(eventCodes(kTz2401b),
+                ElementsAre(OLVA_EVENT_LINE_RING, OLVA_EVENT_LINE_RING, OLVA_EVENT_RING_STOP));
+    hold(box, 8, 1);
+    EXPECT_THAT(eventCodes(kTz2401b),
+                ElementsAre(OLVA_EVENT_LINE_RING, OLVA_EVENT_LINE_RING, OLVA_EVENT_RING_STOP,
+                            OLVA_EVENT_RING_CANCEL));
 }
 
 TEST_F(StatusTest, Tz2401bReportsThatAreNoStatusChangeNothing)
