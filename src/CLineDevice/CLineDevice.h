@@ -44,6 +44,9 @@ public:
     static constexpr unsigned long kFrameBytes = 320;
     // Samples examined for dial or ringback tone after an off-hook: 60 s.
     static constexpr int kDialWindowSamples = 480000;
+    // Bytes kept of a caller-ID message: preamble, type, length, 255 body
+    // bytes and the checksum fit well; a byte beyond it is refused.
+    static constexpr std::size_t kMaxCidBytes = 512;
     // A raw line state must stand this long before it counts.
     static constexpr int kDebounceMs = 300;
     static constexpr int kGsmStateIdle = 9;
@@ -235,9 +238,6 @@ protected:
     void empty_cid_bytes();
     // A new ring: empties the bytes and takes the next complete message.
     void arm_cid_message();
-    // Preamble, type, length, 255 body bytes and the checksum fit well; a
-    // byte beyond it is refused.
-    static constexpr std::size_t kMaxCidBytes = 512;
     std::mutex cid_mutex_;
     std::vector<std::uint8_t> cid_bytes_;  // cid_mutex_
     bool cid_message_done_ = false;        // cid_mutex_

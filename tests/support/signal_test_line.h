@@ -116,6 +116,8 @@ public:
         }
         return out;
     }
+    // A new ring: the next complete message is taken.
+    void ring() { arm_cid_message(); }
     void feedBytes(const std::vector<std::uint8_t>& bytes)
     {
         for (std::uint8_t b : bytes)
@@ -136,6 +138,7 @@ public:
     void setCidType(int type) { settings_.cid_type.store(type); }
     void setMdmfType3(int on) { settings_.cid_mdmf_type3_enable.store(on); }
     void setFskPriority(int on) { fsk_priority_.store(on); }
+    void setNumberReported(bool on) { cid_number_reported_.store(on); }
     void appendDial(const std::string& digits)
     {
         std::lock_guard<std::mutex> lock(text_mutex_);
