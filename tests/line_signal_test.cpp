@@ -240,6 +240,13 @@ TEST_F(LineSignalTest, TheDialWindowEndsAfter480000Samples)
     line_->clear();
     line_->feed(spandspTone(450, -15, 0, 0, 2000, 0, 2000));
     EXPECT_THAT(line_->events(), IsEmpty());
+
+    // An open starts the window again.
+    line_->line_open(1, "", OLVA_PRODUCT_TZ2401B, true);
+    line_->setCallPhase(kOffHook);
+    line_->clear();
+    line_->feed(spandspTone(450, -15, 0, 0, 2000, 0, 2000));
+    EXPECT_GE(line_->count(OLVA_EVENT_DIAL_TONE, 1), 10);
 }
 
 TEST_F(LineSignalTest, LinesWithoutDetectionOnlyRunTheGainControl)

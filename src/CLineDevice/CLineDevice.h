@@ -3,7 +3,8 @@
 // the line's events. Every box holds two; the box's line class routes the
 // hardware operations and the events to its box.
 //
-// Lock order: the text mutex and the detector mutex are never held together.
+// Lock order: the text, detector and caller-ID mutexes are each held alone,
+// and none while an event is raised.
 #pragma once
 
 #include <atomic>
