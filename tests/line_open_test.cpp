@@ -227,6 +227,9 @@ TEST_F(LineTest, TheBusyToneSettingsChangeAndTheDialToneKeepsItsOwn)
     EXPECT_EQ(line.dial_tone_settings().busy_off, 395);
 
     line.set_busy_info(tagBusyInfo{1, 480, 620, 25, 25, 4, 10, 2});
+    // The capture thread takes them up with its next frame.
+    char frame[CLineDevice::kFrameBytes] = {};
+    line.handle_record_wave(frame, sizeof frame);
     const tagBusyInfo busy = line.busy_tone_settings();
     EXPECT_EQ(busy.busy_dual_frequency, 1);
     EXPECT_EQ(busy.busy_frequency0, 480);

@@ -353,7 +353,10 @@ TEST_F(LibraryTest, HandlesAreCheckedBeforeTheBox)
     for (const Case& c : cases)
         EXPECT_EQ(c.result, c.expected) << c.name;
     EXPECT_EQ(manager().slot(1).line(1).agc_off(), 1);
-    EXPECT_EQ(manager().slot(1).line(1).busy_tone_settings().busy_on, 30);
+    // The capture thread takes the busy-tone settings up with its next frame.
+    cardOf(box).capture.feed(std::vector<std::int16_t>(160, 0));
+    EXPECT_TRUE(olva_test::eventually(
+        [] { return manager().slot(1).line(1).busy_tone_settings().busy_on == 30; }));
     // The volumes reached the box: microphone (2 * 20) | 0x80, speaker
     // (2 * 12 - 20) | 0x80.
     using Bytes = std::vector<std::uint8_t>;

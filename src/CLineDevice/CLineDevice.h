@@ -3,12 +3,13 @@
 // the line's events. Every box holds two; the box's line class routes the
 // hardware operations and the events to its box.
 //
-// Lock order: the text mutex and the detector mutex are never held together.
-// The play mutex is held with neither, and no line mutex is held while an
-// event is raised, so a callback may call back into its line.
+// Lock order: the text, detector, caller-ID and play mutexes are each held
+// alone, and none while an event is raised, so a callback may call back into
+// its line.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -43,6 +44,11 @@ public:
     static constexpr unsigned long kNoLine = static_cast<unsigned long>(-1);
     // One frame: 160 samples of 8000 Hz signed 16-bit mono, 20 ms.
     static constexpr unsigned long kFrameBytes = 320;
+    // Samples examined for dial or ringback tone after an off-hook: 60 s.
+    static constexpr int kDialWindowSamples = 480000;
+    // Bytes kept of a caller-ID message: preamble, type, length, 255 body
+    // bytes and the checksum fit well; a byte beyond it is refused.
+    static constexpr std::size_t kMaxCidBytes = 512;
     // A raw line state must stand this long before it counts.
     static constexpr int kDebounceMs = 300;
     static constexpr int kGsmStateIdle = 9;
@@ -80,7 +86,8 @@ public:
     // thread. Frames of another size are refused.
     void handle_record_wave(char* frame, unsigned long len);
 
-    // New busy-tone settings; the dial-tone detector keeps its own.
+    // New busy-tone settings; the dial-tone detector keeps its own. The
+    // capture thread takes them up at its next frame.
     void set_busy_info(const tagBusyInfo& info);
     // 1 switches the gain control off, 0 on. Returns 0.
     int line_close_agc(int off);
@@ -141,6 +148,24 @@ public:
     virtual void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
                             unsigned long p4);
 
+    // The signal pipeline's other entries (line_pipeline.cpp).
+    // A key code (0-9, 10-13 'A'-'D', 14 '*', 15 '#') that a box decoded.
+    virtual void handld_dtmf_code(std::int16_t code);
+    // Prepares the line for sending digits; echo raises event 22 for each.
+    // Returns 0.
+    int line_send_dtmf(const char* digits, int echo);
+    // Ends a prompt that plays on the line.
+    void line_stop_play();
+    // One byte of an FSK caller-ID message, from the demodulator on the
+    // capture thread (caller_id.cpp).
+    void OnCidData(std::uint8_t byte) override;
+    // Takes the next caller-ID message from its first byte.
+    virtual void handld_cid_start();
+
+    // Gain control over a frame in place, and its single step.
+    void handle_tool_wav(char* frame, unsigned long len);
+    std::int16_t agc_float(std::int16_t sample);
+
     unsigned long line_id() const { return line_id_.load(); }
     int product() const { return product_.load(); }
     bool closing() const { return closing_.load(); }
@@ -155,6 +180,10 @@ public:
     int call_phase() const { return call_phase_.load(); }
     int slic_confirmed_state() const { return slic_confirmed_state_.load(); }
     const LineSettings& settings() const { return settings_; }
+    std::string dial_buffer() const;
+    bool hash_key_seen() const { return hash_key_seen_.load(); }
+    std::int64_t last_digit_time() const { return last_digit_time_.load(); }
+    bool tone_playing() const { return tone_playing_.load(); }
     // The detectors' settings in force (frequencies clamped, gate as energy).
     tagBusyInfo busy_tone_settings() const;
     tagBusyInfo dial_tone_settings() const;
@@ -241,7 +270,6 @@ protected:
     // The shared part of the two polarity off-hook handlers.
     void handle_polarity_hook_off(int state);
     void empty_dial_buffer();
-    std::string dial_digits() const;
 
     // The raw state whose standing time pending_time_ counts. Only the timer
     // step writes it and pending_time_: the report decoder posts into
@@ -264,6 +292,23 @@ protected:
     std::atomic<bool> tone_playing_{false};
     // Held while the end of a play is taken; never while an event is raised.
     std::mutex play_mutex_;
+
+    // The signal pipeline (line_pipeline.cpp).
+    static constexpr std::size_t kMaxDialDigits = 256;  // further digits are not kept
+    // Runs the frame through the detectors of this model and line.
+    void detect_signals(std::int16_t* samples);
+    // Busy-tone settings handed over by set_busy_info, taken up before a frame.
+    void take_busy_info();
+    void append_digit(char digit);
+    // What a detected key does (capture thread, no lock held).
+    void on_detected_key(std::int16_t code);
+    // The time of the last detected digit (wall clock, seconds) and the '#'
+    // flag, both atomic.
+    std::atomic<std::int64_t> last_digit_time_{0};
+    std::atomic<bool> hash_key_seen_{false};
+    // Busy-tone settings waiting for the capture thread's next frame.
+    bool busy_info_pending_ = false;    // detector_mutex_
+    tagBusyInfo pending_busy_info_{};   // detector_mutex_
 
     // The FSK caller-ID message being received (caller_id.cpp): bytes come
     // from the capture thread, the handlers empty them on the timer thread.

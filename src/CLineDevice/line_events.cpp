@@ -1,5 +1,5 @@
-// The line's plug-in and plug-out, its per-frame entry and the defaults of
-// the hardware operations for a line without a box.
+// The line's plug-in and plug-out and the defaults of the hardware
+// operations for a line without a box.
 #include <algorithm>
 
 #include "CLineDevice/CLineDevice.h"
@@ -74,16 +74,6 @@ void CLineDevice::handle_plug_out()
     }
     line_close(0);
     call_phase_.store(0);
-}
-
-void CLineDevice::handle_record_wave(char* frame, unsigned long len)
-{
-    if (!frame || len != kFrameBytes) {
-        LINE_LOG(1, "%s frame of %lu bytes refused", len);
-        return;
-    }
-    // The frame's signal pipeline (detectors, gain control, recording)
-    // starts here.
 }
 
 void CLineDevice::control_ch_led(bool) {}

@@ -12,12 +12,6 @@ void CLineDevice::empty_dial_buffer()
     dial_buffer_.clear();
 }
 
-std::string CLineDevice::dial_digits() const
-{
-    std::lock_guard<std::mutex> lock(text_mutex_);
-    return dial_buffer_;
-}
-
 void CLineDevice::handle_line_ringing()
 {
     LINE_LOG(3, "%s ++ %s", __func__);

@@ -155,6 +155,7 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
 
     {
         std::lock_guard<std::mutex> lock(detector_mutex_);
+        busy_info_pending_ = false;
         busy_tone_.Initial(kBusyTone);
         busy_tone_.StarttoneDet();
         dtmf_.dtmf_init();
@@ -162,6 +163,7 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
         dial_tone_.StarttoneDet();
     }
     call_out_finished_.store(false);
+    dial_window_samples_.store(0);
 
     // The Tz2501B's second line carries its extension phone: it is not
     // announced on its own.
@@ -216,8 +218,11 @@ void CLineDevice::set_busy_info(const tagBusyInfo& info)
              static_cast<int>(info.busy_frequency1), static_cast<int>(info.busy_on),
              static_cast<int>(info.busy_off), static_cast<int>(info.busy_on_off_error),
              static_cast<int>(info.busy_enery_gate), static_cast<int>(info.busy_period_count));
+    // The capture thread may be inside the detector: it takes them up
+    // before its next frame.
     std::lock_guard<std::mutex> lock(detector_mutex_);
-    busy_tone_.Initial(info);
+    pending_busy_info_ = info;
+    busy_info_pending_ = true;
 }
 
 int CLineDevice::line_close_agc(int off)

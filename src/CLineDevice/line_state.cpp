@@ -221,7 +221,7 @@ void CLineDevice::step_dtmf_cid(unsigned long ms)
 
 void CLineDevice::end_dtmf_cid()
 {
-    const std::string digits = dial_digits();
+    const std::string digits = dial_buffer();
     empty_dial_buffer();
     // The event's text lives for the call only.
     auto report = [this, &digits] {

@@ -114,7 +114,7 @@ public:
         std::lock_guard<std::mutex> lock(text_mutex_);
         dial_buffer_ = digits;
     }
-    std::string dialBuffer() const { return dial_digits(); }
+    std::string dialBuffer() const { return dial_buffer(); }
     // One more DTMF caller-ID digit, as the pipeline takes it.
     void addDtmfCidDigit(char digit)
     {

@@ -1,0 +1,189 @@
+// A line object for the signal tests: it records its events (with copies
+// of event 21's texts, which live only for the call), the hardware calls
+// it makes and whether any line mutex was held when an event came, and
+// lets the test set the state the timer thread would.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "CLineDevice/CLineDevice.h"
+#include "support/spandsp_signals.h"
+
+namespace olva_test {
+
+struct SignalEvent {
+    int event;
+    long p1;
+    long p2;
+    std::string number;  // event 21's texts
+    std::string time;
+    std::string name;
+    bool operator==(const SignalEvent&) const = default;
+};
+
+inline void PrintTo(const SignalEvent& e, std::ostream* out)
+{
+    *out << "{" << e.event << ", " << e.p1 << ", " << e.p2;
+    if (e.event == OLVA_EVENT_CALLER_ID)
+        *out << ", \"" << e.number << "\", \"" << e.time << "\", \"" << e.name << "\"";
+    *out << "}";
+}
+
+inline SignalEvent callerId(std::string number, std::string time, std::string name)
+{
+    return {OLVA_EVENT_CALLER_ID, 0, 0, std::move(number), std::move(time), std::move(name)};
+}
+
+inline SignalEvent key(char c)
+{
+    return {OLVA_EVENT_DTMF_DOWN, static_cast<unsigned char>(c), 0, "", "", ""};
+}
+
+class SignalTestLine final : public CLineDevice {
+public:
+    struct Call {
+        std::string what;
+        int value;
+        bool operator==(const Call&) const = default;
+    };
+
+    void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
+                    unsigned long) override
+    {
+        // No line mutex may be held while an event is raised.
+        if (!free(text_mutex_) || !free(detector_mutex_) || !free(cid_mutex_))
+            ++events_under_lock;
+        SignalEvent e{event, static_cast<long>(p1), static_cast<long>(p2), "", "", ""};
+        if (event == OLVA_EVENT_CALLER_ID) {
+            e.p1 = e.p2 = 0;
+            e.number = reinterpret_cast<const char*>(p1);
+            e.time = reinterpret_cast<const char*>(p2);
+            e.name = reinterpret_cast<const char*>(p3);
+        }
+        std::lock_guard<std::mutex> lock(record_mutex_);
+        events_.push_back(std::move(e));
+    }
+    void control_ch_switch(bool on) override { record({"switch", on ? 1 : 0}); }
+    void control_slic_ring(int on) override { record({"slic ring", on}); }
+    void set_speaker_volume(int volume) override { record({"speaker", volume}); }
+    void open_Tz2501b_playfile_switch(bool on) override { record({"playfile", on ? 1 : 0}); }
+
+    std::vector<SignalEvent> events() const
+    {
+        std::lock_guard<std::mutex> lock(record_mutex_);
+        return events_;
+    }
+    // The events but the per-block level reports of event 44 with p1 0.
+    std::vector<SignalEvent> signalEvents() const
+    {
+        std::vector<SignalEvent> out = events();
+        std::erase_if(out, [](const SignalEvent& e) {
+            return e.event == OLVA_EVENT_DIAL_TONE && e.p1 == 0;
+        });
+        return out;
+    }
+    int count(int event, long p1 = -1) const
+    {
+        int n = 0;
+        for (const SignalEvent& e : events())
+            n += e.event == event && (p1 == -1 || e.p1 == p1);
+        return n;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(record_mutex_);
+        events_.clear();
+        calls.clear();
+    }
+
+    // Runs samples through the pipeline in frames (the last padded with
+    // silence) and returns the frames as the pipeline left them.
+    Samples feed(const Samples& samples)
+    {
+        Samples out;
+        for (std::size_t at = 0; at < samples.size(); at += 160) {
+            std::int16_t frame[160] = {};
+            std::memcpy(frame, samples.data() + at,
+                        std::min<std::size_t>(160, samples.size() - at) * sizeof(std::int16_t));
+            handle_record_wave(reinterpret_cast<char*>(frame), kFrameBytes);
+            out.insert(out.end(), frame, frame + 160);
+        }
+        return out;
+    }
+    // A new ring: the next complete message is taken.
+    void ring() { arm_cid_message(); }
+    void feedBytes(const std::vector<std::uint8_t>& bytes)
+    {
+        for (std::uint8_t b : bytes)
+            OnCidData(b);
+    }
+
+    // The state the timer thread keeps.
+    void setCallPhase(int phase) { call_phase_.store(phase); }
+    void setRingCount(int count) { ring_count_.store(count); }
+    void setLogicalState(int state) { logical_state_.store(state); }
+    void setConfirmedState(int state) { confirmed_state_.store(state); }
+    void setInCall(bool on) { in_call_.store(on); }
+    void setDialling(bool on) { dialling_.store(on); }
+    void setFskCid(bool on) { fsk_cid_.store(on); }
+    void setDtmfCid(bool on) { dtmf_cid_.store(on); }
+    void setTonePlaying(bool on) { tone_playing_.store(on); }
+    void setDialWindow(int samples) { dial_window_samples_.store(samples); }
+    void setCidType(int type) { settings_.cid_type.store(type); }
+    void setMdmfType3(int on) { settings_.cid_mdmf_type3_enable.store(on); }
+    void setFskPriority(int on) { fsk_priority_.store(on); }
+    void setNumberReported(bool on) { cid_number_reported_.store(on); }
+    void appendDial(const std::string& digits)
+    {
+        std::lock_guard<std::mutex> lock(text_mutex_);
+        dial_buffer_ += digits;
+    }
+
+    bool dialling() const { return dialling_.load(); }
+    bool fskCid() const { return fsk_cid_.load(); }
+    bool dtmfCid() const { return dtmf_cid_.load(); }
+    int digitMark() const { return dtmf_cid_digit_mark_.load(); }
+    int fskCount() const { return fsk_cid_count_.load(); }
+    int fskPriority() const { return fsk_priority_.load(); }
+    bool numberReported() const { return cid_number_reported_.load(); }
+    int cidRingFlag() const { return cid_ring_flag_.load(); }
+    bool slicRingOn() const { return slic_ring_on_.load(); }
+    int slicRingPhase() const { return slic_ring_phase_.load(); }
+    std::int64_t slicRingStart() const { return slic_ring_phase_start_.load(); }
+    bool playing() const { return playing_.load(); }
+    void setPlaying(bool on) { playing_.store(on); }
+    std::size_t cidBytes()
+    {
+        std::lock_guard<std::mutex> lock(cid_mutex_);
+        return cid_bytes_.size();
+    }
+
+    std::vector<Call> calls;  // the test's thread only
+    std::atomic<int> events_under_lock{0};
+
+private:
+    static bool free(std::mutex& m)
+    {
+        if (!m.try_lock())
+            return false;
+        m.unlock();
+        return true;
+    }
+    void record(Call call) { calls.push_back(std::move(call)); }
+
+    mutable std::mutex record_mutex_;
+    std::vector<SignalEvent> events_;  // record_mutex_
+};
+
+inline void PrintTo(const SignalTestLine::Call& call, std::ostream* out)
+{
+    *out << call.what << "(" << call.value << ")";
+}
+
+}  // namespace olva_test
