@@ -82,6 +82,7 @@ void CLineDevice::handle_record_wave(char* frame, unsigned long len)
     }
     // The frame's signal pipeline (detectors, gain control, recording)
     // starts here.
+    handle_write_wav(frame, len);
 }
 
 void CLineDevice::control_ch_led(bool) {}

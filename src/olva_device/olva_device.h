@@ -91,6 +91,13 @@ public:
     void set_busy_info(unsigned long line, const tagBusyInfo& info);
     int olva_close_agc(unsigned long line, int off);
 
+    // --- recording (box_recording.cpp): the line's operation, -1 for no
+    // such line (stopping one does nothing: 0) ---
+
+    int olva_record_file(unsigned long line, const char* path, int coder);
+    int olva_record_stream(unsigned long line, int coder);
+    int olva_stop_record(unsigned long line);
+
     // --- timer steps (box_timer.cpp), on the manager's timer thread ---
 
     // The 100 ms line step of boxes whose own reports do not drive it.

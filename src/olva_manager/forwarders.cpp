@@ -8,6 +8,8 @@ namespace {
 
 constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
 constexpr unsigned long kLineMask = 0xFF;
+// The work mode in which the library streams no audio.
+constexpr int kNoStreamWorkMode = 2;
 
 bool acceptedCoder(int coder)
 {
@@ -109,5 +111,28 @@ int OlvaManager::olva_set_busy_info(unsigned long handle, const tagBusyInfo& inf
     return with_box(handle, [&info](CUsbBoxDevice& box, unsigned long line) {
         box.set_busy_info(line, info);
         return OLVA_OK;
+    });
+}
+
+int OlvaManager::olva_record_file(unsigned long handle, const char* path, int coder)
+{
+    return with_box(handle, [path, coder](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_record_file(line, path, coder);
+    });
+}
+
+int OlvaManager::olva_record_stream(unsigned long handle, int coder)
+{
+    if (handle != kNoHandle && work_mode_ == kNoStreamWorkMode)
+        return OLVA_ERR_WORK_MODE;
+    return with_box(handle, [coder](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_record_stream(line, coder);
+    });
+}
+
+int OlvaManager::olva_stop_record(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_stop_record(line);
     });
 }
