@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "CLineDevice/CLineDevice.h"
 #include "support/eventually.h"
 #include "support/temp_dir.h"
@@ -183,6 +186,32 @@ TEST(LineRecordTest, TheEventsCallbackMayStopTheRecording)
     // And a new one may start at once.
     EXPECT_EQ(line.line_record_stream(OLVA_CODER_ALAW), OLVA_OK);
     line.line_stop_record();
+}
+
+TEST(LineRecordTest, DescriptorZeroIsAFileLikeAnyOther)
+{
+    olva_test::TempDir dir;
+    const std::string file = dir.file("zero.wav");
+    // With standard input closed the recording's file gets descriptor 0.
+    const int saved = ::dup(0);
+    ASSERT_GE(saved, 0);
+    ::close(0);
+    TestLine line;
+    const int started = line.line_record_file(file.c_str(), OLVA_CODER_ALAW);
+    const int probe = ::open("/dev/null", O_RDONLY);
+    line.frame(tone(0));
+    line.line_stop_record();
+    ::close(probe);
+    ASSERT_EQ(::dup2(saved, 0), 0);
+    ::close(saved);
+
+    EXPECT_EQ(started, OLVA_OK);
+    EXPECT_NE(probe, 0);  // 0 was the recording's
+    const std::string bytes = olva_test::readFile(file);
+    ASSERT_EQ(bytes.size(), kWaveHeaderSize + CLineDevice::kFrameBytes / 2);
+    WaveHeader header{};
+    std::memcpy(&header, bytes.data(), sizeof header);
+    EXPECT_EQ(header.data_length, CLineDevice::kFrameBytes / 2);
 }
 
 }  // namespace
