@@ -163,6 +163,21 @@ int olva_get_line_state(unsigned long h)
     return with_manager([h](OlvaManager& m) { return m.olva_get_line_state(h); });
 }
 
+int olva_record_file(unsigned long h, const char* path, int coder)
+{
+    return with_manager([=](OlvaManager& m) { return m.olva_record_file(h, path, coder); });
+}
+
+int olva_record_stream(unsigned long h, int coder)
+{
+    return with_manager([h, coder](OlvaManager& m) { return m.olva_record_stream(h, coder); });
+}
+
+int olva_stop_record(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_stop_record(h); });
+}
+
 int olva_play_pause(unsigned long h)
 {
     return with_manager([h](OlvaManager& m) { return m.olva_play_pause(h); });

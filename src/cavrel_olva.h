@@ -69,6 +69,17 @@ enum {
     OLVA_EVENT_DIAL_TONE = 44,
 };
 
+// Recording coders: WAV files in A-law, 16-bit PCM or µ-law, MP3 without a
+// header; G.729 and NULL are accepted and record nothing.
+enum {
+    OLVA_CODER_ALAW = 0,
+    OLVA_CODER_PCM = 1,
+    OLVA_CODER_G729 = 3,
+    OLVA_CODER_NULL = 20,
+    OLVA_CODER_MP3 = 38,
+    OLVA_CODER_ULAW = 100,
+};
+
 // State of a line.
 typedef enum {
     OLVA_STATE_NO_DEVICE = 0,

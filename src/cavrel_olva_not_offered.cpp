@@ -19,13 +19,3 @@ int olva_play_file(unsigned long, const char*)
 {
     return not_offered("olva_play_file");
 }
-
-int olva_record_file(unsigned long, const char*, int)
-{
-    return not_offered("olva_record_file");
-}
-
-int olva_stop_record(unsigned long)
-{
-    return not_offered("olva_stop_record");
-}

@@ -3,23 +3,29 @@
 // the line's events. Every box holds two; the box's line class routes the
 // hardware operations and the events to its box.
 //
-// Lock order: the text, detector, caller-ID and play mutexes are each held
-// alone, and none while an event is raised, so a callback may call back into
-// its line.
+// Lock order: the record mutex comes before the text mutex (a recording
+// logs under it); otherwise the text, detector, caller-ID and play mutexes
+// are each held alone, and none while an event is raised, so a callback may
+// call back into its line.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "CLineDevice/mp3_encoder.h"
 #include "busytoneDet.h"
 #include "cavrel_olva.h"
 #include "cid_decoder.h"
 #include "dtmf_decoder.h"
 #include "usb_hid/olva_product.h"
+#include "wave.h"
 
 // The line keys of "olva.ini" section "device", read again at every open.
 // Written by the open (the device search thread), read by the line's timer,
@@ -342,6 +348,66 @@ protected:
     dtmf_decoder dtmf_;        // detector_mutex_
     CToneDetect busy_tone_;    // detector_mutex_
     CToneDetect dial_tone_;    // detector_mutex_
+
+    // --- recording to a file and streaming as event 20 (line_record.cpp) ---
+public:
+    // Starts recording to a file in a coder of the recording table (the
+    // OLVA_CODER_ values): 0; -13 while a file recording runs; -4 without
+    // a path; -12 for another coder; -1 when the file cannot be created or
+    // its header written, or the MP3 encoder does not start. Backslashes
+    // of the path count as slashes; the caller's text is not changed.
+    int line_record_file(const char* path, int coder);
+    // Starts streaming the audio as event 20 (data, byte count): 0; -13
+    // while a stream runs; -12 for a coder outside the table; -1 when the
+    // MP3 encoder does not start.
+    int line_record_stream(int coder);
+    // Ends the file recording (its WAV header rewritten with the length
+    // stored) and the stream. Once it returns no event 20 of the stream
+    // follows, unless it is called from that event's callback.
+    void line_stop_record();
+    // One frame after the signal pipeline, on the capture thread: encoded
+    // once per active coder, written to the file and raised as event 20.
+    void handle_write_wav(char* frame, unsigned long len);
+
+protected:
+    struct RecordCoder;
+    static constexpr std::size_t kMp3BufferBytes = 147456;
+
+    // The writers: one frame's bytes in a coder, in the line's buffer of
+    // that coder. Capture thread, record mutex held.
+    std::span<const std::uint8_t> handle_record_wave_to_linear(const char* frame, unsigned long len);
+    std::span<const std::uint8_t> handle_record_wave_to_alaw(const char* frame, unsigned long len);
+    std::span<const std::uint8_t> handle_record_wave_to_ulaw(const char* frame, unsigned long len);
+    std::span<const std::uint8_t> handle_record_wave_to_mp3(const char* frame, unsigned long len);
+    // Starts a fresh MP3 encoder: 0 or -1. Record mutex held.
+    int mp3_encode_init();
+    // Record mutex held.
+    void write_record_file(std::span<const std::uint8_t> bytes);
+    void close_record_file();
+    // The gain control belongs to the capture thread: a start asks for a
+    // reset, which that thread makes at its next frame.
+    void apply_agc_reset_request();
+
+    std::mutex record_mutex_;
+    // The capture thread has raised a frame's event 20.
+    std::condition_variable stream_raised_;
+    int file_coder_ = -1;                  // record_mutex_; -1 idle
+    int stream_coder_ = -1;                // record_mutex_; -1 idle
+    int record_fd_ = -1;                   // record_mutex_; -1 closed
+    std::string record_path_;              // record_mutex_
+    WaveHeader record_header_{};           // record_mutex_
+    unsigned long record_bytes_ = 0;       // record_mutex_: audio bytes after the header
+    bool record_write_failed_ = false;     // record_mutex_: writing has stopped
+    Mp3Encoder mp3_;                       // record_mutex_
+    // record_mutex_: the thread raising a frame's event 20 while it does.
+    std::thread::id stream_raiser_;
+    std::atomic<bool> agc_reset_requested_{false};
+    // One frame in each coder: written under record_mutex_ by the capture
+    // thread only, which raises event 20 from them after releasing it.
+    std::uint8_t record_linear_[kFrameBytes] = {};
+    std::uint8_t record_alaw_[kFrameBytes / 2] = {};
+    std::uint8_t record_ulaw_[kFrameBytes / 2] = {};
+    std::uint8_t record_mp3_[kMp3BufferBytes] = {};
 };
 
 // Logs with the line's tag as the record's tag and as the format's leading

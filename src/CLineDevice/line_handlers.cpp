@@ -138,7 +138,7 @@ void CLineDevice::handle_line_hang()
         empty_dial_buffer();
         fsk_cid_.store(false);
         fire_event(OLVA_EVENT_LING_HANG, 0, 0, 0, 0);
-        // line_stop_record() belongs here: a lost line ends its recording.
+        line_stop_record();
         call_phase_.store(4);
         control_mic_start(false);
         olva_soft_hook_on();

@@ -188,7 +188,7 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
 void CLineDevice::line_close(int)
 {
     LINE_LOG(3, "%s++  %s", __func__);
-    // line_stop_record() belongs here, ahead of the state reset.
+    line_stop_record();
     confirmed_state_.store(OLVA_STATE_NO_DEVICE);
     pending_state_.store(OLVA_STATE_NO_DEVICE);
     pending_time_.store(0);

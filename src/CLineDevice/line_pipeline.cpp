@@ -90,6 +90,7 @@ void CLineDevice::handle_record_wave(char* frame, unsigned long len)
     // The detectors saw the frame as captured; recording sees it after.
     if (agc_off_.load() == 0)
         handle_tool_wav(frame, len);
+    handle_write_wav(frame, len);
 }
 
 void CLineDevice::take_busy_info()

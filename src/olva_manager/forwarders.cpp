@@ -17,6 +17,8 @@ int thresholdValue(unsigned value)
 {
     return value > static_cast<unsigned>(INT_MAX) ? -1 : static_cast<int>(value);
 }
+// The work mode in which the library streams no audio.
+constexpr int kNoStreamWorkMode = 2;
 
 bool acceptedCoder(int coder)
 {
@@ -171,5 +173,25 @@ int OlvaManager::olva_stop_read_line_voltage(unsigned long handle)
         if (box.model() == OLVA_PRODUCT_TZ2401B)
             box.stop_read_line_voltage();
         return static_cast<int>(OLVA_OK);
+int OlvaManager::olva_record_file(unsigned long handle, const char* path, int coder)
+{
+    return with_box(handle, [path, coder](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_record_file(line, path, coder);
+    });
+}
+
+int OlvaManager::olva_record_stream(unsigned long handle, int coder)
+{
+    if (handle != kNoHandle && work_mode_ == kNoStreamWorkMode)
+        return OLVA_ERR_WORK_MODE;
+    return with_box(handle, [coder](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_record_stream(line, coder);
+    });
+}
+
+int OlvaManager::olva_stop_record(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_stop_record(line);
     });
 }

@@ -114,6 +114,10 @@ public:
     int olva_set_send_dtmf_param(unsigned long handle, int tone_time, int silence_time,
                                  float dtmf_cof, int dtmf_scale, int speaker_volume);
     int olva_close_agc(unsigned long handle, int off);
+    int olva_record_file(unsigned long handle, const char* path, int coder);
+    // -6 in work mode 2.
+    int olva_record_stream(unsigned long handle, int coder);
+    int olva_stop_record(unsigned long handle);
     int olva_set_busy_info(unsigned long handle, const tagBusyInfo& info);
     // A Tz2401B's thresholds are not read back in this work mode: -6.
     int olva_get_hang_threshold(unsigned long handle);
