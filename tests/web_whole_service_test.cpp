@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,13 @@ using platform::PcmStream;
 constexpr const char* kPlugIn = "{\"event\":\"plugin\",\"handle\":257}";
 constexpr const char* kHookOn = "{\"event\":\"hookup\",\"handle\":257,\"type\":0}";
 constexpr const char* kPlugOut = "{\"event\":\"plugout\",\"handle\":257}";
-constexpr const char* kLine257 =
-    "{\"handle\":257,\"deviceError\":0,\"simNo\":-1,\"simReg\":-1,\"simState\":-1,\"deviceAlarm\":0,"
-    "\"devicePlayAlarm\":0,\"devicePlayAlarmParam\":0}";
+// A line in a "getinfo" reply, just plugged in.
+std::string plugged_line(int handle)
+{
+    return "{\"handle\":" + std::to_string(handle) +
+           ",\"deviceError\":0,\"simNo\":-1,\"simReg\":-1,\"simState\":-1,\"deviceAlarm\":0,"
+           "\"devicePlayAlarm\":0,\"devicePlayAlarmParam\":0}";
+}
 
 // The threads of this process.
 std::size_t thread_count()
@@ -110,29 +115,56 @@ protected:
         return client.read().value_or("(nothing)");
     }
 
-    // A Tz2401B with its sound card comes onto the bus, where the library's
-    // search thread finds it.
-    SimTz2401Box& plug_tz2401b(std::uint8_t version = 0x42)
+    // A Tz2401B and its sound card come onto the bus, where the library's
+    // search thread finds them.
+    SimTz2401Box& plug_tz2401b(int card = 1, std::uint8_t version = 0x42)
     {
-        capture_ = &pcm_.addDevice("hw:1,0", PcmStream::kCapture);
-        pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
-        listCardOfAnyLocation(1, kTz2401CardId);
-        return sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b(version));
+        FakePcmDevice& capture = add_card(card);
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b(version));
+        cards_of_[&box] = {card, &capture};
+        return box;
+    }
+    // Back on the bus under a new address, with a new sound card.
+    void replug(const SimTz2401Box& box, int card)
+    {
+        cards_of_[&box] = {card, &add_card(card)};
+        sim_.replug(box);
     }
     // The box leaves the bus once its line audio runs; its card goes with it.
     void unplug(const SimTz2401Box& box)
     {
-        ASSERT_TRUE(eventually([&] { return capture_->counters().reads > 0; }));
+        const Card card = cards_of_.at(&box);
+        ASSERT_TRUE(eventually([&] { return card.capture->counters().reads > 0; }));
         sim_.unplug(box);
-        capture_->unplug();
+        card.capture->unplug();
+        std::erase(pcm_lines_, usbPcmLine(card.number, 0));
+        std::erase_if(cards_, [&](const AsoundCard& listed) { return listed.number == card.number; });
+        asound_.set(pcm_lines_, cards_);
     }
+    FakePcmDevice& capture_of(const SimTz2401Box& box) { return *cards_of_.at(&box).capture; }
 
     WebOptions options_;
     RecordingTray tray_;
     FakePcmFactory pcm_;
-    FakePcmDevice* capture_ = nullptr;
     unsigned short port_ = 0;
     std::size_t threads_before_ = 0;
+
+private:
+    struct Card {
+        int number;
+        FakePcmDevice* capture;
+    };
+
+    FakePcmDevice& add_card(int card)
+    {
+        const std::string number = std::to_string(card);
+        FakePcmDevice& capture = pcm_.addDevice("hw:" + number + ",0", PcmStream::kCapture);
+        pcm_.addDevice("plughw:" + number + ",0", PcmStream::kPlayback);
+        listCardOfAnyLocation(card, kTz2401CardId);
+        return capture;
+    }
+
+    std::map<const SimTz2401Box*, Card> cards_of_;
 };
 
 TEST_F(WholeServiceTest, ABrowserIsGreetedAndSeesABoxComeAndGo)
@@ -144,7 +176,7 @@ TEST_F(WholeServiceTest, ABrowserIsGreetedAndSeesABoxComeAndGo)
     SimTz2401Box& box = plug_tz2401b();
     EXPECT_EQ(client->read(), kPlugIn);
     EXPECT_EQ(client->read(), kHookOn);
-    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(kLine257));
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
     ASSERT_TRUE(tray_.wait_for_balloons(1));
     EXPECT_EQ(tray_.balloons()[0].title, "提示");
     EXPECT_EQ(tray_.balloons()[0].text, "检测到USB盒子连接");
@@ -156,12 +188,30 @@ TEST_F(WholeServiceTest, ABrowserIsGreetedAndSeesABoxComeAndGo)
     EXPECT_EQ(tray_.balloons()[1].text, "USB盒子被拨除");
 
     // Back on the bus: the same handle again.
-    listCardOfAnyLocation(2, kTz2401CardId);
-    pcm_.addDevice("hw:2,0", PcmStream::kCapture);
-    pcm_.addDevice("plughw:2,0", PcmStream::kPlayback);
-    sim_.replug(box);
+    replug(box, 2);
     EXPECT_EQ(client->read(), kPlugIn);
     EXPECT_EQ(client->read(), kHookOn);
+}
+
+TEST_F(WholeServiceTest, TwoBoxesAreListedUnderTheirSlotsHandles)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& first = plug_tz2401b(1);
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+    plug_tz2401b(2, 0x37);
+    EXPECT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":513}");
+    EXPECT_EQ(client->read(), "{\"event\":\"hookup\",\"handle\":513,\"type\":0}");
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"),
+              getinfo_reply(plugged_line(257) + "," + plugged_line(513)));
+    EXPECT_EQ(ask(*client, "{\"event\":\"GetDeviceVersionNum\",\"handle\":513}"),
+              "{\"event\":\"answer\",\"type\":\"GetDeviceVersionNum\",\"handle\":513,\"result\":\"3.70\"}");
+
+    // The first leaves; the second keeps its slot and its handle.
+    unplug(first);
+    EXPECT_EQ(client->read(), kPlugOut);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(513)));
 }
 
 // A box's answers, by the firmware version it reports.
@@ -177,7 +227,7 @@ TEST_P(WholeServiceCommandTest, CommandsAreAnsweredFromTheBox)
 {
     auto client = connect();
     ASSERT_TRUE(client);
-    plug_tz2401b(GetParam().version);
+    plug_tz2401b(1, GetParam().version);
     ASSERT_EQ(client->read(), kPlugIn);
     ASSERT_EQ(client->read(), kHookOn);
 
@@ -214,13 +264,14 @@ TEST_F(WholeServiceTest, CloseStopsTheServerThenTheLibraryAndJoinsEveryThread)
     SimTz2401Box& box = plug_tz2401b();
     ASSERT_EQ(client->read(), kPlugIn);
     ASSERT_EQ(client->read(), kHookOn);
-    ASSERT_TRUE(eventually([&] { return capture_->counters().reads > 0; }));
+    FakePcmDevice& capture = capture_of(box);
+    ASSERT_TRUE(eventually([&] { return capture.counters().reads > 0; }));
 
     EXPECT_EQ(uWebMgr.close_uWeb(), 0);
     EXPECT_FALSE(uWebMgr.is_running());
     EXPECT_EQ(g_pOlvaMgr, nullptr);
     EXPECT_FALSE(sim_.claimed(box));
-    EXPECT_FALSE(capture_->isOpen());
+    EXPECT_FALSE(capture.isOpen());
     EXPECT_TRUE(client->wait_closed());
     EXPECT_FALSE(tcp_connects("127.0.0.1", port_));
     // The web thread, the library's search and timer threads and the box's
