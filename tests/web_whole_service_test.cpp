@@ -214,6 +214,22 @@ TEST_F(WholeServiceTest, TwoBoxesAreListedUnderTheirSlotsHandles)
     EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(513)));
 }
 
+TEST_F(WholeServiceTest, ABoxOnTheBusAtStartIsListedForABrowserThatComesLater)
+{
+    plug_tz2401b();
+    ASSERT_TRUE(tray_.wait_for_balloons(1));
+    ASSERT_EQ(uWebMgr.close_uWeb(), 0);
+
+    // Started again: the library's first search finds the box before any
+    // browser is there.
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    ASSERT_TRUE(tray_.wait_for_balloons(2));
+    port_ = uWebMgr.http_port();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
+}
+
 // A box's answers, by the firmware version it reports.
 struct VersionCase {
     std::uint8_t version;
