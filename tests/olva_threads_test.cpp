@@ -33,14 +33,6 @@ protected:
     }
 
     static EventRecorder& recorder() { return EventRecorder::instance(); }
-    // A sound card the search thread may find before the test could name
-    // the box's USB location: one taken on its USB id alone.
-    void listCardOfAnyLocation(int card)
-    {
-        pcm_lines_.push_back(olva_test::usbPcmLine(card, 0));
-        cards_.push_back({card, olva_test::kTz2401CardId, ""});
-        asound_.set(pcm_lines_, cards_);
-    }
 
     olva_test::FakePcmFactory pcm_;
 };
@@ -54,7 +46,7 @@ TEST_F(ThreadedLibraryTest, ABoxPluggedInWhileTheLibraryRunsIsOpenedAndClosedWit
 
     olva_test::FakePcmDevice& capture = pcm_.addDevice("hw:1,0", PcmStream::kCapture);
     pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
-    listCardOfAnyLocation(1);
+    listCardOfAnyLocation(1, olva_test::kTz2401CardId);
     SimTz2401Box& sim_box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
     ASSERT_TRUE(recorder().waitForEvent(0x101, OLVA_EVENT_LINE_HOOK_ON, 5s));
     EXPECT_THAT(recorder().events(), Contains(LibraryEvent{0x101, OLVA_EVENT_PLUG_IN, 0, 0}));
@@ -72,7 +64,7 @@ TEST_F(ThreadedLibraryTest, ABoxPluggedInWhileTheLibraryRunsIsOpenedAndClosedWit
     // The old card went with the box.
     pcm_lines_.clear();
     cards_.clear();
-    listCardOfAnyLocation(2);
+    listCardOfAnyLocation(2, olva_test::kTz2401CardId);
     recorder().clear();
     sim_.replug(sim_box);
     ASSERT_TRUE(recorder().waitForEvent(0x101, OLVA_EVENT_PLUG_IN, 5s));

@@ -47,6 +47,14 @@ protected:
         cards_.push_back({card, usbid, usbBusText(bus, address)});
         asound_.set(pcm_lines_, cards_);
     }
+    // A sound card that a search thread may find before the test could name
+    // its box's USB location: one taken on its USB id alone.
+    void listCardOfAnyLocation(int card, const char* usbid)
+    {
+        pcm_lines_.push_back(usbPcmLine(card, 0));
+        cards_.push_back({card, usbid, ""});
+        asound_.set(pcm_lines_, cards_);
+    }
 
     FakeClock clock_;
     ForegroundSleeper sleeper_;

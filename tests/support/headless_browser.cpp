@@ -97,7 +97,15 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profile_di
     socket.port = port;
     socket.target = path;
     page_ = WsClient::connect(socket, error);
-    return page_ != nullptr;
+    if (!page_)
+        return false;
+    // The page is listed before it has loaded; a busy machine may take
+    // longer to load it than a test waits for what the page shows.
+    const bool loaded = poll_until(
+        [&] { return evaluate("document.readyState").value_or("") == "complete"; }, kBrowserStart);
+    if (!loaded && error)
+        *error = "the page " + url + " did not load";
+    return loaded;
 }
 
 std::optional<std::string> HeadlessBrowser::evaluate(const std::string& expression)

@@ -4,44 +4,18 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "support/fake_olva.h"
 #include "support/fake_paths.h"
+#include "support/recording_tray.h"
 #include "support/temp_dir.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
 
 namespace olva_test {
-
-class RecordingTray final : public TrayNotifier {
-public:
-    struct Balloon {
-        std::string title;
-        std::string text;
-        unsigned timeout;
-        int flags;
-    };
-
-    void ShowBalloon(const std::string& title, const std::string& text, unsigned timeout,
-                     int flags) override;
-    void ShowMessageBox(const std::string& text, const std::string& caption) override;
-
-    std::vector<Balloon> balloons();
-    std::vector<std::string> message_boxes();  // caption + "|" + text
-    // Waits until count balloons have been asked for.
-    bool wait_for_balloons(std::size_t count, std::chrono::milliseconds timeout = kWait);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Balloon> balloons_;
-    std::vector<std::string> boxes_;
-};
 
 // The compact JSON text in cJSON's formatted print: what a reply of the
 // HTTP API holding these members in this order must read.

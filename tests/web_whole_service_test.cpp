@@ -1,0 +1,342 @@
+// The whole web service in one process: COlvaMgr over the real device
+// library with its own threads, simulated boxes behind the USB seam and
+// scripted sound cards. What a browser sees of a box that comes and goes,
+// commands answered from the box, the close that stops the server before
+// the library, and the self-test page in headless Chromium.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cavrel_olva.h"
+#include "olva_manager/olva_manager.h"
+#include "sim/sim_tz2401.h"
+#include "support/box_sim_fixture.h"
+#include "support/eventually.h"
+#include "support/fake_pcm.h"
+#include "support/headless_browser.h"
+#include "support/recording_tray.h"
+#include "support/web_client.h"
+#include "ukit/olva_mgr.h"
+
+namespace olva_test {
+namespace {
+
+using olva_sim::SimTz2401Box;
+using platform::PcmStream;
+
+constexpr const char* kPlugIn = "{\"event\":\"plugin\",\"handle\":257}";
+constexpr const char* kHookOn = "{\"event\":\"hookup\",\"handle\":257,\"type\":0}";
+constexpr const char* kPlugOut = "{\"event\":\"plugout\",\"handle\":257}";
+// A line in a "getinfo" reply, just plugged in.
+std::string plugged_line(int handle)
+{
+    return "{\"handle\":" + std::to_string(handle) +
+           ",\"deviceError\":0,\"simNo\":-1,\"simReg\":-1,\"simState\":-1,\"deviceAlarm\":0,"
+           "\"devicePlayAlarm\":0,\"devicePlayAlarmParam\":0}";
+}
+
+// The threads of this process.
+std::size_t thread_count()
+{
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++count;
+    return count;
+}
+
+class WholeServiceTest : public BoxSimTest {
+protected:
+    void SetUp() override
+    {
+        std::filesystem::create_directories(app_dir_.file("webroot"));
+        options_.exe_dir = app_dir_.path();
+        options_.wakeup_count_path = app_dir_.file("wakeup_count");
+        writeFile(options_.wakeup_count_path, "7\n");
+        writeFile(app_dir_.file("config.ini"), "[CONFIG]\nHttpPort=0\n");
+        uWebMgr.set_tray(&tray_);
+        threads_before_ = thread_count();
+        ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+        ASSERT_NE(g_pOlvaMgr, nullptr);
+        ASSERT_TRUE(g_pOlvaMgr->threads_running());
+        port_ = uWebMgr.http_port();
+    }
+    void TearDown() override
+    {
+        uWebMgr.close_uWeb();
+        uWebMgr.set_tray(nullptr);
+        BoxSimTest::TearDown();
+    }
+
+    std::string work_path() const { return app_dir_.path() + "/"; }
+    std::string greeting() const
+    {
+        return "{\"event\":\"joined\",\"OS\":\"linux\",\"path\":\"" + work_path() + "\"}";
+    }
+    std::string getinfo_reply(const std::string& channels) const
+    {
+        return "{\"event\":\"getinfo\",\"workpath\":\"" + work_path() + "\",\"channels\":[" + channels +
+               "]}";
+    }
+
+    // A WebSocket client that has been greeted.
+    std::unique_ptr<WsClient> connect()
+    {
+        ClientOptions options;
+        options.port = port_;
+        std::string error;
+        auto client = WsClient::connect(options, &error);
+        EXPECT_TRUE(client) << error;
+        if (client) {
+            EXPECT_EQ(client->read(), greeting());
+        }
+        return client;
+    }
+    // The service's log files, oldest first.
+    std::string log_text() const
+    {
+        std::vector<std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(app_dir_.file("olva-log")))
+            files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        std::string text;
+        for (const std::string& file : files)
+            text += readFile(file);
+        return text;
+    }
+    // Sends a frame and returns the next message.
+    static std::string ask(WsClient& client, const std::string& frame)
+    {
+        EXPECT_TRUE(client.send(frame));
+        return client.read().value_or("(nothing)");
+    }
+
+    // A Tz2401B and its sound card come onto the bus, where the library's
+    // search thread finds them.
+    SimTz2401Box& plug_tz2401b(int card = 1, std::uint8_t version = 0x42)
+    {
+        FakePcmDevice& capture = add_card(card);
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b(version));
+        cards_of_[&box] = {card, &capture};
+        return box;
+    }
+    // Back on the bus under a new address, with a new sound card.
+    void replug(const SimTz2401Box& box, int card)
+    {
+        cards_of_[&box] = {card, &add_card(card)};
+        sim_.replug(box);
+    }
+    // The box leaves the bus once its line audio runs; its card goes with it.
+    void unplug(const SimTz2401Box& box)
+    {
+        const Card card = cards_of_.at(&box);
+        ASSERT_TRUE(eventually([&] { return card.capture->counters().reads > 0; }));
+        sim_.unplug(box);
+        card.capture->unplug();
+        std::erase(pcm_lines_, usbPcmLine(card.number, 0));
+        std::erase_if(cards_, [&](const AsoundCard& listed) { return listed.number == card.number; });
+        asound_.set(pcm_lines_, cards_);
+    }
+    FakePcmDevice& capture_of(const SimTz2401Box& box) { return *cards_of_.at(&box).capture; }
+
+    WebOptions options_;
+    RecordingTray tray_;
+    FakePcmFactory pcm_;
+    unsigned short port_ = 0;
+    std::size_t threads_before_ = 0;
+
+private:
+    struct Card {
+        int number;
+        FakePcmDevice* capture;
+    };
+
+    FakePcmDevice& add_card(int card)
+    {
+        const std::string number = std::to_string(card);
+        FakePcmDevice& capture = pcm_.addDevice("hw:" + number + ",0", PcmStream::kCapture);
+        pcm_.addDevice("plughw:" + number + ",0", PcmStream::kPlayback);
+        listCardOfAnyLocation(card, kTz2401CardId);
+        return capture;
+    }
+
+    std::map<const SimTz2401Box*, Card> cards_of_;
+};
+
+TEST_F(WholeServiceTest, ABrowserIsGreetedAndSeesABoxComeAndGo)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(""));
+
+    SimTz2401Box& box = plug_tz2401b();
+    EXPECT_EQ(client->read(), kPlugIn);
+    EXPECT_EQ(client->read(), kHookOn);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
+    ASSERT_TRUE(tray_.wait_for_balloons(1));
+    EXPECT_EQ(tray_.balloons()[0].title, "提示");
+    EXPECT_EQ(tray_.balloons()[0].text, "检测到USB盒子连接");
+
+    unplug(box);
+    EXPECT_EQ(client->read(), kPlugOut);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(""));
+    ASSERT_TRUE(tray_.wait_for_balloons(2));
+    EXPECT_EQ(tray_.balloons()[1].text, "USB盒子被拨除");
+
+    // Back on the bus: the same handle again.
+    replug(box, 2);
+    EXPECT_EQ(client->read(), kPlugIn);
+    EXPECT_EQ(client->read(), kHookOn);
+}
+
+TEST_F(WholeServiceTest, TwoBoxesAreListedUnderTheirSlotsHandles)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& first = plug_tz2401b(1);
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+    plug_tz2401b(2, 0x37);
+    EXPECT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":513}");
+    EXPECT_EQ(client->read(), "{\"event\":\"hookup\",\"handle\":513,\"type\":0}");
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"),
+              getinfo_reply(plugged_line(257) + "," + plugged_line(513)));
+    EXPECT_EQ(ask(*client, "{\"event\":\"GetDeviceVersionNum\",\"handle\":513}"),
+              "{\"event\":\"answer\",\"type\":\"GetDeviceVersionNum\",\"handle\":513,\"result\":\"3.70\"}");
+
+    // The first leaves; the second keeps its slot and its handle.
+    unplug(first);
+    EXPECT_EQ(client->read(), kPlugOut);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(513)));
+}
+
+TEST_F(WholeServiceTest, ABoxOnTheBusAtStartIsListedForABrowserThatComesLater)
+{
+    plug_tz2401b();
+    ASSERT_TRUE(tray_.wait_for_balloons(1));
+    ASSERT_EQ(uWebMgr.close_uWeb(), 0);
+
+    // Started again: the library's first search finds the box before any
+    // browser is there.
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    ASSERT_TRUE(tray_.wait_for_balloons(2));
+    port_ = uWebMgr.http_port();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
+}
+
+// A box's answers, by the firmware version it reports.
+struct VersionCase {
+    std::uint8_t version;
+    const char* text;
+};
+
+class WholeServiceCommandTest : public WholeServiceTest,
+                                public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(WholeServiceCommandTest, CommandsAreAnsweredFromTheBox)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    plug_tz2401b(1, GetParam().version);
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+
+    struct Case {
+        const char* frame;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"{\"event\":\"GetProductID\",\"handle\":257}",
+         "{\"event\":\"answer\",\"type\":\"GetProductID\",\"handle\":257,\"result\":\"3\"}"},
+        {"{\"event\":\"GetDeviceVersionNum\",\"handle\":257}",
+         "{\"event\":\"answer\",\"type\":\"GetDeviceVersionNum\",\"handle\":257,\"result\":\"" +
+             std::string(GetParam().text) + "\"}"},
+        // The second slot holds no box.
+        {"{\"event\":\"GetProductID\",\"handle\":513}",
+         "{\"event\":\"notify\",\"errorType\":\"GetProductID\",\"handle\":513,\"result\":-2}"},
+        {"{\"event\":\"GetDeviceVersionNum\",\"handle\":513}",
+         "{\"event\":\"notify\",\"errorType\":\"GetDeviceVersionNum\",\"handle\":513,\"result\":-2}"},
+        // The Tz2401B has one line.
+        {"{\"event\":\"GetProductID\",\"handle\":258}",
+         "{\"event\":\"answer\",\"type\":\"GetProductID\",\"handle\":258,\"result\":\"3\"}"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ask(*client, c.frame), c.reply) << c.frame;
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, WholeServiceCommandTest,
+                         ::testing::Values(VersionCase{0x42, "4.20"}, VersionCase{0x37, "3.70"}));
+
+TEST_F(WholeServiceTest, CloseStopsTheServerThenTheLibraryAndJoinsEveryThread)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& box = plug_tz2401b();
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+    FakePcmDevice& capture = capture_of(box);
+    ASSERT_TRUE(eventually([&] { return capture.counters().reads > 0; }));
+
+    EXPECT_EQ(uWebMgr.close_uWeb(), 0);
+    EXPECT_FALSE(uWebMgr.is_running());
+    EXPECT_EQ(g_pOlvaMgr, nullptr);
+    EXPECT_FALSE(sim_.claimed(box));
+    EXPECT_FALSE(capture.isOpen());
+    EXPECT_TRUE(client->wait_closed());
+    EXPECT_FALSE(tcp_connects("127.0.0.1", port_));
+    // The web thread, the library's search and timer threads and the box's
+    // HID read and capture threads have all been joined.
+    EXPECT_TRUE(eventually([&] { return thread_count() == threads_before_; }))
+        << thread_count() << " threads, " << threads_before_ << " before the start";
+
+    // The web thread had been joined before the library began to close,
+    // and the library had closed before the service reported its end.
+    const std::string log = log_text();
+    const auto stopped = log.find(" start close usb device ...");
+    const auto library_closing = log.find("++  olva_close");
+    const auto library_closed = log.find("olva_close--");
+    const auto ended = log.find(" start close usb device end");
+    for (const auto position : {stopped, library_closing, library_closed, ended})
+        ASSERT_NE(position, std::string::npos) << log;
+    EXPECT_LT(stopped, library_closing);
+    EXPECT_LT(library_closing, library_closed);
+    EXPECT_LT(library_closed, ended);
+}
+
+TEST_F(WholeServiceTest, SelfTestPageShowsTheGreetingAndTheBoxPluggedIn)
+{
+    if (!have_program(HeadlessBrowser::kProgram))
+        GTEST_SKIP() << "the page test needs " << HeadlessBrowser::kProgram;
+    std::filesystem::copy(OLVA_WEBROOT_DIR, app_dir_.file("webroot"),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
+    HeadlessBrowser browser;
+    std::string error;
+    TempDir profile;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port_) + "/test/index.html",
+                             profile.path(), &error))
+        << error;
+    std::string last;
+    ASSERT_TRUE(browser.wait_until_holds("document.getElementById('greeting').textContent",
+                                         greeting(), &last))
+        << last;
+
+    plug_tz2401b();
+    EXPECT_TRUE(browser.wait_until_holds("document.getElementById('events').textContent", kPlugIn,
+                                         &last))
+        << last;
+    // The page reads the lines again on a plug-in.
+    EXPECT_TRUE(browser.wait_until_holds(
+        "[...document.querySelectorAll('#lines tr')].map(r => r.cells[0].textContent).join(',')",
+        "257", &last))
+        << last;
+}
+
+}  // namespace
+}  // namespace olva_test
