@@ -120,9 +120,12 @@ TEST_F(LineExtensionTest, AHangUpPlaysTheBusyToneToALiftedExtension)
     olva_test::writeFile(dir_.path() + "/voice/busy.wav", "RIFF");
     // An on-hook extension hears nothing.
     line_->setDialBuffer("12");
+    line_->setKeysSeen(1234);
     line_->Tz2701_set_slic_state(OLVA_STATE_IDLE);
     EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_IDLE);
     EXPECT_EQ(line_->dialBuffer(), "");
+    EXPECT_FALSE(line_->hash_key_seen());
+    EXPECT_EQ(line_->last_digit_time(), 0);
     line_->set_gsm_state(OLVA_STATE_HANG_UP);
     EXPECT_FALSE(line_->tonePlaying());
 

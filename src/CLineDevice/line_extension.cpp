@@ -117,4 +117,6 @@ void CLineDevice::Tz2701_set_slic_state(int state)
     // On the Tz2701A the confirmed state is the extension phone's hook.
     confirmed_state_.store(state);
     empty_dial_buffer();
+    hash_key_seen_.store(false);
+    last_digit_time_.store(0);
 }

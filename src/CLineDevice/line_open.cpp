@@ -163,7 +163,6 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
         dial_tone_.StarttoneDet();
     }
     call_out_finished_.store(false);
-    dial_window_samples_.store(0);
 
     // The Tz2501B's second line carries its extension phone: it is not
     // announced on its own.

@@ -91,7 +91,6 @@ public:
     void set_busy_info(unsigned long line, const tagBusyInfo& info);
     int olva_close_agc(unsigned long line, int off);
 
-    // --- status reports (status_decode.cpp), on the HID read thread ---
     // --- recording (box_recording.cpp): the line's operation, -1 for no
     // such line (stopping one does nothing: 0) ---
 
@@ -99,7 +98,7 @@ public:
     int olva_record_stream(unsigned long line, int coder);
     int olva_stop_record(unsigned long line);
 
-    // --- timer steps (box_timer.cpp), on the manager's timer thread ---
+    // --- status reports (status_decode.cpp), on the HID read thread ---
 
     // A Tz2401B input report: line states for line 1, code 19 as the
     // line's 100 ms clock, and the line voltage (event 16).

@@ -173,6 +173,9 @@ int OlvaManager::olva_stop_read_line_voltage(unsigned long handle)
         if (box.model() == OLVA_PRODUCT_TZ2401B)
             box.stop_read_line_voltage();
         return static_cast<int>(OLVA_OK);
+    });
+}
+
 int OlvaManager::olva_record_file(unsigned long handle, const char* path, int coder)
 {
     return with_box(handle, [path, coder](CUsbBoxDevice& box, unsigned long line) {

@@ -114,6 +114,12 @@ public:
         std::lock_guard<std::mutex> lock(text_mutex_);
         dial_buffer_ = digits;
     }
+    // A '#' and a digit seen at the given wall-clock second.
+    void setKeysSeen(std::int64_t second)
+    {
+        hash_key_seen_.store(true);
+        last_digit_time_.store(second);
+    }
     std::string dialBuffer() const { return dial_buffer(); }
     // One more DTMF caller-ID digit, as the pipeline takes it.
     void addDtmfCidDigit(char digit)
