@@ -182,7 +182,8 @@ TEST(LineRecordTest, TheEventsCallbackMayStopTheRecording)
     ASSERT_EQ(bytes.size(), kWaveHeaderSize + CLineDevice::kFrameBytes);
     WaveHeader header{};
     std::memcpy(&header, bytes.data(), sizeof header);
-    EXPECT_EQ(header.data_length, CLineDevice::kFrameBytes);
+    const unsigned long length = header.data_length;
+    EXPECT_EQ(length, CLineDevice::kFrameBytes);
     // And a new one may start at once.
     EXPECT_EQ(line.line_record_stream(OLVA_CODER_ALAW), OLVA_OK);
     line.line_stop_record();
@@ -211,7 +212,8 @@ TEST(LineRecordTest, DescriptorZeroIsAFileLikeAnyOther)
     ASSERT_EQ(bytes.size(), kWaveHeaderSize + CLineDevice::kFrameBytes / 2);
     WaveHeader header{};
     std::memcpy(&header, bytes.data(), sizeof header);
-    EXPECT_EQ(header.data_length, CLineDevice::kFrameBytes / 2);
+    const unsigned long length = header.data_length;
+    EXPECT_EQ(length, CLineDevice::kFrameBytes / 2);
 }
 
 }  // namespace
