@@ -95,6 +95,12 @@ public:
         Frame copy = samples;
         handle_write_wav(reinterpret_cast<char*>(copy.data()), kFrameBytes);
     }
+    // A frame as the capture thread hands it over, through the whole pipeline.
+    void captured(const Frame& samples)
+    {
+        Frame copy = samples;
+        handle_record_wave(reinterpret_cast<char*>(copy.data()), kFrameBytes);
+    }
 
 private:
     std::mutex mutex_;
@@ -110,11 +116,13 @@ TEST(LineRecordTest, OnlyAStartOnAnIdleLineResetsTheGainControlAtTheNextFrame)
 {
     olva_test::TempDir dir;
     TestLine line;
+    // With the gain control off the frames leave the gain as the reset set it.
+    line.line_close_agc(1);
     line.setGain(5.0f);
     ASSERT_EQ(line.line_record_file(dir.file("a.wav").c_str(), OLVA_CODER_PCM), OLVA_OK);
     // The API thread leaves it to the capture thread.
     EXPECT_EQ(line.gain(), 5.0f);
-    line.frame(tone(0));
+    line.captured(tone(0));
     EXPECT_EQ(line.gain(), 1.0f);
 
     // The recording's gain has moved on; refused starts and a stream added
@@ -124,13 +132,13 @@ TEST(LineRecordTest, OnlyAStartOnAnIdleLineResetsTheGainControlAtTheNextFrame)
     EXPECT_EQ(line.line_record_stream(2), OLVA_ERR_CODER);
     EXPECT_EQ(line.line_record_stream(OLVA_CODER_ALAW), OLVA_OK);
     EXPECT_EQ(line.line_record_stream(OLVA_CODER_PCM), OLVA_ERR_BUSY);
-    line.frame(tone(1));
+    line.captured(tone(1));
     EXPECT_EQ(line.gain(), 3.0f);
     line.line_stop_record();
 
     // The next call starts afresh, a stream alone as well.
     ASSERT_EQ(line.line_record_stream(OLVA_CODER_PCM), OLVA_OK);
-    line.frame(tone(2));
+    line.captured(tone(2));
     EXPECT_EQ(line.gain(), 1.0f);
     line.line_stop_record();
 }

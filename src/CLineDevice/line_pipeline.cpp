@@ -82,6 +82,8 @@ void CLineDevice::handle_record_wave(char* frame, unsigned long len)
         return;
     }
     take_busy_info();
+    // A recording that starts resets the gain control before this frame.
+    apply_agc_reset_request();
     if (detectsSignals(product_.load(), line_id_.load())) {
         std::int16_t samples[kFrameSamples];
         std::memcpy(samples, frame, kFrameBytes);

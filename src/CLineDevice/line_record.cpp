@@ -272,7 +272,6 @@ std::span<const std::uint8_t> CLineDevice::handle_record_wave_to_mp3(const char*
 
 void CLineDevice::handle_write_wav(char* frame, unsigned long len)
 {
-    apply_agc_reset_request();
     if (!frame || len != kFrameBytes)
         return;
     std::span<const std::uint8_t> stream;
