@@ -27,6 +27,7 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/sound_file.h"
 #include "wave.h"
 
 namespace {
@@ -34,6 +35,7 @@ namespace {
 using olva_sim::SimTz2401Box;
 using olva_test::EventRecorder;
 using olva_test::FakePcmDevice;
+using olva_test::SoundFile;
 using platform::PcmStream;
 
 constexpr unsigned long kLine = 0x101;
@@ -137,27 +139,6 @@ std::vector<short> decodedAs(int coder, const std::vector<std::int16_t>& samples
     }
     return out;
 }
-
-struct SoundFile {
-    explicit SoundFile(const std::string& path) : file(sf_open(path.c_str(), SFM_READ, &info)) {}
-    ~SoundFile()
-    {
-        if (file)
-            sf_close(file);
-    }
-    SoundFile(const SoundFile&) = delete;
-    SoundFile& operator=(const SoundFile&) = delete;
-    std::vector<short> samples()
-    {
-        std::vector<short> out(static_cast<std::size_t>(info.frames));
-        out.resize(static_cast<std::size_t>(
-            sf_read_short(file, out.data(), static_cast<sf_count_t>(out.size()))));
-        return out;
-    }
-
-    SF_INFO info{};
-    SNDFILE* file;
-};
 
 struct Mp3Audio {
     long rate = 0;

@@ -10,37 +10,17 @@
 #include <sndfile.h>
 
 #include "support/temp_dir.h"
+#include "support/sound_file.h"
 
 namespace {
 
 using olva_test::TempDir;
+using olva_test::SoundFile;
 
 std::string withHeader(const WaveHeader& header, const std::string& data)
 {
     return std::string(reinterpret_cast<const char*>(&header), sizeof header) + data;
 }
-
-struct SoundFile {
-    explicit SoundFile(const std::string& path) : file(sf_open(path.c_str(), SFM_READ, &info)) {}
-    ~SoundFile()
-    {
-        if (file)
-            sf_close(file);
-    }
-    SoundFile(const SoundFile&) = delete;
-    SoundFile& operator=(const SoundFile&) = delete;
-
-    std::vector<short> readAll()
-    {
-        std::vector<short> samples(static_cast<std::size_t>(info.frames));
-        samples.resize(static_cast<std::size_t>(
-            sf_read_short(file, samples.data(), static_cast<sf_count_t>(samples.size()))));
-        return samples;
-    }
-
-    SF_INFO info{};
-    SNDFILE* file;
-};
 
 // Every code once, as 8-bit audio data.
 std::string everyCode()
@@ -100,7 +80,7 @@ TEST(WaveSndfileTest, DecodesEveryCodeAsWeDo)
         olva_test::writeFile(path, withHeader(header, everyCode()));
         SoundFile sound(path);
         ASSERT_NE(sound.file, nullptr);
-        const std::vector<short> samples = sound.readAll();
+        const std::vector<short> samples = sound.samples();
         ASSERT_EQ(samples.size(), 256u);
         for (int code = 0; code < 256; ++code)
             EXPECT_EQ(samples[static_cast<std::size_t>(code)],
@@ -130,7 +110,7 @@ TEST(WaveSndfileTest, HeaderRewrittenAtStopGivesTheRecordedSamples)
     SoundFile sound(path);
     ASSERT_NE(sound.file, nullptr);
     EXPECT_EQ(sound.info.frames, 800);
-    const std::vector<short> samples = sound.readAll();
+    const std::vector<short> samples = sound.samples();
     ASSERT_EQ(samples.size(), pcm.size());
     EXPECT_TRUE(std::equal(samples.begin(), samples.end(), pcm.begin()));
 }
