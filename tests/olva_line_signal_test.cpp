@@ -19,6 +19,7 @@
 #include "support/event_recorder.h"
 #include "support/fake_pcm.h"
 #include "support/spandsp_signals.h"
+#include "support/tz2401_reports.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ using olva_test::append;
 using olva_test::CidStandard;
 using olva_test::EventRecorder;
 using olva_test::FakePcmDevice;
+using olva_test::framed;
+using olva_test::holdStatus;
 using olva_test::LibraryEvent;
 using olva_test::Samples;
 using olva_test::silence;
@@ -69,13 +72,6 @@ std::vector<CallerIdTexts> callerIds()
 {
     std::lock_guard<std::mutex> lock(g_texts_mutex);
     return g_texts;
-}
-
-// Whole 20 ms frames.
-Samples framed(Samples s)
-{
-    s.resize((s.size() + 159) / 160 * 160, 0);
-    return s;
 }
 
 // A 48 kHz stereo capture whose reduction gives the line its 8 kHz
@@ -147,13 +143,21 @@ protected:
         capture.feed(Samples(read_samples, 0));
         ASSERT_TRUE(capture.waitUntilConsumed(std::chrono::seconds(30)));
     }
-    static std::vector<LibraryEvent> signalEvents()
+    // The line's events; event 21's texts are read through callerIds().
+    static std::vector<LibraryEvent> lineEvents()
     {
         std::vector<LibraryEvent> out;
-        for (const LibraryEvent& e : EventRecorder::instance().events())
-            if (e.event == OLVA_EVENT_CALLER_ID || e.event == OLVA_EVENT_DTMF_DOWN ||
-                e.event == OLVA_EVENT_DEVICE_BUSY_TONE || e.event == OLVA_EVENT_DIAL_TONE)
-                out.push_back({e.handle, e.event, e.event == OLVA_EVENT_CALLER_ID ? 0 : e.p1, 0});
+        for (const LibraryEvent& e : EventRecorder::instance().lineEvents())
+            out.push_back({e.handle, e.event, e.event == OLVA_EVENT_CALLER_ID ? 0 : e.p1, 0});
+        return out;
+    }
+    static std::vector<LibraryEvent> signalEvents()
+    {
+        std::vector<LibraryEvent> out = lineEvents();
+        std::erase_if(out, [](const LibraryEvent& e) {
+            return e.event != OLVA_EVENT_CALLER_ID && e.event != OLVA_EVENT_DTMF_DOWN &&
+                   e.event != OLVA_EVENT_DEVICE_BUSY_TONE && e.event != OLVA_EVENT_DIAL_TONE;
+        });
         return out;
     }
 
@@ -176,6 +180,59 @@ TEST_F(LineSignalLibraryTest, ATz2401bReportsCallerIdKeysAndBusyTone)
     feedAll(capture, lineSignals(), 160);
     EXPECT_EQ(signalEvents(), expectedSignals(0x101));
     EXPECT_THAT(callerIds(), ElementsAre(CallerIdTexts{0x101, "075512345678", "12251830", "ZHANG SAN"}));
+}
+
+// One call on a Tz2401B from its first ring to its hang-up: the line's
+// states come from the box's status reports, its signals from its audio.
+TEST_F(LineSignalLibraryTest, ACallOnATz2401bFromRingToHangUp)
+{
+    constexpr unsigned long kLine = 0x101;
+    SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+    FakePcmDevice& capture = plug(box, 1, olva_test::kTz2401CardId);
+    ASSERT_EQ(g_pOlvaMgr->search_pass(), 1);
+    EventRecorder::instance().clear();
+    const LibraryEvent ring{kLine, OLVA_EVENT_LINE_RING, 0, 0};
+    const LibraryEvent ring_stop{kLine, OLVA_EVENT_RING_STOP, 0, 0};
+    const LibraryEvent caller_id{kLine, OLVA_EVENT_CALLER_ID, 0, 0};
+    const LibraryEvent busy{kLine, OLVA_EVENT_DEVICE_BUSY_TONE, 0, 0};
+    const auto key = [](char k) {
+        return LibraryEvent{kLine, OLVA_EVENT_DTMF_DOWN, static_cast<unsigned long>(k), 0};
+    };
+
+    // The first ring, and the caller ID in the pause after it.
+    holdStatus(sim_, box, olva_test::kTz2401Ringing, 3);
+    holdStatus(sim_, box, olva_test::kTz2401Idle, 3);
+    EXPECT_THAT(lineEvents(), ElementsAre(ring, ring, ring_stop));
+    const Samples cid = olva_test::spandspMdmf(CidStandard::Bell202, {{0x01, "12251830"},
+                                                                      {0x02, "075512345678"},
+                                                                      {0x07, "ZHANG SAN"}})
+                            .signal;
+    feedAll(capture, framed(cid), 160);
+    EXPECT_THAT(lineEvents(), ElementsAre(ring, ring, ring_stop, caller_id));
+    EXPECT_THAT(callerIds(),
+                ElementsAre(CallerIdTexts{kLine, "075512345678", "12251830", "ZHANG SAN"}));
+
+    // Four seconds on, the second ring is answered.
+    clock_.advanceMs(4000);
+    EventRecorder::instance().clear();
+    holdStatus(sim_, box, olva_test::kTz2401Ringing, 3);
+    holdStatus(sim_, box, olva_test::kTz2401OffHook, 3);
+    EXPECT_THAT(lineEvents(),
+                ElementsAre(ring, ring, LibraryEvent{kLine, OLVA_EVENT_LINE_HOOK_OFF, 0, 0}));
+
+    // Keys pressed at the far end; it hangs up and the exchange sends busy
+    // tone; the phone is put down.
+    EventRecorder::instance().clear();
+    Samples call = silence(200);
+    append(call, olva_test::spandspDtmf("159*", -10, 0, 100, 100));
+    append(call, silence(300));
+    append(call, olva_test::spandspTone(450, -15, 0, 0, 350, 350, 10 * 700));
+    feedAll(capture, framed(call), 160);
+    holdStatus(sim_, box, olva_test::kTz2401Idle, 6);
+    EXPECT_THAT(lineEvents(), ElementsAre(key('1'), key('5'), key('9'), key('*'), busy, busy, busy,
+                                          LibraryEvent{kLine, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
+    EXPECT_EQ(callerIds().size(), 1u);
+    EXPECT_EQ(olva_get_line_state(kLine), OLVA_STATE_IDLE);
 }
 
 TEST_F(LineSignalLibraryTest, ATz2501bDetectsOnItsFirstLineOnly)

@@ -28,6 +28,7 @@
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "support/sound_file.h"
+#include "support/tz2401_reports.h"
 #include "wave.h"
 
 namespace {
@@ -231,12 +232,7 @@ protected:
     // capture thread then waits in its next read.
     void deliver(const std::vector<Frame>& frames)
     {
-        const int before = capture_->counters().reads;
-        for (const Frame& frame : frames)
-            capture_->feed(frame);
-        ASSERT_TRUE(olva_test::eventually([&] {
-            return capture_->counters().reads >= before + static_cast<int>(frames.size());
-        }));
+        ASSERT_TRUE(capture_->feedFrames(frames, std::chrono::seconds(10)));
     }
 
     std::string path(const std::string& name) const { return files_.file(name); }
@@ -566,6 +562,41 @@ TEST_F(RecordTest, AnUnpluggedBoxLeavesItsRecordingWhole)
     ASSERT_TRUE(olva_test::eventually([] { return !g_pOlvaMgr->slot(1).capture_running(); }));
     expectWholeWav(file, OLVA_CODER_ULAW, joined(frames));
     EXPECT_EQ(olva_stop_record(kLine), OLVA_ERR_NO_DEVICE);
+}
+
+TEST_F(RecordTest, ALostLineEndsTheRecordingWhole)
+{
+    const auto lost = [] {
+        for (const olva_test::LibraryEvent& e : EventRecorder::instance().lineEvents())
+            if (e.handle == kLine && e.event == OLVA_EVENT_LING_HANG)
+                return true;
+        return false;
+    };
+    const std::string file = path("lost.wav");
+    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
+    const std::vector<Frame> before = patternFrames(10, 1);
+    deliver(before);
+    // Floating, not yet for hang_wait_time: still recorded.
+    olva_test::holdStatus(sim_, *box_, olva_test::kTz2401Floating, 7);
+    ASSERT_FALSE(lost());
+    const std::vector<Frame> floating = patternFrames(5, 2);
+    deliver(floating);
+    // One step more and the line is lost; what comes after is not recorded.
+    olva_test::holdStatus(sim_, *box_, olva_test::kTz2401Floating, 1);
+    ASSERT_TRUE(lost());
+    deliver(patternFrames(5, 3));
+    std::vector<Frame> recorded = before;
+    recorded.insert(recorded.end(), floating.begin(), floating.end());
+    expectWholeWav(file, OLVA_CODER_PCM, joined(recorded));
+
+    // The line records again once it is back.
+    EXPECT_EQ(olva_stop_record(kLine), OLVA_OK);
+    olva_test::holdStatus(sim_, *box_, olva_test::kTz2401Idle, 3);
+    const std::string next = path("next.wav");
+    ASSERT_EQ(olva_record_file(kLine, next.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+    deliver(patternFrames(3, 4));
+    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    expectWholeWav(next, OLVA_CODER_ALAW, joined(patternFrames(3, 4)));
 }
 
 TEST_F(RecordTest, ClosingTheLibraryEndsTheRecordingWhole)

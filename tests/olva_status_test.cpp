@@ -16,6 +16,7 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/tz2401_reports.h"
 
 namespace {
 
@@ -28,7 +29,9 @@ using platform::PcmStream;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = olva_test::HidReport;
+using olva_test::tz2401Status;
+using olva_test::tz2401Voltage;
 
 constexpr unsigned long kTz2401b = 0x101;
 constexpr unsigned long kTz2501b = 0x201;
@@ -48,16 +51,6 @@ void callingBackCallback(unsigned long handle, int event, unsigned long p1, unsi
         g_states_in_callback.push_back(state);
     }
     EventRecorder::callback(handle, event, p1, p2, p3, p4);
-}
-
-Bytes status(std::uint8_t code)
-{
-    return {3, code, 1, 0, 0, 0, 0, 0};
-}
-
-Bytes voltage(std::uint8_t volts, std::uint8_t b4 = 0, std::uint8_t b5 = 0)
-{
-    return {3, volts, 16, 0, b4, b5, 0, 0};
 }
 
 // Tz2501B status byte 1 for the three status bits.
@@ -120,24 +113,13 @@ protected:
         clearRecords();
         return box;
     }
-    // Reports from the box, handed to its HID read thread in order; in
-    // batches that the simulated box's input queue holds.
     void push(const SimBox& box, const std::vector<Bytes>& reports)
     {
-        constexpr std::size_t kBatch = 32;
-        for (std::size_t i = 0; i < reports.size(); ++i) {
-            sim_.pushInput(box, reports[i]);
-            if ((i + 1) % kBatch == 0 || i + 1 == reports.size())
-                ASSERT_TRUE(olva_test::eventually([&] { return sim_.settled(box); }));
-        }
+        olva_test::pushReports(sim_, box, reports);
     }
-    // A raw state and then the code-19 reports of the given line steps.
     void hold(const SimBox& box, std::uint8_t code, int steps)
     {
-        std::vector<Bytes> reports = {status(code)};
-        for (int i = 0; i < steps; ++i)
-            reports.push_back(status(19));
-        push(box, reports);
+        olva_test::holdStatus(sim_, box, code, steps);
     }
     // Line steps of the manager's timer, the wall clock moving on as much.
     void lineSteps(int steps)
@@ -224,11 +206,11 @@ TEST_F(StatusTest, Tz2401bReportsThatAreNoStatusChangeNothing)
     push(box, {
                   {2, 15, 1, 0, 0, 0, 0, 0},  // another report id
                   {3, 15, 2, 0, 0, 0, 0, 0},  // another kind
-                  status(9),                  // no status code
-                  status(19),
-                  status(19),
-                  status(19),
-                  status(19),
+                  tz2401Status(9),            // no status code
+                  tz2401Status(19),
+                  tz2401Status(19),
+                  tz2401Status(19),
+                  tz2401Status(19),
               });
     EXPECT_EQ(manager().slot(1).line(1).pending_state(), OLVA_STATE_IDLE);
     EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_IDLE);
@@ -248,9 +230,9 @@ TEST_F(StatusTest, OnlyATz2401bDecodesTz2401bReports)
     ASSERT_TRUE(polled(OLVA_STATE_IDLE));
     // Handed straight to the Tz2501B's box: not its report form.
     auto& box = const_cast<OlvaManager::CUsbBoxDevice&>(manager().slot(2));
-    const Bytes ring = status(15);
+    const Bytes ring = tz2401Status(15);
     box.handle_hid_read(ring.data(), ring.size());
-    const Bytes clock = status(19);
+    const Bytes clock = tz2401Status(19);
     for (int i = 0; i < 3; ++i)
         box.handle_hid_read(clock.data(), clock.size());
     EXPECT_EQ(olva_get_line_state(kTz2501b), OLVA_STATE_IDLE);
@@ -319,11 +301,11 @@ TEST_F(StatusTest, TheLineVoltageOfNewerFirmwareComesAsCheckedNibbles)
         Bytes report;
         std::vector<LibraryEvent> events;
     } cases[] = {
-        {"167", voltage(0, 0x7F, 0x0A), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 167, 0}}},
-        {"1", voltage(200, 0x1F, 0x00), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 1, 0}}},
-        {"255", voltage(0, 0xF2, 0xFF), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 255, 0}}},
-        {"check nibble not 0", voltage(0, 0x7E, 0x0A), {}},
-        {"voltage 0", voltage(50, 0x00, 0x00), {}},
+        {"167", tz2401Voltage(0, 0x7F, 0x0A), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 167, 0}}},
+        {"1", tz2401Voltage(200, 0x1F, 0x00), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 1, 0}}},
+        {"255", tz2401Voltage(0, 0xF2, 0xFF), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 255, 0}}},
+        {"check nibble not 0", tz2401Voltage(0, 0x7E, 0x0A), {}},
+        {"voltage 0", tz2401Voltage(50, 0x00, 0x00), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -336,7 +318,7 @@ TEST_F(StatusTest, TheLineVoltageOfNewerFirmwareComesAsCheckedNibbles)
     EXPECT_EQ(olva_stop_read_line_voltage(kTz2401b), 0);
     EXPECT_FALSE(box.lineVoltageReading());
     recorder().clear();
-    push(box, {voltage(0, 0x7F, 0x0A)});
+    push(box, {tz2401Voltage(0, 0x7F, 0x0A)});
     EXPECT_THAT(recorder().lineEvents(), IsEmpty());
 }
 
@@ -352,7 +334,7 @@ TEST_F(StatusTest, TheLineVoltageOfOlderFirmwareIsByteOne)
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.volts));
         recorder().clear();
-        push(box, {voltage(c.volts, 0x7F, 0x0A)});
+        push(box, {tz2401Voltage(c.volts, 0x7F, 0x0A)});
         if (c.reported)
             EXPECT_THAT(recorder().lineEvents(),
                         ElementsAre(LibraryEvent{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, c.volts, 0}));

@@ -1,12 +1,18 @@
 // The whole web service in one process: COlvaMgr over the real device
 // library with its own threads, simulated boxes behind the USB seam and
 // scripted sound cards. What a browser sees of a box that comes and goes,
-// commands answered from the box, the close that stops the server before
-// the library, and the self-test page in headless Chromium.
+// commands answered from the box, a call and a voltage reading from the
+// box's reports and line audio, a recording started and stopped by a
+// browser, the close that stops the server before the library, and the
+// self-test page in headless Chromium.
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -20,8 +26,11 @@
 #include "support/fake_pcm.h"
 #include "support/headless_browser.h"
 #include "support/recording_tray.h"
+#include "support/spandsp_signals.h"
+#include "support/tz2401_reports.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
+#include "wave.h"
 
 namespace olva_test {
 namespace {
@@ -32,6 +41,7 @@ using platform::PcmStream;
 constexpr const char* kPlugIn = "{\"event\":\"plugin\",\"handle\":257}";
 constexpr const char* kHookOn = "{\"event\":\"hookup\",\"handle\":257,\"type\":0}";
 constexpr const char* kPlugOut = "{\"event\":\"plugout\",\"handle\":257}";
+constexpr const char* kRing = "{\"event\":\"ring\",\"handle\":257}";
 // A line in a "getinfo" reply, just plugged in.
 std::string plugged_line(int handle)
 {
@@ -272,6 +282,142 @@ TEST_P(WholeServiceCommandTest, CommandsAreAnsweredFromTheBox)
 
 INSTANTIATE_TEST_SUITE_P(Versions, WholeServiceCommandTest,
                          ::testing::Values(VersionCase{0x42, "4.20"}, VersionCase{0x37, "3.70"}));
+
+// A call as a browser sees it: the box's status reports and its line audio
+// become the texts of their events.
+TEST_F(WholeServiceTest, ABrowserSeesACallFromRingToALostLine)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& box = plug_tz2401b();
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+
+    holdStatus(sim_, box, kTz2401Ringing, 3);
+    EXPECT_EQ(client->read(), kRing);
+    EXPECT_EQ(client->read(), kRing);
+    holdStatus(sim_, box, kTz2401Idle, 3);
+    EXPECT_EQ(client->read(), "{\"event\":\"ringstop\",\"handle\":257}");
+    // The caller ID in the pause, as spandsp's transmitter sends it.
+    capture_of(box).feed(framed(spandspMdmf(CidStandard::Bell202, {{0x01, "12251830"},
+                                                                   {0x02, "075512345678"},
+                                                                   {0x07, "ZHANG SAN"}})
+                                    .signal));
+    EXPECT_EQ(client->read(),
+              "{\"event\":\"callerId\",\"handle\":257,\"callernumber\":\"075512345678\"}");
+
+    holdStatus(sim_, box, kTz2401OffHook, 3);
+    EXPECT_EQ(client->read(), "{\"event\":\"hookoff\",\"handle\":257,\"type\":0}");
+    holdStatus(sim_, box, kTz2401Idle, 6);
+    EXPECT_EQ(client->read(), kHookOn);
+
+    // The line is lost for longer than hang_wait_time: the text and a
+    // balloon after the plug-in's.
+    holdStatus(sim_, box, kTz2401Floating, 8);
+    EXPECT_EQ(client->read(), "{\"event\":\"hang\",\"handle\":257}");
+    ASSERT_TRUE(tray_.wait_for_balloons(2));
+    EXPECT_EQ(tray_.balloons()[1].title, "提示");
+    EXPECT_EQ(tray_.balloons()[1].text, "电话线未连接或者电话线有故障");
+}
+
+// A voltage report of each firmware form, by the firmware byte the box
+// reports.
+struct VoltageCase {
+    const char* name;
+    std::uint8_t version;
+    HidReport report;
+    const char* text;
+    // Older firmware's reports are not held back by the library: the box
+    // stops them once told.
+    bool second_report_dropped;
+};
+
+void PrintTo(const VoltageCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class WholeServiceVoltageTest : public WholeServiceTest,
+                                public ::testing::WithParamInterface<VoltageCase> {};
+
+TEST_P(WholeServiceVoltageTest, AReadingIsReportedOnceAndTheServiceStopsIt)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& box = plug_tz2401b(1, GetParam().version);
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+
+    ASSERT_TRUE(client->send("{\"event\":\"StartReadLineVoltage\",\"handle\":257}"));
+    ASSERT_TRUE(eventually([&] { return box.lineVoltageReading(); }));
+    pushReports(sim_, box, {GetParam().report});
+    EXPECT_EQ(client->read(), GetParam().text);
+    // The service's follow-up stopped the reading and told the box.
+    EXPECT_TRUE(eventually([&] {
+        return !g_pOlvaMgr->slot(1).line_voltage_reading() && !box.lineVoltageReading();
+    }));
+
+    if (GetParam().second_report_dropped) {
+        // The ring after it is the next text: the second report gave none.
+        pushReports(sim_, box, {GetParam().report});
+        holdStatus(sim_, box, kTz2401Ringing, 3);
+        EXPECT_EQ(client->read(), kRing);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, WholeServiceVoltageTest,
+    ::testing::Values(
+        // 167 = 0xA7 as nibbles in bytes 5 and 4, with a check nibble.
+        VoltageCase{"nibbles", 0x42, tz2401Voltage(0, 0x7F, 0x0A),
+                    "{\"event\":\"voltage\",\"handle\":257,\"vol\":167}", true},
+        VoltageCase{"byte1", 0x37, tz2401Voltage(48, 0x7F, 0x0A),
+                    "{\"event\":\"voltage\",\"handle\":257,\"vol\":48}", false}),
+    [](const ::testing::TestParamInfo<VoltageCase>& info) { return std::string(info.param.name); });
+
+TEST_F(WholeServiceTest, ARecordingStartedAndStoppedByABrowserIsWhole)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& box = plug_tz2401b();
+    ASSERT_EQ(client->read(), kPlugIn);
+    ASSERT_EQ(client->read(), kHookOn);
+    FakePcmDevice& capture = capture_of(box);
+    ASSERT_TRUE(eventually([&] { return capture.counters().reads > 0; }));
+
+    // A started recording is not answered; the reply to "getinfo" after it
+    // shows that it has been handled.
+    const std::string file = app_dir_.file("call.wav");
+    ASSERT_TRUE(client->send("{\"event\":\"RecordFile\",\"handle\":257,\"filename\":\"" + file +
+                             "\",\"codec\":" + std::to_string(OLVA_CODER_PCM) + "}"));
+    ASSERT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
+    const std::vector<Samples> frames(50, framed(spandspTone(440, -10, 0, 0, 20, 0, 20)));
+    ASSERT_TRUE(capture.feedFrames(frames, std::chrono::seconds(10)));
+    ASSERT_TRUE(client->send("{\"event\":\"StopRecord\",\"handle\":257}"));
+    ASSERT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
+
+    // The header states the second of audio that follows it.
+    const std::string bytes = readFile(file);
+    ASSERT_EQ(bytes.size(), kWaveHeaderSize + 50 * 160 * 2);
+    WaveHeader header{};
+    std::memcpy(&header, bytes.data(), sizeof header);
+    EXPECT_EQ(header.data_length, 50u * 160 * 2);
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(file.c_str(), SFM_READ, &info);
+    ASSERT_NE(sound, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(info.samplerate, 8000);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.frames, 50 * 160);
+    sf_close(sound);
+
+    // A stop with nothing recording is no error either; a bad coder is.
+    EXPECT_TRUE(client->send("{\"event\":\"StopRecord\",\"handle\":257}"));
+    EXPECT_EQ(ask(*client, "{\"event\":\"RecordFile\",\"handle\":257,\"filename\":\"" + file +
+                               "\",\"codec\":2}"),
+              "{\"event\":\"notify\",\"errorType\":\"RecordFile\",\"handle\":257,\"result\":" +
+                  std::to_string(OLVA_ERR_CODER) + "}");
+}
 
 TEST_F(WholeServiceTest, CloseStopsTheServerThenTheLibraryAndJoinsEveryThread)
 {

@@ -116,6 +116,8 @@ void HidDevice::start_read_line_voltage()
 void HidDevice::stop_read_line_voltage()
 {
     hid_log(4, "%s", __func__);
-    Tz2401_write_cmd(3, 0x90, 0, 0);
+    // Cleared first: a report that comes while the box is being told is
+    // already no reading.
     line_voltage_reading_.store(false);
+    Tz2401_write_cmd(3, 0x90, 0, 0);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "support/eventually.h"
+
 namespace olva_test {
 
 using platform::PcmStream;
@@ -256,6 +258,16 @@ bool FakePcmDevice::waitUntilConsumed(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return steps_.empty(); });
+}
+
+bool FakePcmDevice::feedFrames(const std::vector<std::vector<std::int16_t>>& frames,
+                               std::chrono::milliseconds timeout)
+{
+    const int before = counters().reads;
+    for (const std::vector<std::int16_t>& frame : frames)
+        feed(frame);
+    return eventually(
+        [&] { return counters().reads >= before + static_cast<int>(frames.size()); }, timeout);
 }
 
 void FakePcmDevice::scriptWrite(long result)

@@ -56,6 +56,11 @@ public:
     void setIdle(Idle idle);
     // True once every feed and fed error was read.
     bool waitUntilConsumed(std::chrono::milliseconds timeout);
+    // For a reader that waits in a read: feeds the frames, one read each,
+    // and is true once the reader has come back for the read after the
+    // last, having handled them all.
+    bool feedFrames(const std::vector<std::vector<std::int16_t>>& frames,
+                    std::chrono::milliseconds timeout);
 
     // Playback. The next write gives result: a negative error (-EPIPE an
     // underrun), or that count, of which at most the frames asked are taken.

@@ -83,6 +83,13 @@ void append(Samples& a, const Samples& b)
     a.insert(a.end(), b.begin(), b.end());
 }
 
+Samples framed(Samples s)
+{
+    constexpr std::size_t frame = msToSamples(20);
+    s.resize((s.size() + frame - 1) / frame * frame, 0);
+    return s;
+}
+
 void mixIn(Samples& a, const Samples& b, std::size_t offset)
 {
     if (a.size() < offset + b.size())

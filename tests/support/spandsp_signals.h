@@ -23,6 +23,9 @@ Samples silence(int ms);
 // Appends b to a.
 void append(Samples& a, const Samples& b);
 
+// Padded with silence to whole 20 ms frames.
+Samples framed(Samples s);
+
 // Adds b into a sample by sample from offset (growing a when needed),
 // saturating.
 void mixIn(Samples& a, const Samples& b, std::size_t offset = 0);
