@@ -152,6 +152,16 @@ protected:
         asound_.set(pcm_lines_, cards_);
     }
     FakePcmDevice& capture_of(const SimTz2401Box& box) { return *cards_of_.at(&box).capture; }
+    // A Tz2401B plugged in as the browser sees it: its line announced and
+    // its line audio running.
+    SimTz2401Box& plug_in_seen_by(WsClient& client, std::uint8_t version = 0x42)
+    {
+        SimTz2401Box& box = plug_tz2401b(1, version);
+        EXPECT_EQ(client.read(), kPlugIn);
+        EXPECT_EQ(client.read(), kHookOn);
+        EXPECT_TRUE(eventually([&] { return capture_of(box).counters().reads > 0; }));
+        return box;
+    }
 
     WebOptions options_;
     RecordingTray tray_;
@@ -246,6 +256,11 @@ struct VersionCase {
     const char* text;
 };
 
+void PrintTo(const VersionCase& c, std::ostream* out)
+{
+    *out << "firmware " << c.text;
+}
+
 class WholeServiceCommandTest : public WholeServiceTest,
                                 public ::testing::WithParamInterface<VersionCase> {};
 
@@ -253,9 +268,7 @@ TEST_P(WholeServiceCommandTest, CommandsAreAnsweredFromTheBox)
 {
     auto client = connect();
     ASSERT_TRUE(client);
-    plug_tz2401b(1, GetParam().version);
-    ASSERT_EQ(client->read(), kPlugIn);
-    ASSERT_EQ(client->read(), kHookOn);
+    plug_in_seen_by(*client, GetParam().version);
 
     struct Case {
         const char* frame;
@@ -289,9 +302,7 @@ TEST_F(WholeServiceTest, ABrowserSeesACallFromRingToALostLine)
 {
     auto client = connect();
     ASSERT_TRUE(client);
-    SimTz2401Box& box = plug_tz2401b();
-    ASSERT_EQ(client->read(), kPlugIn);
-    ASSERT_EQ(client->read(), kHookOn);
+    SimTz2401Box& box = plug_in_seen_by(*client);
 
     holdStatus(sim_, box, kTz2401Ringing, 3);
     EXPECT_EQ(client->read(), kRing);
@@ -344,9 +355,7 @@ TEST_P(WholeServiceVoltageTest, AReadingIsReportedOnceAndTheServiceStopsIt)
 {
     auto client = connect();
     ASSERT_TRUE(client);
-    SimTz2401Box& box = plug_tz2401b(1, GetParam().version);
-    ASSERT_EQ(client->read(), kPlugIn);
-    ASSERT_EQ(client->read(), kHookOn);
+    SimTz2401Box& box = plug_in_seen_by(*client, GetParam().version);
 
     ASSERT_TRUE(client->send("{\"event\":\"StartReadLineVoltage\",\"handle\":257}"));
     ASSERT_TRUE(eventually([&] { return box.lineVoltageReading(); }));
@@ -379,11 +388,8 @@ TEST_F(WholeServiceTest, ARecordingStartedAndStoppedByABrowserIsWhole)
 {
     auto client = connect();
     ASSERT_TRUE(client);
-    SimTz2401Box& box = plug_tz2401b();
-    ASSERT_EQ(client->read(), kPlugIn);
-    ASSERT_EQ(client->read(), kHookOn);
+    SimTz2401Box& box = plug_in_seen_by(*client);
     FakePcmDevice& capture = capture_of(box);
-    ASSERT_TRUE(eventually([&] { return capture.counters().reads > 0; }));
 
     // A started recording is not answered; the reply to "getinfo" after it
     // shows that it has been handled.
@@ -423,11 +429,8 @@ TEST_F(WholeServiceTest, CloseStopsTheServerThenTheLibraryAndJoinsEveryThread)
 {
     auto client = connect();
     ASSERT_TRUE(client);
-    SimTz2401Box& box = plug_tz2401b();
-    ASSERT_EQ(client->read(), kPlugIn);
-    ASSERT_EQ(client->read(), kHookOn);
+    SimTz2401Box& box = plug_in_seen_by(*client);
     FakePcmDevice& capture = capture_of(box);
-    ASSERT_TRUE(eventually([&] { return capture.counters().reads > 0; }));
 
     EXPECT_EQ(uWebMgr.close_uWeb(), 0);
     EXPECT_FALSE(uWebMgr.is_running());
