@@ -26,6 +26,7 @@
 #include "support/fake_pcm.h"
 #include "support/headless_browser.h"
 #include "support/recording_tray.h"
+#include "support/sound_file.h"
 #include "support/spandsp_signals.h"
 #include "support/tz2401_reports.h"
 #include "support/web_client.h"
@@ -407,15 +408,15 @@ TEST_F(WholeServiceTest, ARecordingStartedAndStoppedByABrowserIsWhole)
     ASSERT_EQ(bytes.size(), kWaveHeaderSize + 50 * 160 * 2);
     WaveHeader header{};
     std::memcpy(&header, bytes.data(), sizeof header);
-    EXPECT_EQ(header.data_length, 50u * 160 * 2);
-    SF_INFO info{};
-    SNDFILE* sound = sf_open(file.c_str(), SFM_READ, &info);
-    ASSERT_NE(sound, nullptr) << sf_strerror(nullptr);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(info.samplerate, 8000);
-    EXPECT_EQ(info.channels, 1);
-    EXPECT_EQ(info.frames, 50 * 160);
-    sf_close(sound);
+    // The header is packed: its field is read by value.
+    const std::uint32_t data_length = header.data_length;
+    EXPECT_EQ(data_length, 50u * 160 * 2);
+    SoundFile sound(file);
+    ASSERT_NE(sound.file, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(sound.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(sound.info.samplerate, 8000);
+    EXPECT_EQ(sound.info.channels, 1);
+    EXPECT_EQ(sound.info.frames, 50 * 160);
 
     // A stop with nothing recording is no error either; a bad coder is.
     EXPECT_TRUE(client->send("{\"event\":\"StopRecord\",\"handle\":257}"));
