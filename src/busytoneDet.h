@@ -7,17 +7,8 @@
 
 #include <cstdint>
 
-// Detector settings, as the line hands them over.
-struct tagBusyInfo {
-    std::int64_t busy_dual_frequency;  // 0: first frequency only; else the mean of both
-    std::int64_t busy_frequency0;      // Hz
-    std::int64_t busy_frequency1;      // Hz
-    std::int64_t busy_on;              // tone run, in blocks
-    std::int64_t busy_off;             // pause run, in blocks
-    std::int64_t busy_on_off_error;    // a run matches when it is off by less than this
-    std::int64_t busy_enery_gate;      // energy threshold index, 0-50 (1 dB steps)
-    std::int64_t busy_period_count;    // periods required
-};
+#include "busy_info.h"
+
 
 class CToneDetect {
 public:

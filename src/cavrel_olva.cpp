@@ -188,6 +188,16 @@ int olva_close_agc(unsigned long h, int off)
     return with_manager([h, off](OlvaManager& m) { return m.olva_close_agc(h, off); });
 }
 
+int olva_soft_hook_off(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_soft_hook_off(h); });
+}
+
+int olva_soft_hook_on(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_soft_hook_on(h); });
+}
+
 int olva_set_busy_tone(unsigned long h, tagBusyInfo info)
 {
     return with_manager([h, &info](OlvaManager& m) { return m.olva_set_busy_info(h, info); });
@@ -263,6 +273,26 @@ int olva_get_product_name(unsigned long h, void* dst)
         const std::size_t length = std::strlen(name);
         std::memcpy(dst, name, length);
         return static_cast<int>(length);
+    });
+}
+
+int olva_set_message_param(unsigned long h, bool on)
+{
+    return with_manager([h, on](OlvaManager& m) -> int {
+        if (m.olva_get_product_name(h) != OLVA_PRODUCT_TZ2501A)
+            return OLVA_ERR_PRODUCT;
+        return m.olva_set_message_param(h, on);
+    });
+}
+
+int olva_open_buzzer_switch(unsigned long h, bool on)
+{
+    return with_manager([h, on](OlvaManager& m) -> int {
+        const int product = m.olva_get_product_name(h);
+        if (product != OLVA_PRODUCT_TZ2701A && product != OLVA_PRODUCT_TZ2501B &&
+            product != OLVA_PRODUCT_TZ2501A)
+            return OLVA_ERR_PRODUCT;
+        return m.olva_open_buzzer(h, on);
     });
 }
 

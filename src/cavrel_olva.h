@@ -4,13 +4,17 @@
 // Every function returns an int result (a value, or a negative code below),
 // and no exception leaves the library. Events come back through one callback,
 // on the library thread that raised them.
-#pragma once
+#ifndef OLVA_CAVREL_OLVA_H
+#define OLVA_CAVREL_OLVA_H
 
+#include "busy_info.h"
+
+#ifdef __cplusplus
 #include "usb_hid/olva_product.h"
-
-struct tagBusyInfo;
-
 extern "C" {
+#else
+#include <stdbool.h>
+#endif
 
 typedef void (*olva_event_callback)(unsigned long handle, int event, unsigned long p1,
                                     unsigned long p2, unsigned long p3, unsigned long p4);
@@ -169,4 +173,9 @@ int olva_get_gsm_vol(unsigned long h, int type);
 int olva_gsm_generate_tone(unsigned long h, int a, int b, int c, int d, int e);
 int olva_get_gsm_devtype(unsigned long h, unsigned char* data, int len);
 int olva_write_gsm_devtype();
+
+#ifdef __cplusplus
 }
+#endif
+
+#endif

@@ -19,3 +19,133 @@ int olva_play_file(unsigned long, const char*)
 {
     return not_offered("olva_play_file");
 }
+
+int olva_send_dtmf(unsigned long, const char*)
+{
+    return not_offered("olva_send_dtmf");
+}
+
+int olva_stop_play(unsigned long)
+{
+    return not_offered("olva_stop_play");
+}
+
+int olva_get_usernum(unsigned long, char*, int)
+{
+    return not_offered("olva_get_usernum");
+}
+
+int olva_read_eeprom(unsigned long, unsigned, unsigned char*, int)
+{
+    return not_offered("olva_read_eeprom");
+}
+
+int olva_read_eepromEx(unsigned long, unsigned, unsigned char*, int)
+{
+    return not_offered("olva_read_eepromEx");
+}
+
+int olva_write_eeprom(unsigned long, unsigned, unsigned char*, int)
+{
+    return not_offered("olva_write_eeprom");
+}
+
+int olva_makecall(unsigned long, char*)
+{
+    return not_offered("olva_makecall");
+}
+
+int olva_reject_call(unsigned long)
+{
+    return not_offered("olva_reject_call");
+}
+
+int olva_set_talk_link(unsigned long, int, int)
+{
+    return not_offered("olva_set_talk_link");
+}
+
+int olva_set_record_enable(unsigned long, int, int)
+{
+    return not_offered("olva_set_record_enable");
+}
+
+int olva_makecallSlic(unsigned long, int, int, char*)
+{
+    return not_offered("olva_makecallSlic");
+}
+
+int olva_send_gsm_cmd(unsigned long, char*, int)
+{
+    return not_offered("olva_send_gsm_cmd");
+}
+
+int olva_send_gsm_msg(unsigned long, int, char*, char*, int)
+{
+    return not_offered("olva_send_gsm_msg");
+}
+
+int olva_query_gsm_msg_number(unsigned long)
+{
+    return not_offered("olva_query_gsm_msg_number");
+}
+
+int olva_query_gsm_msg(unsigned long, int)
+{
+    return not_offered("olva_query_gsm_msg");
+}
+
+int olva_query_gsm_msgEx(unsigned long, int)
+{
+    return not_offered("olva_query_gsm_msgEx");
+}
+
+int olva_delete_gsm_msg(unsigned long, int, int)
+{
+    return not_offered("olva_delete_gsm_msg");
+}
+
+int olva_gsm_power(unsigned long, unsigned)
+{
+    return not_offered("olva_gsm_power");
+}
+
+int olva_gsm_bootkey(unsigned long, unsigned)
+{
+    return not_offered("olva_gsm_bootkey");
+}
+
+int olva_select_simcard(unsigned long, unsigned)
+{
+    return not_offered("olva_select_simcard");
+}
+
+int olva_feed_slic_polarity(unsigned long, int)
+{
+    return not_offered("olva_feed_slic_polarity");
+}
+
+int olva_set_gsm_work_mode(unsigned long, int, int)
+{
+    return not_offered("olva_set_gsm_work_mode");
+}
+
+int olva_set_gsm_vol(unsigned long, int, unsigned)
+{
+    return not_offered("olva_set_gsm_vol");
+}
+
+int olva_get_gsm_vol(unsigned long, int)
+{
+    return not_offered("olva_get_gsm_vol");
+}
+
+int olva_gsm_generate_tone(unsigned long, int, int, int, int, int)
+{
+    return not_offered("olva_gsm_generate_tone");
+}
+
+int olva_get_gsm_devtype(unsigned long, unsigned char*, int)
+{
+    return not_offered("olva_get_gsm_devtype");
+}

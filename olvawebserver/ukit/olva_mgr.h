@@ -160,6 +160,8 @@ private:
     void cmd_record_file(const Frame& f);
     void cmd_stop_record(const Frame& f);
     void cmd_start_read_line_voltage(const Frame& f);
+    void cmd_soft_hook_off(const Frame& f);
+    void cmd_soft_hook_on(const Frame& f);
     void cmd_stop_read_line_voltage(const Frame& f);
     void cmd_get_device_version(const Frame& f);
     void cmd_get_product_id(const Frame& f);

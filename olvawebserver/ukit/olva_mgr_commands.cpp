@@ -49,6 +49,8 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"StopRecord", &COlvaMgr::cmd_stop_record},
         {"StartReadLineVoltage", &COlvaMgr::cmd_start_read_line_voltage},
         {"StopReadLineVoltage", &COlvaMgr::cmd_stop_read_line_voltage},
+        {"SoftHookoff", &COlvaMgr::cmd_soft_hook_off},
+        {"SoftHookon", &COlvaMgr::cmd_soft_hook_on},
         {"GetDeviceVersionNum", &COlvaMgr::cmd_get_device_version},
         {"GetProductID", &COlvaMgr::cmd_get_product_id},
         {"JudgeFileSize", &COlvaMgr::cmd_judge_file_size},
@@ -178,6 +180,16 @@ void COlvaMgr::cmd_start_read_line_voltage(const Frame& f)
 void COlvaMgr::cmd_stop_read_line_voltage(const Frame& f)
 {
     line_command(f, "StopReadLineVoltage", "StopReadLineVoltage", olva_stop_read_line_voltage);
+}
+
+void COlvaMgr::cmd_soft_hook_off(const Frame& f)
+{
+    line_command(f, "SoftHookoff", "SoftHookoff", olva_soft_hook_off);
+}
+
+void COlvaMgr::cmd_soft_hook_on(const Frame& f)
+{
+    line_command(f, "SoftHookon", "SoftHookon", olva_soft_hook_on);
 }
 
 void COlvaMgr::cmd_get_device_version(const Frame& f)

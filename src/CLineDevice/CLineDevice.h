@@ -119,6 +119,8 @@ public:
     // in its ring pause. Returns 0.
     int olva_makecallSlic(const char* number);
     int olva_stop_makcallSlic();
+    // Stops an extension ring that both ring requests asked for.
+    void stop_slic_ring();
 
     // Tz2701A: the GSM call state (ENUM_OLVA_STATE), a busy (1) or dial
     // tone to the extension, and the extension's hook state.
@@ -131,20 +133,23 @@ public:
     // A played file or string has ended; error not 0 raises 26, else 25.
     void handle_play_end(int error);
 
-    // Hardware operations; a line without a box has none.
+    // Hardware operations. A line without a box has none: the switches
+    // answer true, the channel switch and the extension ring 0, the rest do
+    // nothing.
     virtual void control_ch_led(bool on);
     virtual void set_mic_volume(int volume);
     virtual void set_speaker_volume(int volume);
     virtual void control_mic_start(bool on);
     virtual void control_led_twinkle();
     // Connects the line's audio path to the box's playback.
-    virtual void control_ch_switch(bool on);
+    virtual int control_ch_switch(bool on);
     // Rings (1) or silences (0) the extension phone.
-    virtual void control_slic_ring(int on);
-    virtual void open_hookoff_switch(bool on);
-    virtual void open_Tz2501b_slic_switch(bool on);
-    virtual void open_Tz2501b_playfile_switch(bool on);
-    virtual void open_Tz2501b_playfile_to_slic(bool on);
+    virtual int control_slic_ring(int on);
+    virtual bool open_hookoff_switch(bool on);
+    virtual bool open_Tz2501b_slic_switch(bool on);
+    virtual bool open_Tz2501b_playfile_switch(bool on);
+    virtual bool open_Tz2501b_playfile_to_slic(bool on);
+    virtual bool Tz2501b_close_polarity();
     virtual void tz2501_close_audio_mute();
     virtual void set_Tz2701_gpio(int pin, int value);
     // Plays the digits onto the line with the given id.
@@ -185,6 +190,9 @@ public:
     int ring_count() const { return ring_count_.load(); }
     int call_phase() const { return call_phase_.load(); }
     int slic_confirmed_state() const { return slic_confirmed_state_.load(); }
+    int slic_pending_state() const { return slic_pending_state_.load(); }
+    // The Tz2501B's earphone follows the line's soft hook (1) or not (0).
+    int auto_line_earphone() const { return auto_line_earphone_.load(); }
     const LineSettings& settings() const { return settings_; }
     std::string dial_buffer() const;
     bool hash_key_seen() const { return hash_key_seen_.load(); }

@@ -4,6 +4,7 @@
 
 #include "CLineDevice/CLineDevice.h"
 #include "logger.h"
+#include "usb_hid/model_traits.h"
 
 namespace {
 
@@ -11,11 +12,6 @@ namespace {
 constexpr int kTz2401MicVolumeCut = 3;
 constexpr int kTz2401MaxSpeakerVolume = 16;
 constexpr int kMaxDoubledSpeakerVolume = 20;
-
-bool isTz2401Family(int product)
-{
-    return product == OLVA_PRODUCT_TZ2401B || product == OLVA_PRODUCT_TZ2701A;
-}
 
 // Models whose speaker volume is doubled at plug-in (6 is a Tz2402 variant).
 bool doublesSpeakerVolume(int product)
@@ -35,7 +31,7 @@ void CLineDevice::handle_plug_in()
 
     const int model = product_.load();
     LineSettings& s = settings_;
-    if (isTz2401Family(model)) {
+    if (model_traits(model).tz2401_family) {
         s.custom_mic_volume.store(std::max(0, s.custom_mic_volume.load() - kTz2401MicVolumeCut));
         s.default_mic_volume.store(std::max(0, s.default_mic_volume.load() - kTz2401MicVolumeCut));
         const int speaker = s.speaker_volume.load();
@@ -81,12 +77,34 @@ void CLineDevice::set_mic_volume(int) {}
 void CLineDevice::set_speaker_volume(int) {}
 void CLineDevice::control_mic_start(bool) {}
 void CLineDevice::control_led_twinkle() {}
-void CLineDevice::control_ch_switch(bool) {}
-void CLineDevice::control_slic_ring(int) {}
-void CLineDevice::open_hookoff_switch(bool) {}
-void CLineDevice::open_Tz2501b_slic_switch(bool) {}
-void CLineDevice::open_Tz2501b_playfile_switch(bool) {}
-void CLineDevice::open_Tz2501b_playfile_to_slic(bool) {}
+int CLineDevice::control_ch_switch(bool)
+{
+    return 0;
+}
+int CLineDevice::control_slic_ring(int)
+{
+    return 0;
+}
+bool CLineDevice::open_hookoff_switch(bool)
+{
+    return true;
+}
+bool CLineDevice::open_Tz2501b_slic_switch(bool)
+{
+    return true;
+}
+bool CLineDevice::open_Tz2501b_playfile_switch(bool)
+{
+    return true;
+}
+bool CLineDevice::open_Tz2501b_playfile_to_slic(bool)
+{
+    return true;
+}
+bool CLineDevice::Tz2501b_close_polarity()
+{
+    return true;
+}
 void CLineDevice::tz2501_close_audio_mute() {}
 void CLineDevice::set_Tz2701_gpio(int, int) {}
 void CLineDevice::play_dtmf(unsigned long, char*) {}

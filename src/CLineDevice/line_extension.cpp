@@ -69,6 +69,17 @@ int CLineDevice::olva_stop_makcallSlic()
     return 0;
 }
 
+void CLineDevice::stop_slic_ring()
+{
+    if (slic_ring_request_.load() == 0 || slic_ring_request2_.load() == 0)
+        return;
+    slic_ring_phase_.store(OLVA_STATE_RINGING);
+    slic_ring_request_.store(0);
+    control_slic_ring(0);
+    slic_ring_phase_ms_.store(0);
+    slic_ring_on_.store(false);
+}
+
 void CLineDevice::set_gsm_state(int state)
 {
     gsm_state_.store(state);

@@ -12,6 +12,7 @@
 #include "CLineDevice/CLineDevice.h"
 #include "logger.h"
 #include "platform/clock.h"
+#include "usb_hid/model_traits.h"
 
 namespace {
 
@@ -28,8 +29,7 @@ constexpr int kMaxFrameReports = 4;
 // Only these lines have their signals detected in software.
 bool detectsSignals(int product, unsigned long line)
 {
-    return product == OLVA_PRODUCT_TZ2402B || product == OLVA_PRODUCT_TZ2401B ||
-           (product == OLVA_PRODUCT_TZ2501B && line == 1);
+    return line >= 1 && line <= static_cast<unsigned long>(model_traits(product).detected_lines);
 }
 
 // The ASCII character of a key code, 0 for none.

@@ -114,7 +114,7 @@ void OlvaDevice::handle_record_wave(char* data, unsigned long len)
     if (!data)
         return;
     const int model = this->model();
-    if (model == OLVA_PRODUCT_TZ2401B || model == OLVA_PRODUCT_TZ2701A) {
+    if (model_traits(model).audio == LineAudio::kMono8k) {
         handle_line_frame(line1_, data, len);
     } else if (audio::isTwoLineModel(model)) {
         if (len < kStereoBlockBytes) {

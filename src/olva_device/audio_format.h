@@ -4,13 +4,13 @@
 #pragma once
 
 #include "platform/pcm.h"
+#include "usb_hid/model_traits.h"
 
 namespace audio {
 
-// Models 2 and 10: the model with bit 3 cleared is 2.
 constexpr bool isTwoLineModel(int model)
 {
-    return (model & ~8) == 2;
+    return model_traits(model).audio == LineAudio::kStereo48k;
 }
 
 constexpr platform::PcmHwParams captureParams(int model)

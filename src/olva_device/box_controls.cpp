@@ -108,8 +108,7 @@ int OlvaDevice::olva_get_line_state(unsigned long line)
 
 int OlvaDevice::olva_set_volume(int volume)
 {
-    const int model = this->model();
-    if (model != OLVA_PRODUCT_TZ2401B && model != OLVA_PRODUCT_TZ2701A)
+    if (!model_traits(model()).tz2401_family)
         return 0;
     try {
         const auto value = static_cast<std::uint8_t>((2 * volume) | kVolumeValid);

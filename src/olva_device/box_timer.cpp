@@ -11,20 +11,11 @@ constexpr unsigned long kLineStepMs = 100;
 
 void OlvaDevice::handle_timer(unsigned long)
 {
-    switch (model()) {
-    case OLVA_PRODUCT_TZ2502A:
-    case OLVA_PRODUCT_TZ2402B:
+    const int timed = model_traits(model()).timed_lines;
+    if (timed >= 1)
         line1_.handle_timer(kLineStepMs);
+    if (timed >= 2)
         line2_.handle_timer(kLineStepMs);
-        break;
-    case OLVA_PRODUCT_TZ2701A:
-        // The Tz2701A keeps its own line timer.
-        break;
-    default:
-        // The Tz2501B's second line carries its extension phone: no timer.
-        line1_.handle_timer(kLineStepMs);
-        break;
-    }
 }
 
 void OlvaDevice::Tz2701_write_hid_cmd_timer(unsigned long)

@@ -34,7 +34,7 @@ int OlvaDevice::olva_set_hookoff_threshold(int value)
 
 int OlvaDevice::set_line_threshold(std::uint8_t cmd, int value, const char* what)
 {
-    if (model() != OLVA_PRODUCT_TZ2401B) {
+    if (!model_traits(model()).line_thresholds) {
         BOX_LOG(2, "%s no %s threshold on model %d", what, model());
         return OLVA_ERR_PRODUCT;
     }

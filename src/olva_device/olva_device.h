@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,7 @@
 #include "olva_device/dtmf_send_settings.h"
 #include "platform/pcm.h"
 #include "usb_hid/hid_device.h"
+#include "usb_hid/model_traits.h"
 
 class OlvaDevice : public HidDevice {
 public:
@@ -33,6 +35,18 @@ public:
     class CBoxLineDevice : public CLineDevice {
     public:
         void set_box(OlvaDevice* box) { box_ = box; }
+        // The box's switches for this line (box_line_controls.cpp); without
+        // a box they keep the line's neutral answers.
+        void control_ch_led(bool on) override;
+        void control_led_twinkle() override;
+        int control_ch_switch(bool on) override;
+        int control_slic_ring(int on) override;
+        bool open_hookoff_switch(bool on) override;
+        bool open_Tz2501b_slic_switch(bool on) override;
+        bool open_Tz2501b_playfile_switch(bool on) override;
+        bool open_Tz2501b_playfile_to_slic(bool on) override;
+        bool Tz2501b_close_polarity() override;
+        void tz2501_close_audio_mute() override;
         void set_mic_volume(int volume) override;
         void set_speaker_volume(int volume) override;
         // Raised on the box under this line's id; a closed line raises nothing.
@@ -90,6 +104,40 @@ public:
     int olva_play_pause(unsigned long line);
     void set_busy_info(unsigned long line, const tagBusyInfo& info);
     int olva_close_agc(unsigned long line, int off);
+
+    // --- switches per model (box_switches.cpp) ---
+
+    // Connects (on) or parts the line's audio channel and the box's
+    // playback. 0, or -1 where the box has no way to send it.
+    int control_ch_switch(unsigned long line, bool on);
+    // The line's LED: no box drives it from here.
+    void control_ch_led(unsigned long line, bool on);
+    // Marks the line's LED for blinking (Tz2402 boxes of firmware 0x70 on).
+    void control_led_twinkle(unsigned long line);
+    // Rings (1) or silences (0) the extension phone: the Tz2501B's latch
+    // result, the model number on boxes without an extension phone.
+    int control_slic_ring(unsigned long line, int on);
+    // The line's hook relay: 0, or -1 when the report failed or the model
+    // has none.
+    int open_hookoff_switch(unsigned long line, bool on);
+    // The Tz2501B takes the line through its extension circuit: 0 or -1.
+    int control_line_hookoff(unsigned long line, bool on);
+    // The Tz2501B's extension switches: the last latch's result; true on
+    // other models.
+    bool open_Tz2501b_slic_switch(bool on);
+    bool open_Tz2501b_playfile_switch(bool on);
+    bool open_Tz2501b_playfile_to_slic(bool on);
+    bool Tz2501b_close_polarity();
+    // Soft hook of the analogue models: 0, or -1 on failure or on a model
+    // without one.
+    int olva_soft_hook_off(unsigned long line);
+    int olva_soft_hook_on(unsigned long line);
+    // Fixed answers: no box takes these, every box says yes.
+    bool set_message_param(bool on);
+    bool olva_open_buzzer(bool on);
+    // The SPI command of the newest Tz2402 firmware: no box here has it.
+    int Mod_write_spi_cmd(std::uint8_t cmd, unsigned value);
+    std::uint8_t led_state() const { return led_state_.load(); }
 
     // --- recording (box_recording.cpp): the line's operation, -1 for no
     // such line (stopping one does nothing: 0) ---
@@ -150,6 +198,13 @@ public:
     // Line 1 or line 2 of the box.
     const CBoxLineDevice& line(int number) const { return number == 2 ? line2_ : line1_; }
 
+    // One Tz2501B latch setting: {second latch, function, value}.
+    struct LatchStep {
+        bool second;
+        int function;
+        int value;
+    };
+
 protected:
     // The sound cards the other boxes use: never given to this one.
     virtual std::set<int> sound_cards_in_use() const;
@@ -173,7 +228,14 @@ private:
     // Sends a Tz2401B threshold command with the value's threshold word.
     int set_line_threshold(std::uint8_t cmd, int value, const char* what);
     void load_dtmf_send_settings();
-    void set_tz2501b_start_latches();
+    // Sets each latch in order, every one even after a failure (logged):
+    // true when all were set.
+    bool set_tz2501b_latches(std::span<const LatchStep> steps);
+    // The Tz2501A's relay in its two stages. Takes the pin-sequence mutex.
+    bool tz2501a_switch(bool on);
+    // The Tz2402's four GPIO bytes as a 17-byte GPIO report; called with
+    // switch_mutex_ held.
+    bool send_tz2402_gpio();
     void open_lines(OLVA_PRODUCT model);
     // Used lines: two on the two-line models, else one.
     int used_lines() const;
@@ -218,6 +280,18 @@ private:
     std::atomic<float> dtmf_cof_{DtmfSendSettings{}.dtmf_cof};
     std::atomic<int> dtmf_scale_{DtmfSendSettings{}.dtmf_scale};
     std::atomic<int> speaker_volume_{DtmfSendSettings{}.speaker_volume};
+
+    // Switch shadows of the Tz2402 boxes (box_switches.cpp), changed under
+    // switch_mutex_ and sent from there.
+    std::mutex switch_mutex_;
+    struct Tz2402Gpio {
+        std::uint8_t data = 0;
+        std::uint8_t data2 = 0;
+        std::uint8_t dir = 0;
+        std::uint8_t dir2 = 0;
+    } tz2402_gpio_;                             // switch_mutex_
+    std::uint8_t channel_switch_ = 0;           // switch_mutex_: bit 4 line 1, bit 0 line 2
+    std::atomic<std::uint8_t> led_state_{0};    // high nibble line 1, low nibble line 2
 
     std::mutex end_mutex_;
     std::condition_variable end_done_;

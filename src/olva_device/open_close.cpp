@@ -1,5 +1,6 @@
 // The box object's life: construction, opening in a slot, closing, and the
 // plug-out that ends an open life from one of the box's own threads.
+#include <algorithm>
 #include <cstdio>
 
 #include "logger.h"
@@ -11,13 +12,8 @@ namespace {
 
 constexpr const char* kIniFile = "/olva.ini";
 
-// The Tz2501B's latches at start: {second latch, function, value} in order.
-struct LatchStep {
-    bool second;
-    int function;
-    int value;
-};
-constexpr LatchStep kTz2501bStartLatches[] = {
+// The Tz2501B's latches at start, in order.
+constexpr OlvaDevice::LatchStep kTz2501bStartLatches[] = {
     {false, 7, 1}, {false, 6, 1}, {true, 6, 0},  {true, 2, 1},  {true, 5, 1},  {true, 4, 0},
     {false, 3, 1}, {false, 4, 0}, {false, 2, 0}, {true, 1, 0},  {false, 0, 1}, {false, 5, 0},
     {false, 6, 0}, {true, 2, 1},  {true, 3, 0},  {true, 7, 1},
@@ -108,24 +104,24 @@ DtmfSendSettings OlvaDevice::dtmf_send_settings() const
     return s;
 }
 
-void OlvaDevice::set_tz2501b_start_latches()
+bool OlvaDevice::set_tz2501b_latches(std::span<const LatchStep> steps)
 {
-    for (const LatchStep& step : kTz2501bStartLatches) {
+    bool all_set = true;
+    for (const LatchStep& step : steps) {
         const bool set = step.second ? Tz2501B_function2_setting(step.function, step.value)
                                      : Tz2501B_function_setting(step.function, step.value);
-        if (!set)
+        if (!set) {
             BOX_LOG(1, "%s latch%d function %d not set to %d", step.second ? 2 : 1, step.function,
                     step.value);
+            all_set = false;
+        }
     }
+    return all_set;
 }
 
 int OlvaDevice::used_lines() const
 {
-    const int model = this->model();
-    return model == OLVA_PRODUCT_TZ2502A || model == OLVA_PRODUCT_TZ2402B ||
-                   model == OLVA_PRODUCT_TZ2501B
-               ? 2
-               : 1;
+    return std::max(model_traits(model()).lines, 1);
 }
 
 void OlvaDevice::open_lines(OLVA_PRODUCT model)
@@ -136,8 +132,7 @@ void OlvaDevice::open_lines(OLVA_PRODUCT model)
         playback = playback_name_;
     }
     line1_.line_open(1, playback, model, true);
-    // The Tz2401 family has one line.
-    if (model != OLVA_PRODUCT_TZ2401B && model != OLVA_PRODUCT_TZ2701A)
+    if (model_traits(model).lines > 1)
         line2_.line_open(2, playback, model, true);
 }
 
@@ -186,7 +181,7 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     // The Tz2401B's stored user number is read here, before its line opens;
     // the Tz2501B's is read from its codec once its latches are set.
     if (identified == OLVA_PRODUCT_TZ2501B)
-        set_tz2501b_start_latches();
+        set_tz2501b_latches(kTz2501bStartLatches);
     open_lines(identified);
 
     create_thread();
@@ -235,6 +230,9 @@ void OlvaDevice::handle_plug_out()
     BOX_LOG(1, "%s dect device  plugout ");
     // Writers stop sending to a box that is gone, and the HID read loop ends.
     unplugged_.store(true);
+    // The reports taken before the box went are handled before its lines
+    // hear of the plug-out.
+    report_worker_.stop();
     close_audio_device();
     CBoxLineDevice* lines[] = {&line1_, &line2_};
     for (int i = 0; i < used_lines(); ++i) {

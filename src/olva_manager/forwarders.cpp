@@ -198,3 +198,31 @@ int OlvaManager::olva_stop_record(unsigned long handle)
         return box.olva_stop_record(line);
     });
 }
+
+int OlvaManager::olva_soft_hook_off(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_soft_hook_off(line);
+    });
+}
+
+int OlvaManager::olva_soft_hook_on(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_soft_hook_on(line);
+    });
+}
+
+int OlvaManager::olva_set_message_param(unsigned long handle, bool on)
+{
+    return with_box(handle, [on](CUsbBoxDevice& box, unsigned long) {
+        return box.set_message_param(on) ? OLVA_OK : OLVA_ERR_FAILED;
+    });
+}
+
+int OlvaManager::olva_open_buzzer(unsigned long handle, bool on)
+{
+    return with_box(handle, [on](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_open_buzzer(on) ? OLVA_OK : OLVA_ERR_FAILED;
+    });
+}

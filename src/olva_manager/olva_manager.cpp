@@ -9,6 +9,7 @@
 
 #include "logger.h"
 #include "olva_manager/event_formatter.h"
+#include "usb_hid/model_traits.h"
 
 namespace {
 
@@ -146,15 +147,16 @@ OlvaManager::TimerTick OlvaManager::timer_tick()
     if (timer_ms_ >= kLineStepMs) {
         timer_ms_ = 0;
         for (unsigned i = 0; i < 2; ++i) {
-            // The Tz2401B's own status reports drive its line timer.
-            if (boxes[i]->device_index() != -1 && boxes[i]->model() != OLVA_PRODUCT_TZ2401B) {
+            // A box whose status reports drive its line timer needs no tick.
+            if (boxes[i]->device_index() != -1 &&
+                model_traits(boxes[i]->model()).clock != LineClock::kStatusReports) {
                 boxes[i]->handle_timer(kLineStepMs);
                 tick.line_steps |= 1u << i;
             }
         }
     }
     for (unsigned i = 0; i < 2; ++i) {
-        if (boxes[i]->device_index() != -1 && boxes[i]->model() == OLVA_PRODUCT_TZ2701A) {
+        if (boxes[i]->device_index() != -1 && model_traits(boxes[i]->model()).gsm) {
             boxes[i]->Tz2701_write_hid_cmd_timer(kTimerPeriodMs);
             tick.gsm_steps |= 1u << i;
         }

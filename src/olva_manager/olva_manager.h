@@ -128,6 +128,11 @@ public:
     // gives -1 on other models; the stop always 0.
     int olva_start_read_line_voltage(unsigned long handle);
     int olva_stop_read_line_voltage(unsigned long handle);
+    int olva_soft_hook_off(unsigned long handle);
+    int olva_soft_hook_on(unsigned long handle);
+    // 0 when the box takes the setting, else -1.
+    int olva_set_message_param(unsigned long handle, bool on);
+    int olva_open_buzzer(unsigned long handle, bool on);
 
 private:
     template <class Operation>

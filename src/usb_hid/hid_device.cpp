@@ -235,8 +235,10 @@ void HidDevice::hid_close(hid_device_* dev)
     if (transfer)
         transfer->cancel();
 
-    // Then wait for the read thread, unless this is it.
+    // Then wait for the read thread, unless this is it, and for the reports
+    // it handed over.
     join_read_thread();
+    report_worker_.stop();
 
     // The transfer must have completed before it is freed; the read thread
     // drains it on its way out, this covers a thread that never got there.
@@ -269,10 +271,6 @@ void HidDevice::hid_close(hid_device_* dev)
 void HidDevice::hidClose()
 {
     hid_log(3, "%s++  ", __func__);
-    if (completion_thread_.load() == std::this_thread::get_id()) {
-        hid_log(1, "%s refused inside the box's own transfer completion", __func__);
-        return;
-    }
     {
         std::unique_lock<std::mutex> lock(close_mutex_);
         if (close_running_) {

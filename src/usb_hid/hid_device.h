@@ -6,8 +6,10 @@
 // Lock order inside a box (a lock may be taken while holding those above it):
 //   command mutex, pin-sequence mutex
 //   GET_REPORT channel mutex
-//   record mutex (held while a report is handed to a handler)
+//   record mutex
 //   queue mutex
+// No handler runs under any of them: the completion queues each report for
+// the report worker (report_worker.h), which runs the handlers.
 // The GPIO mutex is held for one report only and never with another. The
 // close mutex and the use mutex are held only to read or change their state.
 // A record use never blocks (it is refused once the close has begun); the
@@ -27,6 +29,7 @@
 
 #include "usb_hid/hid_cmd_op.h"
 #include "usb_hid/olva_product.h"
+#include "usb_hid/report_worker.h"
 #include "usb_hid/usb_backend.h"
 
 // An interrupt report kept for a synchronous reader.
@@ -48,7 +51,7 @@ struct hid_device_ {
     std::atomic<bool> cancelled{false};         // the transfer was cancelled or is dead
     std::atomic<bool> closing{false};           // hid_close has begun: no new uses
 
-    // Guards the members below; held while a report is handed to a handler.
+    // Guards the members below.
     std::mutex mutex;
     std::condition_variable condition;  // a report arrived, or the stream ended
     std::unique_ptr<usb::InterruptInTransfer> transfer;  // the read thread's, null if none
@@ -70,8 +73,9 @@ public:
     HidDevice(const HidDevice&) = delete;
     HidDevice& operator=(const HidDevice&) = delete;
 
-    // Handlers of the read thread; they run with the record mutex held and
-    // must not take the command mutex.
+    // Handlers of the box's reports. The Tz2401 family's run on the report
+    // worker, the Tz2501B's on its status poll; no transport lock is held,
+    // so they may send reports and raise events.
     virtual void handle_hid_read(const std::uint8_t* data, unsigned long len);
     virtual void handle_Hid_data_Tz2402D(std::uint8_t status);
     virtual void handle_Hid_data_Tz2501B(std::uint8_t bits);
@@ -218,6 +222,8 @@ protected:
                           int length);
     void read_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                        int length);
+    // One report on the report worker: to the model's handler.
+    void dispatch_report(const std::uint8_t* data, unsigned long len);
     void hid_close(hid_device_* dev);
     // GET_REPORT (input report, id 0): bytes read or a libusb error.
     int get_report(std::uint8_t* data, unsigned long len);
@@ -311,9 +317,9 @@ protected:
     std::thread read_thread_;     // close_mutex_
     std::atomic<std::thread::id> read_thread_id_{};
     std::atomic<bool> read_thread_active_{false};
-    // The thread running this box's completion, so that a close from inside
-    // a handler is refused instead of waiting for itself.
-    std::atomic<std::thread::id> completion_thread_{};
+    // Takes the Tz2401 family's interrupt reports from the completion to
+    // their handlers; started with the read thread, stopped by the close.
+    ReportWorker report_worker_;
 
     int reply_timeout_ms_ = kReplyTimeoutMs;
 

@@ -202,11 +202,7 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
                     dev->condition.notify_all();
                 }
             } else if (data[0] == 3) {
-                const int model = model_.load();
-                if (model == OLVA_PRODUCT_TZ2401B)
-                    handle_hid_read(data, static_cast<unsigned long>(length));
-                else if (model == OLVA_PRODUCT_TZ2701A)
-                    handle_Hid_data_Tz2701A(data, static_cast<unsigned long>(length));
+                report_worker_.post(data, static_cast<unsigned long>(length));
             }
         }
         break;
@@ -248,7 +244,6 @@ void HidDevice::read_callback(hid_device_* dev, usb::TransferStatus status,
 {
     if (!dev)
         return;
-    completion_thread_.store(std::this_thread::get_id());
     try {
         readHid_callback(dev, status, data, length);
     } catch (const std::exception&) {
@@ -256,5 +251,19 @@ void HidDevice::read_callback(hid_device_* dev, usb::TransferStatus status,
     } catch (...) {
         hid_log(1, "%s read callback except", __func__);
     }
-    completion_thread_.store(std::thread::id{});
+}
+
+void HidDevice::dispatch_report(const std::uint8_t* data, unsigned long len)
+{
+    try {
+        const int model = model_.load();
+        if (model == OLVA_PRODUCT_TZ2401B)
+            handle_hid_read(data, len);
+        else if (model == OLVA_PRODUCT_TZ2701A)
+            handle_Hid_data_Tz2701A(data, len);
+    } catch (const std::exception& error) {
+        hid_log(1, "%s report handler except: %s", __func__, error.what());
+    } catch (...) {
+        hid_log(1, "%s report handler except", __func__);
+    }
 }

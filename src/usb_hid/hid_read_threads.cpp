@@ -29,6 +29,16 @@ bool HidDevice::start_read_thread(hid_device_* dev, bool event_loop)
     }
     // A thread that closed its own record is joined before the next starts.
     join_read_thread();
+    if (event_loop &&
+        !report_worker_.start(
+            [this](const std::uint8_t* data, unsigned long len) { dispatch_report(data, len); },
+            [this](const char* what, std::uint64_t count) {
+                hid_log(1, "%s %s %llu", "report worker", what,
+                        static_cast<unsigned long long>(count));
+            })) {
+        hid_log(1, "%s cannot start the report worker", __func__);
+        return false;
+    }
     std::lock_guard<std::mutex> lock(close_mutex_);
     try {
         read_thread_ = std::thread(&HidDevice::HidReadThread, this, dev, event_loop);

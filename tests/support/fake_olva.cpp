@@ -200,6 +200,16 @@ int olva_start_read_line_voltage(unsigned long h)
     return record("olva_start_read_line_voltage", handle_text(h));
 }
 
+int olva_soft_hook_off(unsigned long h)
+{
+    return record("olva_soft_hook_off", handle_text(h));
+}
+
+int olva_soft_hook_on(unsigned long h)
+{
+    return record("olva_soft_hook_on", handle_text(h));
+}
+
 int olva_play_file(unsigned long h, const char* path)
 {
     return record("olva_play_file", handle_text(h) + "," + text(path));

@@ -61,12 +61,18 @@ public:
     void control_ch_led(bool on) override { call("led", on); }
     void control_mic_start(bool on) override { call("mic_start", on); }
     void control_led_twinkle() override { call("twinkle", 1); }
-    void control_ch_switch(bool on) override { call("ch_switch", on); }
-    void control_slic_ring(int on) override { call("slic_ring", on); }
-    void open_hookoff_switch(bool on) override { call("hookoff_switch", on); }
-    void open_Tz2501b_slic_switch(bool on) override { call("slic_switch", on); }
-    void open_Tz2501b_playfile_switch(bool on) override { call("playfile_switch", on); }
-    void open_Tz2501b_playfile_to_slic(bool on) override { call("playfile_to_slic", on); }
+    int control_ch_switch(bool on) override { return call("ch_switch", on), 0; }
+    int control_slic_ring(int on) override { return call("slic_ring", on), 0; }
+    bool open_hookoff_switch(bool on) override { return call("hookoff_switch", on), true; }
+    bool open_Tz2501b_slic_switch(bool on) override { return call("slic_switch", on), true; }
+    bool open_Tz2501b_playfile_switch(bool on) override
+    {
+        return call("playfile_switch", on), true;
+    }
+    bool open_Tz2501b_playfile_to_slic(bool on) override
+    {
+        return call("playfile_to_slic", on), true;
+    }
     void set_Tz2701_gpio(int pin, int value) override { call("gpio" + std::to_string(pin), value); }
     void olva_soft_hook_on() override { call("soft_hook_on", 1); }
     void set_mic_volume(int volume) override { call("mic_volume", volume); }

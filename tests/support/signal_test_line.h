@@ -69,10 +69,13 @@ public:
         std::lock_guard<std::mutex> lock(record_mutex_);
         events_.push_back(std::move(e));
     }
-    void control_ch_switch(bool on) override { record({"switch", on ? 1 : 0}); }
-    void control_slic_ring(int on) override { record({"slic ring", on}); }
+    int control_ch_switch(bool on) override { return record({"switch", on ? 1 : 0}), 0; }
+    int control_slic_ring(int on) override { return record({"slic ring", on}), 0; }
     void set_speaker_volume(int volume) override { record({"speaker", volume}); }
-    void open_Tz2501b_playfile_switch(bool on) override { record({"playfile", on ? 1 : 0}); }
+    bool open_Tz2501b_playfile_switch(bool on) override
+    {
+        return record({"playfile", on ? 1 : 0}), true;
+    }
 
     std::vector<SignalEvent> events() const
     {

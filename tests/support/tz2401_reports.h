@@ -10,6 +10,7 @@
 
 #include "sim/sim_backend.h"
 #include "support/eventually.h"
+#include "usb_hid/report_worker.h"
 
 namespace olva_test {
 
@@ -35,7 +36,7 @@ inline HidReport tz2401Voltage(std::uint8_t volts, std::uint8_t b4 = 0, std::uin
 
 // Hands the reports to the box's HID read thread in order, in batches that
 // the simulated box's input queue holds, and waits until each batch is
-// taken.
+// taken and handled by the box's report worker.
 inline void pushReports(olva_sim::SimBackend& sim, const olva_sim::SimBox& box,
                         const std::vector<HidReport>& reports)
 {
@@ -43,7 +44,8 @@ inline void pushReports(olva_sim::SimBackend& sim, const olva_sim::SimBox& box,
     for (std::size_t i = 0; i < reports.size(); ++i) {
         sim.pushInput(box, reports[i]);
         if ((i + 1) % kBatch == 0 || i + 1 == reports.size()) {
-            ASSERT_TRUE(eventually([&] { return sim.settled(box); }));
+            ASSERT_TRUE(eventually(
+                [&] { return sim.settled(box) && ReportWorker::in_hand() == 0; }));
         }
     }
 }
