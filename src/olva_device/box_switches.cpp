@@ -227,6 +227,9 @@ bool OlvaDevice::open_Tz2501b_slic_switch(bool on)
 
 bool OlvaDevice::Tz2501b_close_polarity()
 {
+    // Latch reports mean nothing to the other models' chips.
+    if (model() != OLVA_PRODUCT_TZ2501B)
+        return false;
     Tz2501B_function2_setting(kLatch2PolarityHold, 1);
     return Tz2501B_function2_setting(kLatch2Polarity, 1);
 }

@@ -1,0 +1,252 @@
+// The line switches of each model, as the box sends them: one table per
+// model of every hardware operation a line has, with the reports it sends
+// (none is an explicit row) and what it answers; the soft hook of the
+// library; a line without its box.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "olva_device/olva_device.h"
+#include "sim/sim_register_box.h"
+#include "sim/sim_tz2401.h"
+#include "support/box_sim_fixture.h"
+#include "support/fake_pcm.h"
+
+namespace {
+
+using olva_sim::SimRegisterBox;
+using olva_sim::SimTz2401Box;
+using olva_test::TestBox;
+using platform::PcmStream;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+using Bytes = std::vector<std::uint8_t>;
+using Line = OlvaDevice::CBoxLineDevice;
+
+// One write to a Tz2501B latch, read back from its pin reports: the output
+// takes G1 bit 3 when the latch's strobe (G1 bit 4, G3 bit 0) goes low.
+struct LatchWrite {
+    int latch;
+    int output;
+    int value;
+    bool operator==(const LatchWrite&) const = default;
+};
+
+void PrintTo(const LatchWrite& w, std::ostream* out)
+{
+    *out << "L" << w.latch << " f" << w.output << "=" << w.value;
+}
+
+std::vector<LatchWrite> latchWrites(const std::vector<SimRegisterBox::Pins>& pins)
+{
+    std::vector<LatchWrite> writes;
+    bool strobe1 = true;
+    bool strobe2 = true;
+    for (const SimRegisterBox::Pins& p : pins) {
+        const bool now1 = (p.g1 & 0x10) != 0;
+        const bool now2 = (p.g3 & 0x01) != 0;
+        if (strobe1 && !now1)
+            writes.push_back({1, p.g1 & 7, (p.g1 >> 3) & 1});
+        if (strobe2 && !now2)
+            writes.push_back({2, p.g1 & 7, (p.g1 >> 3) & 1});
+        strobe1 = now1;
+        strobe2 = now2;
+    }
+    return writes;
+}
+
+// An operation of a line, and its answer as an int.
+struct Operation {
+    const char* name;
+    std::function<int(Line&)> run;
+};
+
+const std::vector<Operation>& operations()
+{
+    static const std::vector<Operation> kOperations = {
+        {"ch_switch on", [](Line& l) { return l.control_ch_switch(true); }},
+        {"ch_switch off", [](Line& l) { return l.control_ch_switch(false); }},
+        {"ch_led on", [](Line& l) { return l.control_ch_led(true), 0; }},
+        {"led_twinkle", [](Line& l) { return l.control_led_twinkle(), 0; }},
+        {"slic_ring on", [](Line& l) { return l.control_slic_ring(1); }},
+        {"slic_ring off", [](Line& l) { return l.control_slic_ring(0); }},
+        {"hookoff_switch on", [](Line& l) { return int{l.open_hookoff_switch(true)}; }},
+        {"hookoff_switch off", [](Line& l) { return int{l.open_hookoff_switch(false)}; }},
+        {"slic_switch on", [](Line& l) { return int{l.open_Tz2501b_slic_switch(true)}; }},
+        {"slic_switch off", [](Line& l) { return int{l.open_Tz2501b_slic_switch(false)}; }},
+        {"playfile_switch on", [](Line& l) { return int{l.open_Tz2501b_playfile_switch(true)}; }},
+        {"playfile_to_slic on", [](Line& l) { return int{l.open_Tz2501b_playfile_to_slic(true)}; }},
+        {"close_polarity", [](Line& l) { return int{l.Tz2501b_close_polarity()}; }},
+        {"close_audio_mute", [](Line& l) { return l.tz2501_close_audio_mute(), 0; }},
+        {"mic_start on", [](Line& l) { return l.control_mic_start(true), 0; }},
+    };
+    return kOperations;
+}
+
+const Operation& operation(const std::string& name)
+{
+    for (const Operation& op : operations())
+        if (name == op.name)
+            return op;
+    ADD_FAILURE() << "no operation " << name;
+    return operations().front();
+}
+
+class BoxControlsTest : public olva_test::BoxSimTest {
+protected:
+    void SetUp() override { listCardOfAnyLocation(1, olva_test::kTz2401CardId); }
+    void addCard(int card)
+    {
+        const std::string number = std::to_string(card);
+        pcm_.addDevice("hw:" + number + ",0", PcmStream::kCapture);
+        pcm_.addDevice("plughw:" + number + ",0", PcmStream::kPlayback);
+    }
+
+    olva_test::FakePcmFactory pcm_;
+};
+
+// Tz2401B: only its channel switch has a report; the Tz2501B's switches
+// and the hook relay are not on this model.
+struct Tz2401bRow {
+    const char* operation;
+    std::vector<Bytes> reports;
+    int result;
+};
+
+const Tz2401bRow kTz2401bRows[] = {
+    {"ch_switch on", {{3, 0x24, 0, 0, 0, 0, 0, 0}}, 0},
+    {"ch_switch off", {{3, 0x25, 0, 0, 0, 0, 0, 0}}, 0},
+    {"ch_led on", {}, 0},
+    {"led_twinkle", {}, 0},
+    {"slic_ring on", {}, OLVA_PRODUCT_TZ2401B},
+    {"slic_ring off", {}, OLVA_PRODUCT_TZ2401B},
+    {"hookoff_switch on", {}, 0},
+    {"hookoff_switch off", {}, 0},
+    {"slic_switch on", {}, 0},
+    {"slic_switch off", {}, 0},
+    {"playfile_switch on", {}, 0},
+    {"playfile_to_slic on", {}, 0},
+    {"close_polarity", {}, 0},
+    {"close_audio_mute", {}, 0},
+    {"mic_start on", {}, 0},
+};
+
+TEST_F(BoxControlsTest, ATz2401bSendsOnlyItsChannelSwitch)
+{
+    // Every operation of a line has its row.
+    ASSERT_EQ(std::size(kTz2401bRows), operations().size());
+    SimTz2401Box& sim_box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+    addCard(1);
+    TestBox box;
+    ASSERT_TRUE(box.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
+    for (const Tz2401bRow& row : kTz2401bRows) {
+        SCOPED_TRACE(row.operation);
+        sim_.clearTrace();
+        EXPECT_EQ(operation(row.operation).run(box.lineObject(1)), row.result);
+        EXPECT_THAT(sim_.reports(sim_box), ElementsAreArray(row.reports));
+    }
+}
+
+// Tz2501B: every switch is a latch write; they are the box's, the same from
+// either line.
+struct Tz2501bRow {
+    const char* operation;
+    std::vector<LatchWrite> writes;
+    int result;
+};
+
+const Tz2501bRow kTz2501bRows[] = {
+    {"ch_switch on", {}, 0},
+    {"ch_switch off", {}, 0},
+    {"ch_led on", {}, 0},
+    {"led_twinkle", {}, 0},
+    {"slic_ring on", {{2, 6, 1}}, 1},
+    {"slic_ring off", {{2, 6, 0}}, 1},
+    {"hookoff_switch on", {{2, 4, 1}}, 1},
+    {"hookoff_switch off", {{2, 4, 0}}, 1},
+    {"slic_switch on", {{2, 0, 1}, {1, 3, 1}, {1, 4, 1}}, 1},
+    {"slic_switch off", {{2, 0, 0}, {1, 3, 1}, {1, 4, 0}, {1, 5, 0}, {1, 6, 0}}, 1},
+    {"playfile_switch on", {{1, 2, 1}}, 1},
+    {"playfile_to_slic on", {{1, 1, 1}}, 1},
+    {"close_polarity", {{2, 7, 1}, {2, 5, 1}}, 1},
+    {"close_audio_mute", {}, 0},
+    {"mic_start on", {}, 0},
+};
+
+TEST_F(BoxControlsTest, ATz2501bSetsItsLatchesFromEitherLine)
+{
+    ASSERT_EQ(std::size(kTz2501bRows), operations().size());
+    SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();
+    addCard(1);
+    TestBox box;
+    ASSERT_TRUE(box.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2501B));
+    for (unsigned long line : {1ul, 2ul}) {
+        for (const Tz2501bRow& row : kTz2501bRows) {
+            SCOPED_TRACE(std::string(row.operation) + " on line " + std::to_string(line));
+            const std::size_t before = sim_box.pins().size();
+            EXPECT_EQ(operation(row.operation).run(box.lineObject(line)), row.result);
+            const std::vector<SimRegisterBox::Pins> all = sim_box.pins();
+            const std::vector<SimRegisterBox::Pins> sent(all.begin() + static_cast<long>(before),
+                                                         all.end());
+            EXPECT_THAT(latchWrites(sent), ElementsAreArray(row.writes));
+        }
+    }
+    // The latches hold what was written last.
+    EXPECT_EQ(sim_box.latch2(6), 0);
+    EXPECT_EQ(sim_box.latch2(4), 0);
+    EXPECT_EQ(sim_box.latch1(2), 1);
+    EXPECT_EQ(sim_box.latch2(7), 1);
+}
+
+TEST_F(BoxControlsTest, ATz2501bSoftHookSwitchesTheLineAndTheEarphone)
+{
+    SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();
+    addCard(1);
+    TestBox box;
+    ASSERT_TRUE(box.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2501B));
+    EXPECT_EQ(box.olva_soft_hook_off(1), 0);
+    EXPECT_EQ(sim_box.latch2(4), 1);
+    // The earphone follows the line by default on this model.
+    EXPECT_EQ(sim_box.latch2(1), 1);
+    EXPECT_EQ(sim_box.latch1(5), 1);
+    EXPECT_EQ(sim_box.latch1(6), 1);
+    EXPECT_EQ(box.olva_soft_hook_on(1), 0);
+    EXPECT_EQ(sim_box.latch2(4), 0);
+    EXPECT_EQ(sim_box.latch2(1), 0);
+    EXPECT_EQ(sim_box.latch1(5), 0);
+    EXPECT_EQ(sim_box.latch1(6), 0);
+}
+
+TEST_F(BoxControlsTest, ModelsWithoutASoftHookRefuseItAndSendNothing)
+{
+    SimTz2401Box& sim_box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+    addCard(1);
+    TestBox box;
+    ASSERT_TRUE(box.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
+    sim_.clearTrace();
+    EXPECT_EQ(box.olva_soft_hook_off(1), -1);
+    EXPECT_EQ(box.olva_soft_hook_on(1), -1);
+    EXPECT_EQ(box.open_hookoff_switch(1, true), -1);
+    EXPECT_EQ(box.control_line_hookoff(1, true), -1);
+    EXPECT_THAT(sim_.reports(sim_box), IsEmpty());
+    // Fixed answers, whatever the model.
+    EXPECT_TRUE(box.set_message_param(true));
+    EXPECT_TRUE(box.olva_open_buzzer(false));
+    EXPECT_EQ(box.Mod_write_spi_cmd(0x4C, 0x10), -1);
+}
+
+TEST(BoxLineWithoutBoxTest, EveryOperationAnswersZeroAndDoesNothing)
+{
+    Line line;
+    for (const Operation& op : operations()) {
+        SCOPED_TRACE(op.name);
+        EXPECT_EQ(op.run(line), 0);
+    }
+}
+
+}  // namespace
