@@ -135,6 +135,15 @@ protected:
         return olva_test::eventually(
             [&] { return manager().slot(2).line(1).pending_state() == state; });
     }
+    // The poll saves the line's state before the extension's: both are
+    // waited for.
+    bool polled(ENUM_OLVA_STATE state, int extension)
+    {
+        return olva_test::eventually([&] {
+            const CLineDevice& line = manager().slot(2).line(1);
+            return line.pending_state() == state && line.slic_pending_state() == extension;
+        });
+    }
     std::vector<int> eventCodes(unsigned long handle) const
     {
         std::vector<int> codes;
@@ -256,7 +265,7 @@ TEST_F(StatusTest, Tz2501bStatusBitsGiveLineAndExtensionStates)
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.bits));
         box.setStatus(tz2501bStatus(c.bits));
-        ASSERT_TRUE(polled(c.line));
+        ASSERT_TRUE(polled(c.line, c.extension));
         // The poll hands the same bits on every 10 ms: the debounce still
         // ends after three steps.
         lineSteps(3);
@@ -269,7 +278,7 @@ TEST_F(StatusTest, Tz2501bLineAndExtensionRaiseTheirEvents)
 {
     SimRegisterBox& box = openTz2501b();
     box.setStatus(tz2501bStatus(0b011));  // positive off-hook, extension off-hook
-    ASSERT_TRUE(polled(OLVA_STATE_POSITIVE_OFF_HOOK));
+    ASSERT_TRUE(polled(OLVA_STATE_POSITIVE_OFF_HOOK, OLVA_STATE_OFF_HOOK));
     lineSteps(2);
     EXPECT_THAT(recorder().lineEvents(), IsEmpty());
     lineSteps(1);
@@ -281,12 +290,38 @@ TEST_F(StatusTest, Tz2501bLineAndExtensionRaiseTheirEvents)
     ASSERT_TRUE(polled(OLVA_STATE_REVERSE_OFF_HOOK));
     lineSteps(3);
     box.setStatus(tz2501bStatus(0b110));
-    ASSERT_TRUE(polled(OLVA_STATE_IDLE));
+    ASSERT_TRUE(polled(OLVA_STATE_IDLE, OLVA_STATE_IDLE));
     lineSteps(6);
     EXPECT_THAT(recorder().lineEvents(),
                 ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_POLARITY, 1, 0},
                             LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_ON, 0, 0},
                             LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
+}
+
+// The soft hook takes the line through the extension circuit: the box then
+// reports its extension lifted, which raises 12, and put down, which
+// raises 30, each after the debounce.
+TEST_F(StatusTest, Tz2501bSoftHookRoundTrip)
+{
+    SimRegisterBox& box = openTz2501b();
+    EXPECT_EQ(olva_soft_hook_off(kTz2501b), 0);
+    EXPECT_EQ(box.latch2(4), 1);
+    box.setStatus(tz2501bStatus(0b010));  // idle line, extension off-hook
+    ASSERT_TRUE(polled(OLVA_STATE_IDLE, OLVA_STATE_OFF_HOOK));
+    lineSteps(3);
+    EXPECT_THAT(recorder().lineEvents(),
+                ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_OFF, 0, 0}));
+    recorder().clear();
+    EXPECT_EQ(olva_soft_hook_on(kTz2501b), 0);
+    EXPECT_EQ(box.latch2(4), 0);
+    box.setStatus(tz2501bStatus(0b110));
+    ASSERT_TRUE(polled(OLVA_STATE_IDLE, OLVA_STATE_IDLE));
+    lineSteps(3);
+    EXPECT_THAT(recorder().lineEvents(),
+                ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
+    // The Tz2401B has no soft hook.
+    EXPECT_EQ(olva_soft_hook_off(kTz2401b), OLVA_ERR_FAILED);
+    EXPECT_EQ(olva_soft_hook_on(0x301), OLVA_ERR_NO_DEVICE);
 }
 
 TEST_F(StatusTest, TheLineVoltageOfNewerFirmwareComesAsCheckedNibbles)

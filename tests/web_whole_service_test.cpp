@@ -289,6 +289,11 @@ TEST_P(WholeServiceCommandTest, CommandsAreAnsweredFromTheBox)
         // The Tz2401B has one line.
         {"{\"event\":\"GetProductID\",\"handle\":258}",
          "{\"event\":\"answer\",\"type\":\"GetProductID\",\"handle\":258,\"result\":\"3\"}"},
+        // Nor has it a soft hook.
+        {"{\"event\":\"SoftHookoff\",\"handle\":257}",
+         "{\"event\":\"notify\",\"errorType\":\"SoftHookoff\",\"handle\":257,\"result\":-1}"},
+        {"{\"event\":\"SoftHookon\",\"handle\":257}",
+         "{\"event\":\"notify\",\"errorType\":\"SoftHookon\",\"handle\":257,\"result\":-1}"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ask(*client, c.frame), c.reply) << c.frame;
