@@ -239,17 +239,20 @@ protected:
     }
 };
 
+// A page of records as a browser asks for it, and the tail of the SQL that
+// selects the same page.
+struct PageCase {
+    int phone_type;
+    int start_time;
+    int end_time;
+    int page;
+    int limit;
+    const char* tail;  // how the record list has always been asked for
+};
+
 TEST_F(QueryTest, PagesSelectWhatTheirSqlTailsSelect)
 {
-    struct Case {
-        int phone_type;
-        int start_time;
-        int end_time;
-        int page;
-        int limit;
-        const char* tail;  // how the record list has always been asked for
-    };
-    const Case cases[] = {
+    const PageCase cases[] = {
         {2, 0, 0, 3, 10, " where type=2  ORDER BY begintime DESC limit 20,10 "},
         {2, 0, 0, 1, 20, " where type=2  ORDER BY begintime DESC limit 0,20 "},
         {0, 0, 0, 1, 20, " ORDER BY begintime DESC limit 0,20  "},
@@ -269,7 +272,7 @@ TEST_F(QueryTest, PagesSelectWhatTheirSqlTailsSelect)
         {7, 0, 0, 1, 20, " where type=7  ORDER BY begintime DESC limit 0,20 "},
         {0, 0, 0, 7, 20, " ORDER BY begintime DESC limit 120,20  "},
     };
-    for (const Case& c : cases) {
+    for (const PageCase& c : cases) {
         SCOPED_TRACE(c.tail);
         const std::vector<long long> expected = ids_found_by(std::string("SELECT * FROM recordinfo ") + c.tail);
         const RECORD_SELECT query{record_filter_of(c.phone_type, c.start_time, c.end_time),
@@ -326,15 +329,7 @@ TEST_F(RecordsTest, RecordsOfTheSameStartTimeKeepTheirOrder)
                   std::to_string(begin) + ", " + std::to_string(begin + 5 + i % 4) + ", '', 0, '');";
     }
     SqliteFile(file()).exec(insert + "COMMIT");
-    struct Case {
-        int phone_type;
-        int start_time;
-        int end_time;
-        int page;
-        int limit;
-        const char* tail;
-    };
-    const Case cases[] = {
+    const PageCase cases[] = {
         {0, 0, 0, 1, 20, " ORDER BY begintime DESC limit 0,20"},
         {0, 0, 0, 4, 37, " ORDER BY begintime DESC limit 111,37"},
         {0, 0, 0, 15, 20, " ORDER BY begintime DESC limit 280,20"},
@@ -344,7 +339,7 @@ TEST_F(RecordsTest, RecordsOfTheSameStartTimeKeepTheirOrder)
         {3, 1010, 1071, 2, 9, " where type=3 and begintime>1010 AND endtime<1071 ORDER BY begintime DESC limit 9,9"},
     };
     SqliteFile raw(file());
-    for (const Case& c : cases) {
+    for (const PageCase& c : cases) {
         SCOPED_TRACE(c.tail);
         const std::vector<long long> sorted = raw.integers(std::string("SELECT * FROM recordinfo NOT INDEXED") + c.tail);
         ASSERT_FALSE(sorted.empty());
