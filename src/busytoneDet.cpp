@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "dsp_q15.h"
-
 namespace {
 
 // Goertzel cosines floor(32768 * cos(2 pi f / 8000)) for f = 300, 305, ... 795 Hz.
@@ -60,6 +58,7 @@ bool near(std::int64_t run, std::int64_t target, std::int64_t error)
 
 int CToneDetect::Initial(const tagBusyInfo& info)
 {
+    run_filters();
     settings_ = info;
     std::int64_t* frequency[2] = {&settings_.busy_frequency0, &settings_.busy_frequency1};
     for (int i = 0; i < 2; ++i) {
@@ -85,14 +84,14 @@ void CToneDetect::StarttoneDet()
 {
     in_tone_ = 0;
     block_countdown_ = kBlockSamples;
-    std::fill(std::begin(gain_ring_), std::end(gain_ring_), 0);
-    gain_next_ = 0;
+    gain_mean_.reset(0);
     on_run_ = 0;
     off_run_ = 0;
     ringback_match_count_ = 0;
     ringback_on_run_ = 0;
     ringback_off_run_ = 0;
     block_sum_ = 0;
+    pending_count_ = 0;
     for (auto& s : state_)
         s[0] = s[1] = 0;
     energy_[0] = energy_[1] = 0;
@@ -108,9 +107,7 @@ std::int16_t CToneDetect::get_db_by_frame_energy(unsigned sum)
 
 CToneDetect::Block CToneDetect::analyse(std::int16_t x, bool sum_block)
 {
-    gain_ring_[gain_next_] = x;
-    gain_next_ = (gain_next_ + 1) % 32;
-    const std::int16_t mean = ring_mean_abs(gain_ring_);
+    const std::int16_t mean = gain_mean_.push(x);
     if (mean > kGainLevel)
         x = sat16(MUL_S16_S16(DIV_S16_S16(kGainLevel, mean), x));
 
@@ -118,17 +115,11 @@ CToneDetect::Block CToneDetect::analyse(std::int16_t x, bool sum_block)
         --block_countdown_;
         if (sum_block)
             block_sum_ += std::abs(int{x});
-        // s = x - s2 + 2 cos(w) s1, halved while it is formed.
-        for (int f = 0; f < 2; ++f) {
-            std::int16_t* s = state_[f];
-            const std::int16_t t = static_cast<std::int16_t>(sat16(int{x} - s[0]) >> 1);
-            const std::int16_t next = sat16(2 * int{sat16(t + MUL_S16_S16(coef_[f], s[1]))});
-            s[0] = s[1];
-            s[1] = next;
-        }
+        pending_[pending_count_++] = x;
         return Block::Inside;
     }
 
+    run_filters();
     block_countdown_ = kBlockSamples;
     for (int f = 0; f < 2; ++f) {
         energy_[f] = goertzel_energy_q15(state_[f][0], state_[f][1], coef_[f]);
@@ -136,6 +127,41 @@ CToneDetect::Block CToneDetect::analyse(std::int16_t x, bool sum_block)
     }
     const int energy = settings_.busy_dual_frequency ? (energy_[0] + energy_[1]) / 2 : energy_[0];
     return settings_.busy_enery_gate < energy ? Block::Tone : Block::Pause;
+}
+
+// s = x - s2 + 2 cos(w) s1, halved while it is formed: s = 2 (t + c) with
+// t = (x - s2) / 2 and c = cos(w) s1, each step saturated. Every cosine is
+// positive, so c fits 16 bits as it is.
+void CToneDetect::run_filters()
+{
+#ifdef OLVA_DSP_SSE2
+    // Both filters side by side in the lanes of one register.
+    const std::int16_t cosine[8] = {coef_[0], coef_[1]};
+    const Q15Factors cosines(cosine);
+    __m128i older = _mm_setr_epi16(state_[0][0], state_[1][0], 0, 0, 0, 0, 0, 0);
+    __m128i last = _mm_setr_epi16(state_[0][1], state_[1][1], 0, 0, 0, 0, 0, 0);
+    for (int i = 0; i < pending_count_; ++i) {
+        const __m128i t = _mm_srai_epi16(_mm_subs_epi16(_mm_set1_epi16(pending_[i]), older), 1);
+        const __m128i half = _mm_adds_epi16(t, cosines.times(last));
+        older = last;
+        last = _mm_adds_epi16(half, half);
+    }
+    state_[0][0] = static_cast<std::int16_t>(_mm_extract_epi16(older, 0));
+    state_[1][0] = static_cast<std::int16_t>(_mm_extract_epi16(older, 1));
+    state_[0][1] = static_cast<std::int16_t>(_mm_extract_epi16(last, 0));
+    state_[1][1] = static_cast<std::int16_t>(_mm_extract_epi16(last, 1));
+#else
+    for (int i = 0; i < pending_count_; ++i) {
+        for (int f = 0; f < 2; ++f) {
+            std::int16_t* s = state_[f];
+            const std::int16_t t = static_cast<std::int16_t>(sat16(int{pending_[i]} - s[0]) >> 1);
+            const std::int16_t next = sat16(2 * int{sat16(t + MUL_S16_S16(coef_[f], s[1]))});
+            s[0] = s[1];
+            s[1] = next;
+        }
+    }
+#endif
+    pending_count_ = 0;
 }
 
 bool CToneDetect::cadence_step(std::int64_t off_run, std::int64_t on_run, std::int16_t& count,

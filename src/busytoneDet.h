@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "busy_info.h"
+#include "dsp_q15.h"
 
 
 class CToneDetect {
@@ -39,11 +40,15 @@ public:
     // in place of the gate.
     const tagBusyInfo& settings() const { return settings_; }
     std::int16_t coefficient(int filter) const { return coef_[filter]; }
+    // A filter's energy at the last block end.
+    std::int16_t energy(int filter) const { return energy_[filter]; }
 
 private:
     enum class Block { Inside, Tone, Pause };
-    // One sample through gain control and the filters.
+    // One sample through gain control and, by the block's end, the filters.
     Block analyse(std::int16_t x, bool sum_block);
+    // The samples gathered since the last run through the filters.
+    void run_filters();
     // A transition: when the last pause and tone both fit the cadence, one
     // more match is counted, and true means needed matches are complete (the
     // count starts again); a miss clears the count.
@@ -53,12 +58,16 @@ private:
     static bool count_match(std::int16_t& count, std::int64_t needed);
 
     std::int32_t block_countdown_ = kBlockSamples;
-    int gain_next_ = 0;
     std::int16_t on_run_ = 0;
     std::int16_t off_run_ = 0;
     std::int16_t in_tone_ = 0;
-    std::int16_t gain_ring_[32] = {};
+    RingMeanAbs<32> gain_mean_;
     std::int16_t state_[2][2] = {};  // per filter: value before last, last value
+    // Gain-controlled samples that have not been through the filters yet:
+    // they run in one pass at the block's end, or before the coefficients
+    // change, so that each sample meets the coefficients it always met.
+    std::int16_t pending_[kBlockSamples] = {};
+    int pending_count_ = 0;
     std::int16_t energy_[2] = {};
     std::int16_t coef_[2] = {};
     std::int16_t match_count_ = 0;

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "dsp_q15.h"
-
 namespace {
 
 // Band-pass over the FSK band, 31 taps (Q15).
@@ -67,15 +65,17 @@ std::int16_t cid_decoder::HPFilter(std::int16_t x, std::int16_t* delay)
 
 void cid_decoder::reset_state()
 {
+    ++resets_;
     collected_count_ = 0;
     collected_next_ = 0;
     dc_offset_ = kDcOffsetAtReset;
     collection_stopped_ = false;
     quiet_sum_ = 0;
     std::fill(std::begin(quiet_window_), std::end(quiet_window_), 0);
-    std::fill(std::begin(band_pass_delay_), std::end(band_pass_delay_), 0);
+    quiet_next_ = 0;
+    band_pass_.reset();
     std::fill(std::begin(dephasor_history_), std::end(dephasor_history_), 0);
-    std::fill(std::begin(low_pass_delay_), std::end(low_pass_delay_), 0);
+    low_pass_.reset();
     seizure_found_ = false;
     carrier_found_ = false;
     data_started_ = false;
@@ -89,8 +89,7 @@ void cid_decoder::reset_state()
     bit_index_ = 1;
     previous_value_ = 0;
     shift_register_ = 0;
-    gain_next_ = 0;
-    std::fill(std::begin(gain_ring_), std::end(gain_ring_), kGainRingAtReset);
+    gain_mean_.reset(kGainRingAtReset);
 }
 
 void cid_decoder::cidReset()
@@ -105,42 +104,65 @@ bool cid_decoder::cid_detect_frame(std::int16_t* samples, int shift)
         return false;
     shift = std::clamp(shift, 0, 15);
     bool ended = false;
-    for (int i = 0; i < kFrameLength; ++i) {
-        if (cidDet(static_cast<std::int16_t>(samples[i] >> shift))) {
-            cidReset();
-            ended = true;
+    std::int16_t lowpass[kFrameLength];
+    for (int from = 0; from < kFrameLength;) {
+        const int n = kFrameLength - from;
+        demodulate(samples + from, shift, lowpass, n);
+        const unsigned resets = resets_;
+        int i = 0;
+        while (i < n && resets_ == resets) {
+            if (cidDet(lowpass[i++])) {
+                cidReset();
+                ended = true;
+            }
         }
+        from += i;
     }
     return ended;
 }
 
-std::int16_t cid_decoder::gain_control(std::int16_t x)
+void cid_decoder::demodulate(const std::int16_t* samples, int shift, std::int16_t* lowpass, int n)
 {
-    gain_ring_[gain_next_] = x;
-    gain_next_ = (gain_next_ + 1) % 32;
-    std::int16_t mean = ring_mean_abs(gain_ring_);
-    if (mean == 0)
-        mean = 1;
-    if (mean > kGainCeiling)
-        return x;
-    // About 2048 * |x| / mean, with the sign of x.
-    if (x > 0)
-        return DIV_S16_S16(static_cast<std::int16_t>(x >> 4), mean);
-    return static_cast<std::int16_t>(-DIV_S16_S16(static_cast<std::int16_t>((-int{x}) >> 4), mean));
+    std::int16_t work[kFrameLength];
+    for (int i = 0; i < n; ++i)
+        work[i] = gain_control(static_cast<std::int16_t>(samples[i] >> shift));
+    band_pass_.run<BPCoef>(work, work, static_cast<std::size_t>(n));
+    dephasor(work, n);
+    low_pass_.run<LPCoef>(work, lowpass, static_cast<std::size_t>(n));
 }
 
-std::int16_t cid_decoder::dephasor(std::int16_t x)
+std::int16_t cid_decoder::gain_control(std::int16_t x)
 {
-    std::int16_t* h = dephasor_history_;
-    h[2] = h[1];
-    h[1] = h[0];
-    h[0] = x;
-    const std::int16_t y = sat16(MUL_S16_S16(DPCoef[0], h[0]) + MUL_S16_S16(DPCoef[1], h[1]) +
-                                 MUL_S16_S16(DPCoef[2], h[2]) + MUL_S16_S16(DPCoef[3], h[3]) +
-                                 MUL_S16_S16(DPCoef[4], h[4]));
-    h[4] = h[3];
-    h[3] = y;
-    return sat16(MUL_S16_S16(y, x));
+    const std::int16_t mean = std::max(gain_mean_.push(x), std::int16_t{1});
+    // About 2048 * |x| / mean, with the sign of x; chosen without branches,
+    // as noise sends them either way at random.
+    const std::int16_t magnitude = DIV_S16_S16(static_cast<std::int16_t>(std::abs(int{x}) >> 4), mean);
+    const std::int16_t scaled = x > 0 ? magnitude : static_cast<std::int16_t>(-magnitude);
+    return mean > kGainCeiling ? x : scaled;
+}
+
+// Each band-pass output x becomes x times the all-pass output y, in place.
+void cid_decoder::dephasor(std::int16_t* band, int n)
+{
+    std::int16_t x1 = dephasor_history_[0];
+    std::int16_t x2 = dephasor_history_[1];
+    std::int16_t y1 = dephasor_history_[2];
+    std::int16_t y2 = dephasor_history_[3];
+    for (int i = 0; i < n; ++i) {
+        const std::int16_t x = band[i];
+        const std::int16_t y = sat16(MUL_S16_S16(DPCoef[0], x) + MUL_S16_S16(DPCoef[1], x1) +
+                                     MUL_S16_S16(DPCoef[2], x2) + MUL_S16_S16(DPCoef[3], y1) +
+                                     MUL_S16_S16(DPCoef[4], y2));
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        band[i] = sat16(MUL_S16_S16(y, x));
+    }
+    dephasor_history_[0] = x1;
+    dephasor_history_[1] = x2;
+    dephasor_history_[2] = y1;
+    dephasor_history_[3] = y2;
 }
 
 void cid_decoder::collect(std::int16_t lowpass)
@@ -153,20 +175,17 @@ void cid_decoder::collect(std::int16_t lowpass)
         ++collected_count_;
 }
 
-bool cid_decoder::cidDet(std::int16_t x)
+bool cid_decoder::cidDet(std::int16_t lowpass)
 {
-    x = gain_control(x);
-    const std::int16_t band = fir_q15(BPCoef, band_pass_delay_, x);
-    const std::int16_t lowpass = fir_q15(LPCoef, low_pass_delay_, dephasor(band));
     OnLowPassOut(lowpass);
     collect(lowpass);
 
     const std::int16_t v = sat16(int{lowpass} - dc_offset_);
 
     const std::int16_t magnitude = sat16(std::abs(int{lowpass}));
-    quiet_sum_ += magnitude - quiet_window_[6];
-    std::copy_backward(quiet_window_, quiet_window_ + 6, quiet_window_ + 7);
-    quiet_window_[0] = magnitude;
+    quiet_sum_ += magnitude - quiet_window_[quiet_next_];
+    quiet_window_[quiet_next_] = magnitude;
+    quiet_next_ = quiet_next_ + 1 == static_cast<int>(std::size(quiet_window_)) ? 0 : quiet_next_ + 1;
     if (quiet_sum_ < kQuietSum)
         return data_started_;
 

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "dsp_q15.h"
+
 class cid_decoder {
 public:
     static constexpr int kFrameLength = 160;
@@ -47,10 +49,14 @@ public:
 
 private:
     void reset_state();
-    // One sample; true when the message ended.
-    bool cidDet(std::int16_t x);
+    // Gain control, band-pass, discriminator and low-pass over n samples
+    // (each shifted right by shift first), one block each.
+    void demodulate(const std::int16_t* samples, int shift, std::int16_t* lowpass, int n);
+    // One low-pass output through the bit clock and the framing; true when
+    // the message ended.
+    bool cidDet(std::int16_t lowpass);
     std::int16_t gain_control(std::int16_t x);
-    std::int16_t dephasor(std::int16_t x);
+    void dephasor(std::int16_t* band, int n);
     void collect(std::int16_t lowpass);
     // One bit from the bit clock, routed by phase. True when the message ended.
     bool on_bit(int bit);
@@ -65,12 +71,18 @@ private:
     std::int16_t dc_offset_ = 8;
     bool collection_stopped_ = false;
 
+    // Counts every reset, so that a frame whose demodulator was reset part
+    // way (a message that ended, or a hook that reset it) runs its remaining
+    // samples through the filters afresh.
+    unsigned resets_ = 0;
+
     int quiet_sum_ = 0;
-    std::int16_t quiet_window_[7] = {};  // |v|, newest first
-    std::int16_t band_pass_delay_[31] = {};
-    // x[n], x[n-1], x[n-2], y[n-1], y[n-2]
-    std::int16_t dephasor_history_[5] = {};
-    std::int16_t low_pass_delay_[15] = {};
+    std::int16_t quiet_window_[7] = {};  // |v| of the latest outputs, a ring
+    int quiet_next_ = 0;                 // the oldest, replaced next
+    FirQ15<31> band_pass_;
+    // x[n-1], x[n-2], y[n-1], y[n-2]
+    std::int16_t dephasor_history_[4] = {};
+    FirQ15<15> low_pass_;
     bool seizure_found_ = false;
     bool carrier_found_ = false;
     bool data_started_ = false;
@@ -84,6 +96,5 @@ private:
     int bit_index_ = 1;
     std::int16_t previous_value_ = 0;
     std::uint16_t shift_register_ = 0;
-    int gain_next_ = 0;
-    std::int16_t gain_ring_[32] = {};
+    RingMeanAbs<32> gain_mean_;
 };

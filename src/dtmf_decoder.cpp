@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "dsp_q15.h"
-
 namespace {
 
 // Goertzel cosines (Q15) of 697, 770, 852, 941, 1209, 1336, 1477, 1633 Hz.
@@ -65,7 +63,7 @@ Peak find_peak(const std::int16_t* e)
 
 std::int64_t abs_sum(const std::int16_t* x, int n)
 {
-    std::int64_t sum = 0;
+    std::int32_t sum = 0;  // at most 80 * 32768
     for (int i = 0; i < n; ++i)
         sum += std::abs(int{x[i]});
     return sum;
@@ -90,7 +88,7 @@ void dtmf_decoder::dtmf_init()
 {
     std::fill(std::begin(filtered_), std::end(filtered_), 0);
     std::fill(std::begin(energy_), std::end(energy_), 0);
-    std::fill(std::begin(band_pass_delay_), std::end(band_pass_delay_), 0);
+    band_pass_.reset();
     last_code_ = kNoKey;
     pause_counter_ = 0;
     strength_threshold_ = kStrengthNormal;
@@ -109,10 +107,27 @@ void dtmf_decoder::set_mode(bool strict)
     twist_cols_stronger_ = twist_rows_stronger_;
 }
 
+// s = c + (x - s2 + c) with c = cos(w) s1, each sum saturated. As every
+// cosine is positive, c = (cos(w) * s1) >> 15 fits 16 bits as it is.
 void dtmf_decoder::goertzel()
 {
-    std::int16_t s2[8] = {};
-    std::int16_t s1[8] = {};
+    alignas(16) std::int16_t s2[8] = {};
+    alignas(16) std::int16_t s1[8] = {};
+#ifdef OLVA_DSP_SSE2
+    // The eight filters side by side; the saturating 16-bit sums are the
+    // sat16 of the plain ones.
+    const Q15Factors cosines(COEF);
+    __m128i older = _mm_setzero_si128();
+    __m128i last = _mm_setzero_si128();
+    for (std::int16_t x : filtered_) {
+        const __m128i t = _mm_subs_epi16(_mm_set1_epi16(x), older);
+        const __m128i c = cosines.times(last);
+        older = last;
+        last = _mm_adds_epi16(c, _mm_adds_epi16(t, c));
+    }
+    _mm_store_si128(reinterpret_cast<__m128i*>(s2), older);
+    _mm_store_si128(reinterpret_cast<__m128i*>(s1), last);
+#else
     for (std::int16_t x : filtered_) {
         for (int f = 0; f < 8; ++f) {
             const std::int16_t t = ::sat16(int{x} - s2[f]);
@@ -122,6 +137,7 @@ void dtmf_decoder::goertzel()
             s1[f] = next;
         }
     }
+#endif
     for (int f = 0; f < 8; ++f)
         energy_[f] = goertzel_energy_q15(s2[f], s1[f], COEF[f]);
 }
@@ -152,12 +168,12 @@ bool dtmf_decoder::dtmf_detect(const std::int16_t* frame, std::int16_t* code, bo
         return false;
     set_mode(strict);
 
-    for (int i = 0; i < kFrameLength; ++i)
-        filtered_[i] = fir_q15(dtmf_BPCoef, band_pass_delay_, frame[i]);
+    band_pass_.run<dtmf_BPCoef>(frame, filtered_, kFrameLength);
 
-    const std::int64_t total = abs_sum(filtered_, kFrameLength);
-    const bool loud = !strict && abs_sum(filtered_, kFrameLength / 2) >= kLoudHalfSum &&
-                      abs_sum(filtered_ + kFrameLength / 2, kFrameLength / 2) >= kLoudHalfSum;
+    const std::int64_t first_half = abs_sum(filtered_, kFrameLength / 2);
+    const std::int64_t second_half = abs_sum(filtered_ + kFrameLength / 2, kFrameLength / 2);
+    const std::int64_t total = first_half + second_half;
+    const bool loud = !strict && first_half >= kLoudHalfSum && second_half >= kLoudHalfSum;
 
     const std::int32_t level = static_cast<std::int32_t>(total);
     if (level > kGainTarget) {

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "dsp_q15.h"
+
 class dtmf_decoder {
 public:
     static constexpr int kFrameLength = 160;
@@ -26,6 +28,9 @@ public:
 
     static std::int16_t sat16(int v);
 
+    // The energy of Goertzel filter 0-7 (rows, then columns) in the last frame.
+    std::int16_t energy(int filter) const { return energy_[filter]; }
+
 private:
     void set_mode(bool strict);
     // Runs the Goertzel filters over the filtered frame and leaves the eight
@@ -40,7 +45,7 @@ private:
     // 1 (normal) or 2 (strict) opens the strength gate; a report closes it.
     std::int32_t pause_counter_ = 0;
     std::int16_t energy_[8] = {};  // rows 0-3, columns 4-7
-    std::int16_t band_pass_delay_[31] = {};
+    FirQ15<31> band_pass_;
     std::int16_t strength_threshold_;
     std::int16_t twist_rows_stronger_;
     std::int16_t twist_cols_stronger_;

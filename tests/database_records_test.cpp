@@ -239,17 +239,20 @@ protected:
     }
 };
 
+// A page of records as a browser asks for it, and the tail of the SQL that
+// selects the same page.
+struct PageCase {
+    int phone_type;
+    int start_time;
+    int end_time;
+    int page;
+    int limit;
+    const char* tail;  // how the record list has always been asked for
+};
+
 TEST_F(QueryTest, PagesSelectWhatTheirSqlTailsSelect)
 {
-    struct Case {
-        int phone_type;
-        int start_time;
-        int end_time;
-        int page;
-        int limit;
-        const char* tail;  // how the record list has always been asked for
-    };
-    const Case cases[] = {
+    const PageCase cases[] = {
         {2, 0, 0, 3, 10, " where type=2  ORDER BY begintime DESC limit 20,10 "},
         {2, 0, 0, 1, 20, " where type=2  ORDER BY begintime DESC limit 0,20 "},
         {0, 0, 0, 1, 20, " ORDER BY begintime DESC limit 0,20  "},
@@ -269,7 +272,7 @@ TEST_F(QueryTest, PagesSelectWhatTheirSqlTailsSelect)
         {7, 0, 0, 1, 20, " where type=7  ORDER BY begintime DESC limit 0,20 "},
         {0, 0, 0, 7, 20, " ORDER BY begintime DESC limit 120,20  "},
     };
-    for (const Case& c : cases) {
+    for (const PageCase& c : cases) {
         SCOPED_TRACE(c.tail);
         const std::vector<long long> expected = ids_found_by(std::string("SELECT * FROM recordinfo ") + c.tail);
         const RECORD_SELECT query{record_filter_of(c.phone_type, c.start_time, c.end_time),
@@ -310,6 +313,39 @@ TEST_F(QueryTest, CountsWhatTheirConditionsCount)
         EXPECT_EQ(db_.GetRecordCount(record_filter_of(c.phone_type, c.start_time, c.end_time)), expected[0]);
     }
     EXPECT_EQ(db_.GetRecordCount({}), kRecords);
+}
+
+// Calls that start in the same second: records of one start time come in the
+// order they were added, as they did when every page sorted the table (the
+// same query with the index set aside).
+TEST_F(RecordsTest, RecordsOfTheSameStartTimeKeepTheirOrder)
+{
+    // Added in one transaction: one by one they take seconds to reach the disk.
+    std::string insert = "BEGIN;";
+    for (int n = 0; n < 300; ++n) {
+        const int i = n * 7 % 300;
+        const int begin = 1000 + 10 * (i % 9);
+        insert += "INSERT INTO recordinfo VALUES (null, 1, 1, " + std::to_string(i % 3 + 1) + ", '', '', '', " +
+                  std::to_string(begin) + ", " + std::to_string(begin + 5 + i % 4) + ", '', 0, '');";
+    }
+    SqliteFile(file()).exec(insert + "COMMIT");
+    const PageCase cases[] = {
+        {0, 0, 0, 1, 20, " ORDER BY begintime DESC limit 0,20"},
+        {0, 0, 0, 4, 37, " ORDER BY begintime DESC limit 111,37"},
+        {0, 0, 0, 15, 20, " ORDER BY begintime DESC limit 280,20"},
+        {0, 0, 0, 1, 300, " ORDER BY begintime DESC limit 0,300"},
+        {2, 0, 0, 2, 30, " where type=2 ORDER BY begintime DESC limit 30,30"},
+        {0, 1010, 1071, 1, 200, " where begintime>1010 AND endtime<1071 ORDER BY begintime DESC limit 0,200"},
+        {3, 1010, 1071, 2, 9, " where type=3 and begintime>1010 AND endtime<1071 ORDER BY begintime DESC limit 9,9"},
+    };
+    SqliteFile raw(file());
+    for (const PageCase& c : cases) {
+        SCOPED_TRACE(c.tail);
+        const std::vector<long long> sorted = raw.integers(std::string("SELECT * FROM recordinfo NOT INDEXED") + c.tail);
+        ASSERT_FALSE(sorted.empty());
+        EXPECT_EQ(ids_of({record_filter_of(c.phone_type, c.start_time, c.end_time), record_page_of(c.page, c.limit)}),
+                  sorted);
+    }
 }
 
 TEST_F(QueryTest, PagesFarOutGiveNoRecords)

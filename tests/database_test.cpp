@@ -87,10 +87,16 @@ std::vector<std::string> create_statements_run(const StatementLog& log)
 {
     std::vector<std::string> creates;
     for (const std::string& sql : log.statements())
-        if (sql.starts_with("CREATE"))
+        if (sql.starts_with("CREATE TABLE"))
             creates.push_back(sql);
     return creates;
 }
+
+// The index beside the tables that pages of records are read by.
+const Rows kRecordIndex = {
+    {"recordinfo_begintime", "recordinfo", "CREATE INDEX recordinfo_begintime ON recordinfo(begintime DESC)"}};
+const char* kSelectIndexes =
+    "SELECT name, tbl_name, sql FROM sqlite_master WHERE type = 'index' AND name NOT LIKE 'sqlite_autoindex_%'";
 
 const Rows kDefaultUser = {
     {"admin", "Tq7Lw2pZcV9xNa4RkHs0bE==", "admin", "", std::string(32, '1'), "11111", "text"},
@@ -118,10 +124,43 @@ TEST(OpenDbaseTest, CreatesTheEightTablesAsWritten)
     EXPECT_EQ(file.rows("SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
                         "'sqlite%' ORDER BY rowid"),
               expected_stored);
-    // Nothing beyond the tables and what SQLite makes for their keys.
-    EXPECT_EQ(file.rows("SELECT name FROM sqlite_master WHERE type <> 'table' AND name NOT LIKE "
-                        "'sqlite_autoindex_%'"),
-              Rows{});
+    // Nothing beyond the tables, what SQLite makes for their keys and the
+    // index of start times.
+    EXPECT_EQ(file.rows(kSelectIndexes), kRecordIndex);
+    EXPECT_EQ(file.rows("SELECT name FROM sqlite_master WHERE type NOT IN ('table', 'index')"), Rows{});
+}
+
+// A file of an older build: the eight tables and records, no index. It gets
+// the index at open, keeps its tables as they were, and pages are read by it.
+TEST(OpenDbaseTest, OldFileGetsTheRecordIndexAtOpen)
+{
+    TempDir dir;
+    {
+        SqliteFile file(dir.file("olva.db"));
+        for (const Table& table : kTables)
+            file.exec(create_statement(table));
+        file.exec("INSERT INTO recordinfo VALUES (null, 1, 1, 1, '', '', '', 300, 310, '', 0, ''),"
+                  "(null, 2, 2, 2, '', '', '', 100, 110, '', 0, ''), (null, 1, 1, 3, '', '', '', 200, 210, '', 0, '')");
+        EXPECT_EQ(file.rows(kSelectIndexes), Rows{});
+    }
+    const std::string tables = "SELECT name, sql FROM sqlite_master WHERE type = 'table' ORDER BY rowid";
+    const Rows old_tables = SqliteFile(dir.file("olva.db")).rows(tables);
+
+    Database db;
+    ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
+    SqliteFile file(dir.file("olva.db"));
+    EXPECT_EQ(file.rows(kSelectIndexes), kRecordIndex);
+    EXPECT_EQ(file.rows(tables), old_tables);
+    const Rows plan = file.rows("EXPLAIN QUERY PLAN SELECT * FROM recordinfo ORDER BY begintime DESC LIMIT 20");
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_NE(plan[0].back().find("recordinfo_begintime"), std::string::npos) << plan[0].back();
+
+    std::vector<RECORD_INFO> records;
+    ASSERT_EQ(db.GetOlvaRecord({{}, record_page_of(1, 20)}, records), 0);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ((std::vector<long long>{records[0].recordid, records[1].recordid, records[2].recordid}),
+              (std::vector<long long>{1, 3, 2}));
+    EXPECT_EQ(db.GetRecordCount({}), 3);
 }
 
 TEST(OpenDbaseTest, NewFileGetsTheDefaultUserOnce)
@@ -134,9 +173,10 @@ TEST(OpenDbaseTest, NewFileGetsTheDefaultUserOnce)
     StatementLog log;
     Database db;
     ASSERT_EQ(db.OpenDbase(dir_of(dir).c_str()), 0);
-    // The second opening runs the same tables again, and nothing more.
+    // The second opening runs the same tables and index again, and nothing
+    // more.
     EXPECT_EQ(create_statements_run(log).size(), std::size(kTables));
-    EXPECT_EQ(log.statements().size(), std::size(kTables));
+    EXPECT_EQ(log.statements().size(), std::size(kTables) + 1);
     EXPECT_EQ(db.CloseDbase(), 0);
 
     SqliteFile file(dir.file("olva.db"));
