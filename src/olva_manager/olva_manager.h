@@ -128,6 +128,10 @@ public:
     // gives -1 on other models; the stop always 0.
     int olva_start_read_line_voltage(unsigned long handle);
     int olva_stop_read_line_voltage(unsigned long handle);
+    // The box's memory at a box address (the library maps the caller's).
+    int olva_read_eeprom(unsigned long handle, unsigned addr, unsigned char* data, int len);
+    int olva_write_eeprom(unsigned long handle, unsigned addr, const unsigned char* data, int len);
+    int olva_get_usernum(unsigned long handle, unsigned char* data, int len);
 
 private:
     template <class Operation>

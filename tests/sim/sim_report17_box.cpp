@@ -31,6 +31,18 @@ void SimReport17Box::spoilNextAnswer(std::uint8_t byte2)
     spoil_ = byte2;
 }
 
+int SimReport17Box::micGain() const
+{
+    auto held = lock();
+    return mic_gain_;
+}
+
+std::vector<std::uint8_t> SimReport17Box::otherCommands() const
+{
+    auto held = lock();
+    return other_commands_;
+}
+
 void SimReport17Box::onOutputReport(const std::vector<std::uint8_t>& r)
 {
     if (r.size() != 17 || r[0] != 0)
@@ -51,7 +63,15 @@ void SimReport17Box::onOutputReport(const std::vector<std::uint8_t>& r)
         }
         break;
     }
+    case 0x28:
+        if (r[2] == 2 && r[3] == r[4])
+            mic_gain_ = r[3];
+        other_commands_.push_back(r[1]);
+        break;
+    case 0x05:
+        break;
     default:
+        other_commands_.push_back(r[1]);
         break;
     }
 }
@@ -68,6 +88,10 @@ int SimReport17Box::onGetReport(std::uint8_t, std::uint8_t* data, int length)
             answer[2] = static_cast<std::uint8_t>(spoil_);
             spoil_ = -1;
         }
+    } else if (mode_ == 0x28) {
+        answer[1] = 0x28;
+        answer[2] = static_cast<std::uint8_t>(mic_gain_ < 0 ? 0 : mic_gain_);
+        answer[3] = answer[2];
     } else {
         answer[1] = 0x01;
         answer[2] = mode_;
