@@ -31,6 +31,12 @@ void SimReport17Box::spoilNextAnswer(std::uint8_t byte2)
     spoil_ = byte2;
 }
 
+void SimReport17Box::spoilReadAt(std::uint8_t addr)
+{
+    auto held = lock();
+    spoil_at_ = addr;
+}
+
 int SimReport17Box::micGain() const
 {
     auto held = lock();
@@ -57,6 +63,10 @@ void SimReport17Box::onOutputReport(const std::vector<std::uint8_t>& r)
         if (device == 0xA0 && r[15] == 0x80 && r[14] == 1) {
             eeprom_[addr] = r[6];
         } else if (device == 0xA1 && r[15] == 0x82) {
+            if (addr == spoil_at_) {
+                spoil_at_ = -1;
+                spoil_ = 0;
+            }
             last_count_ = std::min<std::uint8_t>(r[14], 13);
             for (int i = 0; i < last_count_; ++i)
                 last_read_[static_cast<std::size_t>(i)] = eeprom_[static_cast<std::uint8_t>(addr + i)];

@@ -21,6 +21,8 @@ public:
     std::uint8_t mode() const;
     // The next EEPROM answer carries this in byte 2 instead of 0x43.
     void spoilNextAnswer(std::uint8_t byte2);
+    // The answer to the next read starting at addr is spoiled.
+    void spoilReadAt(std::uint8_t addr);
     // The codec's microphone gain, -1 while never set.
     int micGain() const;
     // The commands other than mode, GPIO and I2C, in order.
@@ -36,6 +38,7 @@ private:
     std::array<std::uint8_t, 13> last_read_{};
     std::uint8_t last_count_ = 0;
     int spoil_ = -1;
+    int spoil_at_ = -1;
     int mic_gain_ = -1;
     std::vector<std::uint8_t> other_commands_;
 };

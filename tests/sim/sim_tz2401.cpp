@@ -89,6 +89,12 @@ void SimTz2401Box::dropReplies(std::uint8_t cmd, int count)
     dropped_[cmd] = count;
 }
 
+void SimTz2401Box::refuseEepromRead(std::uint8_t addr)
+{
+    auto held = lock();
+    refused_read_ = addr;
+}
+
 void SimTz2401Box::emptyEepromReplies(int count)
 {
     auto held = lock();
@@ -299,6 +305,11 @@ void SimTz2401Box::onOutputReport(const std::vector<std::uint8_t>& r)
         if (empty_eeprom_replies_ > 0) {
             --empty_eeprom_replies_;
             reply(cmd, {0, 0, 0});
+            break;
+        }
+        if (cmd == 0xB1 && r[2] == refused_read_) {
+            refused_read_ = -1;
+            reply(cmd, {kReportId, 0x00});
             break;
         }
         if (cmd == 0xB1)

@@ -54,6 +54,8 @@ public:
     int commandCount(std::uint8_t cmd) const;
     // The next `count` replies to cmd are not sent.
     void dropReplies(std::uint8_t cmd, int count);
+    // The next EEPROM read of addr is refused ([3, 0, ...]).
+    void refuseEepromRead(std::uint8_t addr);
     // The next `count` EEPROM replies are all zero bytes.
     void emptyEepromReplies(int count);
     void setStatus(std::uint8_t hook, std::uint8_t key);
@@ -94,6 +96,7 @@ private:
     std::map<std::uint8_t, int> commands_;
     std::map<std::uint8_t, int> dropped_;
     int empty_eeprom_replies_ = 0;
+    int refused_read_ = -1;
     std::uint8_t hook_ = 0;
     std::uint8_t key_ = 0;
 
