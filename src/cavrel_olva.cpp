@@ -108,12 +108,21 @@ int eeprom_window(OlvaManager& m, unsigned long h, unsigned addr, const void* da
     return OLVA_OK;
 }
 
-int read_eeprom(unsigned long h, unsigned addr, unsigned char* data, int len)
+// A manager call at the box address of a caller's EEPROM address.
+template <class Call>
+int with_eeprom_window(unsigned long h, unsigned addr, const void* data, int len, Call call)
 {
-    return with_manager([=](OlvaManager& m) {
+    return with_manager([&](OlvaManager& m) {
         unsigned box_addr = 0;
         if (const int checked = eeprom_window(m, h, addr, data, len, box_addr); checked != OLVA_OK)
             return checked;
+        return call(m, box_addr);
+    });
+}
+
+int read_eeprom(unsigned long h, unsigned addr, unsigned char* data, int len)
+{
+    return with_eeprom_window(h, addr, data, len, [&](OlvaManager& m, unsigned box_addr) {
         return m.olva_read_eeprom(h, box_addr, data, len);
     });
 }
@@ -363,10 +372,7 @@ int olva_read_eepromEx(unsigned long h, unsigned addr, unsigned char* data, int 
 
 int olva_write_eeprom(unsigned long h, unsigned addr, unsigned char* data, int len)
 {
-    return with_manager([=](OlvaManager& m) {
-        unsigned box_addr = 0;
-        if (const int checked = eeprom_window(m, h, addr, data, len, box_addr); checked != OLVA_OK)
-            return checked;
+    return with_eeprom_window(h, addr, data, len, [&](OlvaManager& m, unsigned box_addr) {
         return m.olva_write_eeprom(h, box_addr, data, len);
     });
 }

@@ -11,6 +11,7 @@
 #include "sim/sim_tz2401.h"
 #include "sim/sim_tz2501a.h"
 #include "support/hid_sim_fixture.h"
+#include "support/user_number.h"
 
 namespace {
 
@@ -57,19 +58,12 @@ public:
 
 Bytes number(std::uint8_t seed)
 {
-    Bytes bytes(16);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(seed + 13 * i);
-    return bytes;
+    return olva_test::user_number(seed);
 }
 
-// The number and its check byte.
 Bytes checked(const Bytes& user)
 {
-    Bytes copy = user;
-    const int sum = std::accumulate(user.begin(), user.end(), 0);
-    copy.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
-    return copy;
+    return olva_test::checked_copy(user);
 }
 
 Bytes spoiled(Bytes copy)

@@ -6,6 +6,7 @@
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"
+#include "support/user_number.h"
 #include "support/hid_test_box.h"
 
 namespace {
@@ -23,18 +24,13 @@ constexpr std::uint8_t kCopySize = 20;
 
 Bytes number(std::uint8_t seed)
 {
-    Bytes bytes(16);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<std::uint8_t>(seed + 11 * i);
-    return bytes;
+    return olva_test::user_number(seed);
 }
 
 // A stored Tz2701A copy: the number, its check byte and three zeros.
 Bytes storedCopy(const Bytes& user)
 {
-    Bytes copy = user;
-    const int sum = std::accumulate(user.begin(), user.end(), 0);
-    copy.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
+    Bytes copy = olva_test::checked_copy(user);
     copy.resize(kCopySize, 0);
     return copy;
 }

@@ -91,24 +91,27 @@ bool tz2701_is_reply(const std::uint8_t* report, std::size_t length)
     return !(kind >= 0x81 && kind <= 0x86) && kind != 0x91;
 }
 
-std::string hid_hex_bytes(const std::uint8_t* data, std::size_t length)
+namespace {
+
+std::string hex_items(const std::uint8_t* data, std::size_t length, const char* item_format)
 {
     std::string text;
     char item[8];
     for (std::size_t i = 0; i < length; ++i) {
-        std::snprintf(item, sizeof item, " 0x%02x", data[i]);
+        std::snprintf(item, sizeof item, item_format, data[i]);
         text += item;
     }
     return text;
 }
 
+}  // namespace
+
+std::string hid_hex_bytes(const std::uint8_t* data, std::size_t length)
+{
+    return hex_items(data, length, " 0x%02x");
+}
+
 std::string hid_spaced_hex(const std::uint8_t* data, std::size_t length)
 {
-    std::string text;
-    char item[4];
-    for (std::size_t i = 0; i < length; ++i) {
-        std::snprintf(item, sizeof item, " %02x", data[i]);
-        text += item;
-    }
-    return text;
+    return hex_items(data, length, " %02x");
 }

@@ -74,6 +74,7 @@ bool HidDevice::Tz2402D_GPIO_read()
 
 void HidDevice::cm6308_set_micvolume(int micvolume)
 {
+    static constexpr const char* kRoutine = "cm6308_set_micvolume";
     const std::uint8_t code = mic_gain_code(micvolume);
     const std::uint8_t codec_mode = kCodecMode;
     // The codec state before and after, each read in codec mode.
@@ -82,15 +83,15 @@ void HidDevice::cm6308_set_micvolume(int micvolume)
         platform::sleeper().sleepMs(kCodecPauseMs);
         std::uint8_t state[kAnswerSize] = {};
         if (sync_read(state, kAnswerSize))
-            logger(4, kModule, tag, "%s %s", __func__, hid_spaced_hex(state, kAnswerSize).c_str());
+            logger(4, kModule, tag, "%s %s", kRoutine, hid_spaced_hex(state, kAnswerSize).c_str());
         else
-            logger(1, kModule, "led 0:", "%sread failed ", __func__);
+            logger(1, kModule, "led 0:", "%sread failed ", kRoutine);
     };
     log_codec_state("before mic 0:");
     const std::uint8_t gain[2] = {code, code};
     write_cmd(kMicGainCommand, gain, 2);
     platform::sleeper().sleepMs(kGainPauseMs);
-    logger(4, kModule, "logger_channel_name()", "%smic volume: %x", __func__, code);
+    logger(4, kModule, "logger_channel_name()", "%smic volume: %x", kRoutine, code);
     platform::sleeper().sleepMs(kCodecPauseMs);
     log_codec_state("mic 0:");
     const std::uint8_t status_mode = kStatusMode;

@@ -10,8 +10,11 @@
 #include "platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
+#include "usb_hid/usb_chip_master.h"
 
 namespace {
+
+using namespace usb_chip;
 
 constexpr int kCopies = 3;
 constexpr int kCopyBase = 0x80;
@@ -20,30 +23,14 @@ constexpr int kCheckedSize = 17;  // the number and its check byte
 constexpr int kPieceSize = 4;
 constexpr int kPieces = kCopySize / kPieceSize;
 
-constexpr std::uint16_t kMasterEnable = 0x100;
-constexpr std::uint16_t kMasterDevice = 0x110;
-constexpr std::uint16_t kMasterSetting1 = 0x111;
-constexpr std::uint16_t kMasterSetting2 = 0x112;
-constexpr std::uint16_t kMasterBank = 0x08;
-constexpr std::uint16_t kMasterLow = 0x09;
-constexpr std::uint16_t kMasterHigh = 0x0A;
-constexpr std::uint16_t kMasterCommand = 0x0B;
 constexpr std::uint8_t kUserMemory = 0x52;
 // Maps the user words for reading; they then answer as words 0..7 of the
 // upper bank.
 constexpr std::uint8_t kShowUserWords = 0xE0;
-constexpr std::uint8_t kUpperBank = 0x41;
-constexpr std::uint8_t kLowerBank = 0x40;
-constexpr std::uint8_t kReadWord = 0x80;
-constexpr std::uint8_t kWriteWord = 0xC0;
 constexpr int kFirstUserWord = 56;  // as written: words 56..63 of the lower bank
 constexpr int kUserWords = 8;
 constexpr int kUserWordPauseMs = 20;
 
-struct RegisterValue {
-    std::uint16_t reg;
-    std::uint8_t value;
-};
 constexpr RegisterValue kReadUserSetup[] = {{kMasterEnable, 0x01},    {kMasterDevice, kUserMemory},
                                             {kMasterSetting1, 0x2E}, {kMasterSetting2, 0x03},
                                             {kMasterCommand, kShowUserWords}};

@@ -29,7 +29,7 @@ SimTz2401Box::Options SimTz2401Box::tz2701a(std::uint8_t version)
 SimTz2401Box::SimTz2401Box(Options options)
     : SimBox(UsbLayout{0x04D9, 0x2832, 3, 3, static_cast<std::uint8_t>(options.in_endpoint ? 0x84 : 0), 8,
                        static_cast<std::uint8_t>(options.out_endpoint ? 0x05 : 0)}),
-      options_(options)
+      options_(options), eeprom_(options.eeprom)
 {
 }
 

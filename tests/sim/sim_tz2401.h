@@ -36,6 +36,7 @@ public:
         std::uint8_t ring_threshold = 0x0C;
         std::uint8_t ring_alternations = 0x02;
         std::uint8_t line_voltage = 0;  // packed into parameter replies 0x50 and 0x60
+        std::array<std::uint8_t, 256> eeprom{};  // what the EEPROM holds when plugged in
     };
     static Options tz2401b(std::uint8_t version = 0x42);
     static Options tz2701a(std::uint8_t version = 0x43);
