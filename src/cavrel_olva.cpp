@@ -78,6 +78,55 @@ void open_logfile(const char* dir)
     }
 }
 
+// The library's EEPROM window: a caller's address (its low byte) and length
+// as the box address they reach, or -4. The Tz2701A's window spans 255
+// bytes from 1024; the Tz2502A, Tz2402B and Tz2501B keep 9 bytes at 102
+// (on the Tz2501B the 24C02's bytes the configuration check leaves alone);
+// the others 9 bytes from 0.
+int eeprom_window(OlvaManager& m, unsigned long h, unsigned addr, const void* data, int len,
+                  unsigned& box_addr)
+{
+    const int product = m.olva_get_product_name(h);
+    const unsigned offset = addr & 0xFF;
+    const bool wide = product == OLVA_PRODUCT_TZ2701A;
+    const unsigned limit = wide ? 255 : 9;
+    if (!data || len < 1 || offset > limit || static_cast<unsigned>(len) > limit - offset)
+        return OLVA_ERR_INVALID_PARAM;
+    switch (product) {
+    case OLVA_PRODUCT_TZ2701A:
+        box_addr = offset + 1024;
+        break;
+    case OLVA_PRODUCT_TZ2502A:
+    case OLVA_PRODUCT_TZ2402B:
+    case OLVA_PRODUCT_TZ2501B:
+        box_addr = offset + 102;
+        break;
+    default:
+        box_addr = offset;
+        break;
+    }
+    return OLVA_OK;
+}
+
+// A manager call at the box address of a caller's EEPROM address.
+template <class Call>
+int with_eeprom_window(unsigned long h, unsigned addr, const void* data, int len, Call call)
+{
+    return with_manager([&](OlvaManager& m) {
+        unsigned box_addr = 0;
+        if (const int checked = eeprom_window(m, h, addr, data, len, box_addr); checked != OLVA_OK)
+            return checked;
+        return call(m, box_addr);
+    });
+}
+
+int read_eeprom(unsigned long h, unsigned addr, unsigned char* data, int len)
+{
+    return with_eeprom_window(h, addr, data, len, [&](OlvaManager& m, unsigned box_addr) {
+        return m.olva_read_eeprom(h, box_addr, data, len);
+    });
+}
+
 // -4 without a path, -1 when it cannot be examined.
 int examine(const char* path, struct stat& info)
 {
@@ -329,6 +378,33 @@ int olva_get_send_dtmf_param(int* tone_time, int* silence_time, float* dtmf_cof,
     } catch (...) {
         return OLVA_ERR_EXCEPTION;
     }
+}
+
+int olva_get_usernum(unsigned long h, char* data, int len)
+{
+    return with_manager([=](OlvaManager& m) -> int {
+        if (!data || len < 16)
+            return OLVA_ERR_INVALID_PARAM;
+        const int result = m.olva_get_usernum(h, reinterpret_cast<unsigned char*>(data), 16);
+        return result == OLVA_OK ? 16 : result;
+    });
+}
+
+int olva_read_eeprom(unsigned long h, unsigned addr, unsigned char* data, int len)
+{
+    return read_eeprom(h, addr, data, len);
+}
+
+int olva_read_eepromEx(unsigned long h, unsigned addr, unsigned char* data, int len)
+{
+    return read_eeprom(h, addr, data, len);
+}
+
+int olva_write_eeprom(unsigned long h, unsigned addr, unsigned char* data, int len)
+{
+    return with_eeprom_window(h, addr, data, len, [&](OlvaManager& m, unsigned box_addr) {
+        return m.olva_write_eeprom(h, box_addr, data, len);
+    });
 }
 
 int olva_write_usernum()

@@ -30,26 +30,6 @@ int olva_stop_play(unsigned long)
     return not_offered("olva_stop_play");
 }
 
-int olva_get_usernum(unsigned long, char*, int)
-{
-    return not_offered("olva_get_usernum");
-}
-
-int olva_read_eeprom(unsigned long, unsigned, unsigned char*, int)
-{
-    return not_offered("olva_read_eeprom");
-}
-
-int olva_read_eepromEx(unsigned long, unsigned, unsigned char*, int)
-{
-    return not_offered("olva_read_eepromEx");
-}
-
-int olva_write_eeprom(unsigned long, unsigned, unsigned char*, int)
-{
-    return not_offered("olva_write_eeprom");
-}
-
 int olva_makecall(unsigned long, char*)
 {
     return not_offered("olva_makecall");

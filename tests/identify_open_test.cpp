@@ -84,10 +84,19 @@ TEST_F(IdentifyTest, Firmware43WithGsmTypeIsRefinedToTz2701a)
     ASSERT_TRUE(open(box));
     EXPECT_EQ(hid_.model(), OLVA_PRODUCT_TZ2701A);
     EXPECT_EQ(hid_.device_type(), 0x30);
+    // Then the three stored copies of the user number, five pieces each:
+    // the piece's address, then the request for it.
+    std::vector<Bytes> user_number_reads;
+    for (int piece = 0; piece < 15; ++piece) {
+        const auto addr = static_cast<std::uint8_t>(0x80 + 4 * piece);
+        user_number_reads.push_back({3, 0xA5, 0x00, 0x32, 0x00, addr, 0, 0});
+        user_number_reads.push_back({3, 0xA0, 0xA3, 0x07, 0x00, 0x00, addr, 0});
+    }
     EXPECT_THAT(sim_.reports(box),
                 ElementsAreArray(concat({kProbes,
                                          {command(0xF1), command(0xF2), command(0xF2),
-                                          command(0x14), command(0x14)}})));
+                                          command(0x14), command(0x14)},
+                                         user_number_reads})));
     EXPECT_THAT(sleeper_.mine(), ElementsAre(20, 20, 20, 20, 20, 1000));
     EXPECT_EQ(hid_.gsmLevels().speaker_2g, 40);
     EXPECT_EQ(hid_.gsmLevels().mic_gain_ec200[1], 35000);

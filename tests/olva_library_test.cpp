@@ -409,6 +409,68 @@ void expectDtmfSettings(int tone, int silence, float cof, int scale, int speaker
     EXPECT_EQ(got.speaker_volume, speaker);
 }
 
+TEST_F(LibraryTest, UserNumbersAndEepromBytesThroughTheLibrary)
+{
+    // A Tz2401B whose primary copy is spoiled and whose first backup holds
+    // the number, read once at open; a Tz2501B's number behind its chip.
+    SimTz2401Box& tz2401b = plugTz2401b(1);
+    std::vector<std::uint8_t> copy(17);
+    for (int i = 0; i < 16; ++i)
+        copy[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>('A' + i);
+    copy[16] = static_cast<std::uint8_t>(0x100 - ((16 * 'A' + 120) & 0xFF));
+    tz2401b.setEeprom(18, copy);
+    copy[0] ^= 1;
+    tz2401b.setEeprom(96, copy);
+    SimRegisterBox& tz2501b = plugTz2501b(2);
+    tz2501b.setMemory(0x52, 112, {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c',
+                                  'd', 'e', 'f'});
+    ASSERT_EQ(manager().search_pass(), 2);
+
+    char number[17] = {};
+    EXPECT_EQ(olva_get_usernum(0x101, number, 16), 16);
+    EXPECT_STREQ(number, "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(olva_get_usernum(0x202, number, 16), 16);
+    EXPECT_STREQ(number, "0123456789abcdef");
+    EXPECT_EQ(olva_get_usernum(0x101, number, 15), OLVA_ERR_INVALID_PARAM);
+    EXPECT_EQ(olva_get_usernum(0x101, nullptr, 16), OLVA_ERR_INVALID_PARAM);
+    EXPECT_EQ(olva_get_usernum(kNoHandle, number, 16), OLVA_ERR_INVALID_HANDLE);
+    EXPECT_EQ(olva_get_usernum(0x301, number, 16), OLVA_ERR_NO_DEVICE);
+
+    // The Tz2501B's nine bytes reach its window, the codec EEPROM's bytes
+    // 76..84, and read back from there.
+    const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    EXPECT_EQ(olva_write_eeprom(0x201, 0, const_cast<unsigned char*>(nine), 9), 0);
+    const auto memory = tz2501b.memory(0x50);
+    EXPECT_EQ(std::vector<std::uint8_t>(memory.begin() + 76, memory.begin() + 85),
+              std::vector<std::uint8_t>(nine, nine + 9));
+    unsigned char read[9] = {};
+    EXPECT_EQ(olva_read_eeprom(0x201, 0, read, 9), 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(read, read + 9), std::vector<std::uint8_t>(nine, nine + 9));
+    unsigned char two[2] = {};
+    EXPECT_EQ(olva_read_eepromEx(0x202, 0x107, two, 2), 0);  // the low byte is the address
+    EXPECT_EQ(two[0], 8);
+
+    struct Case {
+        const char* name;
+        int result;
+        int expected;
+    };
+    unsigned char buffer[16] = {};
+    const Case cases[] = {
+        {"past the window", olva_write_eeprom(0x201, 5, buffer, 5), OLVA_ERR_INVALID_PARAM},
+        {"read past the window", olva_read_eeprom(0x101, 5, buffer, 5), OLVA_ERR_INVALID_PARAM},
+        {"no bytes", olva_write_eeprom(0x201, 0, buffer, 0), OLVA_ERR_INVALID_PARAM},
+        {"no buffer", olva_read_eepromEx(0x201, 0, nullptr, 4), OLVA_ERR_INVALID_PARAM},
+        {"no handle", olva_write_eeprom(kNoHandle, 0, buffer, 4), OLVA_ERR_INVALID_HANDLE},
+        {"no box", olva_read_eeprom(0x301, 0, buffer, 4), OLVA_ERR_NO_DEVICE},
+        // The Tz2401B answers from the number it read at open.
+        {"Tz2401B read", olva_read_eeprom(0x101, 0, buffer, 4), OLVA_OK},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.result, c.expected) << c.name;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "ABCD");
+}
+
 TEST_F(LibraryTest, DtmfSettingsAreSetOnTheBoxAndReadFromTheFile)
 {
     plugTz2401b(1);
@@ -451,6 +513,11 @@ TEST_F(ClosedLibraryTest, CallsThatNeedTheManagerAreNotAvailable)
         {"dtmf send", olva_set_send_dtmf_param(0x101, 100, 80, 1.26f, 220, 10), OLVA_ERR_NOT_AVAILABLE},
         {"gain control", olva_close_agc(0x101, 1), OLVA_ERR_NOT_AVAILABLE},
         {"busy tone", olva_set_busy_tone(0x101, tagBusyInfo{}), OLVA_ERR_NOT_AVAILABLE},
+        {"user number", olva_get_usernum(0x101, name, 16), OLVA_ERR_NOT_AVAILABLE},
+        {"eeprom read", olva_read_eeprom(0x101, 0, reinterpret_cast<unsigned char*>(name), 4),
+         OLVA_ERR_NOT_AVAILABLE},
+        {"eeprom write", olva_write_eeprom(0x101, 0, reinterpret_cast<unsigned char*>(name), 4),
+         OLVA_ERR_NOT_AVAILABLE},
         // Never offered, open or not.
         {"write user number", olva_write_usernum(), OLVA_ERR_NOT_AVAILABLE},
         {"work mode", olva_get_work_mode(), OLVA_ERR_NOT_AVAILABLE},

@@ -38,7 +38,8 @@ TEST_F(SharedLibraryTest, TheInterfaceIsExportedUnderItsPlainNames)
           "olva_set_send_dtmf_param", "olva_get_send_dtmf_param", "olva_write_usernum",
           "olva_get_work_mode", "olva_get_dev_data", "olva_set_dev_data",
           "olva_write_gsm_devtype", "olva_delete_file", "olva_judge_file_size",
-          "olva_uploadFile", "olva_close_agc", "olva_set_busy_tone"})
+          "olva_uploadFile", "olva_close_agc", "olva_set_busy_tone", "olva_get_usernum",
+          "olva_read_eeprom", "olva_read_eepromEx", "olva_write_eeprom"})
         EXPECT_NE(dlsym(library_, name), nullptr) << name;
 
     // The library's own copy answers: closed, it offers nothing.

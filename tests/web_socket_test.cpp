@@ -239,6 +239,42 @@ TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
     EXPECT_NE(log.find(" StopReadLineVoltage, handle:257,, result=-2"), std::string::npos);
 }
 
+TEST_F(WebSocket, TheUserNumberIsAnsweredWithItsFirstEightBytesOnly)
+{
+    struct Case {
+        std::string number;  // what the library stores
+        int result;
+        const char* reply;   // null: no reply
+    };
+    const Case cases[] = {
+        {"1234567890ABCDEF", 16,
+         R"({"event":"answer","type":"GetUsernum","handle":257,"result":"12345678"})"},
+        {std::string("123\0" "567890ABCDEF", 16), 16,
+         R"({"event":"answer","type":"GetUsernum","handle":257,"result":"123"})"},
+        {"\"<a>\"\\bcdefghijklm", 16,
+         R"({"event":"answer","type":"GetUsernum","handle":257,"result":"\"<a>\"\\bc"})"},
+        // Failures stay silent.
+        {"1234567890ABCDEF", -16, nullptr},
+        {"1234567890ABCDEF", -1, nullptr},
+        {"1234567890ABCDEF", 0, nullptr},
+    };
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        olva_fake::set_usernum(c.number);
+        olva_fake::set_result("olva_get_usernum", c.result);
+        ASSERT_TRUE(client->send(R"({"event":"GetUsernum","handle":257})"));
+        if (c.reply) {
+            EXPECT_EQ(client->read(), c.reply);
+        }
+        EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, "")) << "no other reply";
+        EXPECT_EQ(olva_fake::calls().back().text, "olva_get_usernum(257,16)");
+    }
+    EXPECT_NE(log_text().find("GetUsernum, handle:257,, result=-16"), std::string::npos);
+}
+
 TEST_F(WebSocket, CommandsAndFollowUpsRunOnTheWebThread)
 {
     start();

@@ -21,6 +21,7 @@
 
 #include "cavrel_olva.h"
 #include "olva_manager/olva_manager.h"
+#include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
 #include "support/eventually.h"
@@ -37,6 +38,7 @@
 namespace olva_test {
 namespace {
 
+using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using platform::PcmStream;
 
@@ -134,10 +136,34 @@ protected:
     // search thread finds them.
     SimTz2401Box& plug_tz2401b(int card = 1, std::uint8_t version = 0x42)
     {
+        return plug_tz2401b(card, SimTz2401Box::tz2401b(version));
+    }
+    SimTz2401Box& plug_tz2401b(int card, const SimTz2401Box::Options& options)
+    {
         FakePcmDevice& capture = add_card(card);
-        SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b(version));
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
         cards_of_[&box] = {card, &capture};
         return box;
+    }
+    // A Tz2501B and its sound card.
+    SimRegisterBox& plug_tz2501b(int card)
+    {
+        add_card(card, kTz2501BCardId);
+        return sim_.plug<SimRegisterBox>();
+    }
+    // The next message that starts with text; the events before it are
+    // kept in skipped.
+    static std::string read_until(WsClient& client, const std::string& text,
+                                  std::vector<std::string>* skipped = nullptr)
+    {
+        for (int i = 0; i < 20; ++i) {
+            const std::string message = client.read().value_or("(nothing)");
+            if (message.rfind(text, 0) == 0 || message == "(nothing)")
+                return message;
+            if (skipped)
+                skipped->push_back(message);
+        }
+        return "(not found)";
     }
     // Back on the bus under a new address, with a new sound card.
     void replug(const SimTz2401Box& box, int card)
@@ -180,12 +206,12 @@ private:
         FakePcmDevice* capture;
     };
 
-    FakePcmDevice& add_card(int card)
+    FakePcmDevice& add_card(int card, const char* usbid = kTz2401CardId)
     {
         const std::string number = std::to_string(card);
         FakePcmDevice& capture = pcm_.addDevice("hw:" + number + ",0", PcmStream::kCapture);
         pcm_.addDevice("plughw:" + number + ",0", PcmStream::kPlayback);
-        listCardOfAnyLocation(card, kTz2401CardId);
+        listCardOfAnyLocation(card, usbid);
         return capture;
     }
 
@@ -301,6 +327,48 @@ TEST_P(WholeServiceCommandTest, CommandsAreAnsweredFromTheBox)
     };
     for (const Case& c : cases)
         EXPECT_EQ(ask(*client, c.frame), c.reply) << c.frame;
+}
+
+// The user number a browser is shown: the Tz2401B's read once at open from
+// its EEPROM copies, the Tz2501B's read from its chip on each request.
+TEST_F(WholeServiceTest, ABrowserIsShownEachBoxsUserNumber)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    // The Tz2401B's primary copy is spoiled; its first backup holds the
+    // number, found when the box is opened.
+    std::vector<std::uint8_t> copy = {'8', '6', '1', '3', '9', '0', '0', '0',
+                                      '7', '7', '2', '4', 0, 0, 0, 0};
+    int sum = 0;
+    for (std::uint8_t byte : copy)
+        sum += byte;
+    copy.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
+    SimTz2401Box::Options options = SimTz2401Box::tz2401b();
+    std::copy(copy.begin(), copy.end(), options.eeprom.begin() + 18);
+    copy[2] ^= 0x10;
+    std::copy(copy.begin(), copy.end(), options.eeprom.begin() + 96);
+    plug_tz2401b(1, options);
+    EXPECT_EQ(client->read(), kPlugIn);
+    EXPECT_EQ(client->read(), kHookOn);
+    EXPECT_EQ(ask(*client, "{\"event\":\"GetUsernum\",\"handle\":257}"),
+              "{\"event\":\"answer\",\"type\":\"GetUsernum\",\"handle\":257,\"result\":\"86139000\"}");
+
+    SimRegisterBox& tz2501b = plug_tz2501b(2);
+    tz2501b.setMemory(0x52, 112, {'T', 'Z', '2', '5', '0', '1', 'B', '-', '0', '0', '4', '2', 0, 0, 0, 0});
+    EXPECT_EQ(read_until(*client, "{\"event\":\"plugin\",\"handle\":513}"),
+              "{\"event\":\"plugin\",\"handle\":513}");
+    ASSERT_TRUE(client->send("{\"event\":\"GetUsernum\",\"handle\":514}"));
+    EXPECT_EQ(read_until(*client, "{\"event\":\"answer\""),
+              "{\"event\":\"answer\",\"type\":\"GetUsernum\",\"handle\":514,\"result\":\"TZ2501B-\"}");
+
+    // No box in a slot: no answer at all.
+    ASSERT_TRUE(client->send("{\"event\":\"GetUsernum\",\"handle\":769}"));
+    ASSERT_TRUE(client->send("{\"event\":\"getinfo\"}"));
+    std::vector<std::string> skipped;
+    EXPECT_EQ(read_until(*client, "{\"event\":\"getinfo\"", &skipped).rfind("{\"event\":\"getinfo\"", 0), 0u);
+    for (const std::string& message : skipped)
+        EXPECT_EQ(message.find("GetUsernum"), std::string::npos) << message;
+    EXPECT_NE(log_text().find("GetUsernum, handle:769,, result=-2"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, WholeServiceCommandTest,

@@ -165,6 +165,7 @@ private:
     void cmd_stop_read_line_voltage(const Frame& f);
     void cmd_get_device_version(const Frame& f);
     void cmd_get_product_id(const Frame& f);
+    void cmd_get_usernum(const Frame& f);
     void cmd_judge_file_size(const Frame& f);
     void cmd_delete_file(const Frame& f);
     void cmd_upload_file(const Frame& f);

@@ -53,6 +53,7 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"SoftHookon", &COlvaMgr::cmd_soft_hook_on},
         {"GetDeviceVersionNum", &COlvaMgr::cmd_get_device_version},
         {"GetProductID", &COlvaMgr::cmd_get_product_id},
+        {"GetUsernum", &COlvaMgr::cmd_get_usernum},
         {"JudgeFileSize", &COlvaMgr::cmd_judge_file_size},
         {"OLVADeletefile", &COlvaMgr::cmd_delete_file},
         {"UploadFile", &COlvaMgr::cmd_upload_file},
@@ -218,6 +219,19 @@ void COlvaMgr::cmd_get_product_id(const Frame& f)
         send_answer_msg(f.conn, "GetProductID", static_cast<int>(handle), std::to_string(result));
     else
         send_notiy_msg(f.conn, "GetProductID", static_cast<int>(handle), result);
+}
+
+void COlvaMgr::cmd_get_usernum(const Frame& f)
+{
+    const unsigned long handle = arg_handle(f.json);
+    char number[16] = {};
+    const int result = olva_get_usernum(handle, number, sizeof number);
+    logger(-1, "userver", "", "recv from %s GetUsernum, handle:%d,, result=%d", f.addr,
+           static_cast<int>(handle), result);
+    // The browser is shown the first 8 bytes, up to a NUL.
+    if (result > 0)
+        send_answer_msg(f.conn, "GetUsernum", static_cast<int>(handle),
+                        std::string(number, strnlen(number, 8)));
 }
 
 void COlvaMgr::cmd_judge_file_size(const Frame& f)

@@ -165,6 +165,21 @@ public:
     int olva_set_hang_threshold(int value);
     int olva_set_hookoff_threshold(int value);
 
+    // --- memory and user number (box_eeprom.cpp) ---
+
+    // Byte read and write at a box address: 0 or -1. The Tz2401B's read is
+    // served from the copy of its user number read at open; the Tz2402D
+    // and Tz2501B reach their window 102..110 only; a write succeeds only
+    // when every piece of it arrived.
+    int olva_read_eepromEx(unsigned addr, std::uint8_t* out, int len);
+    int olva_write_eeprom(unsigned addr, const std::uint8_t* data, int len);
+    // The user number (len bytes, at most 17): 0, -1, or -16 when no stored
+    // copy passes its check. On failure out is left as it was.
+    int olva_get_usernum(std::uint8_t* out, int len);
+    // Tz2401B: the first stored copy that passes its check goes to the
+    // user-number area. False when none did.
+    bool get_2401B_user();
+
     // --- timer steps (box_timer.cpp) ---
 
     // The 100 ms line step: the manager's timer thread for every box but
@@ -224,6 +239,15 @@ private:
     void finish_end();
     // Waits until no end runs on another thread.
     void wait_for_end();
+
+    // The Tz2401B's tries at open to find a stored user number.
+    static constexpr int kUserNumberAttempts = 6;
+    // The Tz2402D and Tz2501B keep their memory behind the USB chip.
+    bool on_usb_chip_memory() const;
+    int read_eeprom_user_number(std::uint8_t* out, int len);
+    // One 17-byte Tz2401B copy at addr; false unless every piece was read.
+    bool read_tz2401b_copy(std::uint8_t at, std::uint8_t copy[17]);
+    void read_user_number_at_open();
 
     // Sends a Tz2401B threshold command with the value's threshold word.
     int set_line_threshold(std::uint8_t cmd, int value, const char* what);

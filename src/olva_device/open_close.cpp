@@ -182,6 +182,7 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     // the Tz2501B's is read from its codec once its latches are set.
     if (identified == OLVA_PRODUCT_TZ2501B)
         set_tz2501b_latches(kTz2501bStartLatches);
+    read_user_number_at_open();
     open_lines(identified);
 
     create_thread();

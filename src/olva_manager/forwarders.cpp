@@ -226,3 +226,25 @@ int OlvaManager::olva_open_buzzer(unsigned long handle, bool on)
         return box.olva_open_buzzer(on) ? OLVA_OK : OLVA_ERR_FAILED;
     });
 }
+
+int OlvaManager::olva_read_eeprom(unsigned long handle, unsigned addr, unsigned char* data, int len)
+{
+    return with_box(handle, [=](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_read_eepromEx(addr, data, len);
+    });
+}
+
+int OlvaManager::olva_write_eeprom(unsigned long handle, unsigned addr, const unsigned char* data,
+                                   int len)
+{
+    return with_box(handle, [=](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_write_eeprom(addr, data, len);
+    });
+}
+
+int OlvaManager::olva_get_usernum(unsigned long handle, unsigned char* data, int len)
+{
+    return with_box(handle, [=](CUsbBoxDevice& box, unsigned long) {
+        return box.olva_get_usernum(data, len);
+    });
+}

@@ -133,6 +133,10 @@ public:
     // 0 when the box takes the setting, else -1.
     int olva_set_message_param(unsigned long handle, bool on);
     int olva_open_buzzer(unsigned long handle, bool on);
+    // The box's memory at a box address (the library maps the caller's).
+    int olva_read_eeprom(unsigned long handle, unsigned addr, unsigned char* data, int len);
+    int olva_write_eeprom(unsigned long handle, unsigned addr, const unsigned char* data, int len);
+    int olva_get_usernum(unsigned long handle, unsigned char* data, int len);
 
 private:
     template <class Operation>

@@ -152,6 +152,66 @@ public:
     bool I2C_Clock();
     bool Tz2402D_Write_2402(std::uint8_t addr, const std::uint8_t* data, int len);
     bool Tz2402D_Read_2402(std::uint8_t addr, std::uint8_t* out, int len);
+    // One byte over the Tz2501A's bus: a whole write transaction, or a
+    // random read.
+    bool I2CSend_byte(std::uint8_t addr, std::uint8_t byte);
+    bool I2CRecv_byte(std::uint8_t addr, std::uint8_t& out);
+    // Word-wise access [0, 0x80, low, high, command] of the lower 128 bytes
+    // (eeprom_words.cpp). True when every word went through.
+    bool readEepromex(std::uint8_t addr, std::uint8_t* out, unsigned long len);
+    bool writeEepromex(std::uint8_t addr, const std::uint8_t* data, unsigned long len);
+
+    // --- maintenance reports (maintenance_reports.cpp) ---
+
+    // 17-byte boxes: switches GET_REPORT to answer code, then reads len bytes.
+    bool read_param(std::uint8_t code, std::uint8_t* out, int len);
+    void init_ledState();
+    bool Tz2402D_GPIO_read();
+    // The cm6308 codec's microphone gain on the 17-byte boxes.
+    void cm6308_set_micvolume(int micvolume);
+    // Tz2701A: the buzzer query (1 when the query went out) and the bridge's
+    // echo test (the result of its test message).
+    int Tz2701_get_buzzer();
+    int Tz2701_echo_test();
+
+    // --- Tz2701A bridge reports (tz2701_bridge_reports.cpp): 1 sent, 0 not ---
+
+    // [3, 0xA5, a1..a6], up to 3 tries; only on an open Tz2701A.
+    int Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,
+                                   std::uint8_t a4, std::uint8_t a5, std::uint8_t a6);
+    // [3, 0xA1, p0..p3, v, 7] then [3, 0xA2, p4..p7, v, 7], each tried twice.
+    int Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8]);
+    // [3, 0xA0, sub, x1..x4, 0], once; only on an open Tz2701A.
+    int Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uint8_t x2,
+                              std::uint8_t x3, std::uint8_t x4);
+
+    // --- Tz2701A controller memory (tz2701_eeprom.cpp) ---
+
+    // Up to 4 bytes at device hi, offset lo: 1 when read, else 0.
+    int Tz2701_read_eeprom(std::uint8_t hi, std::uint8_t lo, std::uint8_t* dst, int len);
+    // Up to 4 bytes; a shorter piece keeps the stored bytes beside it.
+    bool Tz2701_write_eeprom(std::uint8_t dev, std::uint8_t addr, const std::uint8_t* data,
+                             int len);
+    void Tz2701_erase_eeprom(std::uint8_t unit);
+
+    // --- stored user number (stored_user_number.cpp) ---
+
+    static constexpr int kUserNumberSize = 16;
+    static constexpr int kUserAreaSize = 128;
+    // Tz2701A: the first of the three guarded copies that passes its check
+    // goes to the user-number area. False: none did, the area is cleared.
+    bool Tz2701_read_user();
+    // Tz2701A: writes the three copies; true when at least one was written
+    // whole.
+    bool Tz2701_write_user(const std::uint8_t* data, int len);
+    // Tz2402D and Tz2501B: the 16 bytes behind the USB chip (device 0x52).
+    bool Tz2402D_ReadUser(std::uint8_t* out);
+    bool Tz2402D_WriteUser(const std::uint8_t* data);
+    // The user-number area: what a box read at open.
+    bool user_number_valid() const;
+    // Copies len bytes at addr of the area; false when no valid number is
+    // kept or the range leaves the area.
+    bool read_user_area(unsigned addr, std::uint8_t* out, int len) const;
 
     // --- Tz2701A (tz2701_setup.cpp) ---
 
@@ -267,6 +327,11 @@ protected:
     bool Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
                          std::uint8_t reply[8], const char* routine);
 
+    // Tz2701A: the first answer to a request after token, skipping GSM bytes
+    // and status reports (tz2701_bridge_reports.cpp). Bytes, 0 on time-out,
+    // -1 when no stream runs.
+    int Tz2701_read_reply(hid_device_* dev, std::uint64_t token, std::uint8_t reply[8]);
+
     // Pin helpers (register_gpio.cpp, i2c_bitbang.cpp).
     bool send_register_address(std::uint16_t reg);
     bool send_tz2501b_pins();
@@ -330,4 +395,12 @@ protected:
     std::mutex channel_mutex_;             // Tz2501B: one status poll or register read
     std::deque<std::unique_ptr<hid_cmd_op>> cmd_queue_;  // queue_mutex_
     std::deque<std::unique_ptr<hid_cmd_op>> sms_queue_;  // queue_mutex_
+
+    // The user number read at open (search thread) or after the GSM
+    // start-up, read by library calls.
+    void store_user_number(const std::uint8_t* bytes, int len);
+    void clear_user_number();
+    mutable std::mutex user_mutex_;
+    std::uint8_t user_area_[kUserAreaSize] = {};  // user_mutex_
+    bool user_valid_ = false;                     // user_mutex_
 };

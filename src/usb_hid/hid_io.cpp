@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "usb_hid/hid_device.h"
+#include "usb_hid/hid_reports.h"
 
 namespace {
 
@@ -193,7 +194,13 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
     case usb::TransferStatus::kCompleted:
         if (length > 0) {
             std::lock_guard<std::mutex> lock(dev->mutex);
-            if (dev->blocking.load() == 1) {
+            // A Tz2701A's answer to a request goes to the waiting reader in
+            // event mode too; its GSM bytes and status go to the handler.
+            const bool for_reader =
+                dev->blocking.load() == 1 ||
+                (model_.load() == OLVA_PRODUCT_TZ2701A &&
+                 tz2701_is_reply(data, static_cast<std::size_t>(length)));
+            if (for_reader) {
                 if (dev->pending_primed) {
                     dev->pending.push_back({std::vector<std::uint8_t>(data, data + length),
                                             ++dev->report_count});

@@ -75,13 +75,43 @@ float hid_version_number(int model, std::uint8_t version1, std::uint8_t version2
     return model == OLVA_PRODUCT_TZ2701A ? value : value / 10;
 }
 
-std::string hid_hex_bytes(const std::uint8_t* data, std::size_t length)
+std::uint8_t user_number_sum(const std::uint8_t* bytes, std::size_t length)
+{
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        sum += bytes[i];
+    return static_cast<std::uint8_t>(sum);
+}
+
+bool tz2701_is_reply(const std::uint8_t* report, std::size_t length)
+{
+    if (length < 2 || report[0] != 3)
+        return false;
+    const std::uint8_t kind = report[1];
+    return !(kind >= 0x81 && kind <= 0x86) && kind != 0x91;
+}
+
+namespace {
+
+std::string hex_items(const std::uint8_t* data, std::size_t length, const char* item_format)
 {
     std::string text;
     char item[8];
     for (std::size_t i = 0; i < length; ++i) {
-        std::snprintf(item, sizeof item, " 0x%02x", data[i]);
+        std::snprintf(item, sizeof item, item_format, data[i]);
         text += item;
     }
     return text;
+}
+
+}  // namespace
+
+std::string hid_hex_bytes(const std::uint8_t* data, std::size_t length)
+{
+    return hex_items(data, length, " 0x%02x");
+}
+
+std::string hid_spaced_hex(const std::uint8_t* data, std::size_t length)
+{
+    return hex_items(data, length, " %02x");
 }

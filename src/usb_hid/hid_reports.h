@@ -35,5 +35,17 @@ bool tz2501b_status_bits(const std::uint8_t report[4], std::uint8_t& bits);
 // hex digits and divide by 10 (0x42, 0x00 give 4.2).
 float hid_version_number(int model, std::uint8_t version1, std::uint8_t version2);
 
+// Stored user-number copies: 16 bytes and a check byte, the 17 adding up to
+// 0 modulo 256. The sum of length bytes modulo 256.
+std::uint8_t user_number_sum(const std::uint8_t* bytes, std::size_t length);
+
+// Tz2701A input reports [3, kind, ...]: kind 0x81..0x86 carries GSM bytes,
+// 0x91 the box's status; any other report answers a request of the host
+// (an EEPROM read [3, 0xA3, hi, lo, d0, d1, d2, d3], a buzzer query, the
+// echo test) and goes to the synchronous reader.
+bool tz2701_is_reply(const std::uint8_t* report, std::size_t length);
+
 // " 0x03 0x42 ..." for a log line.
 std::string hid_hex_bytes(const std::uint8_t* data, std::size_t length);
+// " 03 42 ..." for a log line.
+std::string hid_spaced_hex(const std::uint8_t* data, std::size_t length);

@@ -159,3 +159,13 @@ bool HidDevice::I2CRecv_seqbytes(std::uint8_t addr, std::uint8_t* out, unsigned 
     const bool stopped = I2CStop();
     return received == len && stopped;
 }
+
+bool HidDevice::I2CSend_byte(std::uint8_t addr, std::uint8_t byte)
+{
+    return I2CSend_bytes(addr, &byte, 1);
+}
+
+bool HidDevice::I2CRecv_byte(std::uint8_t addr, std::uint8_t& out)
+{
+    return I2CRecv_seqbytes(addr, &out, 1);
+}

@@ -6,6 +6,7 @@
 
 #include "platform/sleeper.h"
 #include "usb_hid/hid_device.h"
+#include "usb_hid/usb_chip_master.h"
 
 namespace {
 
@@ -28,28 +29,12 @@ constexpr int kAnswerDataMax = 13;
 // The memory needs this long for a byte written or a transaction run.
 constexpr int kTransactionPauseMs = 100;
 
-// USB-chip I2C master: the memory moves in 16-bit words of one 128-byte bank.
-constexpr int kBankSize = 128;
-constexpr std::uint16_t kMasterEnable = 0x100;
-constexpr std::uint16_t kMasterDevice = 0x110;
-constexpr std::uint16_t kMasterSetting1 = 0x111;
-constexpr std::uint16_t kMasterSetting2 = 0x112;
-constexpr std::uint16_t kMasterBank = 0x08;
-constexpr std::uint16_t kMasterLow = 0x09;
-constexpr std::uint16_t kMasterHigh = 0x0A;
-constexpr std::uint16_t kMasterCommand = 0x0B;
-constexpr std::uint8_t kLowerBank = 0x40;
-constexpr std::uint8_t kUpperBank = 0x41;
-constexpr std::uint8_t kReadWord = 0x80;
-constexpr std::uint8_t kWriteWord = 0xC0;
+using namespace usb_chip;
+
 constexpr std::uint8_t kMemory24C02 = 0x50;
 // One word takes the master this long.
 constexpr int kWordPauseMs = 30;
 
-struct RegisterValue {
-    std::uint16_t reg;
-    std::uint8_t value;
-};
 constexpr RegisterValue kMasterWriteSetup[] = {
     {kMasterEnable, 0x01}, {kMasterDevice, kMemory24C02}, {kMasterSetting1, 0x10},
     {kMasterSetting2, 0x00}, {kMasterBank, kLowerBank}};

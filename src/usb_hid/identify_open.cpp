@@ -56,6 +56,8 @@ bool HidDevice::hid_open(const char* path, unsigned long index, OLVA_PRODUCT pro
 {
     hid_log(3, "%s++  ", __func__);
     hidClose();
+    // The slot's last box may have left its number behind.
+    clear_user_number();
     device_index_.store(static_cast<long>(index));
     {
         std::lock_guard<std::mutex> lock(text_mutex_);

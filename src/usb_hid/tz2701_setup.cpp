@@ -29,6 +29,7 @@ void HidDevice::Tz2701_setup()
     Tz2401_write_cmd(3, kModuleControl, 0, 0);
     Tz2401_write_cmd(3, kModuleControl, 0, 0);
     gsm_levels_ = kTz2701Levels;
+    Tz2701_read_user();
 }
 
 int HidDevice::Tz2701_read_state()

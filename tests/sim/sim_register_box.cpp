@@ -93,6 +93,8 @@ void SimRegisterBox::onOutputReport(const std::vector<std::uint8_t>& r)
     }
     if (r[4] == kWrite) {
         registers_[selected_] = r[2];
+        if (selected_ == 0x110)
+            user_words_shown_ = false;
         if (selected_ == 0x0B)
             runMasterCommand(r[2]);
         return;
@@ -113,9 +115,17 @@ void SimRegisterBox::runMasterCommand(std::uint8_t command)
     const bool read = (command & 0xC0) == 0x80;
     const std::uint8_t setting1 = registers_[0x111];
     const std::uint8_t setting2 = registers_[0x112];
-    const bool configured = registers_[0x100] == 0x01 &&
-                            ((write && setting1 == 0x10 && setting2 == 0x00) ||
-                             (read && setting1 == 0x2E && setting2 == 0x03));
+    const bool write_settings = setting1 == 0x10 && setting2 == 0x00;
+    const bool read_settings = setting1 == 0x2E && setting2 == 0x03;
+    const bool user_memory = registers_[0x110] == 0x52;
+    if (user_memory && command == 0xE0 && read_settings && registers_[0x100] == 0x01) {
+        user_words_shown_ = true;
+        return;
+    }
+    const bool configured =
+        registers_[0x100] == 0x01 &&
+        ((user_memory && (write_settings || read_settings)) || (write && write_settings) ||
+         (read && read_settings));
     auto memory = memories_.find(registers_[0x110]);
     if (!configured || memory == memories_.end()) {
         ++misconfigured_;
@@ -126,7 +136,9 @@ void SimRegisterBox::runMasterCommand(std::uint8_t command)
         ++misconfigured_;
         return;
     }
-    const std::size_t byte = static_cast<std::size_t>(bank + 2 * (command & 0x3F));
+    std::size_t byte = static_cast<std::size_t>(bank + 2 * (command & 0x3F));
+    if (user_memory && read && bank == 128 && user_words_shown_ && (command & 0x3F) < 8)
+        byte = 112 + 2 * static_cast<std::size_t>(command & 0x3F);
     if (write) {
         memory->second[byte] = registers_[0x09];
         memory->second[byte + 1] = registers_[0x0A];

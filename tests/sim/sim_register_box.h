@@ -7,6 +7,10 @@
 // and otherwise answers GET_REPORT with its status [0, status, 0, 0x31].
 // The chip's I2C master moves 16-bit words of the memories at device 0x50
 // (the codec EEPROM) and 0x52 through registers 0x08..0x0B, 0x100..0x112.
+// At 0x52 the chip keeps the user number: written as words 56..63 of the
+// lower bank, read as words 0..7 of the upper bank once command 0xE0 has
+// shown them (the simulator's reading of one chip: both forms reach the
+// same 16 bytes, 112..127). Both setting pairs are taken there.
 // Behind the pins sit the Tz2501B's two addressable latches: while a
 // latch's strobe (G1 bit 4, G3 bit 0) is low, output G1 & 7 takes G1 bit 3.
 #pragma once
@@ -57,6 +61,7 @@ private:
     std::array<int, 8> latch1_;
     std::array<int, 8> latch2_;
     int misconfigured_ = 0;
+    bool user_words_shown_ = false;
 };
 
 }  // namespace olva_sim

@@ -31,6 +31,24 @@ void SimReport17Box::spoilNextAnswer(std::uint8_t byte2)
     spoil_ = byte2;
 }
 
+void SimReport17Box::spoilReadAt(std::uint8_t addr)
+{
+    auto held = lock();
+    spoil_at_ = addr;
+}
+
+int SimReport17Box::micGain() const
+{
+    auto held = lock();
+    return mic_gain_;
+}
+
+std::vector<std::uint8_t> SimReport17Box::otherCommands() const
+{
+    auto held = lock();
+    return other_commands_;
+}
+
 void SimReport17Box::onOutputReport(const std::vector<std::uint8_t>& r)
 {
     if (r.size() != 17 || r[0] != 0)
@@ -45,13 +63,25 @@ void SimReport17Box::onOutputReport(const std::vector<std::uint8_t>& r)
         if (device == 0xA0 && r[15] == 0x80 && r[14] == 1) {
             eeprom_[addr] = r[6];
         } else if (device == 0xA1 && r[15] == 0x82) {
+            if (addr == spoil_at_) {
+                spoil_at_ = -1;
+                spoil_ = 0;
+            }
             last_count_ = std::min<std::uint8_t>(r[14], 13);
             for (int i = 0; i < last_count_; ++i)
                 last_read_[static_cast<std::size_t>(i)] = eeprom_[static_cast<std::uint8_t>(addr + i)];
         }
         break;
     }
+    case 0x28:
+        if (r[2] == 2 && r[3] == r[4])
+            mic_gain_ = r[3];
+        other_commands_.push_back(r[1]);
+        break;
+    case 0x05:
+        break;
     default:
+        other_commands_.push_back(r[1]);
         break;
     }
 }
@@ -68,6 +98,10 @@ int SimReport17Box::onGetReport(std::uint8_t, std::uint8_t* data, int length)
             answer[2] = static_cast<std::uint8_t>(spoil_);
             spoil_ = -1;
         }
+    } else if (mode_ == 0x28) {
+        answer[1] = 0x28;
+        answer[2] = static_cast<std::uint8_t>(mic_gain_ < 0 ? 0 : mic_gain_);
+        answer[3] = answer[2];
     } else {
         answer[1] = 0x01;
         answer[2] = mode_;

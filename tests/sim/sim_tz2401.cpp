@@ -29,7 +29,7 @@ SimTz2401Box::Options SimTz2401Box::tz2701a(std::uint8_t version)
 SimTz2401Box::SimTz2401Box(Options options)
     : SimBox(UsbLayout{0x04D9, 0x2832, 3, 3, static_cast<std::uint8_t>(options.in_endpoint ? 0x84 : 0), 8,
                        static_cast<std::uint8_t>(options.out_endpoint ? 0x05 : 0)}),
-      options_(options)
+      options_(options), eeprom_(options.eeprom)
 {
 }
 
@@ -89,6 +89,12 @@ void SimTz2401Box::dropReplies(std::uint8_t cmd, int count)
     dropped_[cmd] = count;
 }
 
+void SimTz2401Box::refuseEepromRead(std::uint8_t addr)
+{
+    auto held = lock();
+    refused_read_ = addr;
+}
+
 void SimTz2401Box::emptyEepromReplies(int count)
 {
     auto held = lock();
@@ -100,6 +106,132 @@ void SimTz2401Box::setStatus(std::uint8_t hook, std::uint8_t key)
     auto held = lock();
     hook_ = hook;
     key_ = key;
+}
+
+std::array<std::uint8_t, 256>& SimTz2401Box::controller(std::uint8_t dev)
+{
+    auto found = controller_.find(dev);
+    if (found == controller_.end()) {
+        found = controller_.emplace(dev, std::array<std::uint8_t, 256>{}).first;
+        found->second.fill(0xFF);
+    }
+    return found->second;
+}
+
+std::array<std::uint8_t, 256> SimTz2401Box::controllerMemory(std::uint8_t dev) const
+{
+    auto held = lock();
+    auto found = controller_.find(dev);
+    if (found != controller_.end())
+        return found->second;
+    std::array<std::uint8_t, 256> erased;
+    erased.fill(0xFF);
+    return erased;
+}
+
+void SimTz2401Box::setControllerMemory(std::uint8_t dev, std::uint8_t addr,
+                                       const std::vector<std::uint8_t>& bytes)
+{
+    auto held = lock();
+    auto& memory = controller(dev);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        memory[static_cast<std::uint8_t>(addr + i)] = bytes[i];
+}
+
+std::vector<std::uint8_t> SimTz2401Box::erasedUnits() const
+{
+    auto held = lock();
+    return erased_units_;
+}
+
+int SimTz2401Box::memoryWrites() const
+{
+    auto held = lock();
+    return memory_writes_;
+}
+
+int SimTz2401Box::badMessages() const
+{
+    auto held = lock();
+    return bad_messages_;
+}
+
+void SimTz2401Box::dropEepromAnswers(int skip, int count)
+{
+    auto held = lock();
+    eeprom_skip_ = skip;
+    eeprom_drops_ = count;
+}
+
+void SimTz2401Box::precedeEepromAnswer(std::vector<std::uint8_t> report)
+{
+    auto held = lock();
+    precede_ = std::move(report);
+}
+
+void SimTz2401Box::bridgeMessage(const std::uint8_t p[8])
+{
+    switch (p[0]) {
+    case 0x31: {
+        auto& memory = controller(p[1]);
+        for (int i = 0; i < 4; ++i)
+            memory[static_cast<std::uint8_t>(p[2] + i)] = p[3 + i];
+        ++memory_writes_;
+        break;
+    }
+    case 0x30:
+        if (p[2] == 0xCF && p[3] == static_cast<std::uint8_t>(p[1] ^ 0xFF) && p[4] == 0x55 &&
+            p[5] == 0x55 && p[6] == 0x55)
+            erased_units_.push_back(p[1]);
+        else
+            ++bad_messages_;
+        break;
+    case 0x90:
+        echo_.assign(p + 1, p + 7);
+        break;
+    default:
+        break;
+    }
+}
+
+void SimTz2401Box::bridgeRequest(const std::vector<std::uint8_t>& r)
+{
+    switch (r[2]) {
+    case 0xA1:
+        reply(0xA0, {kReportId, 0x91, options_.module_type, options_.standalone, options_.sim_a,
+                     options_.sim_b, hook_, key_});
+        break;
+    case 0xA3: {
+        if (eeprom_skip_ > 0) {
+            --eeprom_skip_;
+        } else if (eeprom_drops_ > 0) {
+            --eeprom_drops_;
+            break;
+        }
+        if (!precede_.empty()) {
+            precede_.resize(8, 0);
+            emit(std::move(precede_));
+            precede_.clear();
+        }
+        // The address is the one the one-cycle message set.
+        const auto& memory = controller(read_hi_);
+        std::vector<std::uint8_t> answer = {kReportId, 0xA3, read_hi_, read_lo_};
+        for (int i = 0; i < 4; ++i)
+            answer.push_back(memory[static_cast<std::uint8_t>(read_lo_ + i)]);
+        reply(0xA0, answer);
+        break;
+    }
+    case 0xA2:
+        if (!echo_.empty()) {
+            std::vector<std::uint8_t> answer = {kReportId, 0xA2};
+            answer.insert(answer.end(), echo_.begin(), echo_.end());
+            echo_.clear();
+            reply(0xA0, answer);
+        }
+        break;
+    default:
+        break;
+    }
 }
 
 void SimTz2401Box::reply(std::uint8_t cmd, std::vector<std::uint8_t> report)
@@ -175,6 +307,11 @@ void SimTz2401Box::onOutputReport(const std::vector<std::uint8_t>& r)
             reply(cmd, {0, 0, 0});
             break;
         }
+        if (cmd == 0xB1 && r[2] == refused_read_) {
+            refused_read_ = -1;
+            reply(cmd, {kReportId, 0x00});
+            break;
+        }
         if (cmd == 0xB1)
             read_addr_ = r[2];
         const std::uint8_t first = static_cast<std::uint8_t>(read_addr_ + (cmd == 0xB2 ? 4 : 0));
@@ -185,9 +322,37 @@ void SimTz2401Box::onOutputReport(const std::vector<std::uint8_t>& r)
         break;
     }
     case 0xA0:
-        if (options_.gsm && r[2] == 0xA1)
-            reply(cmd, {kReportId, 0x91, options_.module_type, options_.standalone, options_.sim_a,
-                        options_.sim_b, hook_, key_});
+        if (options_.gsm)
+            bridgeRequest(r);
+        break;
+    case 0xA5:
+        if (options_.gsm && r[2] == 0x00 && r[3] == 0x32) {
+            read_hi_ = r[4];
+            read_lo_ = r[5];
+        }
+        break;
+    case 0xA1:
+        if (options_.gsm) {
+            if (first_half_)
+                ++bad_messages_;
+            std::copy(r.begin() + 2, r.begin() + 6, message_);
+            first_half_ = true;
+        }
+        break;
+    case 0xA2:
+        if (options_.gsm) {
+            if (!first_half_) {
+                ++bad_messages_;
+                break;
+            }
+            std::copy(r.begin() + 2, r.begin() + 6, message_ + 4);
+            first_half_ = false;
+            bridgeMessage(message_);
+        }
+        break;
+    case 0xF4:
+        if (options_.gsm)
+            reply(cmd, {kReportId, 0xF4, 0x00});
         break;
     default:
         break;

@@ -3,6 +3,15 @@
 //   [3, value, 0x10, 0, 0, 0, 0, 0]          one-byte parameter
 //   [3, 0xB1, d0, d1, d2, d3, 0, 0]          EEPROM bytes
 //   [3, 0x91, module, standalone, sim a, sim b, hook, key]   Tz2701A status
+// A Tz2701A's bridge also reaches the memory behind its controller:
+//   one-cycle [3, 0xA5, 0, 0x32, hi, lo, 0, 0] sets the read address, the
+//   write-read request [3, 0xA0, 0xA3, 7, 0, hi, lo, 0] answers
+//   [3, 0xA3, hi, lo, d0, d1, d2, d3]; two-cycle messages
+//   [3, 0xA1, p0..p3, v, 7] [3, 0xA2, p4..p7, v, 7] write (0x31, dev, addr,
+//   d0..d3) or erase (0x30, unit, 0xCF, ~unit, 0x55 x3); the echo message
+//   (0x90, ...) is handed back to the request [3, 0xA0, 0xA2, ...] as
+//   [3, 0xA2, p1..p6]. The erase is recorded and changes nothing: what a
+//   unit holds is the controller's own business.
 #pragma once
 
 #include <array>
@@ -27,6 +36,7 @@ public:
         std::uint8_t ring_threshold = 0x0C;
         std::uint8_t ring_alternations = 0x02;
         std::uint8_t line_voltage = 0;  // packed into parameter replies 0x50 and 0x60
+        std::array<std::uint8_t, 256> eeprom{};  // what the EEPROM holds when plugged in
     };
     static Options tz2401b(std::uint8_t version = 0x42);
     static Options tz2701a(std::uint8_t version = 0x43);
@@ -45,9 +55,26 @@ public:
     int commandCount(std::uint8_t cmd) const;
     // The next `count` replies to cmd are not sent.
     void dropReplies(std::uint8_t cmd, int count);
+    // The next EEPROM read of addr is refused ([3, 0, ...]).
+    void refuseEepromRead(std::uint8_t addr);
     // The next `count` EEPROM replies are all zero bytes.
     void emptyEepromReplies(int count);
     void setStatus(std::uint8_t hook, std::uint8_t key);
+
+    // Tz2701A controller memory, by device number; erased bytes are 0xFF.
+    std::array<std::uint8_t, 256> controllerMemory(std::uint8_t dev) const;
+    void setControllerMemory(std::uint8_t dev, std::uint8_t addr,
+                             const std::vector<std::uint8_t>& bytes);
+    // The units named by erase messages, in order.
+    std::vector<std::uint8_t> erasedUnits() const;
+    // Controller-memory writes taken so far.
+    int memoryWrites() const;
+    // Two-cycle messages not understood (a half missing, a bad form).
+    int badMessages() const;
+    // After `skip` more EEPROM read requests, the next `count` get no answer.
+    void dropEepromAnswers(int skip, int count);
+    // The next EEPROM answer comes after this report (GSM bytes, a status).
+    void precedeEepromAnswer(std::vector<std::uint8_t> report);
 
 protected:
     void onOutputReport(const std::vector<std::uint8_t>& report) override;
@@ -55,6 +82,9 @@ protected:
 
 private:
     void reply(std::uint8_t cmd, std::vector<std::uint8_t> report);
+    void bridgeMessage(const std::uint8_t payload[8]);
+    void bridgeRequest(const std::vector<std::uint8_t>& report);
+    std::array<std::uint8_t, 256>& controller(std::uint8_t dev);
 
     Options options_;
     std::array<std::uint8_t, 256> eeprom_{};
@@ -67,8 +97,22 @@ private:
     std::map<std::uint8_t, int> commands_;
     std::map<std::uint8_t, int> dropped_;
     int empty_eeprom_replies_ = 0;
+    int refused_read_ = -1;
     std::uint8_t hook_ = 0;
     std::uint8_t key_ = 0;
+
+    std::map<std::uint8_t, std::array<std::uint8_t, 256>> controller_;
+    std::uint8_t read_hi_ = 0;
+    std::uint8_t read_lo_ = 0;
+    bool first_half_ = false;
+    std::uint8_t message_[8] = {};
+    std::vector<std::uint8_t> erased_units_;
+    int memory_writes_ = 0;
+    int bad_messages_ = 0;
+    int eeprom_skip_ = 0;
+    int eeprom_drops_ = 0;
+    std::vector<std::uint8_t> echo_;
+    std::vector<std::uint8_t> precede_;
 };
 
 }  // namespace olva_sim

@@ -1,6 +1,8 @@
 #include "support/fake_olva.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <condition_variable>
 #include <map>
@@ -19,6 +21,7 @@ std::condition_variable g_changed;
 std::vector<Call> g_calls;          // guarded by g_mutex
 std::map<std::string, int> g_results;  // guarded by g_mutex
 float g_version = 0;                // guarded by g_mutex
+std::string g_usernum;              // guarded by g_mutex
 std::atomic<olva_event_callback> g_callback{nullptr};
 std::function<void()> g_close_hook;  // set and run on the test's thread
 
@@ -76,6 +79,7 @@ void reset()
     g_calls.clear();
     g_results.clear();
     g_version = 0;
+    g_usernum.clear();
     g_callback.store(nullptr);
     g_close_hook = nullptr;
 }
@@ -122,6 +126,12 @@ void set_version(float version)
 {
     std::lock_guard lock(g_mutex);
     g_version = version;
+}
+
+void set_usernum(const std::string& bytes)
+{
+    std::lock_guard lock(g_mutex);
+    g_usernum = bytes.substr(0, 16);
 }
 
 void set_close_hook(std::function<void()> hook)
@@ -231,6 +241,16 @@ int olva_get_device_versionnum(unsigned long h, float* version)
     std::lock_guard lock(olva_fake::g_mutex);
     if (result == 0 && version)
         *version = olva_fake::g_version;
+    return result;
+}
+
+int olva_get_usernum(unsigned long h, char* data, int len)
+{
+    const int result = record("olva_get_usernum", handle_text(h) + "," + std::to_string(len));
+    std::lock_guard lock(olva_fake::g_mutex);
+    if (result > 0 && data)
+        std::memcpy(data, olva_fake::g_usernum.data(),
+                    std::min<std::size_t>(olva_fake::g_usernum.size(), static_cast<std::size_t>(len)));
     return result;
 }
 

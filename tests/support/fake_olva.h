@@ -33,6 +33,8 @@ std::optional<Call> wait_for_call(const std::string& text,
 void set_result(const std::string& function, int result);
 // The version olva_get_device_versionnum stores.
 void set_version(float version);
+// The bytes olva_get_usernum stores (at most 16) when its result is above 0.
+void set_usernum(const std::string& bytes);
 bool is_open();
 // Runs inside olva_close, before the callback is dropped.
 void set_close_hook(std::function<void()> hook);
