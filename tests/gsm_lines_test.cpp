@@ -346,10 +346,13 @@ std::vector<RuleCase> rule_cases()
          {"+CLIP: \"13800138000\",129,\"\",0,\"\",0"},
          nothing_before,
          {"caller id \"13800138000\"", "fire 21 (0, 0, 0) \"13800138000\""},
-         [](const GsmState& s) { EXPECT_EQ(s.peer_number, "13800138000"); }},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.peer_number, "13800138000");
+             EXPECT_TRUE(s.caller_id_taken);
+         }},
         {"+CLIP: once the line has a caller ID",
          {"+CLIP: \"13800138000\",129"},
-         [](GsmState&, LineContext& c) { c.line_has_caller_id = true; },
+         [](GsmState& s, LineContext&) { s.caller_id_taken = true; },
          {},
          nothing_after},
         {"+CLIP: with an over-long number is cut to its bound",

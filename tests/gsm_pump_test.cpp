@@ -309,7 +309,7 @@ TEST(GsmStartup, A4gModuleIsPulsedFifteenTimesASecondApartThenTheScript)
     const auto script = startup_run(state, gsm::kModuleType4G, &pulses);
     ASSERT_EQ(pulses.size(), 15u);
     for (std::size_t i = 0; i < pulses.size(); ++i)
-        EXPECT_EQ(pulses[i], static_cast<int>(i) * 1000);
+        EXPECT_EQ(pulses[i], kTick + static_cast<int>(i) * 1000);
     EXPECT_TRUE(state.startup);
     EXPECT_FALSE(state.boot);
     EXPECT_THAT(script, ::testing::Contains("AT+QDAI=3,0,0,4,0,0,1,1\r"));

@@ -77,6 +77,7 @@ struct GsmState {
     // --- the call ---
     bool dialling = false;
     bool call_answered = false;
+    bool caller_id_taken = false;  // line 1 has this call's caller ID
     bool ec200 = false;
     std::string peer_number;
     std::string dialled_number;
@@ -93,7 +94,6 @@ struct GsmState {
 struct LineContext {
     int active_sim = -1;          // 0 or 1, -1 while unset
     int call_phase = 0;           // line 1's call phase; 2 rings
-    bool line_has_caller_id = false;
     bool auto_link_slic = false;  // work mode: the extension phone links itself
     bool extension_off_hook = false;
 };

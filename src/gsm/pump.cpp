@@ -76,6 +76,7 @@ void handle_timeout(GsmState& state, Actions& actions)
         state.dialling = false;
         state.call_answered = false;
         state.peer_number.clear();
+        state.caller_id_taken = false;
         actions.push_back(fire(kEventHookOn, 1));
         actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});
     } else if (contains(state.command, "AT+CMGS=")) {

@@ -57,7 +57,13 @@ struct Parse {
     void add(Action action) { actions.push_back(std::move(action)); }
     void note(const std::string& text, int level = 4) { add(log(level, text)); }
     void module_text() { add(fire_text(kEventModuleText, line, static_cast<long>(line.size()))); }
-    void gsm_state(int value) { add({.kind = Action::Kind::kSetGsmState, .a = value}); }
+    void gsm_state(int value)
+    {
+        // The next call brings its own caller ID.
+        if (value == kGsmStateHangUp)
+            state.caller_id_taken = false;
+        add({.kind = Action::Kind::kSetGsmState, .a = value});
+    }
     void stop_extension_ring() { add({.kind = Action::Kind::kStopExtensionRing}); }
     void earphone_path_off_on_ec200()
     {
@@ -242,7 +248,7 @@ void on_clvl(Parse& p)
 
 void on_clip(Parse& p)
 {
-    if (p.context.line_has_caller_id || p.line.size() <= 7)
+    if (p.state.caller_id_taken || p.line.size() <= 7)
         return;
     const std::string field = first_field(behind(p.line, 7));
     const std::string number = unquote(field);
@@ -250,6 +256,7 @@ void on_clip(Parse& p)
         return;
     p.note(" caller id number len:" + std::to_string(number.size()) + " /" + number);
     p.add({.kind = Action::Kind::kSetCallerId, .text = field.substr(0, kMaxNumber + 2)});
+    p.state.caller_id_taken = true;
     p.state.peer_number = number;
     p.state.clcc_total = 0;
     p.add(fire_text(kEventCallerId, number));

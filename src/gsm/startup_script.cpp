@@ -57,9 +57,9 @@ Actions begin_startup(GsmState& state, int module_type)
     state.four_g = module_type == kModuleType4G;
     if (state.four_g) {
         actions.push_back(log(4, " devtype is 4G mode"));
-        actions.push_back({.kind = Action::Kind::kSendOneCycle, .a = kCodeStartPulse, .b = 0});
-        state.boot_pulses_left = kBootPulses - 1;
-        state.startup_wait_ms = kBootPulseMs;
+        // The first pulse goes with the next step.
+        state.boot_pulses_left = kBootPulses;
+        state.startup_wait_ms = 0;
     } else {
         state.boot_pulses_left = 0;
         state.startup_wait_ms = kBootWait2GMs;

@@ -23,7 +23,7 @@ inline constexpr int kCodeStartPulse = 0x90;
 // The script's commands in order, for the module type.
 std::vector<std::string> startup_commands(bool four_g, const Levels& levels);
 
-// Begins the start-up: the first boot pulse goes out at once.
+// Begins the start-up (no I/O: the first boot pulse goes with the next step).
 Actions begin_startup(GsmState& state, int module_type);
 // Advances a running start-up by elapsed ms: the next pulses, and at the end
 // of the boot wait the whole script queued.

@@ -198,3 +198,12 @@ int OlvaManager::olva_stop_record(unsigned long handle)
         return box.olva_stop_record(line);
     });
 }
+
+int OlvaManager::olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len)
+{
+    return with_box(handle, [cmd, len](CUsbBoxDevice& box, unsigned long line) {
+        if (box.model() != OLVA_PRODUCT_TZ2701A)
+            return static_cast<int>(OLVA_ERR_FAILED);
+        return box.olva_send_gsm_cmd(line, cmd, len);
+    });
+}

@@ -128,6 +128,8 @@ public:
     // gives -1 on other models; the stop always 0.
     int olva_start_read_line_voltage(unsigned long handle);
     int olva_stop_read_line_voltage(unsigned long handle);
+    // An AT command for a Tz2701A's module (-1 on other models).
+    int olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len);
 
 private:
     template <class Operation>

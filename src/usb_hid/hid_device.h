@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "gsm/gsm_state.h"
 #include "usb_hid/hid_cmd_op.h"
 #include "usb_hid/olva_product.h"
 #include "usb_hid/usb_backend.h"
@@ -70,8 +71,8 @@ public:
     HidDevice(const HidDevice&) = delete;
     HidDevice& operator=(const HidDevice&) = delete;
 
-    // Handlers of the read thread; they run with the record mutex held and
-    // must not take the command mutex.
+    // Handlers of the read thread; they must not take the command mutex.
+    // All but the Tz2701A's run with the record mutex held.
     virtual void handle_hid_read(const std::uint8_t* data, unsigned long len);
     virtual void handle_Hid_data_Tz2402D(std::uint8_t status);
     virtual void handle_Hid_data_Tz2501B(std::uint8_t bits);
@@ -154,6 +155,60 @@ public:
     // The status request of the read loop; its answer reaches
     // handle_Hid_data_Tz2701A. Returns 0.
     int Tz2701_read_state();
+    // The SIM slot the type reply names (bytes 3 to 5 of it).
+    void set_simcard_state(std::uint8_t standalone, std::uint8_t sim_a, std::uint8_t sim_b);
+
+    // --- Tz2701A bridge (tz2701_bridge.cpp): 1 sent, 0 not ---
+
+    // Refused unless the box is an open Tz2701A; 3 tries.
+    int Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,
+                                   std::uint8_t a4, std::uint8_t a5, std::uint8_t a6);
+    // Each half sent once more when it fails.
+    int Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8]);
+    int Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uint8_t x2, std::uint8_t x3,
+                              std::uint8_t x4);
+    // A message in 6-byte chunks under the command mutex (the pump's path).
+    int Tz2701_Send_HidCmd(const std::uint8_t* data, int len);
+    // A message in 4-byte chunks at once, past the queues.
+    int Tz2701_Send_MsgToGsm_noqueue(const std::uint8_t* data, int len);
+    // "ATH\r" to the module at once.
+    int Tz2701_hangup();
+
+    // --- Tz2701A queues (tz2701_queue.cpp): 1 queued, 0 refused ---
+
+    // Limits of the queues; a full queue refuses the new entry.
+    static constexpr std::size_t kMaxQueuedCommands = 256;
+    static constexpr std::size_t kMaxQueuedSmsParts = 64;
+    // Bridge codes of the talk paths (argument 0 off, 1 on).
+    static constexpr std::uint8_t kGsmToSlic = 0x20;
+    static constexpr std::uint8_t kEarphoneToSlic = 0x21;
+    static constexpr std::uint8_t kGsmToEarphone = 0x23;
+    static constexpr std::uint8_t kSlicToEarphone = 0x24;
+    static constexpr std::uint8_t kSlicToGsm = 0x26;
+    static constexpr std::uint8_t kEarphoneToGsm = 0x28;
+
+    // Mode 0 a device command, 1 an AT text that awaits its reply, 2 the
+    // same marked as waited for. At most 1024 bytes.
+    int Tz2701_Send_MsgToGsm(const std::uint8_t* data, int len, int mode);
+    int Tz2701_Send_at(const std::string& text);
+    // One SMS part's PDU hex text (at most 1023 bytes); the first argument
+    // is not used.
+    int Tz2701_Send_shortMsg(int unused, int index, int count, const char* pdu, int len);
+    // A device command: one byte (argument -1) or code and argument.
+    int Tz2701_device_cmd(std::uint8_t code, int argument);
+    // "ATH\r" as a device text at the queue's front: sent at the pump's
+    // next free step, no reply awaited.
+    int Tz2701_queue_hangup();
+    int Tz2701_set_talk_path(std::uint8_t code, int on);
+    int Tz2701_set_Gsm_SignalStrength(int rssi);
+    int Tz2701_Slic_Ring(int on);
+    // A GPIO setting as a raw report; an open Tz2701A only.
+    int Tz2701_gpio_set(int gpio, int value);
+    std::unique_ptr<hid_cmd_op> take_command();
+    std::unique_ptr<hid_cmd_op> take_sms();
+    void clear_sms_queue();
+    void clear_queues();
+    std::size_t queued_commands() const;
 
     // --- state ---
 
@@ -170,15 +225,9 @@ public:
     bool read_thread_active() const { return read_thread_active_.load(); }
 
     // GSM levels that the Tz2701A set-up fixes.
-    struct GsmLevels {
-        int speaker_2g = 0;
-        int mic_2g = 0;
-        int tone_detection = 0;
-        int speaker_4g = 0;
-        int mic_gain_4g[2] = {0, 0};
-        int speaker_ec200 = 0;
-        int mic_gain_ec200[2] = {0, 0};
-    };
+    using GsmLevels = gsm::Levels;
+    // The working SIM slot, 0 or 1; -1 while unset.
+    int active_sim() const { return active_sim_.load(); }
 
 protected:
     // A use of the open record: while one lasts, the record is not freed.
@@ -216,6 +265,10 @@ protected:
     int hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms);
     void readHid_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                           int length);
+    // Keeps a report for a synchronous reader (the record mutex held).
+    void push_pending_locked(hid_device_* dev, const std::uint8_t* data, std::size_t len);
+    // The same from a report router, in event mode (takes the record mutex).
+    void hand_to_reply_slot(const std::uint8_t* data, std::size_t len);
     void read_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                        int length);
     void hid_close(hid_device_* dev);
@@ -237,6 +290,10 @@ protected:
     int read_device_setting(const char* key, int default_value);
     // The Tz2701A set-up after identification (tz2701_setup.cpp).
     void Tz2701_setup();
+    // The bridge's status request and its type reply, in sync mode.
+    bool Tz2701_read_type(std::uint8_t reply[8]);
+    bool Tz2701_may_write() const;
+    int push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms);
 
     // Read threads (hid_read_threads.cpp).
     // Starts the read thread: the event loop of the Tz2401 family, or the
@@ -288,6 +345,7 @@ protected:
     std::atomic<bool> unplugged_{false};  // set by the owner's close with a mode
     std::atomic<bool> closing_{false};    // set by hid_closeEx
     GsmLevels gsm_levels_;                // search thread only (the open)
+    std::atomic<int> active_sim_{0};
 
     // Pin shadows: the pins as last set, so that the next report starts
     // from them. Changed under the pin-sequence mutex by the composing
@@ -318,7 +376,7 @@ protected:
     int reply_timeout_ms_ = kReplyTimeoutMs;
 
     std::mutex cmd_mutex_;                 // one command report or request/reply pair
-    std::mutex queue_mutex_;               // the two queues
+    mutable std::mutex queue_mutex_;       // the two queues
     std::mutex gpio_mutex_;                // one GPIO report
     std::recursive_mutex pins_mutex_;      // one latch or register sequence with its restore
     std::mutex channel_mutex_;             // Tz2501B: one status poll or register read

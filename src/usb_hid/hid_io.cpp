@@ -192,22 +192,22 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
     switch (status) {
     case usb::TransferStatus::kCompleted:
         if (length > 0) {
-            std::lock_guard<std::mutex> lock(dev->mutex);
-            if (dev->blocking.load() == 1) {
-                if (dev->pending_primed) {
-                    dev->pending.push_back({std::vector<std::uint8_t>(data, data + length),
-                                            ++dev->report_count});
-                    if (dev->pending.size() > kPendingReportLimit)
-                        dev->pending.pop_front();
-                    dev->condition.notify_all();
+            bool tz2701_report = false;
+            {
+                std::lock_guard<std::mutex> lock(dev->mutex);
+                if (dev->blocking.load() == 1) {
+                    push_pending_locked(dev, data, static_cast<std::size_t>(length));
+                } else if (data[0] == 3) {
+                    const int model = model_.load();
+                    if (model == OLVA_PRODUCT_TZ2401B)
+                        handle_hid_read(data, static_cast<unsigned long>(length));
+                    else if (model == OLVA_PRODUCT_TZ2701A)
+                        tz2701_report = true;
                 }
-            } else if (data[0] == 3) {
-                const int model = model_.load();
-                if (model == OLVA_PRODUCT_TZ2401B)
-                    handle_hid_read(data, static_cast<unsigned long>(length));
-                else if (model == OLVA_PRODUCT_TZ2701A)
-                    handle_Hid_data_Tz2701A(data, static_cast<unsigned long>(length));
             }
+            // Its router hands some reports back to the pending slot.
+            if (tz2701_report)
+                handle_Hid_data_Tz2701A(data, static_cast<unsigned long>(length));
         }
         break;
     case usb::TransferStatus::kTimedOut:
@@ -241,6 +241,25 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
         dev->pending_primed = false;
         dev->condition.notify_all();
     }
+}
+
+void HidDevice::push_pending_locked(hid_device_* dev, const std::uint8_t* data, std::size_t len)
+{
+    if (!dev->pending_primed)
+        return;
+    dev->pending.push_back({std::vector<std::uint8_t>(data, data + len), ++dev->report_count});
+    if (dev->pending.size() > kPendingReportLimit)
+        dev->pending.pop_front();
+    dev->condition.notify_all();
+}
+
+void HidDevice::hand_to_reply_slot(const std::uint8_t* data, std::size_t len)
+{
+    RecordUse use(*this);
+    if (!use || !data)
+        return;
+    std::lock_guard<std::mutex> lock(use.get()->mutex);
+    push_pending_locked(use.get(), data, len);
 }
 
 void HidDevice::read_callback(hid_device_* dev, usb::TransferStatus status,

@@ -106,6 +106,8 @@ std::string SimGsmModule::answer(const std::string& text)
         return line("+CSCA: \"" + options_.service_centre + "\",145") + kOk;
     if (text == "AT+CSQ")
         return line("+CSQ: " + std::to_string(options_.rssi) + ",0") + kOk;
+    if (text == "AT+CLVL?")
+        return line("+CLVL: 40") + kOk;
     if (text == "AT+CREG?")
         return line("+CREG: 0," + std::to_string(options_.registration)) + kOk;
     return kOk;
