@@ -298,6 +298,57 @@ TEST_F(GsmBoxTest, TheLibrarysCommandReachesTheModuleWithItsLineEndAndBadTextIsR
     EXPECT_THAT(commands(), Not(Contains("ATD112;")));
 }
 
+TEST_F(GsmBoxTest, ADialHoldsOnlyADialsCharactersAndEndsWithItsNoCarrier)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    for (const char* bad : {"10086;ATH", "10086\r", "", "1 2", "12a"})
+        EXPECT_EQ(box_.Tz2701_make_call(bad), OLVA_ERR_INVALID_PARAM) << bad;
+    EXPECT_EQ(box_.Tz2701_make_call(nullptr), OLVA_ERR_INVALID_PARAM);
+    EXPECT_FALSE(box_.gsm_state().dialling);
+
+    EXPECT_EQ(box_.Tz2701_make_call("+8610086*1#"), 1);
+    EXPECT_TRUE(box_.gsm_state().dialling);
+    tick(5);
+    EXPECT_EQ(commands().back(), "ATD+8610086*1#;");
+    EXPECT_EQ(box_.gsm_state().reply_limit_ms, gsm::kDialReplyLimitMs);
+    // The far end hangs up: the dial is hung up at once, through the queue.
+    sim_box.gsmSay("NO CARRIER");
+    tick(5);
+    EXPECT_FALSE(box_.gsm_state().dialling);
+    EXPECT_EQ(commands().back(), "ATH");
+    // Once, beside the line's own hook-on of the opening.
+    const auto hook_ons = box_.events(OLVA_EVENT_LINE_HOOK_ON);
+    EXPECT_EQ(std::count(hook_ons.begin(), hook_ons.end(), GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 1, 0, ""}), 1);
+}
+
+TEST_F(GsmBoxTest, AStartUpAskedForByAModuleLineNeitherSleepsNorWrites)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g());
+    open(sim_box);
+    finishStartup();
+    sleeper_.clear();
+    const int before = sim_.transferCount(sim_box);
+    // "+CFUN: 1" starts the script again, from the router.
+    const std::string wire = "\r\n+CFUN: 1\r\n";
+    for (std::size_t at = 0; at < wire.size(); at += 6) {
+        const std::size_t n = std::min<std::size_t>(6, wire.size() - at);
+        std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
+        report.insert(report.end(), wire.begin() + static_cast<long>(at),
+                      wire.begin() + static_cast<long>(at + n));
+        report.resize(8, 0);
+        box_.route_tz2701_report(report.data(), report.size());
+    }
+    EXPECT_TRUE(box_.gsm_state().boot);
+    EXPECT_TRUE(sleeper_.pauses().empty());
+    EXPECT_EQ(sim_.transferCount(sim_box), before);
+    // The pump pulses the module awake again.
+    const int pulses = sim_box.bootPulses();
+    tick(2);
+    EXPECT_EQ(sim_box.bootPulses(), pulses + 1);
+}
+
 TEST_F(GsmBoxTest, AFullCommandQueueRefusesTheNextCommand)
 {
     SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());

@@ -89,6 +89,22 @@ int OlvaDevice::olva_send_gsm_cmd(unsigned long, const char* cmd, int len)
     return Tz2701_Send_at(text + "\r") == 1 ? OLVA_OK : OLVA_ERR_FAILED;
 }
 
+int OlvaDevice::Tz2701_make_call(const char* number)
+{
+    if (!number || !gsm::valid_number(number)) {
+        BOX_LOG(1, "%smake call refused: (%s)", number ? number : "(null)");
+        return OLVA_ERR_INVALID_PARAM;
+    }
+    {
+        std::lock_guard<std::mutex> lock(gsm_mutex_);
+        gsm_.dialling = true;
+        gsm_.dialled_number = number;
+    }
+    const int result = Tz2701_Send_at(std::string("ATD") + number + ";\r");
+    BOX_LOG(4, "%smake call:(%s), result:%d", number, result);
+    return result;
+}
+
 void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
 {
     using Kind = gsm::Action::Kind;

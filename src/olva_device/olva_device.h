@@ -143,6 +143,9 @@ public:
     // text that is empty, too long or carries CR, LF, ';' or Ctrl-Z, -1
     // when the queue refused it.
     int olva_send_gsm_cmd(unsigned long line, const char* cmd, int len);
+    // Dials the number (digits, '*', '#' and '+' only): 1 queued, 0 refused
+    // by the queue, -4 for another number.
+    int Tz2701_make_call(const char* number);
     // A copy of the conversation state.
     gsm::GsmState gsm_state() const;
 

@@ -199,6 +199,10 @@ public:
     // "ATH\r" as a device text at the queue's front: sent at the pump's
     // next free step, no reply awaited.
     int Tz2701_queue_hangup();
+    int Tz2701_answer();
+    int Tz2701_reject_callin();
+    int Tz2701_getsignalsize();
+    int Tz2701_getsimreg();
     int Tz2701_set_talk_path(std::uint8_t code, int on);
     int Tz2701_set_Gsm_SignalStrength(int rssi);
     int Tz2701_Slic_Ring(int on);

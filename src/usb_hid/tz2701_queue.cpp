@@ -116,6 +116,28 @@ int HidDevice::Tz2701_queue_hangup()
     return 1;
 }
 
+int HidDevice::Tz2701_answer()
+{
+    hid_log(4, "%sanswer call in", __func__);
+    return Tz2701_Send_at("ATA\r");
+}
+
+int HidDevice::Tz2701_reject_callin()
+{
+    hid_log(4, "%sreject call in", __func__);
+    return Tz2701_Send_at("AT+CHUP\r");
+}
+
+int HidDevice::Tz2701_getsignalsize()
+{
+    return Tz2701_Send_at("AT+CSQ\r");
+}
+
+int HidDevice::Tz2701_getsimreg()
+{
+    return Tz2701_Send_at("AT+CREG?\r");
+}
+
 int HidDevice::Tz2701_set_talk_path(std::uint8_t code, int on)
 {
     for (const TalkPath& path : kTalkPaths)
