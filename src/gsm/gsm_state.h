@@ -18,6 +18,24 @@ inline constexpr int kSmsPartLimitMs = 20000;
 // Consecutive time-outs after which the module counts as silent.
 inline constexpr int kSilentModuleTimeouts = 25;
 
+// The events the GSM side raises on line 1.
+inline constexpr int kEventRing = 11;
+inline constexpr int kEventRingCancel = 15;
+inline constexpr int kEventCallerId = 21;
+inline constexpr int kEventDtmf = 22;
+inline constexpr int kEventDeviceError = 24;
+inline constexpr int kEventBusyTone = 27;
+inline constexpr int kEventCallOutFinish = 28;
+inline constexpr int kEventHookOn = 30;
+inline constexpr int kEventSimState = 32;
+inline constexpr int kEventAnswered = 33;
+inline constexpr int kEventModuleText = 34;
+inline constexpr int kEventSignal = 36;
+inline constexpr int kEventVolume = 37;
+inline constexpr int kEventSmsStorage = 38;
+inline constexpr int kEventSimReg = 39;
+inline constexpr int kEventSmsReport = 40;
+
 // Command-ready values.
 inline constexpr int kReady = 1;
 inline constexpr int kAwaitingReply = 0;

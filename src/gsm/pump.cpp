@@ -10,9 +10,6 @@ namespace {
 constexpr int kSmsSent = 1;
 constexpr int kSmsFailed = 0;
 constexpr int kSmsTimedOut = 2;
-constexpr int kEventDeviceError = 24;
-constexpr int kEventHookOn = 30;
-constexpr int kEventSmsReport = 40;
 constexpr const char* kCtrlZ = "\x1A";
 
 std::string text_of(const hid_cmd_op& entry)

@@ -9,22 +9,6 @@ namespace gsm {
 
 namespace {
 
-// Event codes raised from module lines.
-constexpr int kEventRing = 11;
-constexpr int kEventRingCancel = 15;
-constexpr int kEventCallerId = 21;
-constexpr int kEventDtmf = 22;
-constexpr int kEventBusyTone = 27;
-constexpr int kEventCallOutFinish = 28;
-constexpr int kEventHookOn = 30;
-constexpr int kEventSimState = 32;
-constexpr int kEventAnswered = 33;
-constexpr int kEventModuleText = 34;
-constexpr int kEventSignal = 36;
-constexpr int kEventVolume = 37;
-constexpr int kEventSmsStorage = 38;
-constexpr int kEventSimReg = 39;
-
 // SIM states of event 32.
 constexpr int kSimNotInserted = 2;
 constexpr int kSimReady = 3;
