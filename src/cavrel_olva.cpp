@@ -297,6 +297,11 @@ int olva_start_read_line_voltage(unsigned long h)
     return with_manager([h](OlvaManager& m) { return m.olva_start_read_line_voltage(h); });
 }
 
+int olva_send_gsm_cmd(unsigned long h, char* cmd, int len)
+{
+    return with_manager([=](OlvaManager& m) { return m.olva_send_gsm_cmd(h, cmd, len); });
+}
+
 int olva_get_device_versionnum(unsigned long h, float* version)
 {
     if (!g_pOlvaMgr)

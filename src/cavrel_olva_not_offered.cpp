@@ -55,11 +55,6 @@ int olva_makecallSlic(unsigned long, int, int, char*)
     return not_offered("olva_makecallSlic");
 }
 
-int olva_send_gsm_cmd(unsigned long, char*, int)
-{
-    return not_offered("olva_send_gsm_cmd");
-}
-
 int olva_send_gsm_msg(unsigned long, int, char*, char*, int)
 {
     return not_offered("olva_send_gsm_msg");

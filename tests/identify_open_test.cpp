@@ -84,8 +84,12 @@ TEST_F(IdentifyTest, Firmware43WithGsmTypeIsRefinedToTz2701a)
     ASSERT_TRUE(open(box));
     EXPECT_EQ(hid_.model(), OLVA_PRODUCT_TZ2701A);
     EXPECT_EQ(hid_.device_type(), 0x30);
-    // Then the three stored copies of the user number, five pieces each:
-    // the piece's address, then the request for it.
+    // USB mode five times, the type query, and the module control around
+    // the settings that wait in the queue for the pump; then the three
+    // stored copies of the user number, five pieces each: the piece's
+    // address, then the request for it.
+    const Bytes usb_mode = {3, 0xA5, 0x00, 0x10, 0x01, 0x00, 0x00, 0x00};
+    const Bytes type_query = {3, 0xA0, 0xA1, 0x07, 0x00, 0x00, 0x00, 0x00};
     std::vector<Bytes> user_number_reads;
     for (int piece = 0; piece < 15; ++piece) {
         const auto addr = static_cast<std::uint8_t>(0x80 + 4 * piece);
@@ -94,10 +98,16 @@ TEST_F(IdentifyTest, Firmware43WithGsmTypeIsRefinedToTz2701a)
     }
     EXPECT_THAT(sim_.reports(box),
                 ElementsAreArray(concat({kProbes,
-                                         {command(0xF1), command(0xF2), command(0xF2),
-                                          command(0x14), command(0x14)},
+                                         {command(0xF1), command(0xF2), command(0xF2)},
+                                         repeat(usb_mode, 5),
+                                         {type_query, command(0x14), command(0x14)},
                                          user_number_reads})));
-    EXPECT_THAT(sleeper_.mine(), ElementsAre(20, 20, 20, 20, 20, 1000));
+    EXPECT_THAT(sleeper_.mine(), ElementsAre(20, 20, 20, 20, 20, 1000, 10, 10, 10, 10, 10));
+    // The sim's type reply: a 4G module, SIM slot 1 working.
+    EXPECT_EQ(hid_.version2(), 0x20);
+    EXPECT_EQ(hid_.active_sim(), 0);
+    // Six GPIO settings and six talk paths wait in the queue for the pump.
+    EXPECT_EQ(hid_.queued_commands(), 12u);
     EXPECT_EQ(hid_.gsmLevels().speaker_2g, 40);
     EXPECT_EQ(hid_.gsmLevels().mic_gain_ec200[1], 35000);
     // No thresholds for a Tz2701A.

@@ -183,6 +183,26 @@ protected:
         asound_.set(pcm_lines_, cards_);
     }
     FakePcmDevice& capture_of(const SimTz2401Box& box) { return *cards_of_.at(&box).capture; }
+    // A Tz2701A with a 2G module comes onto the bus.
+    SimTz2401Box& plug_tz2701a(int card = 1)
+    {
+        FakePcmDevice& capture = add_card(card);
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a2g());
+        cards_of_[&box] = {card, &capture};
+        return box;
+    }
+    // True once a message equal to text has come, within limit messages.
+    static bool sees(WsClient& client, const std::string& text, int limit = 40)
+    {
+        for (int i = 0; i < limit; ++i) {
+            const std::optional<std::string> message = client.read();
+            if (!message)
+                return false;
+            if (*message == text)
+                return true;
+        }
+        return false;
+    }
     // A Tz2401B plugged in as the browser sees it: its line announced and
     // its line audio running.
     SimTz2401Box& plug_in_seen_by(WsClient& client, std::uint8_t version = 0x42)
@@ -563,6 +583,61 @@ TEST_F(WholeServiceTest, SelfTestPageShowsTheGreetingAndTheBoxPluggedIn)
         "[...document.querySelectorAll('#lines tr')].map(r => r.cells[0].textContent).join(',')",
         "257", &last))
         << last;
+}
+
+}  // namespace
+}  // namespace olva_test
+
+namespace olva_test {
+namespace {
+
+// The indented texts of the GSM events.
+std::string indented(const std::vector<std::pair<std::string, std::string>>& members)
+{
+    std::string text = "{\n";
+    for (std::size_t i = 0; i < members.size(); ++i)
+        text += "\t\"" + members[i].first + "\":\t" + members[i].second +
+                (i + 1 < members.size() ? ",\n" : "\n");
+    return text + "}";
+}
+
+TEST_F(WholeServiceTest, AGsmBoxStartsItsModuleAndABrowserTalksToIt)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& box = plug_tz2701a();
+    EXPECT_EQ(client->read(), kPlugIn);
+
+    // The start-up script: the SIM is ready, the service centre read.
+    EXPECT_TRUE(sees(*client, indented({{"event", "\"simstate\""}, {"handle", "257"},
+                                              {"simNo", "1"}, {"result", "3"}})));
+    EXPECT_TRUE(sees(*client,
+                           "{\"event\":\"msg\",\"handle\":257,\"result\":\"8613800100500\"}"));
+
+    // Registration, and the signal it asks for.
+    box.gsmSay("+CREG: 0,1");
+    EXPECT_TRUE(sees(*client, indented({{"event", "\"simreg\""}, {"handle", "257"},
+                                              {"simNo", "1"}, {"result", "1"}})));
+    EXPECT_TRUE(sees(*client, indented({{"event", "\"signalsize\""}, {"handle", "257"},
+                                              {"size", "74"}})));
+
+    // A browser's own command reaches the module; its answer comes back.
+    ASSERT_TRUE(client->send("{\"event\":\"sendcmd\",\"handle\":257,\"cmd\":\"AT+CLVL?\"}"));
+    EXPECT_TRUE(sees(*client, indented({{"event", "\"volume\""}, {"handle", "257"},
+                                              {"type", "1"}, {"vol", "40"}})));
+    EXPECT_TRUE(eventually([&] {
+        for (const auto& received : box.gsmReceived())
+            if (received.command == "AT+CLVL?")
+                return true;
+        return false;
+    }));
+    EXPECT_NE(log_text().find("sendcmd, handle:257,, result=0"), std::string::npos);
+
+    // A command that would smuggle a second one in is refused.
+    ASSERT_TRUE(client->send("{\"event\":\"sendcmd\",\"handle\":257,\"cmd\":\"AT\\rATD110;\"}"));
+    EXPECT_TRUE(eventually([&] {
+        return log_text().find("sendcmd, handle:257,, result=-4") != std::string::npos;
+    }));
 }
 
 }  // namespace

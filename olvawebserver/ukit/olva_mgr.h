@@ -169,6 +169,7 @@ private:
     void cmd_judge_file_size(const Frame& f);
     void cmd_delete_file(const Frame& f);
     void cmd_upload_file(const Frame& f);
+    void cmd_sendcmd(const Frame& f);
 
     std::string config_path() const { return app_dir_ + "config.ini"; }
     std::string olva_ini_path() const { return app_dir_ + "olva.ini"; }

@@ -60,6 +60,7 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"allmsg", &COlvaMgr::cmd_ignored},
         {"uwebclose", &COlvaMgr::cmd_uwebclose},
         {"GetVoiceFileNames", &COlvaMgr::cmd_ignored},
+        {"sendcmd", &COlvaMgr::cmd_sendcmd},
     };
     return kCommands;
 }
@@ -262,4 +263,13 @@ void COlvaMgr::cmd_upload_file(const Frame& f)
     logger(-1, "userver", "", "recv from %s UploadFile, filename:%.512s,, result=%d", f.addr,
            path.c_str(), result);
     send_notiy_msg(f.conn, "UploadFile", 0, result);
+}
+
+void COlvaMgr::cmd_sendcmd(const Frame& f)
+{
+    const unsigned long handle = arg_handle(f.json);
+    std::string cmd = arg_text(f.json, "cmd");
+    const int result = olva_send_gsm_cmd(handle, cmd.data(), static_cast<int>(cmd.size()));
+    logger(-1, "userver", "", "recv from %s sendcmd, handle:%d,, result=%d", f.addr,
+           static_cast<int>(handle), result);
 }

@@ -1,5 +1,5 @@
-// The box's timer steps: the 100 ms line step fanned out to the lines that
-// keep time, and the Tz2701A's 20 ms GSM pump step.
+// The box's 100 ms line step, fanned out to the lines that keep time (the
+// Tz2701A's 20 ms GSM pump step is in gsm_session.cpp).
 #include "olva_device/olva_device.h"
 
 namespace {
@@ -16,9 +16,4 @@ void OlvaDevice::handle_timer(unsigned long)
         line1_.handle_timer(kLineStepMs);
     if (timed >= 2)
         line2_.handle_timer(kLineStepMs);
-}
-
-void OlvaDevice::Tz2701_write_hid_cmd_timer(unsigned long)
-{
-    // The GSM command pump steps here once the box keeps a command queue.
 }

@@ -23,6 +23,8 @@
 #include <thread>
 
 #include "CLineDevice/CLineDevice.h"
+#include "gsm/gsm_state.h"
+#include "gsm/line_assembler.h"
 #include "olva_device/demux.h"
 #include "olva_device/dtmf_send_settings.h"
 #include "platform/pcm.h"
@@ -185,8 +187,30 @@ public:
     // The 100 ms line step: the manager's timer thread for every box but
     // the Tz2401B, whose status reports run it on the HID read thread.
     void handle_timer(unsigned long ms);
-    // The 20 ms step of a Tz2701A's GSM command pump.
+    // The 20 ms step of a Tz2701A's GSM command pump and of its module's
+    // start-up (gsm_session.cpp).
     void Tz2701_write_hid_cmd_timer(unsigned long ms);
+
+    // --- the Tz2701A's GSM module (gsm_session.cpp, tz2701_routing.cpp) ---
+
+    // The single entry of a Tz2701A input report (8 bytes, report id 3):
+    // module bytes to the reply rules, status to the status decoder, the
+    // rest to the pending reply slot. Called outside any USB completion
+    // with no box lock held; raises events.
+    void route_tz2701_report(const std::uint8_t* report, std::size_t len);
+    void handle_Hid_data_Tz2701A(const std::uint8_t* data, unsigned long len) override;
+    // Starts the module's start-up script; the boot wait and the script are
+    // stepped by the pump, so this returns at once.
+    void init_gsm(int module_type);
+    // Queues the caller's AT command (without its line end): 0, -4 for a
+    // text that is empty, too long or carries CR, LF, ';' or Ctrl-Z, -1
+    // when the queue refused it.
+    int olva_send_gsm_cmd(unsigned long line, const char* cmd, int len);
+    // Dials the number (digits, '*', '#' and '+' only): 1 queued, 0 refused
+    // by the queue, -4 for another number.
+    int Tz2701_make_call(const char* number);
+    // A copy of the conversation state.
+    gsm::GsmState gsm_state() const;
 
     // --- audio (audio_open.cpp, audio_capture.cpp) ---
 
@@ -230,6 +254,13 @@ protected:
     void shutdown();
 
     CBoxLineDevice* line_by_id(unsigned long id);
+
+    // GSM glue.
+    void reset_gsm_state();
+    void recv_gsm_data(const std::uint8_t* bytes, std::size_t count);
+    void handle_tz2701_status(const std::uint8_t* report);
+    void apply_gsm_actions(const gsm::Actions& actions);
+    gsm::LineContext gsm_context() const;
 
 private:
     enum class EndState { kFree, kOpen, kEnding };
@@ -316,6 +347,18 @@ private:
     } tz2402_gpio_;                             // switch_mutex_
     std::uint8_t channel_switch_ = 0;           // switch_mutex_: bit 4 line 1, bit 0 line 2
     std::atomic<std::uint8_t> led_state_{0};    // high nibble line 1, low nibble line 2
+
+    // The GSM conversation. The pump (timer thread), the router (worker)
+    // and library calls share it; held only while a pure step decides.
+    mutable std::mutex gsm_mutex_;
+    gsm::GsmState gsm_;               // gsm_mutex_
+    gsm::LineAssembler assembler_;    // the routing thread only (reset by the open)
+    std::atomic<int> tz2701_status_reports_{0};
+    // Work modes: the extension phone and the earphone link themselves.
+    std::atomic<bool> auto_link_slic_{false};
+    std::atomic<bool> auto_link_earphone_{false};
+    // Set by the Tz2701A status decoder.
+    std::atomic<bool> extension_off_hook_{false};
 
     std::mutex end_mutex_;
     std::condition_variable end_done_;

@@ -148,7 +148,9 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     }
     BOX_LOG(3, "%s++  %s", __func__);
     load_dtmf_send_settings();
-    // The GSM conversation state is reset here, ahead of the HID open.
+    reset_gsm_state();
+    clear_queues();
+    active_sim_.store(-1);
 
     set_app_dir(platform::paths().applicationDirectory());
     if (!hid_open(path, index, model)) {
@@ -169,6 +171,8 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
         capture_name_ = kDefaultPcm;
         playback_name_ = kDefaultPcm;
     }
+    auto_link_slic_.store(true);
+    auto_link_earphone_.store(true);
 
     for (int attempt = 0; attempt < kCardSearchTries && !giving_up(); ++attempt) {
         if (search_audio_device())
@@ -185,7 +189,10 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     read_user_number_at_open();
     open_lines(identified);
 
+    // Event mode first: the start-up script's replies come as events.
     create_thread();
+    if (identified == OLVA_PRODUCT_TZ2701A)
+        init_gsm(version2());
     open_audio_device();
     BOX_LOG(3, "%s--");
     return true;

@@ -137,6 +137,8 @@ public:
     int olva_read_eeprom(unsigned long handle, unsigned addr, unsigned char* data, int len);
     int olva_write_eeprom(unsigned long handle, unsigned addr, const unsigned char* data, int len);
     int olva_get_usernum(unsigned long handle, unsigned char* data, int len);
+    // An AT command for a Tz2701A's module (-1 on other models).
+    int olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len);
 
 private:
     template <class Operation>

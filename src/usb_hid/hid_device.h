@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "gsm/gsm_state.h"
 #include "usb_hid/hid_cmd_op.h"
 #include "usb_hid/olva_product.h"
 #include "usb_hid/report_worker.h"
@@ -174,17 +175,6 @@ public:
     int Tz2701_get_buzzer();
     int Tz2701_echo_test();
 
-    // --- Tz2701A bridge reports (tz2701_bridge_reports.cpp): 1 sent, 0 not ---
-
-    // [3, 0xA5, a1..a6], up to 3 tries; only on an open Tz2701A.
-    int Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,
-                                   std::uint8_t a4, std::uint8_t a5, std::uint8_t a6);
-    // [3, 0xA1, p0..p3, v, 7] then [3, 0xA2, p4..p7, v, 7], each tried twice.
-    int Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8]);
-    // [3, 0xA0, sub, x1..x4, 0], once; only on an open Tz2701A.
-    int Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uint8_t x2,
-                              std::uint8_t x3, std::uint8_t x4);
-
     // --- Tz2701A controller memory (tz2701_eeprom.cpp) ---
 
     // Up to 4 bytes at device hi, offset lo: 1 when read, else 0.
@@ -218,6 +208,64 @@ public:
     // The status request of the read loop; its answer reaches
     // handle_Hid_data_Tz2701A. Returns 0.
     int Tz2701_read_state();
+    // The SIM slot the type reply names (bytes 3 to 5 of it).
+    void set_simcard_state(std::uint8_t standalone, std::uint8_t sim_a, std::uint8_t sim_b);
+
+    // --- Tz2701A bridge (tz2701_bridge.cpp): 1 sent, 0 not ---
+
+    // Refused unless the box is an open Tz2701A; 3 tries.
+    int Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,
+                                   std::uint8_t a4, std::uint8_t a5, std::uint8_t a6);
+    // Each half sent once more when it fails.
+    int Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8]);
+    int Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uint8_t x2, std::uint8_t x3,
+                              std::uint8_t x4);
+    // A message in 6-byte chunks under the command mutex (the pump's path).
+    int Tz2701_Send_HidCmd(const std::uint8_t* data, int len);
+    // A message in 4-byte chunks at once, past the queues.
+    int Tz2701_Send_MsgToGsm_noqueue(const std::uint8_t* data, int len);
+    // "ATH\r" to the module at once.
+    int Tz2701_hangup();
+
+    // --- Tz2701A queues (tz2701_queue.cpp): 1 queued, 0 refused ---
+
+    // Limits of the queues; a full queue refuses the new entry.
+    static constexpr std::size_t kMaxQueuedCommands = 256;
+    static constexpr std::size_t kMaxQueuedSmsParts = 64;
+    // Bridge codes of the talk paths (argument 0 off, 1 on).
+    static constexpr std::uint8_t kGsmToSlic = 0x20;
+    static constexpr std::uint8_t kEarphoneToSlic = 0x21;
+    static constexpr std::uint8_t kGsmToEarphone = 0x23;
+    static constexpr std::uint8_t kSlicToEarphone = 0x24;
+    static constexpr std::uint8_t kSlicToGsm = 0x26;
+    static constexpr std::uint8_t kEarphoneToGsm = 0x28;
+
+    // Mode 0 a device command, 1 an AT text that awaits its reply, 2 the
+    // same marked as waited for. At most 1024 bytes.
+    int Tz2701_Send_MsgToGsm(const std::uint8_t* data, int len, int mode);
+    int Tz2701_Send_at(const std::string& text);
+    // One SMS part's PDU hex text (at most 1023 bytes); the first argument
+    // is not used.
+    int Tz2701_Send_shortMsg(int unused, int index, int count, const char* pdu, int len);
+    // A device command: one byte (argument -1) or code and argument.
+    int Tz2701_device_cmd(std::uint8_t code, int argument);
+    // "ATH\r" as a device text at the queue's front: sent at the pump's
+    // next free step, no reply awaited.
+    int Tz2701_queue_hangup();
+    int Tz2701_answer();
+    int Tz2701_reject_callin();
+    int Tz2701_getsignalsize();
+    int Tz2701_getsimreg();
+    int Tz2701_set_talk_path(std::uint8_t code, int on);
+    int Tz2701_set_Gsm_SignalStrength(int rssi);
+    int Tz2701_Slic_Ring(int on);
+    // A GPIO setting as a raw report; an open Tz2701A only.
+    int Tz2701_gpio_set(int gpio, int value);
+    std::unique_ptr<hid_cmd_op> take_command();
+    std::unique_ptr<hid_cmd_op> take_sms();
+    void clear_sms_queue();
+    void clear_queues();
+    std::size_t queued_commands() const;
 
     // --- state ---
 
@@ -234,15 +282,9 @@ public:
     bool read_thread_active() const { return read_thread_active_.load(); }
 
     // GSM levels that the Tz2701A set-up fixes.
-    struct GsmLevels {
-        int speaker_2g = 0;
-        int mic_2g = 0;
-        int tone_detection = 0;
-        int speaker_4g = 0;
-        int mic_gain_4g[2] = {0, 0};
-        int speaker_ec200 = 0;
-        int mic_gain_ec200[2] = {0, 0};
-    };
+    using GsmLevels = gsm::Levels;
+    // The working SIM slot, 0 or 1; -1 while unset.
+    int active_sim() const { return active_sim_.load(); }
 
 protected:
     // A use of the open record: while one lasts, the record is not freed.
@@ -280,6 +322,8 @@ protected:
     int hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms);
     void readHid_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                           int length);
+    // Keeps a report for a synchronous reader (the record mutex held).
+    void push_pending_locked(hid_device_* dev, const std::uint8_t* data, std::size_t len);
     void read_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                        int length);
     // One report on the report worker: to the model's handler.
@@ -303,6 +347,10 @@ protected:
     int read_device_setting(const char* key, int default_value);
     // The Tz2701A set-up after identification (tz2701_setup.cpp).
     void Tz2701_setup();
+    // The bridge's status request and its type reply, in sync mode.
+    bool Tz2701_read_type(std::uint8_t reply[8]);
+    bool Tz2701_may_write() const;
+    int push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms);
 
     // Read threads (hid_read_threads.cpp).
     // Starts the read thread: the event loop of the Tz2401 family, or the
@@ -328,7 +376,7 @@ protected:
                          std::uint8_t reply[8], const char* routine);
 
     // Tz2701A: the first answer to a request after token, skipping GSM bytes
-    // and status reports (tz2701_bridge_reports.cpp). Bytes, 0 on time-out,
+    // and status reports (tz2701_bridge.cpp). Bytes, 0 on time-out,
     // -1 when no stream runs.
     int Tz2701_read_reply(hid_device_* dev, std::uint64_t token, std::uint8_t reply[8]);
 
@@ -359,6 +407,7 @@ protected:
     std::atomic<bool> unplugged_{false};  // set by the owner's close with a mode
     std::atomic<bool> closing_{false};    // set by hid_closeEx
     GsmLevels gsm_levels_;                // search thread only (the open)
+    std::atomic<int> active_sim_{0};
 
     // Pin shadows: the pins as last set, so that the next report starts
     // from them. Changed under the pin-sequence mutex by the composing
@@ -389,7 +438,7 @@ protected:
     int reply_timeout_ms_ = kReplyTimeoutMs;
 
     std::mutex cmd_mutex_;                 // one command report or request/reply pair
-    std::mutex queue_mutex_;               // the two queues
+    mutable std::mutex queue_mutex_;       // the two queues
     std::mutex gpio_mutex_;                // one GPIO report
     std::recursive_mutex pins_mutex_;      // one latch or register sequence with its restore
     std::mutex channel_mutex_;             // Tz2501B: one status poll or register read

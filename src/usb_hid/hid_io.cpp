@@ -200,17 +200,12 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
                 dev->blocking.load() == 1 ||
                 (model_.load() == OLVA_PRODUCT_TZ2701A &&
                  tz2701_is_reply(data, static_cast<std::size_t>(length)));
-            if (for_reader) {
-                if (dev->pending_primed) {
-                    dev->pending.push_back({std::vector<std::uint8_t>(data, data + length),
-                                            ++dev->report_count});
-                    if (dev->pending.size() > kPendingReportLimit)
-                        dev->pending.pop_front();
-                    dev->condition.notify_all();
-                }
-            } else if (data[0] == 3) {
+            // Answers are handed over here, not by the worker, so that a
+            // request made on the worker (a callback's) gets its reply.
+            if (for_reader)
+                push_pending_locked(dev, data, static_cast<std::size_t>(length));
+            else if (data[0] == 3)
                 report_worker_.post(data, static_cast<unsigned long>(length));
-            }
         }
         break;
     case usb::TransferStatus::kTimedOut:
@@ -244,6 +239,16 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
         dev->pending_primed = false;
         dev->condition.notify_all();
     }
+}
+
+void HidDevice::push_pending_locked(hid_device_* dev, const std::uint8_t* data, std::size_t len)
+{
+    if (!dev->pending_primed)
+        return;
+    dev->pending.push_back({std::vector<std::uint8_t>(data, data + len), ++dev->report_count});
+    if (dev->pending.size() > kPendingReportLimit)
+        dev->pending.pop_front();
+    dev->condition.notify_all();
 }
 
 void HidDevice::read_callback(hid_device_* dev, usb::TransferStatus status,

@@ -1,5 +1,5 @@
 // Tz2701A: the memory behind the box controller, reached by messages through
-// the bridge (tz2701_bridge_reports.cpp):
+// the bridge (tz2701_bridge.cpp):
 //   read     one-cycle [0x00, 0x32, hi, lo, 0, 0], then the write-read
 //            request [sub 0xA3, 0x07, 0x00, hi, lo]; the answer carries the
 //            four bytes in bytes 4..7

@@ -1,11 +1,23 @@
 #include "sim/sim_tz2401.h"
 
+#include <algorithm>
+
 namespace olva_sim {
 
 namespace {
 
 constexpr std::uint8_t kReportId = 3;
 constexpr std::uint8_t kOneByteForm = 0x10;
+constexpr std::uint8_t kOneCycle = 0xA5;
+constexpr std::uint8_t kFirstHalf = 0xA1;
+constexpr std::uint8_t kSecondHalf = 0xA2;
+constexpr std::uint8_t kGpio = 0x9A;
+constexpr std::uint8_t kRequest = 0xA0;
+constexpr std::uint8_t kSetReadAddress = 0x32;
+constexpr std::uint8_t kSixBytes = 0x86;
+constexpr std::uint8_t kFiveBytes = 0x85;
+constexpr std::uint8_t kStartPulse = 0x90;
+constexpr std::size_t kModuleBytesPerReport = 6;
 
 }  // namespace
 
@@ -26,10 +38,28 @@ SimTz2401Box::Options SimTz2401Box::tz2701a(std::uint8_t version)
     return options;
 }
 
+SimTz2401Box::Options SimTz2401Box::tz2701a2g()
+{
+    Options options = tz2701a();
+    options.module_type = 0x09;
+    options.module = SimGsmModule::module2g();
+    return options;
+}
+
+SimTz2401Box::Options SimTz2401Box::tz2701a4g(const std::string& revision)
+{
+    Options options = tz2701a();
+    options.module_type = 0x20;
+    options.module = SimGsmModule::module4g(revision);
+    return options;
+}
+
 SimTz2401Box::SimTz2401Box(Options options)
     : SimBox(UsbLayout{0x04D9, 0x2832, 3, 3, static_cast<std::uint8_t>(options.in_endpoint ? 0x84 : 0), 8,
                        static_cast<std::uint8_t>(options.out_endpoint ? 0x05 : 0)}),
-      options_(options), eeprom_(options.eeprom)
+      options_(options),
+      eeprom_(options.eeprom),
+      module_(options.module)
 {
 }
 
@@ -234,6 +264,147 @@ void SimTz2401Box::bridgeRequest(const std::vector<std::uint8_t>& r)
     }
 }
 
+std::vector<SimGsmModule::Received> SimTz2401Box::gsmReceived() const
+{
+    auto held = lock();
+    return module_.received();
+}
+
+std::vector<std::string> SimTz2401Box::gsmPdus() const
+{
+    auto held = lock();
+    return module_.pdus();
+}
+
+bool SimTz2401Box::gsmEcho() const
+{
+    auto held = lock();
+    return module_.echo();
+}
+
+void SimTz2401Box::gsmSilence(const std::string& prefix, int count)
+{
+    auto held = lock();
+    module_.silence(prefix, count);
+}
+
+void SimTz2401Box::gsmFail(const std::string& prefix, int count)
+{
+    auto held = lock();
+    module_.fail(prefix, count);
+}
+
+void SimTz2401Box::gsmDelay(const std::string& prefix, int delay_ms, int count)
+{
+    auto held = lock();
+    module_.delay(prefix, delay_ms, count);
+}
+
+void SimTz2401Box::gsmSetSilent(bool silent)
+{
+    auto held = lock();
+    module_.setSilent(silent);
+}
+
+void SimTz2401Box::gsmSay(const std::string& line)
+{
+    auto held = lock();
+    module_.say(line);
+    flushGsmLocked();
+}
+
+void SimTz2401Box::gsmFlush()
+{
+    auto held = lock();
+    flushGsmLocked();
+}
+
+std::vector<std::pair<int, int>> SimTz2401Box::deviceCommands() const
+{
+    auto held = lock();
+    return device_commands_;
+}
+
+int SimTz2401Box::bootPulses() const
+{
+    auto held = lock();
+    int pulses = 0;
+    for (const auto& [code, argument] : device_commands_)
+        pulses += code == kStartPulse ? 1 : 0;
+    return pulses;
+}
+
+int SimTz2401Box::gpio(std::uint8_t pin) const
+{
+    auto held = lock();
+    auto found = gpio_.find(pin);
+    return found == gpio_.end() ? -1 : found->second;
+}
+
+void SimTz2401Box::flushGsmLocked()
+{
+    // Each reply starts a report of its own, so that the prompt "> " comes
+    // inside one.
+    for (const std::string& text : module_.takeOutput()) {
+        for (std::size_t at = 0; at < text.size(); at += kModuleBytesPerReport) {
+            const std::size_t n = std::min(kModuleBytesPerReport, text.size() - at);
+            std::vector<std::uint8_t> report = {kReportId, static_cast<std::uint8_t>(0x80 + n)};
+            report.insert(report.end(), text.begin() + static_cast<long>(at),
+                          text.begin() + static_cast<long>(at + n));
+            report.resize(8, 0);
+            emit(std::move(report));
+        }
+    }
+}
+
+bool SimTz2401Box::onBridgeReport(const std::vector<std::uint8_t>& r)
+{
+    if (!options_.gsm)
+        return false;
+    switch (r[1]) {
+    case kOneCycle:
+        if (r[3] >= 0x81 && r[3] <= 0x84) {
+            const int n = r[3] - 0x80;
+            module_.receive(std::string(r.begin() + 4, r.begin() + 4 + n));
+        } else if (r[2] == 0x00 && r[3] == kSetReadAddress) {
+            read_hi_ = r[4];
+            read_lo_ = r[5];
+        } else {
+            device_commands_.push_back({r[3], r[4]});
+        }
+        return true;
+    case kFirstHalf:
+        if (first_half_)
+            ++bad_messages_;
+        std::copy(r.begin() + 2, r.begin() + 6, message_);
+        first_half_ = true;
+        return true;
+    case kSecondHalf: {
+        if (!first_half_) {
+            ++bad_messages_;
+            return true;
+        }
+        first_half_ = false;
+        std::copy(r.begin() + 2, r.begin() + 6, message_ + 4);
+        // Text for the module, or a message for the controller.
+        const int n = message_[0] == kSixBytes ? 6 : message_[0] == kFiveBytes ? 5 : 0;
+        if (n > 0)
+            module_.receive(std::string(message_ + 1, message_ + 1 + n));
+        else
+            bridgeMessage(message_);
+        return true;
+    }
+    case kGpio:
+        gpio_[r[2]] = r[3];
+        return true;
+    case kRequest:
+        bridgeRequest(r);
+        return true;
+    default:
+        return false;
+    }
+}
+
 void SimTz2401Box::reply(std::uint8_t cmd, std::vector<std::uint8_t> report)
 {
     if (int& dropped = dropped_[cmd]; dropped > 0) {
@@ -250,6 +421,11 @@ void SimTz2401Box::onOutputReport(const std::vector<std::uint8_t>& r)
         return;
     const std::uint8_t cmd = r[1];
     ++commands_[cmd];
+    if (onBridgeReport(r)) {
+        flushGsmLocked();
+        return;
+    }
+    flushGsmLocked();
     switch (cmd) {
     case 0xF1:
         reply(cmd, {kReportId, options_.version, kOneByteForm});
@@ -321,35 +497,6 @@ void SimTz2401Box::onOutputReport(const std::vector<std::uint8_t>& r)
         reply(cmd, answer);
         break;
     }
-    case 0xA0:
-        if (options_.gsm)
-            bridgeRequest(r);
-        break;
-    case 0xA5:
-        if (options_.gsm && r[2] == 0x00 && r[3] == 0x32) {
-            read_hi_ = r[4];
-            read_lo_ = r[5];
-        }
-        break;
-    case 0xA1:
-        if (options_.gsm) {
-            if (first_half_)
-                ++bad_messages_;
-            std::copy(r.begin() + 2, r.begin() + 6, message_);
-            first_half_ = true;
-        }
-        break;
-    case 0xA2:
-        if (options_.gsm) {
-            if (!first_half_) {
-                ++bad_messages_;
-                break;
-            }
-            std::copy(r.begin() + 2, r.begin() + 6, message_ + 4);
-            first_half_ = false;
-            bridgeMessage(message_);
-        }
-        break;
     case 0xF4:
         if (options_.gsm)
             reply(cmd, {kReportId, 0xF4, 0x00});

@@ -3,6 +3,13 @@
 //   [3, value, 0x10, 0, 0, 0, 0, 0]          one-byte parameter
 //   [3, 0xB1, d0, d1, d2, d3, 0, 0]          EEPROM bytes
 //   [3, 0x91, module, standalone, sim a, sim b, hook, key]   Tz2701A status
+// The Tz2701A's bridge carries text to and from its GSM module:
+//   [3, 0xA5, 0, 0x80 + n, c0..c3]             1 to 4 text bytes
+//   [3, 0xA1, 0x86 or 0x85, c0, c1, c2, v, 7]  two-cycle text, first half
+//   [3, 0xA2, c3, c4, c5, 0, v, 7]             second half (6 or 5 bytes in all)
+//   [3, 0xA5, 0, code, arg, 0, 0, 0]           a device command
+//   [3, 0x9A, gpio, value, 0, 0, 0, 0]         a GPIO setting
+// and answers with [3, 0x80 + n, b0..b5], n of 1 to 6 module bytes.
 // A Tz2701A's bridge also reaches the memory behind its controller:
 //   one-cycle [3, 0xA5, 0, 0x32, hi, lo, 0, 0] sets the read address, the
 //   write-read request [3, 0xA0, 0xA3, 7, 0, hi, lo, 0] answers
@@ -16,8 +23,10 @@
 
 #include <array>
 #include <map>
+#include <utility>
 
 #include "sim/sim_backend.h"
+#include "sim/sim_gsm_module.h"
 
 namespace olva_sim {
 
@@ -37,9 +46,13 @@ public:
         std::uint8_t ring_alternations = 0x02;
         std::uint8_t line_voltage = 0;  // packed into parameter replies 0x50 and 0x60
         std::array<std::uint8_t, 256> eeprom{};  // what the EEPROM holds when plugged in
+        SimGsmModule::Options module = SimGsmModule::module2g();
     };
     static Options tz2401b(std::uint8_t version = 0x42);
     static Options tz2701a(std::uint8_t version = 0x43);
+    // A Tz2701A with a 2G module (type byte 0x09) or a 4G one (0x20).
+    static Options tz2701a2g();
+    static Options tz2701a4g(const std::string& revision = "EC20CEFAGR06A09M4G");
 
     explicit SimTz2401Box(Options options);
 
@@ -75,6 +88,23 @@ public:
     void dropEepromAnswers(int skip, int count);
     // The next EEPROM answer comes after this report (GSM bytes, a status).
     void precedeEepromAnswer(std::vector<std::uint8_t> report);
+    // --- the GSM module behind the bridge ---
+    std::vector<SimGsmModule::Received> gsmReceived() const;
+    std::vector<std::string> gsmPdus() const;
+    bool gsmEcho() const;
+    void gsmSilence(const std::string& prefix, int count = 1);
+    void gsmFail(const std::string& prefix, int count = 1);
+    void gsmDelay(const std::string& prefix, int delay_ms, int count = 1);
+    void gsmSetSilent(bool silent);
+    // An unsolicited line, sent at once.
+    void gsmSay(const std::string& line);
+    // Sends the module's replies that are due by platform::clock().
+    void gsmFlush();
+    // Bridge device commands as (code, argument), in order.
+    std::vector<std::pair<int, int>> deviceCommands() const;
+    int bootPulses() const;
+    // The last value set on a GPIO, -1 if never.
+    int gpio(std::uint8_t pin) const;
 
 protected:
     void onOutputReport(const std::vector<std::uint8_t>& report) override;
@@ -82,6 +112,9 @@ protected:
 
 private:
     void reply(std::uint8_t cmd, std::vector<std::uint8_t> report);
+    // Bridge reports (lock held); false when the report is none of them.
+    bool onBridgeReport(const std::vector<std::uint8_t>& report);
+    void flushGsmLocked();
     void bridgeMessage(const std::uint8_t payload[8]);
     void bridgeRequest(const std::vector<std::uint8_t>& report);
     std::array<std::uint8_t, 256>& controller(std::uint8_t dev);
@@ -104,7 +137,7 @@ private:
     std::map<std::uint8_t, std::array<std::uint8_t, 256>> controller_;
     std::uint8_t read_hi_ = 0;
     std::uint8_t read_lo_ = 0;
-    bool first_half_ = false;
+    bool first_half_ = false;  // a first half waits for its second
     std::uint8_t message_[8] = {};
     std::vector<std::uint8_t> erased_units_;
     int memory_writes_ = 0;
@@ -113,6 +146,9 @@ private:
     int eeprom_drops_ = 0;
     std::vector<std::uint8_t> echo_;
     std::vector<std::uint8_t> precede_;
+    SimGsmModule module_;
+    std::vector<std::pair<int, int>> device_commands_;
+    std::map<std::uint8_t, int> gpio_;
 };
 
 }  // namespace olva_sim

@@ -259,6 +259,12 @@ int olva_get_product_ID(unsigned long h)
     return record("olva_get_product_ID", handle_text(h));
 }
 
+int olva_send_gsm_cmd(unsigned long h, char* cmd, int len)
+{
+    return record("olva_send_gsm_cmd",
+                  handle_text(h) + "," + text(cmd) + "," + std::to_string(len));
+}
+
 int olva_judge_file_size(const char* path)
 {
     return record("olva_judge_file_size", text(path));

@@ -1,0 +1,210 @@
+#include "gsm/pump.h"
+
+#include <cstdio>
+#include <string>
+
+namespace gsm {
+
+namespace {
+
+constexpr int kSmsSent = 1;
+constexpr int kSmsFailed = 0;
+constexpr int kSmsTimedOut = 2;
+constexpr const char* kCtrlZ = "\x1A";
+
+std::string text_of(const hid_cmd_op& entry)
+{
+    const int length = entry.length < 0 ? 0
+                       : entry.length > kHidCmdOpDataSize ? kHidCmdOpDataSize
+                                                          : entry.length;
+    return std::string(reinterpret_cast<const char*>(entry.data), static_cast<std::size_t>(length));
+}
+
+bool contains(const std::string& text, const char* part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+void reset_sms(GsmState& state)
+{
+    state.parts_done = 0;
+    state.part_count = 0;
+    state.sms_index = -1;
+    state.sms_active = false;
+}
+
+// The service-centre length octet in front of the PDU, plus itself; -1 when
+// the text does not start with two hex digits.
+int pdu_header_octets(const std::string& pdu)
+{
+    if (pdu.size() < 2)
+        return -1;
+    int octets = 0;
+    for (int i = 0; i < 2; ++i) {
+        const char ch = pdu[static_cast<std::size_t>(i)];
+        int digit;
+        if (ch >= '0' && ch <= '9')
+            digit = ch - '0';
+        else if (ch >= 'A' && ch <= 'F')
+            digit = ch - 'A' + 10;
+        else if (ch >= 'a' && ch <= 'f')
+            digit = ch - 'a' + 10;
+        else
+            return -1;
+        octets = octets * 16 + digit;
+    }
+    return octets + 1;
+}
+
+void handle_timeout(GsmState& state, Actions& actions)
+{
+    ++state.timeouts;
+    state.ready = kLastFailed;
+    actions.push_back(log(1, " " + state.command + " is timeout, count=" + std::to_string(state.timeouts)));
+    state.reply_timer_ms = 0;
+    if (state.timeouts > kSilentModuleTimeouts) {
+        state.timeouts = 0;
+        actions.push_back(fire(kEventDeviceError, 1));
+        actions.push_back(log(1, "  device error"));
+    }
+    if (contains(state.command, "ATD")) {
+        actions.push_back(log(1, " " + state.command + " timeout, dll inside call hangup !!!!"));
+        actions.push_back({.kind = Action::Kind::kQueueHangUp});
+        state.dialling = false;
+        state.call_answered = false;
+        state.peer_number.clear();
+        state.caller_id_taken = false;
+        actions.push_back(fire(kEventHookOn, 1));
+        actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});
+    } else if (contains(state.command, "AT+CMGS=")) {
+        state.sms_timer_ms = 0;
+        actions.push_back(log(1, " send AT+CMGS failed, sending short sms is timeout "));
+        sms_send_state(state, kSmsTimedOut, actions);
+        state.sms_active = false;
+        actions.push_back({.kind = Action::Kind::kSendText, .text = kCtrlZ});
+    }
+}
+
+void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
+{
+    switch (entry.type) {
+    case kEntryRaw:
+        actions.push_back({.kind = Action::Kind::kSendRaw, .text = text_of(entry)});
+        break;
+    case kEntryDevice:
+        if (entry.length == 1 || entry.length == 2)
+            actions.push_back({.kind = Action::Kind::kSendOneCycle,
+                               .a = entry.data[0],
+                               .b = entry.length == 2 ? entry.data[1] : 0});
+        else if (entry.length > 2)
+            actions.push_back({.kind = Action::Kind::kSendText, .text = text_of(entry)});
+        break;
+    case kEntryAt:
+        if (state.boot) {
+            actions.push_back(log(4, " boot: dropped " + text_of(entry)));
+            break;
+        }
+        state.ready = kAwaitingReply;
+        state.reply_timer_ms = 0;
+        state.reply_limit_ms = kReplyLimitMs;
+        if (state.sms_part) {
+            // The PDU of the part whose prompt came: no reply of its own.
+            state.ready = kReady;
+            state.part_ok = false;
+            actions.push_back(log(4, " write sms len(" + std::to_string(entry.length) + ") start"));
+            actions.push_back({.kind = Action::Kind::kSendText, .text = text_of(entry)});
+        } else {
+            state.command = text_of(entry);
+            actions.push_back({.kind = Action::Kind::kSendText, .text = state.command});
+        }
+        if (contains(state.command, "ATD")) {
+            state.reply_limit_ms = kDialReplyLimitMs;
+            actions.push_back(log(4, " m_max_waitime(" + std::to_string(kDialReplyLimitMs) + ") "));
+        }
+        break;
+    default:
+        actions.push_back(log(1, " entry of unknown type " + std::to_string(entry.type) + " dropped"));
+        break;
+    }
+}
+
+void start_sms_part(GsmState& state, const hid_cmd_op& entry, Actions& actions)
+{
+    state.pdu = text_of(entry);
+    state.ready = kAwaitingReply;
+    state.sms_timer_ms = 0;
+    state.reply_timer_ms = 0;
+    const int header = pdu_header_octets(state.pdu);
+    if (entry.sms_index != state.sms_index) {
+        state.sms_index = entry.sms_index;
+        state.parts_done = 0;
+        state.part_count = entry.sms_count;
+    }
+    const int tpdu = entry.length / 2 - header;
+    if (header < 0 || tpdu <= 0) {
+        actions.push_back(log(1, " sms part with a bad PDU dropped"));
+        state.ready = kReady;
+        sms_send_state(state, kSmsFailed, actions);
+        return;
+    }
+    char command[32];
+    std::snprintf(command, sizeof command, "AT+CMGS=%d\r", tpdu);
+    state.command = command;
+    state.sms_part = true;
+    actions.push_back({.kind = Action::Kind::kSendText, .text = state.command});
+}
+
+}  // namespace
+
+Actions pump_step(GsmState& state, int elapsed_ms, PumpQueues& queues)
+{
+    Actions actions;
+    state.reply_timer_ms += elapsed_ms;
+    state.sms_timer_ms += elapsed_ms;
+    if (state.ready == kAwaitingReply) {
+        if (state.reply_timer_ms >= state.reply_limit_ms)
+            handle_timeout(state, actions);
+        return actions;
+    }
+    if (state.sms_part && state.sms_timer_ms > kSmsPartLimitMs) {
+        actions.push_back(log(1, " send short sms is timeout "));
+        state.sms_timer_ms = 0;
+        sms_send_state(state, kSmsTimedOut, actions);
+        state.sms_active = false;
+    }
+    // One entry per step: what one sends must not overtake the next.
+    if (std::unique_ptr<hid_cmd_op> entry = queues.take_command()) {
+        send_entry(state, *entry, actions);
+        return actions;
+    }
+    if (!state.sms_part) {
+        if (std::unique_ptr<hid_cmd_op> part = queues.take_sms())
+            start_sms_part(state, *part, actions);
+    }
+    return actions;
+}
+
+void sms_send_state(GsmState& state, int result, Actions& actions)
+{
+    actions.push_back(log(4, " send short sms state:" + std::to_string(result)));
+    if (result == kSmsSent) {
+        state.sms_part = false;
+        ++state.parts_done;
+        if (state.parts_done == state.part_count) {
+            actions.push_back(fire(kEventSmsReport, 1, 1));
+            reset_sms(state);
+        }
+        return;
+    }
+    if (result != kSmsFailed && result != kSmsTimedOut)
+        return;
+    ++state.parts_done;
+    // The message has failed: its other parts are not sent.
+    if (state.parts_done < state.part_count)
+        actions.push_back({.kind = Action::Kind::kClearSmsQueue});
+    actions.push_back(fire(kEventSmsReport, result, result));
+    state.sms_part = false;
+    reset_sms(state);
+}
+
+}  // namespace gsm

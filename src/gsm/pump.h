@@ -1,0 +1,36 @@
+// The GSM command pump: one AT command in flight at a time. Each step takes
+// the next entry of the command queue (or, when that queue is empty, starts
+// the next SMS part), times out unanswered commands and counts consecutive
+// time-outs. Stepped with the elapsed time; what it sends is returned as
+// actions, in order.
+#pragma once
+
+#include <memory>
+
+#include "gsm/gsm_state.h"
+#include "usb_hid/hid_cmd_op.h"
+
+namespace gsm {
+
+// Entry types of the queues.
+inline constexpr int kEntryDevice = 0;
+inline constexpr int kEntryAt = 1;
+inline constexpr int kEntryPdu = 2;
+inline constexpr int kEntryRaw = 5;
+
+// The box's two queues as the pump sees them.
+class PumpQueues {
+public:
+    virtual ~PumpQueues() = default;
+    // The front entry, taken off; null when the queue is empty.
+    virtual std::unique_ptr<hid_cmd_op> take_command() = 0;
+    virtual std::unique_ptr<hid_cmd_op> take_sms() = 0;
+};
+
+// One pump step after elapsed ms.
+Actions pump_step(GsmState& state, int elapsed_ms, PumpQueues& queues);
+
+// The outcome of one SMS part: 1 sent, 0 failed, 2 timed out.
+void sms_send_state(GsmState& state, int result, Actions& actions);
+
+}  // namespace gsm

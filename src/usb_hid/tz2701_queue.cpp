@@ -1,0 +1,202 @@
+// The Tz2701A's command and SMS queues: every AT command, SMS part and
+// device command is queued here and sent later, one at a time, by the GSM
+// command pump. Producers run on any thread; each push and each take holds
+// the queue mutex only for itself.
+#include <algorithm>
+#include <cstring>
+
+#include "usb_hid/hid_device.h"
+
+namespace {
+
+constexpr int kModeDevice = 0;
+constexpr int kModeAt = 1;
+constexpr int kModeAtWait = 2;
+constexpr int kTypeDevice = 0;
+constexpr int kTypeAt = 1;
+constexpr int kTypePdu = 2;
+constexpr int kTypeRaw = 5;
+constexpr int kRawSize = 8;
+constexpr std::uint8_t kReportId = 3;
+constexpr std::uint8_t kGpioReport = 0x9A;
+
+// Bridge device codes.
+constexpr std::uint8_t kSignalStrength = 0x16;
+constexpr std::uint8_t kSlicRingOn = 0x17;
+constexpr std::uint8_t kSlicRingOff = 0x18;
+
+struct TalkPath {
+    std::uint8_t code;
+    const char* log;
+};
+constexpr TalkPath kTalkPaths[] = {
+    {HidDevice::kGsmToSlic, "%s gsm to slic talk enable:%d"},
+    {HidDevice::kEarphoneToSlic, "%s earphone to slic talk enable:%d"},
+    {HidDevice::kGsmToEarphone, "%s gsm to earphone talk enable:%d"},
+    {HidDevice::kSlicToEarphone, "%sslic to earphone  talk enable:%d"},
+    {HidDevice::kSlicToGsm, "%sslic to gsm  talk enable:%d"},
+    {HidDevice::kEarphoneToGsm, "%searphone to gsm  talk enable:%d"},
+};
+
+std::unique_ptr<hid_cmd_op> take_front(std::deque<std::unique_ptr<hid_cmd_op>>& queue)
+{
+    if (queue.empty())
+        return nullptr;
+    auto front = std::move(queue.front());
+    queue.pop_front();
+    return front;
+}
+
+}  // namespace
+
+int HidDevice::push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms)
+{
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        auto& queue = sms ? sms_queue_ : cmd_queue_;
+        const std::size_t limit = sms ? kMaxQueuedSmsParts : kMaxQueuedCommands;
+        if (queue.size() < limit) {
+            queue.push_back(std::move(entry));
+            return 1;
+        }
+    }
+    // A module that answers nothing fills the queue: the new entry is refused.
+    hid_log(1, "%s %s queue full, entry refused", __func__, sms ? "sms" : "command");
+    return 0;
+}
+
+int HidDevice::Tz2701_Send_MsgToGsm(const std::uint8_t* data, int len, int mode)
+{
+    if (!data || len < 0 || len > kHidCmdOpDataSize)
+        return 0;
+    auto entry = std::make_unique<hid_cmd_op>();
+    std::copy(data, data + len, entry->data);
+    entry->length = len;
+    entry->type = mode == kModeDevice ? kTypeDevice : kTypeAt;
+    entry->wait_flag = mode == kModeAtWait ? 1 : 0;
+    return push_entry(std::move(entry), false);
+}
+
+int HidDevice::Tz2701_Send_at(const std::string& text)
+{
+    return Tz2701_Send_MsgToGsm(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                static_cast<int>(text.size()), kModeAt);
+}
+
+int HidDevice::Tz2701_Send_shortMsg(int, int index, int count, const char* pdu, int len)
+{
+    // The text stays terminated.
+    if (!pdu || len < 0 || len > kHidCmdOpDataSize - 1)
+        return 0;
+    auto entry = std::make_unique<hid_cmd_op>();
+    std::memcpy(entry->data, pdu, static_cast<std::size_t>(len));
+    entry->length = len;
+    entry->sms_index = index;
+    entry->sms_count = count;
+    entry->type = kTypePdu;
+    return push_entry(std::move(entry), true);
+}
+
+int HidDevice::Tz2701_device_cmd(std::uint8_t code, int argument)
+{
+    const std::uint8_t bytes[2] = {code, static_cast<std::uint8_t>(argument)};
+    return Tz2701_Send_MsgToGsm(bytes, argument < 0 ? 1 : 2, kModeDevice);
+}
+
+int HidDevice::Tz2701_queue_hangup()
+{
+    static constexpr char kHangUp[] = "ATH\r";
+    auto entry = std::make_unique<hid_cmd_op>();
+    std::memcpy(entry->data, kHangUp, 4);
+    entry->length = 4;
+    entry->type = kTypeDevice;
+    // Ahead of everything queued: the call ends before anything else goes.
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    cmd_queue_.push_front(std::move(entry));
+    return 1;
+}
+
+int HidDevice::Tz2701_answer()
+{
+    hid_log(4, "%sanswer call in", __func__);
+    return Tz2701_Send_at("ATA\r");
+}
+
+int HidDevice::Tz2701_reject_callin()
+{
+    hid_log(4, "%sreject call in", __func__);
+    return Tz2701_Send_at("AT+CHUP\r");
+}
+
+int HidDevice::Tz2701_getsignalsize()
+{
+    return Tz2701_Send_at("AT+CSQ\r");
+}
+
+int HidDevice::Tz2701_getsimreg()
+{
+    return Tz2701_Send_at("AT+CREG?\r");
+}
+
+int HidDevice::Tz2701_set_talk_path(std::uint8_t code, int on)
+{
+    for (const TalkPath& path : kTalkPaths)
+        if (path.code == code)
+            hid_log(4, path.log, __func__, on);
+    return Tz2701_device_cmd(code, on ? 1 : 0);
+}
+
+int HidDevice::Tz2701_set_Gsm_SignalStrength(int rssi)
+{
+    return Tz2701_device_cmd(kSignalStrength, rssi);
+}
+
+int HidDevice::Tz2701_Slic_Ring(int on)
+{
+    hid_log(4, on == 1 ? "%s slic ring start" : "%s slic ring stop", __func__);
+    return Tz2701_device_cmd(on == 1 ? kSlicRingOn : kSlicRingOff, -1);
+}
+
+int HidDevice::Tz2701_gpio_set(int gpio, int value)
+{
+    if (!Tz2701_may_write() || !is_open())
+        return 0;
+    auto entry = std::make_unique<hid_cmd_op>();
+    const std::uint8_t report[kRawSize] = {kReportId, kGpioReport, static_cast<std::uint8_t>(gpio),
+                                           static_cast<std::uint8_t>(value), 0, 0, 0, 0};
+    std::copy(report, report + kRawSize, entry->data);
+    entry->length = kRawSize;
+    entry->type = kTypeRaw;
+    return push_entry(std::move(entry), false);
+}
+
+std::unique_ptr<hid_cmd_op> HidDevice::take_command()
+{
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    return take_front(cmd_queue_);
+}
+
+std::unique_ptr<hid_cmd_op> HidDevice::take_sms()
+{
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    return take_front(sms_queue_);
+}
+
+void HidDevice::clear_sms_queue()
+{
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    sms_queue_.clear();
+}
+
+void HidDevice::clear_queues()
+{
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    cmd_queue_.clear();
+    sms_queue_.clear();
+}
+
+std::size_t HidDevice::queued_commands() const
+{
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    return cmd_queue_.size();
+}

@@ -1,0 +1,547 @@
+// The GSM module's lines: assembled from report-sized chunks, and read by
+// the reply rules. Each rule case is a table row {module lines, state
+// before} -> {actions, state after}, and every row is also fed through the
+// line assembler whole, one byte at a time and split at every position.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gsm/at_text.h"
+#include "gsm/line_assembler.h"
+#include "gsm/reply_rules.h"
+
+namespace {
+
+using gsm::Action;
+using gsm::GsmState;
+using gsm::LineAssembler;
+using gsm::LineContext;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using Item = LineAssembler::Item;
+
+constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
+
+std::vector<std::string> lines_of(const std::vector<Item>& items)
+{
+    std::vector<std::string> lines;
+    for (const Item& item : items)
+        lines.push_back(item.kind == Item::Kind::kLine ? item.text
+                        : item.kind == Item::Kind::kPrompt ? "PROMPT[" + item.text + "]"
+                                                           : "DROPPED");
+    return lines;
+}
+
+std::vector<std::string> feed_in_reports(LineAssembler& assembler, const std::string& bytes,
+                                         std::size_t report_size)
+{
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < bytes.size(); at += report_size) {
+        auto items = assembler.feed(bytes.substr(at, report_size));
+        for (const std::string& line : lines_of(items))
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+// ------------------------------------------------------------------ assembler
+
+struct AssemblyCase {
+    const char* name;
+    std::string wire;
+    std::vector<std::string> lines;
+};
+
+TEST(GsmLineAssembler, TurnsModuleBytesIntoLines)
+{
+    const AssemblyCase cases[] = {
+        {"reply with its OK", "\r\n+CSQ: 23,0\r\n\r\nOK\r\n", {"+CSQ: 23,0", "OK"}},
+        {"CR LF OK CR LF", "\r\nOK\r\n", {"OK"}},
+        {"a leading LF without CR is dropped", "\nOK\r\n", {"OK"}},
+        {"an LF without CR ends no line", "AB\nCD\r\n", {"ABCD"}},
+        {"a line of one character is dropped", "\r\nX\r\n\r\nOK\r\n", {"OK"}},
+        {"the echo of a command", "AT+CSQ\r\r\n+CSQ: 5,0\r\n", {"AT+CSQ", "+CSQ: 5,0"}},
+        {"a byte after CR cancels it", "O\rK\r\n", {"OK"}},
+    };
+    for (const AssemblyCase& c : cases) {
+        for (std::size_t report = 1; report <= 6; ++report) {
+            LineAssembler assembler;
+            EXPECT_THAT(feed_in_reports(assembler, c.wire, report), ElementsAreArray(c.lines))
+                << c.name << ", reports of " << report;
+        }
+    }
+}
+
+TEST(GsmLineAssembler, HandsOnTheWholeChunkThatCarriesThePrompt)
+{
+    LineAssembler assembler;
+    // The prompt comes inside one report and ends no line.
+    EXPECT_THAT(lines_of(assembler.feed(std::string("\r\n> "))), ElementsAre("PROMPT[\r\n> ]"));
+    // Its blank is a one-character line, dropped at the next line end.
+    EXPECT_EQ(assembler.pending_length(), 1u);
+    EXPECT_THAT(lines_of(assembler.feed(std::string("\r\n+CMGS: 7\r\n"))), ElementsAre("+CMGS: 7"));
+    // Two '>' in one chunk hand it on once.
+    EXPECT_THAT(lines_of(assembler.feed(std::string(">>"))), ElementsAre("PROMPT[>>]"));
+}
+
+TEST(GsmLineAssembler, DropsALineLongerThanItsBufferWholeAndGoesOn)
+{
+    LineAssembler assembler;
+    const std::string longest(LineAssembler::kMaxLine, 'A');
+    EXPECT_THAT(lines_of(assembler.feed(longest + "\r\n")), ElementsAre(longest));
+    const std::string too_long(LineAssembler::kMaxLine + 1, 'B');
+    EXPECT_THAT(lines_of(assembler.feed(too_long + "\r\n")), ElementsAre("DROPPED"));
+    EXPECT_LE(assembler.pending_length(), LineAssembler::kMaxLine);
+    EXPECT_THAT(lines_of(assembler.feed(std::string("\r\nOK\r\n"))), ElementsAre("OK"));
+}
+
+// ------------------------------------------------------------------ fields
+
+TEST(GsmFields, ReadNumbersAndFieldsWithinBounds)
+{
+    long value = -7;
+    EXPECT_TRUE(gsm::read_number(" 23,0", value));
+    EXPECT_EQ(value, 23);
+    EXPECT_FALSE(gsm::read_number("abc", value));
+    EXPECT_FALSE(gsm::read_number("1234567890", value));  // ten digits
+    EXPECT_FALSE(gsm::read_number("", value));
+    EXPECT_EQ(gsm::unquote("\"10086\""), "10086");
+    EXPECT_EQ(gsm::unquote("\""), "");
+    EXPECT_EQ(gsm::unquote("\"" + std::string(200, '1') + "\"").size(), gsm::kMaxNumber);
+    EXPECT_EQ(gsm::behind("+CSQ:", 6), "");
+}
+
+TEST(GsmFields, NumbersAndCommandTextsHoldOnlyWhatTheyShould)
+{
+    for (const char* good : {"10086", "+8613800138000", "*#06#", "1"})
+        EXPECT_TRUE(gsm::valid_number(good)) << good;
+    for (const char* bad : {"", "123;ATH", "12\r", "12 34", "12a", "1\x1A"})
+        EXPECT_FALSE(gsm::valid_number(bad)) << bad;
+    EXPECT_TRUE(gsm::valid_command_text("AT+CSQ"));
+    EXPECT_TRUE(gsm::valid_command_text("AT+QMIC=0,5"));
+    for (const char* bad : {"AT\rATD112;", "AT\nX", "ATD112;", "AT\x1A"})
+        EXPECT_FALSE(gsm::valid_command_text(bad)) << bad;
+}
+
+// ------------------------------------------------------------------ rules
+
+std::vector<std::string> effects(const gsm::Actions& actions)
+{
+    std::vector<std::string> out;
+    for (const Action& action : actions)
+        if (action.kind != Action::Kind::kLog)
+            out.push_back(gsm::describe(action));
+    return out;
+}
+
+struct RuleCase {
+    const char* name;
+    std::vector<std::string> lines;
+    std::function<void(GsmState&, LineContext&)> before;
+    std::vector<std::string> actions;
+    std::function<void(const GsmState&)> after;
+};
+
+void nothing_before(GsmState&, LineContext&) {}
+void nothing_after(const GsmState&) {}
+
+// The rows: what the module says, the state it finds, what follows.
+std::vector<RuleCase> rule_cases()
+{
+    return {
+        {"OK ends the wait and the time-out run",
+         {"OK"},
+         [](GsmState& s, LineContext&) {
+             s.ready = 0;
+             s.timeouts = 9;
+             s.command = "AT+CSQ\r";
+         },
+         {},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.ready, 1);
+             EXPECT_EQ(s.timeouts, 0);
+         }},
+        {"OK to the call list without the peer ends the call",
+         {"OK"},
+         [](GsmState& s, LineContext& c) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+             s.peer_number = "10086";
+             s.call_answered = true;
+             c.call_phase = 3;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "stop extension ring",
+          "gsm state 9"},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.clcc_total, 0);
+             EXPECT_EQ(s.peer_number, "");
+             EXPECT_FALSE(s.call_answered);
+         }},
+        {"OK to the call list while still ringing cancels the ring, EC200 path off",
+         {"OK"},
+         [](GsmState& s, LineContext& c) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+             s.ec200 = true;
+             c.call_phase = 2;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 15 (0, 0, 0)", "device 0x23 0",
+          "stop extension ring", "gsm state 9"},
+         nothing_after},
+        {"OK to the call list with a waiting call ends the call once",
+         {"OK"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+             s.ccwa_count = 2;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "stop extension ring",
+          "gsm state 9"},
+         [](const GsmState& s) { EXPECT_EQ(s.ccwa_count, 0); }},
+        {"the call list lists the peer: the call is still up",
+         {"+CLCC: 1,0,0,0,0,\"10086\",129", "OK"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+             s.peer_number = "10086";
+         },
+         {},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.clcc_total, 0);
+             EXPECT_EQ(s.clcc_number, 1);
+         }},
+        {"the call list without the peer's number reads each line once",
+         {"+CLCC: 1,0,0,0,0,\"555\",129", "+CLCC: 2,1,5,0,0,\"666\",129"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+         },
+         {},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.clcc_total, 1);
+             EXPECT_EQ(s.clcc_number, 2);
+         }},
+        {"OK to an SMS part reports it once",
+         {"+CMGS: 12", "OK", "OK"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CMGS=20\r";
+             s.sms_part = true;
+             s.sms_active = true;
+             s.sms_index = 4;
+             s.part_count = 1;
+         },
+         {"fire 40 (1, 1, 0)"},
+         [](const GsmState& s) {
+             EXPECT_FALSE(s.sms_part);
+             EXPECT_TRUE(s.part_ok);
+             EXPECT_EQ(s.sms_index, -1);
+         }},
+        {"ERROR to the SIM query marks the registration unknown",
+         {"+CME ERROR: 10"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CPIN?\r";
+             s.ready = 0;
+             s.timeouts = 3;
+         },
+         {},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.reg_state, -1);
+             EXPECT_EQ(s.ready, -1);
+             EXPECT_EQ(s.timeouts, 0);
+         }},
+        {"ERROR 10 to the service-centre query is a SIM fault",
+         {"+CME ERROR: 10"},
+         [](GsmState& s, LineContext& c) {
+             s.command = "AT+CSCA?\r";
+             c.active_sim = 0;
+         },
+         {"fire 32 (1, 10, 0)"},
+         [](const GsmState& s) { EXPECT_EQ(s.reg_state, -1); }},
+        {"ERROR 3 to the service-centre query is no SIM fault",
+         {"+CME ERROR: 3"},
+         [](GsmState& s, LineContext&) { s.command = "AT+CSCA?\r"; },
+         {},
+         nothing_after},
+        {"another ERROR is module text, +CMS fails the SMS part",
+         {"+CMS ERROR: 500"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CMGS=20\r";
+             s.sms_active = true;
+             s.sms_part = true;
+             s.part_count = 2;
+         },
+         {"fire 34 (0, 15, 0) \"+CMS ERROR: 500\"", "clear sms queue", "fire 40 (0, 0, 0)"},
+         [](const GsmState& s) { EXPECT_FALSE(s.sms_active); }},
+        {"MO RING", {"MO RING"}, nothing_before, {"fire 28 (0, 0, 0)"}, nothing_after},
+        {"RING",
+         {"RING"},
+         [](GsmState& s, LineContext&) { s.call_answered = true; },
+         {"gsm state 2", "fire 11 (0, 0, 0)"},
+         [](const GsmState& s) { EXPECT_FALSE(s.call_answered); }},
+        {"a tone key '#'", {"+QTONEDET: 35"}, nothing_before, {"fire 22 (35, 0, 0)"}, nothing_after},
+        {"a tone key '5'", {"+QTONEDET: 53"}, nothing_before, {"fire 22 (53, 0, 0)"}, nothing_after},
+        {"a tone code that is no key", {"+QTONEDET: 65"}, nothing_before, {}, nothing_after},
+        {"a tone line of another length", {"+QTONEDET: 035"}, nothing_before, {}, nothing_after},
+        {"Call Ready asks for the service centre",
+         {"Call Ready"},
+         [](GsmState& s, LineContext&) { s.ccwa_count = 2; },
+         {"queue AT+CSCA?<0D>"},
+         [](const GsmState& s) { EXPECT_EQ(s.ccwa_count, 0); }},
+        {"+CFUN: starts the module again",
+         {"+CFUN: 1"},
+         [](GsmState& s, LineContext&) { s.startup = true; },
+         {"start gsm"},
+         [](const GsmState& s) { EXPECT_FALSE(s.startup); }},
+        {"+CFUN: during a SIM change starts nothing",
+         {"+CFUN: 1"},
+         [](GsmState& s, LineContext&) { s.sim_switching = true; },
+         {},
+         nothing_after},
+        {"+COLP: answers the dial once and links the extension phone",
+         {"+COLP: \"10086\",129,\"\",0,\"\"", "+COLP: \"10086\",129,\"\",0,\"\""},
+         [](GsmState& s, LineContext& c) {
+             s.dialling = true;
+             c.auto_link_slic = true;
+             c.extension_off_hook = true;
+         },
+         {"fire 33 (0, 0, 0)", "gsm state 3", "device 0x20 1", "device 0x26 1"},
+         [](const GsmState& s) {
+             EXPECT_TRUE(s.call_answered);
+             EXPECT_FALSE(s.dialling);
+             EXPECT_EQ(s.peer_number, "10086");
+         }},
+        {"+CPIN: READY after boot starts the script",
+         {"+CPIN: READY"},
+         nothing_before,
+         {"start gsm"},
+         nothing_after},
+        {"+CPIN: READY during the script is the SIM state",
+         {"+CPIN: READY"},
+         [](GsmState& s, LineContext& c) {
+             s.startup = true;
+             s.reg_state = -1;
+             c.active_sim = 1;
+         },
+         {"fire 32 (2, 3, 0)"},
+         [](const GsmState& s) { EXPECT_EQ(s.reg_state, 0); }},
+        {"+CPIN: READY during a SIM change does nothing",
+         {"+CPIN: READY"},
+         [](GsmState& s, LineContext&) { s.sim_switching = true; },
+         {},
+         nothing_after},
+        {"+CPIN: NOT INSERTED",
+         {"+CPIN: NOT INSERTED"},
+         [](GsmState& s, LineContext& c) {
+             s.sim_switching = true;
+             c.active_sim = 0;
+         },
+         {"fire 32 (1, 2, 0)"},
+         [](const GsmState& s) { EXPECT_FALSE(s.sim_switching); }},
+        {"+QMIC", {"+QMIC: 8000,8000"}, nothing_before, {"fire 37 (2, 8000, 0)"}, nothing_after},
+        {"+CLVL", {"+CLVL: 40"}, nothing_before, {"fire 37 (1, 40, 0)"}, nothing_after},
+        {"+CLIP: gives the caller's number",
+         {"+CLIP: \"13800138000\",129,\"\",0,\"\",0"},
+         nothing_before,
+         {"caller id \"13800138000\"", "fire 21 (0, 0, 0) \"13800138000\""},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.peer_number, "13800138000");
+             EXPECT_TRUE(s.caller_id_taken);
+         }},
+        {"+CLIP: once the line has a caller ID",
+         {"+CLIP: \"13800138000\",129"},
+         [](GsmState& s, LineContext&) { s.caller_id_taken = true; },
+         {},
+         nothing_after},
+        {"+CLIP: with an over-long number is cut to its bound",
+         {"+CLIP: \"" + std::string(300, '9') + "\",129"},
+         nothing_before,
+         {"caller id \"" + std::string(gsm::kMaxNumber + 1, '9'),
+          "fire 21 (0, 0, 0) \"" + std::string(gsm::kMaxNumber, '9') + "\""},
+         nothing_after},
+        {"NO CARRIER while dialling hangs up at once",
+         {"NO CARRIER"},
+         [](GsmState& s, LineContext&) {
+             s.command = "ATD10086;\r";
+             s.reply_timer_ms = 3000;
+             s.dialling = true;
+             s.dialled_number = "10086";
+         },
+         {"hang up", "fire 30 (1, 0, 0)", "gsm state 9"},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.command, "");
+             EXPECT_EQ(s.ready, -1);
+             EXPECT_FALSE(s.dialling);
+             EXPECT_EQ(s.dialled_number, "");
+         }},
+        {"NO CARRIER of an answered call asks for the call list",
+         {"NO CARRIER"},
+         [](GsmState& s, LineContext&) {
+             s.command = "ATA\r";
+             s.call_answered = true;
+         },
+         {"queue AT+CLCC<0D>"},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.clcc_total, 1);
+             EXPECT_FALSE(s.call_answered);
+         }},
+        {"NO ANSWER ends the dial",
+         {"NO ANSWER"},
+         [](GsmState& s, LineContext&) {
+             s.dialling = true;
+             s.ec200 = true;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "gsm state 9", "fire 30 (1, 0, 0)",
+          "stop extension ring", "device 0x23 0"},
+         [](const GsmState& s) { EXPECT_FALSE(s.dialling); }},
+        {"MO CONNECTED answers once",
+         {"MO CONNECTED", "MO CONNECTED"},
+         [](GsmState& s, LineContext&) { s.dialling = true; },
+         {"fire 33 (0, 0, 0)", "gsm state 3"},
+         [](const GsmState& s) { EXPECT_TRUE(s.call_answered); }},
+        {"BUSY",
+         {"BUSY"},
+         [](GsmState& s, LineContext&) { s.dialling = true; },
+         {"fire 27 (0, 0, 0)", "stop extension ring"},
+         [](const GsmState& s) { EXPECT_FALSE(s.dialling); }},
+        {"+CPMS", {"+CPMS: \"SM\",3,50,\"SM\",3,50,\"SM\",3,50"}, nothing_before,
+         {"fire 38 (3, 50, 0)"}, nothing_after},
+        {"+CPMS without a third comma has no total", {"+CPMS: 3,50"}, nothing_before,
+         {}, nothing_after},
+        {"+CPMS with two commas only", {"+CPMS: \"SM\",7,50"}, nothing_before,
+         {"fire 38 (7, 0, 0)"}, nothing_after},
+        {"+CSQ 31 is 100 %", {"+CSQ: 31,0"}, nothing_before,
+         {"device 0x16 31", "fire 36 (100, 0, 0)"}, nothing_after},
+        {"+CSQ 15 is 48 %", {"+CSQ: 15,99"}, nothing_before,
+         {"device 0x16 15", "fire 36 (48, 0, 0)"}, nothing_after},
+        {"+CSQ 99 is no reading", {"+CSQ: 99,99"}, nothing_before, {}, nothing_after},
+        {"+CSQ out of range is no reading", {"+CSQ: 250,0"}, nothing_before, {}, nothing_after},
+        {"+CREG registered asks for signal and call waiting",
+         {"+CREG: 0,5"},
+         [](GsmState&, LineContext& c) { c.active_sim = 1; },
+         {"fire 39 (1, 5, 0)", "queue AT+CSQ<0D>", "queue AT+CCWA=1,1<0D>"},
+         [](const GsmState& s) { EXPECT_EQ(s.reg_state, 5); }},
+        {"+CREG searching, SIM not yet set",
+         {"+CREG: 0,2"},
+         nothing_before,
+         {"active sim 0", "fire 39 (0, 2, 0)"},
+         [](const GsmState& s) { EXPECT_EQ(s.reg_state, 2); }},
+        {"+CREG without a comma", {"+CREG: 1"}, nothing_before, {}, nothing_after},
+        {"+CSCA gives the service centre",
+         {"+CSCA: \"+8613800100500\",145"},
+         nothing_before,
+         {"fire 34 (0, 20, 0) \"8613800100500\""},
+         [](const GsmState& s) { EXPECT_EQ(s.service_centre, "8613800100500"); }},
+        {"+CCWA counts a waiting call",
+         {"+CCWA: \"555\",129,1"},
+         nothing_before,
+         {},
+         [](const GsmState& s) { EXPECT_EQ(s.ccwa_count, 1); }},
+        {"+QIND: PB DONE ends a SIM change",
+         {"+QIND: PB DONE"},
+         [](GsmState& s, LineContext&) {
+             s.sim_switching = true;
+             s.reg_state = -1;
+         },
+         {"queue AT+COLP=1<0D>", "queue AT+CREG?<0D>"},
+         [](const GsmState& s) {
+             EXPECT_FALSE(s.sim_switching);
+             EXPECT_EQ(s.reg_state, 0);
+         }},
+        {"the revision of an EC200 module",
+         {"EC200UCNAAR01A05M08"},
+         [](GsmState& s, LineContext&) { s.command = "AT+CGMR\r"; },
+         {"fire 34 (0, 19, 0) \"EC200UCNAAR01A05M08\" p3 \"AT+CGMR<0D>\"", "device 0x23 0",
+          "queue AT+CLVL=4<0D>", "queue AT+QMIC=35000,35000<0D>"},
+         [](const GsmState& s) { EXPECT_TRUE(s.ec200); }},
+        {"one more character is another 4G module",
+         {"EC200UCNAAR01A05M08X"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CGMR\r";
+             s.ec200 = true;
+         },
+         {"fire 34 (0, 20, 0) \"EC200UCNAAR01A05M08X\" p3 \"AT+CGMR<0D>\"", "queue AT+CLVL=3<0D>",
+          "queue AT+QMIC=8000,8000<0D>", "device 0x23 1"},
+         [](const GsmState& s) { EXPECT_FALSE(s.ec200); }},
+        {"a PDU holding EC20 is a received SMS, not a revision",
+         {"0891683108200105F0040D91683186753200F00008521060214154230410EC204F60"},
+         [](GsmState& s, LineContext&) { s.command = "AT+CMGR=1\r"; },
+         {"pdu 0891683108200105F0040D91683186753200F00008521060214154230410EC204F60"},
+         [](const GsmState& s) { EXPECT_FALSE(s.ec200); }},
+        {"a new-message line with storage index 100 goes to the PDU reader",
+         {"+CMTI: \"SM\",100"},
+         nothing_before,
+         {"pdu +CMTI: \"SM\",100"},
+         nothing_after},
+        {"other text is module text", {"M26FBR03A02"}, nothing_before,
+         {"fire 34 (0, 11, 0) \"M26FBR03A02\""}, nothing_after},
+        {"a two-character line is only logged", {"AB"}, nothing_before, {}, nothing_after},
+    };
+}
+
+void run_lines(const RuleCase& c, const std::vector<std::string>& lines)
+{
+    GsmState state;
+    LineContext context;
+    c.before(state, context);
+    std::vector<std::string> actions;
+    for (const std::string& line : lines)
+        for (const std::string& e : effects(gsm::handle_line(state, context, kLevels, line)))
+            actions.push_back(e);
+    EXPECT_THAT(actions, ElementsAreArray(c.actions)) << c.name;
+    c.after(state);
+}
+
+std::string wire_of(const std::vector<std::string>& lines)
+{
+    std::string wire;
+    for (const std::string& line : lines)
+        wire += "\r\n" + line + "\r\n";
+    return wire;
+}
+
+TEST(GsmReplyRules, EachRuleAsATableRow)
+{
+    for (const RuleCase& c : rule_cases()) {
+        SCOPED_TRACE(c.name);
+        run_lines(c, c.lines);
+    }
+}
+
+TEST(GsmReplyRules, EachRowFedThroughTheAssemblerInEveryCut)
+{
+    for (const RuleCase& c : rule_cases()) {
+        SCOPED_TRACE(c.name);
+        const std::string wire = wire_of(c.lines);
+        for (std::size_t cut = 0; cut <= wire.size(); ++cut) {
+            LineAssembler assembler;
+            std::vector<std::string> lines = feed_in_reports(assembler, wire.substr(0, cut), 6);
+            for (const std::string& line : feed_in_reports(assembler, wire.substr(cut), 6))
+                lines.push_back(line);
+            ASSERT_EQ(lines, c.lines) << "cut at " << cut;
+        }
+        LineAssembler one_by_one;
+        ASSERT_EQ(feed_in_reports(one_by_one, wire, 1), c.lines);
+    }
+}
+
+TEST(GsmReplyRules, ThePromptSendsTheCurrentPartsPdu)
+{
+    GsmState state;
+    state.sms_part = true;
+    state.ready = 0;
+    state.pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
+    EXPECT_THAT(effects(gsm::handle_prompt(state, "\r\n> ")),
+                ElementsAre("queue 0011000D91683186753200F0000004D4F29C0E<1A>"));
+    EXPECT_EQ(state.ready, 1);
+
+    // A stray prompt with no part under way sends nothing.
+    GsmState idle;
+    idle.ready = 0;
+    EXPECT_THAT(effects(gsm::handle_prompt(idle, "> ")), ElementsAre());
+    EXPECT_EQ(idle.ready, 0);
+}
+
+}  // namespace

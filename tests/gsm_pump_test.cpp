@@ -1,0 +1,348 @@
+// The GSM command pump and the module start-up, stepped 20 ms at a time as
+// the timer thread steps them; what they send is read from their actions.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gsm/pump.h"
+#include "gsm/reply_rules.h"
+#include "gsm/startup_script.h"
+
+namespace {
+
+using gsm::Action;
+using gsm::GsmState;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
+constexpr int kTick = 20;
+
+std::unique_ptr<hid_cmd_op> entry(int type, const std::string& text, int sms_index = 0,
+                                  int sms_count = 0)
+{
+    auto op = std::make_unique<hid_cmd_op>();
+    std::memcpy(op->data, text.data(), text.size());
+    op->length = static_cast<int>(text.size());
+    op->type = type;
+    op->sms_index = sms_index;
+    op->sms_count = sms_count;
+    return op;
+}
+
+class Queues : public gsm::PumpQueues {
+public:
+    std::unique_ptr<hid_cmd_op> take_command() override { return take(commands); }
+    std::unique_ptr<hid_cmd_op> take_sms() override { return take(sms); }
+
+    std::deque<std::unique_ptr<hid_cmd_op>> commands;
+    std::deque<std::unique_ptr<hid_cmd_op>> sms;
+
+private:
+    static std::unique_ptr<hid_cmd_op> take(std::deque<std::unique_ptr<hid_cmd_op>>& queue)
+    {
+        if (queue.empty())
+            return nullptr;
+        auto front = std::move(queue.front());
+        queue.pop_front();
+        return front;
+    }
+};
+
+class PumpTest : public ::testing::Test {
+protected:
+    // One step; what it did besides logging.
+    std::vector<std::string> step(int ms = kTick)
+    {
+        std::vector<std::string> out;
+        for (const Action& action : gsm::pump_step(state_, ms, queues_)) {
+            if (action.kind == Action::Kind::kClearSmsQueue)
+                queues_.sms.clear();
+            if (action.kind != Action::Kind::kLog)
+                out.push_back(gsm::describe(action));
+        }
+        return out;
+    }
+    // Steps for ms; everything done, in order.
+    std::vector<std::string> run(int ms)
+    {
+        std::vector<std::string> out;
+        for (int t = 0; t < ms; t += kTick)
+            for (std::string& one : step())
+                out.push_back(std::move(one));
+        return out;
+    }
+    void reply(const std::string& line)
+    {
+        for (const Action& action : gsm::handle_line(state_, {}, kLevels, line))
+            if (action.kind == Action::Kind::kQueueAt)
+                queues_.commands.push_back(entry(gsm::kEntryAt, action.text));
+            else if (action.kind == Action::Kind::kClearSmsQueue)
+                queues_.sms.clear();
+            else if (action.kind == Action::Kind::kFireEvent)
+                events_.push_back(gsm::describe(action));
+    }
+    void prompt()
+    {
+        for (const Action& action : gsm::handle_prompt(state_, "> "))
+            if (action.kind == Action::Kind::kQueueAt)
+                queues_.commands.push_back(entry(gsm::kEntryAt, action.text));
+    }
+
+    GsmState state_;
+    Queues queues_;
+    std::vector<std::string> events_;
+};
+
+TEST_F(PumpTest, WithBothQueuesEmptyOnlyTheTimersMove)
+{
+    EXPECT_THAT(run(1000), IsEmpty());
+    EXPECT_EQ(state_.reply_timer_ms, 1000);
+    EXPECT_EQ(state_.sms_timer_ms, 1000);
+    EXPECT_EQ(state_.ready, 1);
+}
+
+TEST_F(PumpTest, OneCommandInFlightAndDeviceCommandsWaitForItsReply)
+{
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(gsm::kEntryDevice, std::string("\x16\x05", 2)));
+    queues_.commands.push_back(entry(gsm::kEntryDevice, "\x12"));
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CREG?\r"));
+    EXPECT_THAT(step(), ElementsAre("send AT+CSQ<0D>"));
+    EXPECT_EQ(state_.command, "AT+CSQ\r");
+    // Nothing overtakes the awaited reply.
+    EXPECT_THAT(run(6000), IsEmpty());
+    reply("OK");
+    // Device commands go one per step, the next AT command after them.
+    EXPECT_THAT(step(), ElementsAre("one-cycle 0x16 5"));
+    EXPECT_THAT(step(), ElementsAre("one-cycle 0x12 0"));
+    EXPECT_THAT(step(), ElementsAre("send AT+CREG?<0D>"));
+    EXPECT_THAT(step(), IsEmpty());
+}
+
+TEST_F(PumpTest, RawReportsAndLongDeviceTextsGoAsQueued)
+{
+    const std::string gpio("\x03\x9A\x12\x01\x00\x00\x00\x00", 8);
+    queues_.commands.push_back(entry(gsm::kEntryRaw, gpio));
+    queues_.commands.push_back(entry(gsm::kEntryDevice, "ATH\r"));
+    EXPECT_THAT(step(), ElementsAre("raw <03><9A><12><01><00><00><00><00>"));
+    EXPECT_THAT(step(), ElementsAre("send ATH<0D>"));
+    EXPECT_EQ(state_.ready, 1);  // a device text awaits no reply
+}
+
+TEST_F(PumpTest, ACommandTimesOutAfterSevenSecondsADialAfter140)
+{
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    step();
+    EXPECT_THAT(run(7000 - kTick), IsEmpty());
+    EXPECT_EQ(state_.ready, 0);
+    EXPECT_THAT(step(), IsEmpty());  // the time-out itself
+    EXPECT_EQ(state_.ready, -1);
+    EXPECT_EQ(state_.timeouts, 1);
+
+    queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
+    state_.dialling = true;
+    EXPECT_THAT(step(), ElementsAre("send ATD10086;<0D>"));
+    EXPECT_EQ(state_.reply_limit_ms, gsm::kDialReplyLimitMs);
+    EXPECT_THAT(run(140000 - kTick), IsEmpty());
+    // The unanswered dial is hung up and reported.
+    EXPECT_THAT(step(), ElementsAre("hang up", "fire 30 (1, 0, 0)", "gsm state 9"));
+    EXPECT_FALSE(state_.dialling);
+}
+
+TEST_F(PumpTest, TwentySixTimeOutsInARowGiveOneDeviceErrorThe52ndTheNext)
+{
+    std::vector<int> errors_at;
+    for (int n = 1; n <= 60; ++n) {
+        queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+        step();
+        for (const std::string& done : run(7000))
+            if (done == "fire 24 (1, 0, 0)")
+                errors_at.push_back(n);
+    }
+    EXPECT_THAT(errors_at, ElementsAre(26, 52));
+}
+
+TEST_F(PumpTest, AnAnswerBreaksTheRunOfTimeOuts)
+{
+    for (int n = 1; n <= 25; ++n) {
+        queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+        step();
+        run(7000);
+    }
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+    step();
+    reply("ERROR");
+    for (int n = 1; n <= 25; ++n) {
+        queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+        step();
+        for (const std::string& done : run(7000))
+            EXPECT_NE(done, "fire 24 (1, 0, 0)") << n;
+    }
+}
+
+TEST_F(PumpTest, AnAtCommandQueuedWhileTheModuleBootsIsDropped)
+{
+    state_.boot = true;
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(gsm::kEntryDevice, "\x12"));
+    EXPECT_THAT(step(), IsEmpty());
+    EXPECT_THAT(step(), ElementsAre("one-cycle 0x12 0"));
+    state_.boot = false;
+    EXPECT_THAT(run(1000), IsEmpty());
+}
+
+// A two-part SMS: "AT+CMGS=" with the TPDU length, the PDU after the
+// prompt, one report for the whole message.
+TEST_F(PumpTest, AnSmsGoesPartByPartWithOneReport)
+{
+    const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";  // 19 octets + Ctrl-Z
+    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 7, 2));
+    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 7, 2));
+    state_.sms_active = true;
+    EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
+    EXPECT_EQ(state_.part_count, 2);
+    EXPECT_THAT(step(), IsEmpty());  // awaits the prompt
+    prompt();
+    EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0E<1A>"));
+    reply("+CMGS: 1");
+    reply("OK");
+    EXPECT_THAT(events_, IsEmpty());
+    EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
+    prompt();
+    step();
+    reply("OK");
+    EXPECT_THAT(events_, ElementsAre("fire 40 (1, 1, 0)"));
+    EXPECT_EQ(state_.sms_index, -1);
+}
+
+TEST_F(PumpTest, AFailedPartEndsTheMessageAndDropsItsOtherParts)
+{
+    const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
+    for (int i = 0; i < 3; ++i)
+        queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 9, 3));
+    state_.sms_active = true;
+    step();
+    prompt();
+    step();
+    reply("OK");
+    step();
+    prompt();
+    step();
+    reply("+CMS ERROR: 500");
+    EXPECT_THAT(events_, ElementsAre("fire 34 (0, 15, 0) \"+CMS ERROR: 500\"", "fire 40 (0, 0, 0)"));
+    EXPECT_TRUE(queues_.sms.empty());
+    EXPECT_THAT(run(30000), IsEmpty());
+}
+
+TEST_F(PumpTest, APartWithoutPromptIsCancelledWithCtrlZ)
+{
+    queues_.sms.push_back(entry(gsm::kEntryPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
+    state_.sms_active = true;
+    step();
+    EXPECT_THAT(run(7000), ElementsAre("fire 40 (2, 2, 0)", "send <1A>"));
+    EXPECT_FALSE(state_.sms_active);
+}
+
+TEST_F(PumpTest, APartWhosePduWasNeverConfirmedTimesOutAfter20Seconds)
+{
+    queues_.sms.push_back(entry(gsm::kEntryPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
+    state_.sms_active = true;
+    step();
+    prompt();
+    step();
+    EXPECT_THAT(run(20000 - 2 * kTick), IsEmpty());
+    EXPECT_THAT(run(2 * kTick), ElementsAre("fire 40 (2, 2, 0)"));
+}
+
+TEST_F(PumpTest, AnSmsPartAfterADialInheritsItsReplyLimit)
+{
+    queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
+    step();
+    reply("OK");
+    queues_.sms.push_back(entry(gsm::kEntryPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
+    step();
+    EXPECT_EQ(state_.command, "AT+CMGS=18\r");
+    EXPECT_EQ(state_.reply_limit_ms, gsm::kDialReplyLimitMs);
+}
+
+TEST_F(PumpTest, APduThatIsNotHexFailsItsMessage)
+{
+    queues_.sms.push_back(entry(gsm::kEntryPdu, "zz\x1A", 3, 1));
+    EXPECT_THAT(step(), ElementsAre("fire 40 (0, 0, 0)"));
+    EXPECT_EQ(state_.ready, 1);
+}
+
+// ------------------------------------------------------------------ start-up
+
+std::vector<std::string> startup_run(GsmState& state, int module_type, std::vector<int>* pulse_times)
+{
+    std::vector<std::string> queued;
+    int now = 0;
+    auto take = [&](const gsm::Actions& actions) {
+        for (const Action& action : actions) {
+            if (action.kind == Action::Kind::kSendOneCycle && pulse_times)
+                pulse_times->push_back(now);
+            if (action.kind == Action::Kind::kQueueAt)
+                queued.push_back(action.text);
+        }
+    };
+    take(gsm::begin_startup(state, module_type));
+    while (state.startup_running) {
+        now += kTick;
+        take(gsm::step_startup(state, kTick, kLevels));
+        if (!queued.empty() && state.boot)
+            ADD_FAILURE() << "script queued during the boot wait";
+    }
+    return queued;
+}
+
+TEST(GsmStartup, A4gModuleIsPulsedFifteenTimesASecondApartThenTheScript)
+{
+    GsmState state;
+    std::vector<int> pulses;
+    const auto script = startup_run(state, gsm::kModuleType4G, &pulses);
+    ASSERT_EQ(pulses.size(), 15u);
+    for (std::size_t i = 0; i < pulses.size(); ++i)
+        EXPECT_EQ(pulses[i], kTick + static_cast<int>(i) * 1000);
+    EXPECT_TRUE(state.startup);
+    EXPECT_FALSE(state.boot);
+    EXPECT_THAT(script, ::testing::Contains("AT+QDAI=3,0,0,4,0,0,1,1\r"));
+    EXPECT_THAT(script, ::testing::Contains("AT+QAUDSW=1\r"));
+    EXPECT_THAT(script, ::testing::Not(::testing::Contains("AT+QSIMDET=1,0,1\r")));
+}
+
+TEST(GsmStartup, A2gModuleWaitsASecondAndGetsItsOwnScript)
+{
+    GsmState state;
+    std::vector<int> pulses;
+    const auto script = startup_run(state, 0x09, &pulses);
+    EXPECT_THAT(pulses, IsEmpty());
+    EXPECT_THAT(script,
+                ElementsAre("AT\r", "AT\r", "AT\r", "ATE 0\r", "AT+CGMR\r", "AT+QSIMDET=1,0,1\r",
+                            "AT+CLIP=1\r", "AT+QTDMOD=1,2\r", "AT+QTDMOD=2,1\r",
+                            "AT+QTONEDET=4,1,3,3,65536\r", "AT+QTONEDET=1\r", "AT+CLVL=40\r",
+                            "AT+CALM=0\r", "AT+QMOSTAT=1\r", "AT+QSFR=7\r", "AT+QSIDET=0\r",
+                            "AT+QMIC=0,5\r", "AT+COLP=1\r", "AT&W0\r", "AT+CPIN?\r",
+                            "AT+CSCA?\r"));
+}
+
+TEST(GsmStartup, TheBootWaitEndsWithTheSecondAfterTheLastPulse)
+{
+    GsmState state;
+    gsm::begin_startup(state, 0x05);
+    EXPECT_TRUE(state.boot);
+    for (int t = kTick; t < 1000; t += kTick)
+        EXPECT_THAT(gsm::step_startup(state, kTick, kLevels), IsEmpty());
+    EXPECT_TRUE(state.boot);
+    gsm::step_startup(state, kTick, kLevels);
+    EXPECT_FALSE(state.boot);
+    EXPECT_FALSE(state.startup_running);
+}
+
+}  // namespace

@@ -1,0 +1,416 @@
+// A Tz2701A box with its GSM module, simulated behind the bridge: the
+// opening, the module's start-up script on the virtual clock, the command
+// pump with its time-outs, the library's AT command and the routing of the
+// box's reports.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gsm/startup_script.h"
+#include "olva_device/olva_device.h"
+#include "sim/sim_tz2401.h"
+#include "support/box_sim_fixture.h"
+#include "support/eventually.h"
+#include "support/fake_pcm.h"
+#include "usb_hid/report_worker.h"
+
+namespace {
+
+using olva_sim::SimGsmModule;
+using olva_sim::SimTz2401Box;
+using platform::PcmStream;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::Not;
+
+struct GsmEvent {
+    int event;
+    unsigned long p1;
+    unsigned long p2;
+    std::string text;  // p1's text for the events that carry one
+    bool operator==(const GsmEvent&) const = default;
+};
+
+void PrintTo(const GsmEvent& e, std::ostream* out)
+{
+    *out << "{" << e.event << ", " << static_cast<long>(e.p1) << ", " << static_cast<long>(e.p2)
+         << ", \"" << e.text << "\"}";
+}
+
+// A box that keeps its events, with the texts copied while they live.
+class GsmBox final : public OlvaDevice {
+public:
+    ~GsmBox() override { shutdown(); }
+    void fire_event(unsigned long, int event, unsigned long p1, unsigned long p2, unsigned long,
+                    unsigned long) override
+    {
+        const bool text = event == OLVA_EVENT_GSM_MSG || event == OLVA_EVENT_CALLER_ID;
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back({event, text ? 0 : p1, p2,
+                           text ? std::string(reinterpret_cast<const char*>(p1)) : ""});
+    }
+    std::vector<GsmEvent> events(int code) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<GsmEvent> found;
+        std::copy_if(events_.begin(), events_.end(), std::back_inserter(found),
+                     [code](const GsmEvent& e) { return e.event == code; });
+        return found;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<GsmEvent> events_;
+};
+
+class GsmBoxTest : public olva_test::BoxSimTest {
+protected:
+    SimTz2401Box& plug(SimTz2401Box::Options options, int card = 1)
+    {
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
+        listCard(box, card, olva_test::kTz2401CardId);
+        pcm_.addDevice("hw:" + std::to_string(card) + ",0", PcmStream::kCapture);
+        pcm_.addDevice("plughw:" + std::to_string(card) + ",0", PcmStream::kPlayback);
+        return box;
+    }
+    void open(SimTz2401Box& sim_box)
+    {
+        sim_box_ = &sim_box;
+        ASSERT_TRUE(box_.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
+        ASSERT_EQ(box_.model(), OLVA_PRODUCT_TZ2701A);
+        opened_ms_ = clock_.steadyMs();
+    }
+    // One 20 ms tick of the timer thread; the box's reports, taken off the
+    // bus and handled by its report worker, come before and after it.
+    void tick(int count = 1)
+    {
+        for (int i = 0; i < count; ++i) {
+            clock_.advanceMs(20);
+            sim_box_->gsmFlush();
+            settle();
+            box_.Tz2701_write_hid_cmd_timer(20);
+            settle();
+        }
+    }
+    void settle()
+    {
+        ASSERT_TRUE(olva_test::eventually(
+            [&] { return sim_.settled(*sim_box_) && ReportWorker::in_hand() == 0; }));
+    }
+    // Ticks until the module has taken its start-up script and the pump is idle.
+    void finishStartup()
+    {
+        for (int i = 0; i < 2000 && !(scriptDone() && idle()); ++i)
+            tick();
+        ASSERT_TRUE(scriptDone() && idle());
+    }
+    bool scriptDone() const
+    {
+        for (const auto& r : sim_box_->gsmReceived())
+            if (r.command == "AT+CSCA?")
+                return true;
+        return false;
+    }
+    bool idle() const { return box_.gsm_state().ready != 0 && box_.queued_commands() == 0; }
+    std::vector<std::string> commands() const
+    {
+        std::vector<std::string> out;
+        for (const auto& r : sim_box_->gsmReceived())
+            out.push_back(r.command);
+        return out;
+    }
+    // The script's commands without their CR.
+    static std::vector<std::string> script(bool four_g)
+    {
+        std::vector<std::string> out;
+        for (const std::string& c : gsm::startup_commands(four_g, kLevels))
+            out.push_back(c.substr(0, c.size() - 1));
+        return out;
+    }
+
+    static constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
+    olva_test::FakePcmFactory pcm_;
+    GsmBox box_;
+    SimTz2401Box* sim_box_ = nullptr;
+    std::int64_t opened_ms_ = 0;
+};
+
+TEST_F(GsmBoxTest, A2gModuleTakesItsScriptInOrderAndReportsSimAndRegistration)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    EXPECT_EQ(box_.version2(), 0x09);
+    EXPECT_EQ(box_.active_sim(), 0);
+    finishStartup();
+
+    EXPECT_THAT(commands(), ElementsAreArray(script(false)));
+    const auto received = sim_box.gsmReceived();
+    // The boot wait of a second comes first, then one command per reply.
+    EXPECT_GE(received.front().time_ms - opened_ms_, gsm::kBootWait2GMs);
+    for (std::size_t i = 1; i < received.size(); ++i)
+        EXPECT_GE(received[i].time_ms, received[i - 1].time_ms + 20) << received[i].command;
+    EXPECT_FALSE(sim_box.gsmEcho());
+    EXPECT_EQ(sim_box.bootPulses(), 0);
+    EXPECT_FALSE(box_.gsm_state().ec200);
+    EXPECT_THAT(box_.events(OLVA_EVENT_SIM_STATE), ElementsAre(GsmEvent{OLVA_EVENT_SIM_STATE, 1, 3, ""}));
+    EXPECT_THAT(box_.events(OLVA_EVENT_GSM_MSG), Contains(GsmEvent{OLVA_EVENT_GSM_MSG, 0, 20, "8613800100500"}));
+
+    // The module registers: the signal is asked for and reported.
+    sim_box.gsmSay("+CREG: 0,1");
+    tick(20);
+    EXPECT_THAT(box_.events(OLVA_EVENT_SIM_REG), ElementsAre(GsmEvent{OLVA_EVENT_SIM_REG, 0, 1, ""}));
+    EXPECT_THAT(box_.events(OLVA_EVENT_SIGNAL_SIZE),
+                ElementsAre(GsmEvent{OLVA_EVENT_SIGNAL_SIZE, 74, 0, ""}));  // rssi 23
+    EXPECT_THAT(sim_box.deviceCommands(), Contains(std::pair<int, int>{0x16, 23}));
+}
+
+TEST_F(GsmBoxTest, TheOpeningSetsUpTheBridgeAndQueuesTheTalkPathsAndGpios)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    tick(30);
+    const auto device = sim_box.deviceCommands();
+    ASSERT_GE(device.size(), 11u);
+    const std::vector<std::pair<int, int>> expected = {
+        {0x10, 1}, {0x10, 1}, {0x10, 1}, {0x10, 1}, {0x10, 1}, {0x26, 0},
+        {0x20, 0}, {0x24, 0}, {0x21, 0}, {0x28, 0}, {0x23, 1}};
+    const std::vector<std::pair<int, int>> first(device.begin(), device.begin() + 11);
+    EXPECT_EQ(first, expected);
+    const std::pair<int, int> gpios[] = {{0x12, 1}, {0x10, 0}, {0x11, 1}, {0x14, 0}, {0x15, 0}, {0x13, 0}};
+    for (const auto& [pin, value] : gpios)
+        EXPECT_EQ(sim_box.gpio(static_cast<std::uint8_t>(pin)), value) << pin;
+    // The type query is the eight bytes of the bridge's write-read request.
+    const std::vector<std::uint8_t> type_query = {3, 0xA0, 0xA1, 0x07, 0, 0, 0, 0};
+    EXPECT_THAT(sim_.reports(sim_box), Contains(type_query));
+}
+
+TEST_F(GsmBoxTest, A4gModuleIsPulsedAwakeAndTakesTheLevelsOfItsRevision)
+{
+    struct Case {
+        const char* revision;
+        std::string speaker;
+        std::string mic;
+        std::pair<int, int> earphone_path;
+    };
+    const Case cases[] = {
+        {"EC20CEFAGR06A09M4G", "AT+CLVL=3", "AT+QMIC=8000,8000", {0x23, 1}},
+        {"EC200UCNAAR01A05M08", "AT+CLVL=4", "AT+QMIC=35000,35000", {0x23, 0}},
+    };
+    int card = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.revision);
+        GsmBox box;
+        SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g(c.revision), card++);
+        // The test's own box: the fixture's stays closed.
+        ASSERT_TRUE(box.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
+        std::vector<std::string> expected = script(true);
+        expected.push_back(c.speaker);
+        expected.push_back(c.mic);
+        std::vector<std::int64_t> pulses;
+        for (int i = 0; i < 3000; ++i) {
+            clock_.advanceMs(20);
+            sim_box.gsmFlush();
+            const auto settled = [&] {
+                return sim_.settled(sim_box) && ReportWorker::in_hand() == 0;
+            };
+            ASSERT_TRUE(olva_test::eventually(settled));
+            const int before = sim_box.bootPulses();
+            box.Tz2701_write_hid_cmd_timer(20);
+            ASSERT_TRUE(olva_test::eventually(settled));
+            if (sim_box.bootPulses() > before)
+                pulses.push_back(clock_.steadyMs());
+            if (sim_box.gsmReceived().size() >= expected.size() && box.gsm_state().ready != 0 &&
+                box.queued_commands() == 0)
+                break;
+        }
+        ASSERT_EQ(pulses.size(), 15u);
+        for (std::size_t i = 1; i < pulses.size(); ++i)
+            EXPECT_EQ(pulses[i] - pulses[i - 1], 1000);
+        std::vector<std::string> got;
+        for (const auto& r : sim_box.gsmReceived())
+            got.push_back(r.command);
+        EXPECT_THAT(got, ElementsAreArray(expected));
+        // Nothing reached the module before the second after the last pulse.
+        EXPECT_GE(sim_box.gsmReceived().front().time_ms, pulses.back() + 1000);
+        EXPECT_THAT(sim_box.deviceCommands(), Contains(c.earphone_path));
+        box.olva_close(0);
+    }
+}
+
+TEST_F(GsmBoxTest, AnAtCommandQueuedWhileTheModuleBootsNeverReachesIt)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g());
+    open(sim_box);
+    tick(10);
+    EXPECT_EQ(box_.olva_send_gsm_cmd(1, "AT+CSQ", 6), 0);
+    finishStartup();
+    EXPECT_THAT(commands(), Not(Contains("AT+CSQ")));
+}
+
+TEST_F(GsmBoxTest, ASilentModuleTimesOutEachCommandAfterSevenSecondsAndIsReportedOnce)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    sim_box.gsmSetSilent(true);
+    for (int i = 0; i < 26; ++i)
+        ASSERT_EQ(box_.olva_send_gsm_cmd(1, "AT+CSQ", 6), 0);
+    // Each command goes in the step after its predecessor's time-out.
+    tick(26 * 351 + 5);
+    std::vector<std::int64_t> sent;
+    for (const auto& r : sim_box.gsmReceived())
+        if (r.command == "AT+CSQ")
+            sent.push_back(r.time_ms);
+    ASSERT_EQ(sent.size(), 26u);
+    for (std::size_t i = 1; i < sent.size(); ++i)
+        EXPECT_EQ(sent[i] - sent[i - 1], 7000 + 20);
+    EXPECT_THAT(box_.events(OLVA_EVENT_DEVICE_ERROR),
+                ElementsAre(GsmEvent{OLVA_EVENT_DEVICE_ERROR, 1, 0, ""}));
+}
+
+TEST_F(GsmBoxTest, ALateAnswerWithinSevenSecondsIsTaken)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    sim_box.gsmDelay("AT+CSQ", 6000);
+    ASSERT_EQ(box_.olva_send_gsm_cmd(1, "AT+CSQ", 6), 0);
+    tick(400);
+    EXPECT_THAT(box_.events(OLVA_EVENT_SIGNAL_SIZE), ElementsAre(GsmEvent{OLVA_EVENT_SIGNAL_SIZE, 74, 0, ""}));
+    EXPECT_EQ(box_.gsm_state().timeouts, 0);
+}
+
+TEST_F(GsmBoxTest, TheLibrarysCommandReachesTheModuleWithItsLineEndAndBadTextIsRefused)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    EXPECT_EQ(box_.olva_send_gsm_cmd(1, "AT+CLVL?", 8), 0);
+    struct Bad {
+        const char* text;
+        int len;
+    };
+    for (const Bad& bad : {Bad{nullptr, 3}, Bad{"AT", 0}, Bad{"AT\rATD112;", 10},
+                           Bad{"ATD112;", 7}, Bad{"AT\nX", 4}, Bad{"AT\x1A", 3}})
+        EXPECT_EQ(box_.olva_send_gsm_cmd(1, bad.text, bad.len), OLVA_ERR_INVALID_PARAM)
+            << (bad.text ? bad.text : "(null)");
+    const std::string too_long(kHidCmdOpDataSize, 'A');
+    EXPECT_EQ(box_.olva_send_gsm_cmd(1, too_long.c_str(), static_cast<int>(too_long.size())),
+              OLVA_ERR_INVALID_PARAM);
+    tick(10);
+    EXPECT_EQ(commands().back(), "AT+CLVL?");
+    EXPECT_THAT(commands(), Not(Contains("ATD112;")));
+}
+
+TEST_F(GsmBoxTest, ADialHoldsOnlyADialsCharactersAndEndsWithItsNoCarrier)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    for (const char* bad : {"10086;ATH", "10086\r", "", "1 2", "12a"})
+        EXPECT_EQ(box_.Tz2701_make_call(bad), OLVA_ERR_INVALID_PARAM) << bad;
+    EXPECT_EQ(box_.Tz2701_make_call(nullptr), OLVA_ERR_INVALID_PARAM);
+    EXPECT_FALSE(box_.gsm_state().dialling);
+
+    EXPECT_EQ(box_.Tz2701_make_call("+8610086*1#"), 1);
+    EXPECT_TRUE(box_.gsm_state().dialling);
+    tick(5);
+    EXPECT_EQ(commands().back(), "ATD+8610086*1#;");
+    EXPECT_EQ(box_.gsm_state().reply_limit_ms, gsm::kDialReplyLimitMs);
+    // The far end hangs up: the dial is hung up at once, through the queue.
+    sim_box.gsmSay("NO CARRIER");
+    tick(5);
+    EXPECT_FALSE(box_.gsm_state().dialling);
+    EXPECT_EQ(commands().back(), "ATH");
+    // Once, beside the line's own hook-on of the opening.
+    const auto hook_ons = box_.events(OLVA_EVENT_LINE_HOOK_ON);
+    EXPECT_EQ(std::count(hook_ons.begin(), hook_ons.end(), GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 1, 0, ""}), 1);
+}
+
+TEST_F(GsmBoxTest, AStartUpAskedForByAModuleLineNeitherSleepsNorWrites)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g());
+    open(sim_box);
+    finishStartup();
+    sleeper_.clear();
+    const int before = sim_.transferCount(sim_box);
+    // "+CFUN: 1" starts the script again, from the router.
+    const std::string wire = "\r\n+CFUN: 1\r\n";
+    for (std::size_t at = 0; at < wire.size(); at += 6) {
+        const std::size_t n = std::min<std::size_t>(6, wire.size() - at);
+        std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
+        report.insert(report.end(), wire.begin() + static_cast<long>(at),
+                      wire.begin() + static_cast<long>(at + n));
+        report.resize(8, 0);
+        box_.route_tz2701_report(report.data(), report.size());
+    }
+    EXPECT_TRUE(box_.gsm_state().boot);
+    EXPECT_TRUE(sleeper_.pauses().empty());
+    EXPECT_EQ(sim_.transferCount(sim_box), before);
+    // The pump pulses the module awake again.
+    const int pulses = sim_box.bootPulses();
+    tick(2);
+    EXPECT_EQ(sim_box.bootPulses(), pulses + 1);
+}
+
+TEST_F(GsmBoxTest, AFullCommandQueueRefusesTheNextCommand)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    sim_box.gsmSetSilent(true);
+    for (std::size_t i = 0; i < HidDevice::kMaxQueuedCommands; ++i)
+        ASSERT_EQ(box_.olva_send_gsm_cmd(1, "AT", 2), 0) << i;
+    EXPECT_EQ(box_.olva_send_gsm_cmd(1, "AT", 2), OLVA_ERR_FAILED);
+}
+
+TEST_F(GsmBoxTest, OtherReportsInEventModeReachTheWaitingReader)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    std::vector<std::uint8_t> got(8, 0);
+    std::atomic<long> result{-5};
+    std::thread reader([&] { result = box_.Tz2401_sync_read(got.data(), got.size()); });
+    // Sent until the reader has it: it takes only a report after its arming.
+    // The completion hands it over, so that a reader on the report worker
+    // itself gets its answer too.
+    const std::vector<std::uint8_t> eeprom = {3, 0xB1, 0x12, 0x34, 0x56, 0x78, 0, 0};
+    EXPECT_TRUE(olva_test::eventually([&] {
+        sim_.pushInput(sim_box, eeprom);
+        return result.load() != -5;
+    }));
+    reader.join();
+    EXPECT_EQ(result.load(), 8);
+    EXPECT_EQ(got, eeprom);
+}
+
+TEST_F(GsmBoxTest, ModuleBytesSplitOverReportsMakeOneLine)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    const std::string wire = "\r\n+CSQ: 31,0\r\n";
+    for (std::size_t at = 0; at < wire.size(); at += 4) {
+        const std::size_t n = std::min<std::size_t>(4, wire.size() - at);
+        std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
+        report.insert(report.end(), wire.begin() + static_cast<long>(at),
+                      wire.begin() + static_cast<long>(at + n));
+        report.resize(8, 0);
+        box_.route_tz2701_report(report.data(), report.size());
+    }
+    EXPECT_THAT(box_.events(OLVA_EVENT_SIGNAL_SIZE),
+                ElementsAre(GsmEvent{OLVA_EVENT_SIGNAL_SIZE, 100, 0, ""}));
+    // Reports of another id or size are not the box's.
+    const std::vector<std::uint8_t> other = {2, 0x84, 'R', 'I', 'N', 'G', 0, 0};
+    box_.route_tz2701_report(other.data(), other.size());
+    box_.route_tz2701_report(other.data(), 4);
+    EXPECT_TRUE(box_.events(OLVA_EVENT_LINE_RING).empty());
+}
+
+}  // namespace
