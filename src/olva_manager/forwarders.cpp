@@ -198,3 +198,24 @@ int OlvaManager::olva_stop_record(unsigned long handle)
         return box.olva_stop_record(line);
     });
 }
+
+int OlvaManager::olva_send_dtmf(unsigned long handle, const char* digits)
+{
+    return with_box(handle, [digits](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_send_dtmf(line, digits);
+    });
+}
+
+int OlvaManager::olva_play_file(unsigned long handle, const char* path)
+{
+    return with_box(handle, [path](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_play_file(line, path);
+    });
+}
+
+int OlvaManager::olva_stop_play(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_stop_play(line);
+    });
+}
