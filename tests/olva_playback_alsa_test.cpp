@@ -39,27 +39,14 @@ Samples testSignal()
     Samples s(16000);
     for (std::size_t i = 0; i < s.size(); ++i) {
         const double level = 32767.0 * static_cast<double>(i) / static_cast<double>(s.size());
-        s[i] = static_cast<std::int16_t>(level * std::sin(0.001 * static_cast<double>(i * i) / 8.0));
+        const double phase = 0.001 * static_cast<double>(i * i) / 8.0;
+        s[i] = static_cast<std::int16_t>(level * std::sin(phase));
     }
     s[10] = 32767;
     s[11] = -32768;
     s[12] = 1;
     s[13] = -1;
     return s;
-}
-
-// Writes an 8 kHz mono WAV file in the sub-format with libsndfile.
-void writeWave(const std::string& path, int subformat, const Samples& samples)
-{
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | subformat;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    ASSERT_EQ(sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size())),
-              static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
 }
 
 // What the line should hear of a file: libsndfile's decoding for PCM and
@@ -196,7 +183,8 @@ TEST_F(PlaybackAlsaTest, WaveFilesWrittenByLibsndfilePlayTheirSamplesOnTheLine)
         for (const auto& format : formats) {
             SCOPED_TRACE(std::string(box_case.name) + ", " + format.name);
             const std::string path = files_.file(std::to_string(card) + ".wav");
-            writeWave(path, format.subformat, signal);
+            ASSERT_TRUE(
+                olva_test::writeSoundFile(path, SF_FORMAT_WAV | format.subformat, signal));
             const Samples expected = expectedSamples(path, format.subformat);
             ASSERT_EQ(expected.size(), signal.size());
 
@@ -253,7 +241,8 @@ TEST_F(PlaybackAlsaTest, AQueueOfThreePlaysInOrder)
     auto box = openBox(box_case, 5);
     for (int i = 0; i < 3; ++i) {
         const std::string path = files_.file("part" + std::to_string(i) + ".wav");
-        writeWave(path, SF_FORMAT_PCM_16, parts[i]);
+        ASSERT_TRUE(
+            olva_test::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, parts[i]));
         ASSERT_EQ(box->olva_play_file(box_case.line, path.c_str()), 0);
     }
     ASSERT_TRUE(box->waitFor([&] { return count(*box, OLVA_EVENT_PLAY_END) == 3; }));

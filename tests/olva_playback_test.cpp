@@ -20,6 +20,7 @@
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
 #include "support/fake_pcm.h"
+#include "support/sound_file.h"
 #include "support/spandsp_signals.h"
 
 namespace {
@@ -40,19 +41,6 @@ Samples pattern(std::size_t count, int seed = 1)
     for (std::size_t i = 0; i < count; ++i)
         s[i] = static_cast<std::int16_t>((static_cast<int>(i) * 211 + seed * 997) % 60001 - 30000);
     return s;
-}
-
-void writeWave(const std::string& path, int format, const Samples& samples, int rate = 8000,
-               int channels = 1)
-{
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
 }
 
 int count(const TestBox& box, int event)
@@ -99,7 +87,7 @@ protected:
     std::string wave(const std::string& name, const Samples& samples)
     {
         const std::string path = files_.file(name);
-        writeWave(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, samples);
+        EXPECT_TRUE(olva_test::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, samples));
         return path;
     }
     bool waitForEvents(std::size_t n)
@@ -227,10 +215,13 @@ TEST_F(PlaybackTest, FilesThatCannotBePlayedEndWithPlayErrorAndNothingIsWritten)
 {
     openBox();
     const std::string dir = files_.path();
-    writeWave(dir + "/alaw16k.wav", SF_FORMAT_WAV | SF_FORMAT_ALAW, pattern(800), 16000);
-    writeWave(dir + "/stereo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, pattern(800), 8000, 2);
-    writeWave(dir + "/u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, pattern(800));
-    writeWave(dir + "/float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, pattern(800));
+    using olva_test::writeSoundFile;
+    const Samples some = pattern(800);
+    ASSERT_TRUE(writeSoundFile(dir + "/alaw16k.wav", SF_FORMAT_WAV | SF_FORMAT_ALAW, some, 16000));
+    ASSERT_TRUE(
+        writeSoundFile(dir + "/stereo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, some, 8000, 2));
+    ASSERT_TRUE(writeSoundFile(dir + "/u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, some));
+    ASSERT_TRUE(writeSoundFile(dir + "/float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, some));
     olva_test::writeFile(dir + "/text.wav", "not a wave file at all, just some words\n");
     olva_test::writeFile(dir + "/empty.wav", "");
     const std::string good = wave("good.wav", pattern(800));
@@ -279,7 +270,8 @@ TEST_F(PlaybackTest, ItemsAreRefusedWithTheirReason)
     EXPECT_EQ(box_.olva_play_file(1, files_.file("missing.wav").c_str()), -1);
     EXPECT_EQ(box_.olva_play_file(2, good.c_str()), -1) << "the Tz2401B has no line 2";
     EXPECT_EQ(box_.olva_play_file(1, nullptr), OLVA_ERR_INVALID_PARAM);
-    EXPECT_EQ(box_.olva_play_file(1, ("/" + std::string(254, 'a')).c_str()), OLVA_ERR_INVALID_PARAM);
+    const std::string long_path = "/" + std::string(254, 'a');
+    EXPECT_EQ(box_.olva_play_file(1, long_path.c_str()), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.olva_send_dtmf(1, nullptr), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.olva_send_dtmf(1, std::string(255, '1').c_str()), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.olva_send_dtmf(2, "1"), -1);
@@ -301,6 +293,25 @@ TEST_F(PlaybackTest, ItemsAreRefusedWithTheirReason)
     // The close empties the queue.
     box_.olva_close(0);
     EXPECT_EQ(box_.play_queue_size(), 0u);
+}
+
+TEST_F(PlaybackTest, TheTz2701aSendsItsDigitsItselfAndQueuesNothing)
+{
+    SimTz2401Box& sim_box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a());
+    listCard(sim_box, 1, olva_test::kTz2401CardId);
+    pcm_.addDevice("hw:1,0", PcmStream::kCapture);
+    FakePcmDevice& playback = pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
+    ASSERT_TRUE(box_.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
+    ASSERT_EQ(box_.model(), OLVA_PRODUCT_TZ2701A);
+    ASSERT_TRUE(box_.play_thread_running());
+    box_.clearEvents();
+    EXPECT_EQ(box_.olva_send_dtmf(1, "12"), 0);
+    EXPECT_EQ(box_.play_queue_size(), 0u);
+    EXPECT_EQ(count(box_, OLVA_EVENT_DTMF_DOWN), 0) << "not echoed";
+    // A file played after it is the first thing the card gets.
+    ASSERT_EQ(box_.olva_play_file(1, wave("after.wav", pattern(320)).c_str()), 0);
+    ASSERT_TRUE(box_.waitForEvent(OLVA_EVENT_PLAY_END));
+    EXPECT_EQ(playback.written(), pattern(320));
 }
 
 TEST_F(PlaybackTest, WithoutPlaybackFilesAndDigitsAreRefused)

@@ -426,19 +426,6 @@ TEST_F(WholeServiceTest, ARecordingStartedAndStoppedByABrowserIsWhole)
                   std::to_string(OLVA_ERR_CODER) + "}");
 }
 
-// An 8 kHz mono 16-bit WAV file written by libsndfile.
-void write_wave(const std::string& path, const Samples& samples)
-{
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-}
-
 TEST_F(WholeServiceTest, FilesPlayedAndStoppedByABrowserReachTheLine)
 {
     auto client = connect();
@@ -448,21 +435,24 @@ TEST_F(WholeServiceTest, FilesPlayedAndStoppedByABrowserReachTheLine)
 
     const Samples hello = spandspTone(440, -10, 0, 0, 300, 0, 300);
     const std::string file = app_dir_.file("hello.wav");
-    write_wave(file, hello);
-    ASSERT_TRUE(client->send("{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + file + "\"}"));
+    ASSERT_TRUE(writeSoundFile(file, SF_FORMAT_WAV | SF_FORMAT_PCM_16, hello));
+    const std::string play_hello =
+        "{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + file + "\"}";
+    ASSERT_TRUE(client->send(play_hello));
     EXPECT_EQ(client->read(), "{\"event\":\"playEnd\",\"handle\":257}");
     EXPECT_EQ(playback.written(), hello);
 
     // Stopped in its middle: the end comes at once, and no reply.
     playback.holdWritesAt(hello.size() + 800);
-    ASSERT_TRUE(client->send("{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + file + "\"}"));
+    ASSERT_TRUE(client->send(play_hello));
     ASSERT_TRUE(playback.waitForHeldWrite(std::chrono::seconds(10)));
     ASSERT_TRUE(client->send("{\"event\":\"StopPlay\",\"handle\":257}"));
     EXPECT_EQ(client->read(), "{\"event\":\"playEnd\",\"handle\":257}");
     EXPECT_EQ(playback.written().size(), hello.size() + 800);
 
     const std::string refused[][2] = {
-        {"{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + app_dir_.file("none.wav") + "\"}",
+        {"{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + app_dir_.file("none.wav") +
+             "\"}",
          "{\"event\":\"notify\",\"errorType\":\"PlayFile\",\"handle\":257,\"result\":-1}"},
         {"{\"event\":\"StopPlay\",\"handle\":513}",
          "{\"event\":\"notify\",\"errorType\":\"StopPlay\",\"handle\":513,\"result\":-2}"},
@@ -483,7 +473,8 @@ TEST_F(WholeServiceTest, DigitsSentByABrowserEndWithTheCallOutPrompt)
     plug_in_seen_by(*client);
     FakePcmDevice& playback = pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
     const Samples prompt = spandspTone(1000, -12, 0, 0, 200, 0, 200);
-    write_wave(app_dir_.file("tip.wav"), prompt);
+    ASSERT_TRUE(
+        writeSoundFile(app_dir_.file("tip.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, prompt));
 
     ASSERT_TRUE(client->send("{\"event\":\"SendDtmf\",\"handle\":257,\"dtmf\":\"12#\"}"));
     EXPECT_EQ(client->read(), "{\"event\":\"dtmfdown\",\"handle\":257,\"dtmfkey\":49}");

@@ -18,7 +18,8 @@ bool OlvaDevice::play_queue_has_room()
 {
     if (play_queue_.size() < PlayQueue::kMaxItems)
         return true;
-    BOX_LOG(1, "%s  play queue full (%d items), item refused", static_cast<int>(PlayQueue::kMaxItems));
+    BOX_LOG(1, "%s  play queue full (%d items), item refused",
+            static_cast<int>(PlayQueue::kMaxItems));
     return false;
 }
 
