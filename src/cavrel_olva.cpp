@@ -227,6 +227,21 @@ int olva_stop_record(unsigned long h)
     return with_manager([h](OlvaManager& m) { return m.olva_stop_record(h); });
 }
 
+int olva_send_dtmf(unsigned long h, const char* digits)
+{
+    return with_manager([h, digits](OlvaManager& m) { return m.olva_send_dtmf(h, digits); });
+}
+
+int olva_play_file(unsigned long h, const char* path)
+{
+    return with_manager([h, path](OlvaManager& m) { return m.olva_play_file(h, path); });
+}
+
+int olva_stop_play(unsigned long h)
+{
+    return with_manager([h](OlvaManager& m) { return m.olva_stop_play(h); });
+}
+
 int olva_play_pause(unsigned long h)
 {
     return with_manager([h](OlvaManager& m) { return m.olva_play_pause(h); });

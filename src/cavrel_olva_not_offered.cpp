@@ -15,21 +15,6 @@ int not_offered(const char* function)
 
 }  // namespace
 
-int olva_play_file(unsigned long, const char*)
-{
-    return not_offered("olva_play_file");
-}
-
-int olva_send_dtmf(unsigned long, const char*)
-{
-    return not_offered("olva_send_dtmf");
-}
-
-int olva_stop_play(unsigned long)
-{
-    return not_offered("olva_stop_play");
-}
-
 int olva_makecall(unsigned long, char*)
 {
     return not_offered("olva_makecall");

@@ -84,6 +84,7 @@ const std::vector<Operation>& operations()
         {"close_polarity", [](Line& l) { return int{l.Tz2501b_close_polarity()}; }},
         {"close_audio_mute", [](Line& l) { return l.tz2501_close_audio_mute(), 0; }},
         {"mic_start on", [](Line& l) { return l.control_mic_start(true), 0; }},
+        {"tz2701_gpio 19 on", [](Line& l) { return l.set_Tz2701_gpio(19, 1), 0; }},
     };
     return kOperations;
 }
@@ -134,6 +135,7 @@ const Tz2401bRow kTz2401bRows[] = {
     {"close_polarity", {}, 0},
     {"close_audio_mute", {}, 0},
     {"mic_start on", {}, 0},
+    {"tz2701_gpio 19 on", {}, 0},
 };
 
 TEST_F(BoxControlsTest, ATz2401bSendsOnlyItsChannelSwitch)
@@ -176,6 +178,7 @@ const Tz2501bRow kTz2501bRows[] = {
     {"close_polarity", {{2, 7, 1}, {2, 5, 1}}, 1},
     {"close_audio_mute", {}, 0},
     {"mic_start on", {}, 0},
+    {"tz2701_gpio 19 on", {}, 0},
 };
 
 TEST_F(BoxControlsTest, ATz2501bSetsItsLatchesFromEitherLine)

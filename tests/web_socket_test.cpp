@@ -162,6 +162,20 @@ TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
         {R"({"event":"RecordFile","handle":258,"filename":7,"codec":"1"})", "olva_record_file",
          -4, "olva_record_file(258,,0)",
          R"({"event":"notify","errorType":"RecordFile","handle":258,"result":-4})"},
+        {R"({"event":"SendDtmf","handle":257,"dtmf":"*12#"})", "olva_send_dtmf", 0,
+         "olva_send_dtmf(257,*12#)", nullptr},
+        {R"({"event":"SendDtmf","handle":513,"dtmf":"9"})", "olva_send_dtmf", -2,
+         "olva_send_dtmf(513,9)",
+         R"({"event":"notify","errorType":"SendDtmf","handle":513,"result":-2})"},
+        {R"({"event":"PlayFile","handle":258,"filename":"C:\\voice\\hello.wav"})", "olva_play_file",
+         0, "olva_play_file(258,C:/voice/hello.wav)", nullptr},
+        {R"({"event":"PlayFile","handle":257,"filename":"/v/missing.wav"})", "olva_play_file", -1,
+         "olva_play_file(257,/v/missing.wav)",
+         R"({"event":"notify","errorType":"PlayFile","handle":257,"result":-1})"},
+        {R"({"event":"StopPlay","handle":257})", "olva_stop_play", 0, "olva_stop_play(257)",
+         nullptr},
+        {R"({"event":"StopPlay","handle":-1})", "olva_stop_play", -3, "olva_stop_play(-1)",
+         R"({"event":"notify","errorType":"StopPlay","handle":-1,"result":-3})"},
         {R"({"event":"StartReadLineVoltage","handle":257})", "olva_start_read_line_voltage", 0,
          "olva_start_read_line_voltage(257)", nullptr},
         {R"({"event":"StartReadLineVoltage","handle":513})", "olva_start_read_line_voltage", -1,
@@ -237,6 +251,10 @@ TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
     EXPECT_NE(log.find("msg  uweb service close"), std::string::npos);
     EXPECT_NE(log.find("  stop record, handle:257,, result=0"), std::string::npos);
     EXPECT_NE(log.find(" StopReadLineVoltage, handle:257,, result=-2"), std::string::npos);
+    EXPECT_NE(log.find(" SendDtmf, handle:513,, result=-2"), std::string::npos);
+    EXPECT_NE(log.find("  PlayFile, handle:258, filename:C:/voice/hello.wav, result=0"),
+              std::string::npos);
+    EXPECT_NE(log.find(" StopPlay, handle:-1,, result=-3"), std::string::npos);
 }
 
 TEST_F(WebSocket, TheUserNumberIsAnsweredWithItsFirstEightBytesOnly)

@@ -523,6 +523,72 @@ TEST_F(WholeServiceTest, ARecordingStartedAndStoppedByABrowserIsWhole)
                   std::to_string(OLVA_ERR_CODER) + "}");
 }
 
+TEST_F(WholeServiceTest, FilesPlayedAndStoppedByABrowserReachTheLine)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    plug_in_seen_by(*client);
+    FakePcmDevice& playback = pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
+
+    const Samples hello = spandspTone(440, -10, 0, 0, 300, 0, 300);
+    const std::string file = app_dir_.file("hello.wav");
+    ASSERT_TRUE(writeSoundFile(file, SF_FORMAT_WAV | SF_FORMAT_PCM_16, hello));
+    const std::string play_hello =
+        "{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + file + "\"}";
+    ASSERT_TRUE(client->send(play_hello));
+    EXPECT_EQ(client->read(), "{\"event\":\"playEnd\",\"handle\":257}");
+    EXPECT_EQ(playback.written(), hello);
+
+    // Stopped in its middle: the end comes at once, and no reply.
+    playback.holdWritesAt(hello.size() + 800);
+    ASSERT_TRUE(client->send(play_hello));
+    ASSERT_TRUE(playback.waitForHeldWrite(std::chrono::seconds(10)));
+    ASSERT_TRUE(client->send("{\"event\":\"StopPlay\",\"handle\":257}"));
+    EXPECT_EQ(client->read(), "{\"event\":\"playEnd\",\"handle\":257}");
+    EXPECT_EQ(playback.written().size(), hello.size() + 800);
+
+    const std::string refused[][2] = {
+        {"{\"event\":\"PlayFile\",\"handle\":257,\"filename\":\"" + app_dir_.file("none.wav") +
+             "\"}",
+         "{\"event\":\"notify\",\"errorType\":\"PlayFile\",\"handle\":257,\"result\":-1}"},
+        {"{\"event\":\"StopPlay\",\"handle\":513}",
+         "{\"event\":\"notify\",\"errorType\":\"StopPlay\",\"handle\":513,\"result\":-2}"},
+        {"{\"event\":\"SendDtmf\",\"handle\":258,\"dtmf\":\"1\"}",
+         "{\"event\":\"notify\",\"errorType\":\"SendDtmf\",\"handle\":258,\"result\":-1}"},
+    };
+    for (const auto& [frame, reply] : refused)
+        EXPECT_EQ(ask(*client, frame), reply) << frame;
+}
+
+// Digits sent by a browser are echoed, played and followed by the end of
+// the dialling, after which the service plays its prompt "tip.wav" (found
+// beside the program) on the same line.
+TEST_F(WholeServiceTest, DigitsSentByABrowserEndWithTheCallOutPrompt)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    plug_in_seen_by(*client);
+    FakePcmDevice& playback = pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
+    const Samples prompt = spandspTone(1000, -12, 0, 0, 200, 0, 200);
+    ASSERT_TRUE(
+        writeSoundFile(app_dir_.file("tip.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, prompt));
+
+    ASSERT_TRUE(client->send("{\"event\":\"SendDtmf\",\"handle\":257,\"dtmf\":\"12#\"}"));
+    EXPECT_EQ(client->read(), "{\"event\":\"dtmfdown\",\"handle\":257,\"dtmfkey\":49}");
+    EXPECT_EQ(client->read(), "{\"event\":\"dtmfdown\",\"handle\":257,\"dtmfkey\":50}");
+    EXPECT_EQ(client->read(), "{\"event\":\"dtmfdown\",\"handle\":257,\"dtmfkey\":35}");
+    EXPECT_EQ(client->read(), "{\"event\":\"CallOutFinish\",\"handle\":257}");
+    EXPECT_EQ(client->read(), "{\"event\":\"playEnd\",\"handle\":257}");
+
+    // 180 ms a digit, then the prompt.
+    const Samples written = playback.written();
+    const std::size_t digits = 3 * 1440;
+    ASSERT_EQ(written.size(), digits + prompt.size());
+    EXPECT_EQ(spandspDtmfDecode(written.data(), digits), "12#");
+    EXPECT_EQ(Samples(written.begin() + digits, written.end()), prompt);
+    EXPECT_NE(log_text().find("olva(257) play file result=0"), std::string::npos);
+}
+
 TEST_F(WholeServiceTest, CloseStopsTheServerThenTheLibraryAndJoinsEveryThread)
 {
     auto client = connect();

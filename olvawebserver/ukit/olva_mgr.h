@@ -159,6 +159,9 @@ private:
     void cmd_ignored(const Frame& f);
     void cmd_record_file(const Frame& f);
     void cmd_stop_record(const Frame& f);
+    void cmd_send_dtmf(const Frame& f);
+    void cmd_play_file(const Frame& f);
+    void cmd_stop_play(const Frame& f);
     void cmd_start_read_line_voltage(const Frame& f);
     void cmd_soft_hook_off(const Frame& f);
     void cmd_soft_hook_on(const Frame& f);

@@ -47,6 +47,9 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"getsysteminfo", &COlvaMgr::cmd_getsysteminfo},
         {"RecordFile", &COlvaMgr::cmd_record_file},
         {"StopRecord", &COlvaMgr::cmd_stop_record},
+        {"SendDtmf", &COlvaMgr::cmd_send_dtmf},
+        {"PlayFile", &COlvaMgr::cmd_play_file},
+        {"StopPlay", &COlvaMgr::cmd_stop_play},
         {"StartReadLineVoltage", &COlvaMgr::cmd_start_read_line_voltage},
         {"StopReadLineVoltage", &COlvaMgr::cmd_stop_read_line_voltage},
         {"SoftHookoff", &COlvaMgr::cmd_soft_hook_off},
@@ -172,6 +175,33 @@ void COlvaMgr::line_command(const Frame& f, const char* name, const char* label,
 void COlvaMgr::cmd_stop_record(const Frame& f)
 {
     line_command(f, "StopRecord", " stop record", olva_stop_record);
+}
+
+void COlvaMgr::cmd_send_dtmf(const Frame& f)
+{
+    const unsigned long handle = arg_handle(f.json);
+    const std::string digits = arg_text(f.json, "dtmf");
+    const int result = olva_send_dtmf(handle, digits.c_str());
+    logger(-1, "userver", "", "recv from %s SendDtmf, handle:%d,, result=%d", f.addr,
+           static_cast<int>(handle), result);
+    if (result != 0)
+        send_notiy_msg(f.conn, "SendDtmf", static_cast<int>(handle), result);
+}
+
+void COlvaMgr::cmd_play_file(const Frame& f)
+{
+    const unsigned long handle = arg_handle(f.json);
+    const std::string path = arg_path(f.json, "filename");
+    const int result = olva_play_file(handle, path.c_str());
+    logger(-1, "userver", "", "recv from %s  PlayFile, handle:%d, filename:%.512s, result=%d",
+           f.addr, static_cast<int>(handle), path.c_str(), result);
+    if (result != 0)
+        send_notiy_msg(f.conn, "PlayFile", static_cast<int>(handle), result);
+}
+
+void COlvaMgr::cmd_stop_play(const Frame& f)
+{
+    line_command(f, "StopPlay", "StopPlay", olva_stop_play);
 }
 
 void COlvaMgr::cmd_start_read_line_voltage(const Frame& f)

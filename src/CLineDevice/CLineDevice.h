@@ -198,6 +198,9 @@ public:
     bool hash_key_seen() const { return hash_key_seen_.load(); }
     std::int64_t last_digit_time() const { return last_digit_time_.load(); }
     bool tone_playing() const { return tone_playing_.load(); }
+    // An item of the box's play queue is playing on this line.
+    bool playing() const { return playing_.load(); }
+    void set_playing(bool on) { playing_.store(on); }
     // The detectors' settings in force (frequencies clamped, gate as energy).
     tagBusyInfo busy_tone_settings() const;
     tagBusyInfo dial_tone_settings() const;

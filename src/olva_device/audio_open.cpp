@@ -45,6 +45,7 @@ std::string OlvaDevice::playback_device_name() const
 
 bool OlvaDevice::playback_open() const
 {
+    std::lock_guard<std::mutex> lock(play_mutex_);
     return static_cast<bool>(playback_);
 }
 
@@ -136,8 +137,11 @@ int OlvaDevice::olva_open_play_audio(const std::string& device, OLVA_PRODUCT mod
         return -1;
     }
     BOX_LOG(4, "%s  set  play dev  params ok");
-    playback_ = std::move(pcm);
-    // Playback is set up: the play worker starts here.
+    {
+        std::lock_guard<std::mutex> lock(play_mutex_);
+        playback_ = std::move(pcm);
+    }
+    start_play_thread();
     return 0;
 }
 
@@ -170,15 +174,22 @@ long OlvaDevice::close_audio_device()
 {
     capture_run_.store(false);
     stop_capture_thread();
-    // The play worker is stopped and joined here, before its PCM closes.
-    for (std::unique_ptr<platform::Pcm>* pcm : {&capture_, &playback_}) {
-        if (*pcm) {
-            (*pcm)->drop();
-            (*pcm)->close();
-            pcm->reset();
+    // Joined before its PCM closes; a re-open starts a new one.
+    stop_play_thread();
+    if (capture_) {
+        capture_->drop();
+        capture_->close();
+        capture_.reset();
+    }
+    {
+        std::lock_guard<std::mutex> lock(play_mutex_);
+        if (playback_) {
+            playback_->drop();
+            playback_->close();
+            playback_.reset();
         }
     }
     sound_card_.store(-1);
-    // The play queue is emptied here.
+    play_queue_.clear();
     return 0;
 }

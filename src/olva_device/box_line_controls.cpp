@@ -49,6 +49,12 @@ bool OlvaDevice::CBoxLineDevice::Tz2501b_close_polarity()
     return box_ && box_->Tz2501b_close_polarity();
 }
 
+void OlvaDevice::CBoxLineDevice::set_Tz2701_gpio(int pin, int value)
+{
+    if (box_)
+        box_->Tz2701_gpio_set(pin, value);
+}
+
 void OlvaDevice::CBoxLineDevice::tz2501_close_audio_mute()
 {
     if (box_)

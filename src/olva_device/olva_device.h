@@ -9,7 +9,8 @@
 //
 // Lock order: the end mutex, then the capture mutex, then the HID part's
 // locks (hid_device.h). The end mutex is held only to read or change the
-// end state, never while waiting for a thread.
+// end state, never while waiting for a thread. The play mutex and the
+// play queue's mutex are each held alone.
 #pragma once
 
 #include <atomic>
@@ -27,6 +28,7 @@
 #include "gsm/line_assembler.h"
 #include "olva_device/demux.h"
 #include "olva_device/dtmf_send_settings.h"
+#include "olva_device/playback_queue.h"
 #include "platform/pcm.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/model_traits.h"
@@ -49,8 +51,11 @@ public:
         bool open_Tz2501b_playfile_to_slic(bool on) override;
         bool Tz2501b_close_polarity() override;
         void tz2501_close_audio_mute() override;
+        void set_Tz2701_gpio(int pin, int value) override;
         void set_mic_volume(int volume) override;
         void set_speaker_volume(int volume) override;
+        // Queued on the box for this line's channel.
+        void play_dtmf(unsigned long line, char* digits) override;
         // Raised on the box under this line's id; a closed line raises nothing.
         void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
                         unsigned long p4) override;
@@ -68,6 +73,8 @@ public:
     static constexpr int kUnplugGraceMs = 1000;
     // How long the capture thread waits for a device that read short.
     static constexpr int kCaptureWaitMs = 10000;
+    // How long the play thread waits for a device that took a write short.
+    static constexpr int kPlayWaitMs = 200000;
     static constexpr const char* kDefaultPcm = "default";
     // The PCM names before a box has opened.
     static constexpr const char* kNoPcmYet = "USB Audio Device";
@@ -227,6 +234,28 @@ public:
     // both PCMs. Returns 0.
     long close_audio_device();
 
+    // --- playback (box_playback.cpp, playback_worker.cpp) ---
+
+    // Queues a WAV file (8000 Hz mono A-law, µ-law or 16-bit PCM) for the
+    // line: 0; -1 for no such line, no play thread, a missing file or a
+    // full queue; -4 for a null path or one longer than
+    // AudioPlayContent::kMaxText. The end comes as event 25, or 26 when the
+    // file could not be played.
+    int olva_play_file(unsigned long line, const char* path);
+    // Queues digits for the line without checks (the lines' own sending).
+    void play_dtmf(unsigned long line, char* digits);
+    // Sends digits on the line (each echoed as event 22): 0; -1 for no
+    // such line, no play thread or a full queue; -4 for null or too many
+    // digits; or the channel switch's failure. The Tz2701A sends them
+    // itself and queues nothing.
+    int olva_send_dtmf(unsigned long line, const char* digits);
+    // Ends the line's item in progress at its next chunk: 0, -1 for no
+    // such line. An item of another line plays on; queued items stay.
+    int olva_stop_play(unsigned long line);
+    // The play thread is in its loop.
+    bool play_thread_running() const { return play_active_.load(); }
+    std::size_t play_queue_size() const { return play_queue_.size(); }
+
     std::string box_tag() const;
     std::string capture_device_name() const;
     std::string playback_device_name() const;
@@ -302,6 +331,31 @@ private:
     // Stops the capture thread and joins it, unless it is the caller.
     void stop_capture_thread();
     void log_sound_device_users();
+
+    // The play thread (playback_worker.cpp). How an item's writing ended.
+    enum class PlayOutcome { kDone, kStopped, kFailed };
+    void start_play_thread();
+    // Stops the play thread and joins it, unless it is the caller.
+    void stop_play_thread();
+    void AudioPlay_handle_thread();
+    bool play_should_run() const;
+    void play_item(const AudioPlayContent& item, std::int16_t* buffer);
+    void play_dtmf_item(CBoxLineDevice& line, const char* digits, std::int16_t* buffer);
+    void play_file_item(CBoxLineDevice& line, const char* path, std::int16_t* buffer);
+    PlayOutcome play_file_samples(int fd, PlayFileFormat format, unsigned channel,
+                                  std::int16_t* buffer, unsigned long* played_bytes);
+    // Writes frames frames of channels samples each, retrying as the
+    // device asks, until all are taken, the item is stopped or it fails.
+    PlayOutcome write_play_frames(const std::int16_t* frames, unsigned long count,
+                                  unsigned channels);
+    bool play_stopped() const { return play_stop_.load(); }
+    // No item plays any more: a stop from now on waits for the next.
+    void finish_play_item();
+    // The switches that connect a line's audio to the box's playback; 0 or
+    // the channel switch's failure.
+    int switch_line_to_playback(CBoxLineDevice& line, bool dtmf);
+    // Room for one more item (a full queue is logged).
+    bool play_queue_has_room();
     std::unique_ptr<platform::Pcm> open_pcm(const std::string& name, platform::PcmStream stream,
                                             int* error);
 
@@ -312,8 +366,9 @@ private:
     std::string box_tag_;  // tag_mutex_: "olva." and the device index
 
     // Audio. The PCM names belong to the open (search thread). The capture
-    // PCM belongs to the capture thread while it runs; the playback PCM to
-    // the open and the close, which never overlap.
+    // PCM belongs to the capture thread while it runs; the playback PCM is
+    // set by the open, written by the play thread while it runs, dropped by
+    // a stop and closed by the close, the last two under play_mutex_.
     mutable std::mutex names_mutex_;
     std::string capture_name_{kNoPcmYet};   // names_mutex_
     std::string playback_name_{kNoPcmYet};  // names_mutex_
@@ -325,6 +380,16 @@ private:
     std::condition_variable capture_ended_;
     std::thread capture_thread_;           // capture_mutex_
     std::atomic<bool> capture_active_{false};  // the capture thread has not left its loop
+    // Playback: the queue under its own mutex, the thread stopped by its
+    // own flag, and the item in progress, which a stop ends.
+    PlayQueue play_queue_;
+    mutable std::mutex play_mutex_;
+    std::condition_variable play_ended_;       // the play thread left its loop
+    std::thread play_thread_;                  // play_mutex_
+    std::atomic<bool> play_run_{false};
+    std::atomic<bool> play_active_{false};     // the play thread has not left its loop
+    std::atomic<unsigned long> playing_line_{0};  // written under play_mutex_; 0 none
+    std::atomic<bool> play_stop_{false};       // written under play_mutex_
     // The two-line models' frames of one 20 ms block; capture thread only.
     std::int16_t demux_buffer_[2 * audio::kLineFrameSamples] = {};
 

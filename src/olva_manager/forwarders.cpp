@@ -257,3 +257,24 @@ int OlvaManager::olva_send_gsm_cmd(unsigned long handle, const char* cmd, int le
         return box.olva_send_gsm_cmd(line, cmd, len);
     });
 }
+
+int OlvaManager::olva_send_dtmf(unsigned long handle, const char* digits)
+{
+    return with_box(handle, [digits](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_send_dtmf(line, digits);
+    });
+}
+
+int OlvaManager::olva_play_file(unsigned long handle, const char* path)
+{
+    return with_box(handle, [path](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_play_file(line, path);
+    });
+}
+
+int OlvaManager::olva_stop_play(unsigned long handle)
+{
+    return with_box(handle, [](CUsbBoxDevice& box, unsigned long line) {
+        return box.olva_stop_play(line);
+    });
+}

@@ -118,6 +118,9 @@ public:
     // -6 in work mode 2.
     int olva_record_stream(unsigned long handle, int coder);
     int olva_stop_record(unsigned long handle);
+    int olva_send_dtmf(unsigned long handle, const char* digits);
+    int olva_play_file(unsigned long handle, const char* path);
+    int olva_stop_play(unsigned long handle);
     int olva_set_busy_info(unsigned long handle, const tagBusyInfo& info);
     // A Tz2401B's thresholds are not read back in this work mode: -6.
     int olva_get_hang_threshold(unsigned long handle);

@@ -225,6 +225,16 @@ int olva_play_file(unsigned long h, const char* path)
     return record("olva_play_file", handle_text(h) + "," + text(path));
 }
 
+int olva_send_dtmf(unsigned long h, const char* digits)
+{
+    return record("olva_send_dtmf", handle_text(h) + "," + text(digits));
+}
+
+int olva_stop_play(unsigned long h)
+{
+    return record("olva_stop_play", handle_text(h));
+}
+
 int olva_record_file(unsigned long h, const char* path, int coder)
 {
     return record("olva_record_file", handle_text(h) + "," + text(path) + "," + std::to_string(coder));

@@ -69,10 +69,20 @@ public:
     long writei(const std::int16_t* buffer, unsigned long frames) override
     {
         FakePcmDevice& d = *device_;
-        std::lock_guard lock(d.mutex_);
+        std::unique_lock lock(d.mutex_);
         ++d.counters_.writes;
         if (const int error = transferError(PcmStream::kPlayback))
             return error;
+        if (d.hold_at_ && d.written_.size() >= *d.hold_at_) {
+            const std::uint64_t stops = d.stops_;
+            d.write_held_ = true;
+            d.changed_.notify_all();
+            d.changed_.wait(lock, [&] { return d.unplugged_ || d.stops_ != stops; });
+            d.write_held_ = false;
+            d.hold_at_.reset();
+            if (const int error = transferError(PcmStream::kPlayback))
+                return error;
+        }
         long result = static_cast<long>(frames);
         if (!d.write_script_.empty()) {
             result = d.write_script_.front();
@@ -274,6 +284,18 @@ void FakePcmDevice::scriptWrite(long result)
 {
     std::lock_guard lock(mutex_);
     write_script_.push_back(result);
+}
+
+void FakePcmDevice::holdWritesAt(std::size_t samples)
+{
+    std::lock_guard lock(mutex_);
+    hold_at_ = samples;
+}
+
+bool FakePcmDevice::waitForHeldWrite(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return write_held_; });
 }
 
 std::vector<std::int16_t> FakePcmDevice::written() const

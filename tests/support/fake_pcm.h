@@ -66,6 +66,13 @@ public:
     // underrun), or that count, of which at most the frames asked are taken.
     // Without a script a write takes every frame.
     void scriptWrite(long result);
+    // Once samples samples have been written, the writes after them wait,
+    // as on a card whose buffer is full, until the stream is dropped or
+    // closed (they then give -EBADFD) or the device is unplugged; that ends
+    // the hold.
+    void holdWritesAt(std::size_t samples);
+    // True once a write is waiting in the hold.
+    bool waitForHeldWrite(std::chrono::milliseconds timeout);
     std::vector<std::int16_t> written() const;
     bool waitForWritten(std::size_t samples, std::chrono::milliseconds timeout);
 
@@ -100,6 +107,8 @@ private:
     Idle idle_ = Idle::kBlock;
     std::deque<long> write_script_;
     std::vector<std::int16_t> written_;
+    std::optional<std::size_t> hold_at_;
+    bool write_held_ = false;
     int open_failures_left_ = 0;
     int open_error_ = 0;
     std::deque<int> hw_params_failures_;

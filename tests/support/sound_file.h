@@ -1,9 +1,10 @@
-// A sound file opened with libsndfile for reading back what the service
-// wrote.
+// Sound files through libsndfile: one opened for reading back what the
+// service wrote, and files written for the service to play.
 #pragma once
 
 #include <sndfile.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,23 @@ struct SoundFile {
     SF_INFO info{};
     SNDFILE* file;
 };
+
+// Writes samples (interleaved by channels) to a new file of the format
+// (SF_FORMAT_WAV | a sub-format). False when libsndfile refuses.
+inline bool writeSoundFile(const std::string& path, int format,
+                           const std::vector<std::int16_t>& samples, int rate = 8000,
+                           int channels = 1)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / channels;
+    const bool written = sf_writef_short(file, samples.data(), frames) == frames;
+    return sf_close(file) == 0 && written;
+}
 
 }  // namespace olva_test
