@@ -76,6 +76,7 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
     work_ = std::make_unique<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
         ioc_->get_executor());
     web_thread_ = std::thread(&COlvaMgr::WebServer_handle_thread_read, this);
+    start_uploads(options.upload_timeouts);
     count_run();
     return 0;
 }
@@ -149,6 +150,9 @@ int COlvaMgr::close_uWeb()
     if (!service_running_.load())
         return 0;
     service_running_.store(false);
+    // The upload threads post their results to the web thread: they stop
+    // first. A transfer in progress is aborted, its job kept.
+    stop_uploads();
     if (web_thread_.joinable())
         web_thread_.join();
 
