@@ -75,8 +75,9 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
     service_running_.store(true);
     work_ = std::make_unique<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
         ioc_->get_executor());
-    web_thread_ = std::thread(&COlvaMgr::WebServer_handle_thread_read, this);
+    // The saved jobs are loaded before the web thread can add new ones.
     start_uploads(options.upload_timeouts);
+    web_thread_ = std::thread(&COlvaMgr::WebServer_handle_thread_read, this);
     count_run();
     return 0;
 }

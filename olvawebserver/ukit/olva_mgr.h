@@ -7,7 +7,8 @@
 // WebSocket handlers, the replies and the event sends run there. Library
 // threads raise events through ProcCavrelCallBack; handle_event builds the
 // text and updates the line slots on the raising thread, then posts the
-// send and any follow-up library call to the web thread.
+// send and any follow-up library call to the web thread. The two upload
+// threads (upload_worker.h) post their results to the web thread too.
 #pragma once
 
 #include <atomic>
