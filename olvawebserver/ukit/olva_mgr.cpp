@@ -75,6 +75,8 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
     service_running_.store(true);
     work_ = std::make_unique<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
         ioc_->get_executor());
+    // The saved jobs are loaded before the web thread can add new ones.
+    start_uploads(options.upload_timeouts);
     web_thread_ = std::thread(&COlvaMgr::WebServer_handle_thread_read, this);
     count_run();
     return 0;
@@ -149,6 +151,9 @@ int COlvaMgr::close_uWeb()
     if (!service_running_.load())
         return 0;
     service_running_.store(false);
+    // The upload threads post their results to the web thread: they stop
+    // first. A transfer in progress is aborted, its job kept.
+    stop_uploads();
     if (web_thread_.joinable())
         web_thread_.join();
 

@@ -7,7 +7,8 @@
 // WebSocket handlers, the replies and the event sends run there. Library
 // threads raise events through ProcCavrelCallBack; handle_event builds the
 // text and updates the line slots on the raising thread, then posts the
-// send and any follow-up library call to the web thread.
+// send and any follow-up library call to the web thread. The two upload
+// threads (upload_worker.h) post their results to the web thread too.
 #pragma once
 
 #include <atomic>
@@ -26,6 +27,8 @@
 #include "Database.h"
 #include "ukit/olva_line.h"
 #include "ukit/tray_notifier.h"
+#include "ukit/upload_queue.h"
+#include "ukit/upload_worker.h"
 #include "ukit/web_connection.h"
 #include "ukit/web_options.h"
 #include "ukit/web_server.h"
@@ -87,6 +90,9 @@ public:
     // WebSocket connection but keep.
     void close_other_socket(const web::WsConnection& keep);
 
+    // "uploadfile.json" in the work directory: the upload jobs not yet done.
+    std::string upload_file_path() const { return work_dir_ + "uploadfile.json"; }
+
 private:
     struct Frame {
         web::WsConnection& conn;
@@ -119,6 +125,8 @@ private:
     void post_to_web(std::function<void()> work);
     // Sends text to every open WebSocket connection; on the web thread.
     void broadcast(const std::string& text);
+    // The open connection c, to answer it later; on the web thread.
+    std::weak_ptr<web::WsConnection> shared_connection(const web::WsConnection& c) const;
 
     // Called with slots_mutex_ held.
     COlvaLine* get_line_by_handle(unsigned long handle);
@@ -173,6 +181,15 @@ private:
     void cmd_delete_file(const Frame& f);
     void cmd_upload_file(const Frame& f);
     void cmd_sendcmd(const Frame& f);
+    void cmd_upload_file_ex(const Frame& f);
+    void cmd_upload_form_file(const Frame& f);
+
+    // The upload threads, started by init_uWeb after the saved jobs are
+    // loaded and stopped by close_uWeb before the web thread.
+    void start_uploads(const UploadTimeouts& timeouts);
+    void stop_uploads();
+    // One try's result to every browser; posted to the web thread.
+    void report_upload(const UploadReport& report);
 
     std::string config_path() const { return app_dir_ + "config.ini"; }
     std::string olva_ini_path() const { return app_dir_ + "olva.ini"; }
@@ -219,6 +236,13 @@ private:
     // Opened by init_uWeb before the web thread starts, used by the web
     // thread only, closed by close_uWeb after it has stopped.
     Database database_;
+
+    // Shared by the web thread (which adds jobs) and the upload thread;
+    // guarded inside.
+    UploadQueue upload_queue_;
+    // Made by init_uWeb and stopped by close_uWeb, on the GUI thread.
+    std::unique_ptr<UploadWorker> upload_worker_;
+    std::unique_ptr<PlainUploadThread> plain_uploads_;
 };
 
 extern COlvaMgr uWebMgr;

@@ -12,6 +12,7 @@
 #include "logger.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_mgr.h"
+#include "ukit/upload_result.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"JudgeFileSize", &COlvaMgr::cmd_judge_file_size},
         {"OLVADeletefile", &COlvaMgr::cmd_delete_file},
         {"UploadFile", &COlvaMgr::cmd_upload_file},
+        {"UploadFileEx", &COlvaMgr::cmd_upload_file_ex},
+        {"UploadFormFile", &COlvaMgr::cmd_upload_form_file},
         {"allmsg", &COlvaMgr::cmd_ignored},
         {"uwebclose", &COlvaMgr::cmd_uwebclose},
         {"GetVoiceFileNames", &COlvaMgr::cmd_ignored},
@@ -302,4 +305,86 @@ void COlvaMgr::cmd_sendcmd(const Frame& f)
     const int result = olva_send_gsm_cmd(handle, cmd.data(), static_cast<int>(cmd.size()));
     logger(-1, "userver", "", "recv from %s sendcmd, handle:%d,, result=%d", f.addr,
            static_cast<int>(handle), result);
+}
+
+void COlvaMgr::cmd_upload_file_ex(const Frame& f)
+{
+    std::string path = arg_path(f.json, "filename");
+    // The browser waits for its answer, the web thread does not: the upload
+    // runs on the plain upload thread and its answer is posted back here.
+    auto done = [this, weak = shared_connection(f.conn), addr = std::string(f.addr), path](int code) {
+        post_to_web([this, weak, addr, path, code] {
+            logger(-1, "userver", "", "recv from %s UploadFileEx, filename:%.512s,, result=%d",
+                   addr.c_str(), path.c_str(), code);
+            if (const auto c = weak.lock(); c && std::ranges::find(ws_connections_, c) != ws_connections_.end())
+                send_notiy_msg(*c, "UploadFileEx", 0, code);
+        });
+    };
+    if (!plain_uploads_ ||
+        !plain_uploads_->submit(arg_text(f.json, "url"), arg_text(f.json, "paramname"), path, done)) {
+        logger(1, "olva upload", "", "recv from %s UploadFileEx, filename:%.512s: %d uploads waiting already",
+               f.addr, path.c_str(), static_cast<int>(PlainUploadThread::kMaxWaitingPlainUploads));
+        send_notiy_msg(f.conn, "UploadFileEx", 0, UploadTransfer::kPlainNoHandle);
+    }
+}
+
+void COlvaMgr::cmd_upload_form_file(const Frame& f)
+{
+    logger(-1, "olva server", "", "UploadFormFile ... ");
+    FileUploadPacket packet;
+    struct Member {
+        const char* name;
+        std::string* value;
+        const char* missing_log;
+        const char* not_text_log;  // null: a member of another type reads as empty
+        const char* taken_log;
+    };
+    const Member members[] = {
+        {"uploadurl", &packet.url, " no uploadurl ", " uploadurl is null", "UploadFormFile utf8_url:%.512s"},
+        {"bucketName", &packet.bucketName, " no bucketName ", nullptr, "UploadFormFile utf8_param:%.512s"},
+        {"objectName", &packet.objectName, " no objectName ", nullptr,
+         "UploadFormFile utf8_filename:%.512s"},
+        {"localfilepath", &packet.localfilename, " no localfilepath ", " localfilepath is null ",
+         "UploadFormFile uft8_localfilename:%.512s"},
+    };
+    bool marked = false;
+    for (const Member& m : members) {
+        const cJSON* item = cJSON_GetObjectItem(f.json, m.name);
+        if (!item) {
+            logger(1, "olva server", "", "%s", m.missing_log);
+            marked = true;
+        } else if (!cJSON_IsString(item) || !item->valuestring) {
+            if (m.not_text_log) {
+                logger(1, "olva server", "", "%s", m.not_text_log);
+                marked = true;
+            }
+        } else {
+            *m.value = item->valuestring;
+            logger(-1, "olva server", "", m.taken_log, m.value->c_str());
+        }
+    }
+    if (marked) {
+        const std::string result = upload::failure_text(upload::kParamError);
+        send_upload_result(f.conn, result);
+        logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+        return;
+    }
+    packet.mod = 1;
+    packet.localfilename = web::windows_path_conver_linux(packet.localfilename);
+    packet.customFiled = arg_text(f.json, "customFiled");
+    logger(-1, "olva server", "", "UploadFormFile locafile(%.512s) ", packet.localfilename.c_str());
+    if (!packet.customFiled.empty())
+        logger(-1, "olva server", "", "addr:%s UploadFormFile customFiled:%.512s", f.addr,
+               packet.customFiled.c_str());
+    const std::string local = packet.localfilename;
+    const std::optional<std::size_t> queued = upload_queue_.push(std::move(packet));
+    if (!queued) {
+        const std::string result = upload::failure_text(upload::kQueueFull);
+        send_upload_result(f.conn, result);
+        logger(1, "olva server", "", "addr:%s UploadFormFile filename:%.512s refused, %d uploads queued",
+               f.addr, local.c_str(), static_cast<int>(UploadQueue::kMaxQueuedUploads));
+        return;
+    }
+    logger(-1, "olva server", "", "addr:%s UploadFormFile filename:%.512s, upload queue size:%d", f.addr,
+           local.c_str(), static_cast<int>(*queued));
 }

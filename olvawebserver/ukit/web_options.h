@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "ukit/upload_transfer.h"
+
 struct WebOptions {
     // Directory of the executable, without a final '/'; empty when unknown.
     std::string exe_dir;
@@ -14,6 +16,7 @@ struct WebOptions {
     // program lies below it.
     std::string home_dir;
     std::string wakeup_count_path = "/sys/power/wakeup_count";
+    UploadTimeouts upload_timeouts;
 };
 
 // The executable's directory and the sleep counter from platform::paths();

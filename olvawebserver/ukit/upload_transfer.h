@@ -1,0 +1,54 @@
+// One outbound upload through libcurl: the multipart form of a queued job,
+// or the plain file upload. Each runs on its caller's thread and can be
+// stopped from another thread through the stop flag, which libcurl's
+// progress callback reads while the transfer waits.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+struct UploadTimeouts {
+    std::chrono::milliseconds form{30000};   // total time of one form upload
+    std::chrono::milliseconds plain{10000};  // total time of one plain upload
+};
+
+class UploadTransfer {
+public:
+    // Result codes of UploadFileEx.
+    enum PlainCode {
+        kPlainReplied = 0,
+        kPlainUrlNull = -1,
+        kPlainParamNull = -2,
+        kPlainPathNull = -3,
+        kPlainOpenFailed = -4,
+        kPlainLengthFailed = -5,
+        kPlainPerformFailed = -6,
+        kPlainNoReply = -7,
+        kPlainNoHandle = -8,
+        kPlainFormFailed = -9,
+    };
+
+    // stop must outlive the object.
+    UploadTransfer(const UploadTimeouts& timeouts, const std::atomic<bool>& stop)
+        : timeouts_(timeouts), stop_(stop)
+    {
+    }
+
+    // One form upload; the result text for browsers (upload_result.h).
+    std::string UploadFormFile(const std::string& url, const std::string& bucketName,
+                               const std::string& localfilename, const std::string& objectName,
+                               const std::string& customFiled) const;
+    // One plain upload of the file at path; a PlainCode.
+    int UploadFileEx(const std::string& url, const std::string& paramName,
+                     const std::string& path) const;
+
+private:
+    std::string form_upload(const std::string& url, const std::string& bucketName,
+                            const std::string& localfilename, const std::string& objectName,
+                            const std::string& customFiled) const;
+    int plain_upload(const std::string& url, const std::string& path) const;
+
+    UploadTimeouts timeouts_;
+    const std::atomic<bool>& stop_;
+};

@@ -1,0 +1,275 @@
+// The upload queue: the result texts and the rules that read them, the
+// file that keeps the jobs, its limit, and the file's survival of a kill at
+// any moment.
+#include <gtest/gtest.h>
+
+#include <cJSON.h>
+
+#include <csignal>
+#include <filesystem>
+#include <random>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+#include "support/upload_server.h"
+#include "ukit/upload_queue.h"
+#include "ukit/upload_result.h"
+
+namespace olva_test {
+namespace {
+
+const std::string kSuccess = R"({"code":"success","errMsg":"", "data":""})";
+const std::string kNoResponse = R"({"code":"failure","errMsg":"uploadform  failed,no responce", "data":""})";
+
+bool is_json(const std::string& text)
+{
+    cJSON* json = cJSON_Parse(text.c_str());
+    cJSON_Delete(json);
+    return json != nullptr;
+}
+
+struct ReplyCase {
+    const char* what;
+    bool replied;
+    std::string body;
+    long status;
+    std::string custom;
+    std::string result;
+};
+
+TEST(UploadResult, FinishedTransferGivesItsText)
+{
+    const ReplyCase cases[] = {
+        {"a JSON object is the result itself", true, R"({"code":"success","id":7})", 200, "",
+         R"({"code":"success","id":7})"},
+        {"whatever the status", true, R"({"code":500})", 500, "", R"({"code":500})"},
+        {"a body that is not JSON", true, "<html>bad gateway</html>", 502, "", kNoResponse},
+        {"not JSON even with 200", true, "OK!", 200, "", kNoResponse},
+        {"JSON but no object", true, "[1,2]", 200, "", kNoResponse},
+        {"an object with text after it", true, R"({"code":200}xyz)", 200, "", kNoResponse},
+        {"one character, 200", true, "x", 200, "", kSuccess},
+        {"one character, 204", true, "x", 204, "abcdefgh", kSuccess},
+        {"one character, 500", true, "x", 500, "", kNoResponse},
+        {"no body, 204, short custom field", false, "", 204, "12345", kSuccess},
+        {"no body, 200, no custom field", false, "", 200, "", kSuccess},
+        {"no body, 204, custom JSON", false, "", 204, R"({"call":12})",
+         R"({"code":"success","errMsg":"", "data":{"call":12}})"},
+        {"no body, 200, custom text", false, "", 200, "abcdef",
+         R"({"code":"success","errMsg":"", "data":"abcdef"})"},
+        {"no body, 200, custom text with quotes", false, "", 200, R"(say "hi")",
+         R"({"code":"success","errMsg":"", "data":"say \"hi\""})"},
+        {"no body, 404", false, "", 404, "", kNoResponse},
+    };
+    for (const ReplyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string result = upload::form_reply_result(c.replied, c.body, c.status, c.custom);
+        EXPECT_EQ(result, c.result);
+        EXPECT_TRUE(is_json(result));
+    }
+}
+
+TEST(UploadResult, TextsOfFailures)
+{
+    EXPECT_EQ(upload::failure_text(upload::kUrlNull),
+              R"({"code":"failure","errMsg":"url is null", "data":""})");
+    EXPECT_EQ(upload::perform_failed_text(28),
+              R"({"code":"failure","errMsg":"uploadform perform failed,28", "data":""})");
+    EXPECT_EQ(upload::failure_text(upload::kParamError),
+              R"({"code":"failure","errMsg":"param error failed", "data":""})");
+}
+
+TEST(UploadResult, SuccessRuleReadsTheCode)
+{
+    const struct {
+        std::string result;
+        upload::Verdict verdict;
+    } cases[] = {
+        {R"({"code":"success"})", upload::Verdict::kSuccess},
+        {R"({"CODE":200})", upload::Verdict::kSuccess},
+        {R"({"code":200.0,"x":1})", upload::Verdict::kSuccess},
+        {R"({"code":500})", upload::Verdict::kBadCode},
+        {R"({"code":"Success"})", upload::Verdict::kFailed},
+        {R"({"code":"200"})", upload::Verdict::kFailed},
+        {kNoResponse, upload::Verdict::kFailed},
+        {R"({"data":1})", upload::Verdict::kFailed},
+        {"", upload::Verdict::kBadFormat},
+        {"{\"code\":\"success\"", upload::Verdict::kBadFormat},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(upload::judge_form_result(c.result), c.verdict) << c.result;
+}
+
+FileUploadPacket job(int n, int mod = 1)
+{
+    return FileUploadPacket{"http://127.0.0.1:8/u" + std::to_string(n), "bucket" + std::to_string(n),
+                            "object" + std::to_string(n), "/rec/" + std::to_string(n) + ".wav",
+                            "custom", mod};
+}
+
+TEST(UploadFile, FormattedArrayInQueueOrderWithoutCustomField)
+{
+    const std::deque<FileUploadPacket> packets = {job(1), job(2, 0)};
+    EXPECT_EQ(upload_queue_json(packets),
+              "[{\n"
+              "\t\t\"mod\":\t1,\n"
+              "\t\t\"url\":\t\"http://127.0.0.1:8/u1\",\n"
+              "\t\t\"localfilename\":\t\"/rec/1.wav\",\n"
+              "\t\t\"bucketName\":\t\"bucket1\",\n"
+              "\t\t\"objectName\":\t\"object1\"\n"
+              "\t}, {\n"
+              "\t\t\"mod\":\t0,\n"
+              "\t\t\"url\":\t\"http://127.0.0.1:8/u2\",\n"
+              "\t\t\"localfilename\":\t\"/rec/2.wav\",\n"
+              "\t\t\"bucketName\":\t\"bucket2\",\n"
+              "\t\t\"objectName\":\t\"object2\"\n"
+              "\t}]");
+    const auto back = parse_upload_queue(upload_queue_json(packets));
+    ASSERT_EQ(back.size(), 2u);
+    FileUploadPacket first = job(1);
+    first.customFiled.clear();
+    EXPECT_EQ(back[0], first);
+    EXPECT_EQ(back[1].mod, 0);
+    EXPECT_EQ(upload_queue_json({}), "[]");
+}
+
+TEST(UploadFile, BadFilesAndElementsAreLeftOut)
+{
+    const std::string good = R"({"mod":1,"url":"u","localfilename":"l","bucketName":"b","objectName":"o"})";
+    const struct {
+        std::string text;
+        std::size_t jobs;
+    } cases[] = {
+        {"", 0},
+        {"not json", 0},
+        {good, 0},  // an object, not an array
+        {"[" + good + "," + good + "]", 2},
+        {"[" + good + R"(,{"mod":1,"url":"u","localfilename":"l","bucketName":"b"}])", 1},
+        {"[" + good + R"(,{"mod":"1","url":"u","localfilename":"l","bucketName":"b","objectName":"o"}])", 1},
+        {"[" + good + R"(,{"mod":1,"url":7,"localfilename":"l","bucketName":"b","objectName":"o"}])", 1},
+        {"[" + good + ",3,null]", 1},
+        {"[" + good + std::string("\0", 1) + "]", 0},
+        {"[" + good, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parse_upload_queue(c.text).size(), c.jobs) << c.text;
+}
+
+class UploadQueueFile : public ::testing::Test {
+protected:
+    TempDir temp_;
+    std::string file_ = temp_.file("uploadfile.json");
+};
+
+TEST_F(UploadQueueFile, JobsSurviveANewQueue)
+{
+    UploadQueue queue;
+    queue.read_upload_from_file(file_);
+    EXPECT_EQ(queue.size(), 0u);
+    EXPECT_EQ(queue.push(job(1)), 1u);
+    EXPECT_EQ(queue.push(job(2)), 2u);
+    EXPECT_EQ(queue.push(job(3)), 3u);
+    queue.pop_front();
+    EXPECT_EQ(queue.front()->objectName, "object2");
+
+    UploadQueue after_restart;
+    after_restart.read_upload_from_file(file_);
+    ASSERT_EQ(after_restart.size(), 2u);
+    EXPECT_EQ(after_restart.front()->objectName, "object2");
+    EXPECT_EQ(after_restart.front()->customFiled, "");
+    after_restart.pop_front();
+    after_restart.pop_front();
+    EXPECT_EQ(readFile(file_), "[]");
+    EXPECT_FALSE(std::filesystem::exists(file_ + ".tmp"));
+    // Reading again forgets what was in memory.
+    queue.read_upload_from_file(file_);
+    EXPECT_EQ(queue.size(), 0u);
+}
+
+TEST_F(UploadQueueFile, FullQueueRefusesTheNewJob)
+{
+    constexpr std::size_t kLimit = 4;
+    UploadQueue queue(kLimit);
+    queue.read_upload_from_file(file_);
+    for (std::size_t i = 0; i < kLimit; ++i)
+        ASSERT_TRUE(queue.push(job(static_cast<int>(i))));
+    EXPECT_FALSE(queue.push(job(-1)));
+    EXPECT_EQ(queue.size(), kLimit);
+    const auto kept = parse_upload_queue(readFile(file_));
+    ASSERT_EQ(kept.size(), kLimit);
+    EXPECT_EQ(kept.back().objectName, "object3");
+    // Room again after the front job is done.
+    queue.pop_front();
+    EXPECT_EQ(queue.push(job(9)), kLimit);
+
+    // A file with more jobs than the limit: the first ones are kept.
+    writeFile(file_, upload_queue_json({job(1), job(2), job(3), job(4), job(5), job(6)}));
+    queue.read_upload_from_file(file_);
+    EXPECT_EQ(queue.size(), kLimit);
+    EXPECT_EQ(queue.front()->objectName, "object1");
+}
+
+TEST_F(UploadQueueFile, UnwritableFileKeepsTheJobInMemory)
+{
+    UploadQueue queue;
+    queue.read_upload_from_file(temp_.file("missing-dir/uploadfile.json"));
+    EXPECT_EQ(queue.push(job(1)), 1u);
+    EXPECT_EQ(queue.front()->objectName, "object1");
+}
+
+std::unique_ptr<ChildProcess> start_child(const std::string& mode, const std::string& file)
+{
+    ChildOptions options;
+    options.argv = {UPLOAD_QUEUE_CHILD, mode, file};
+    std::string error;
+    auto child = ChildProcess::start(options, &error);
+    EXPECT_TRUE(child) << error;
+    return child;
+}
+
+// A process that rewrites the file without pause is killed at moments
+// spread over its rewrites: every time, the file still holds one whole job.
+TEST_F(UploadQueueFile, KillDuringRewriteLeavesWholeFile)
+{
+    std::mt19937 random(20);
+    std::uniform_int_distribution<int> pause_us(0, 3000);
+    for (int round = 0; round < 25; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        writeFile(file_, upload_queue_json({job(0)}));
+        auto child = start_child("churn", file_);
+        ASSERT_TRUE(child);
+        // Wait until it is rewriting, then let it run a random while more.
+        const std::string first = readFile(file_);
+        ASSERT_TRUE(poll_until([&] { return readFile(file_) != first; }, kWait));
+        std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
+        ::kill(child->pid(), SIGKILL);
+        ASSERT_EQ(child->wait_exit(kWait), 128 + SIGKILL);
+        const auto jobs = parse_upload_queue(readFile(file_));
+        ASSERT_GE(jobs.size(), 1u) << readFile(file_);
+        EXPECT_LE(jobs.size(), 2u);
+    }
+}
+
+// A process killed while its upload hangs on the server: the job is still
+// in the file for the next start, and nothing else came or went.
+TEST_F(UploadQueueFile, KillDuringTransferKeepsTheJob)
+{
+    UploadServer server;
+    server.reply_with({200, R"({"code":"success"})", true});
+    writeFile(temp_.file("a.wav"), "RIFF....");
+    FileUploadPacket packet{server.url(), "b", "o", temp_.file("a.wav"), "", 1};
+    writeFile(file_, upload_queue_json({packet, job(2)}));
+
+    auto child = start_child("upload", file_);
+    ASSERT_TRUE(child);
+    ASSERT_TRUE(server.wait_for_requests(1));
+    ::kill(child->pid(), SIGKILL);
+    ASSERT_EQ(child->wait_exit(kWait), 128 + SIGKILL);
+
+    UploadQueue next_start;
+    next_start.read_upload_from_file(file_);
+    ASSERT_EQ(next_start.size(), 2u);
+    EXPECT_EQ(*next_start.front(), packet);
+}
+
+}  // namespace
+}  // namespace olva_test
