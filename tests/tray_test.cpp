@@ -272,13 +272,20 @@ TEST_F(TrayTest, StopSignalsShutDownLikeTheMenuAndKeepRecordingsWhole)
         std::unique_ptr<WsClient> client;
         ASSERT_TRUE(poll_until([&] { return (client = WsClient::connect(options)) != nullptr; }, kStartWait))
             << output();
-        // The greeting, then the box found by the library's search.
-        bool plugged = false;
-        while (!plugged) {
-            const std::optional<std::string> message = client->read(kStartWait);
-            ASSERT_TRUE(message) << output();
-            plugged = *message == "{\"event\":\"plugin\",\"handle\":257}";
-        }
+        // The box, found by the library's search before or after the
+        // browser came, is listed.
+        const auto line_listed = [&] {
+            if (!client->send("{\"event\":\"getinfo\"}"))
+                return false;
+            for (;;) {
+                const std::optional<std::string> message = client->read();
+                if (!message)
+                    return false;
+                if (message->starts_with("{\"event\":\"getinfo\""))
+                    return message->find("{\"handle\":257,") != std::string::npos;
+            }
+        };
+        ASSERT_TRUE(poll_until(line_listed, kStartWait)) << output();
         const std::string file = temp_.file("call-" + std::to_string(signal_number) + ".wav");
         ASSERT_TRUE(client->send("{\"event\":\"RecordFile\",\"handle\":257,\"filename\":\"" + file +
                                  "\",\"codec\":" + std::to_string(OLVA_CODER_PCM) + "}"));
