@@ -102,12 +102,14 @@ std::vector<std::string> place_entry(std::vector<std::string> lines, std::string
             in_section = false;
             continue;
         }
+        // line views lines[i]: everything read from it comes before the
+        // replacement, which may free its text.
+        if (!trim_blanks(strip_line_end(line)).empty())
+            insert_at = i + 1;
         if (match_key(line, key, nullptr) == KeyMatch::Entry) {
             lines[i] = entry;
             replaced = true;
         }
-        if (!trim_blanks(strip_line_end(line)).empty())
-            insert_at = i + 1;
     }
 
     if (!section_seen) {

@@ -22,6 +22,9 @@ constexpr int kMaxRecordText = kRecordBufferSize - 2;
 // Longest log directory and base name accepted by logger_init.
 constexpr std::size_t kMaxNameLength = 255;
 constexpr int kDumpRowBytes = 16;
+// A day's file stops growing here: a flood of bad input must not fill the
+// disk, as files are only cleared at start.
+constexpr long long kMaxDayFileBytes = 100LL * 1024 * 1024;
 
 struct LocalTime {
     std::tm tm{};
@@ -39,11 +42,14 @@ std::atomic<int> g_logger_base_level{4};
 std::atomic<int> g_logger_keep_days{7};
 std::atomic<unsigned int> g_logger_keep_times{864000};  // 10 days
 std::atomic<int> g_logger_inited{0};
+std::atomic<long long> g_logger_max_file_bytes{kMaxDayFileBytes};
 // Guarded by g_logger_mutex.
 int g_logger_openday = -1;  // date (YYYYMMDD) of the open file
 std::string g_logger_path;
 std::string g_logger_basename;
 std::FILE* g_logger_fp = nullptr;
+long long g_logger_file_bytes = 0;  // the open file's size
+bool g_logger_file_full = false;    // the open file reached its cap
 
 LocalTime get_local_time()
 {
@@ -84,8 +90,34 @@ void logger_open_file(const LocalTime& now)
     conv_dirsep(file_name.data());
 
     g_logger_fp = std::fopen(file_name.c_str(), "a+");
-    if (g_logger_fp)
-        g_logger_openday = now.date();
+    if (!g_logger_fp)
+        return;
+    g_logger_openday = now.date();
+    std::fseek(g_logger_fp, 0, SEEK_END);
+    g_logger_file_bytes = std::max(0L, std::ftell(g_logger_fp));
+    // A file left full by an earlier run already says so.
+    g_logger_file_full = g_logger_file_bytes >= g_logger_max_file_bytes.load();
+}
+
+// Whether a record of bytes still fits the day's file. The first record
+// that does not is replaced by one line saying that the rest of the day's
+// records are dropped. Called with g_logger_mutex held.
+bool fits_day_file(std::size_t bytes)
+{
+    if (g_logger_file_full)
+        return false;
+    const long long cap = g_logger_max_file_bytes.load();
+    if (g_logger_file_bytes + static_cast<long long>(bytes) <= cap) {
+        g_logger_file_bytes += static_cast<long long>(bytes);
+        return true;
+    }
+    g_logger_file_full = true;
+    g_logger_file_bytes += std::fprintf(g_logger_fp,
+                                        "log file reached its cap of %lld bytes: the rest of "
+                                        "today's records are dropped\n",
+                                        cap);
+    std::fflush(g_logger_fp);
+    return false;
 }
 
 // Called with g_logger_mutex held: reopens the file when the day changed.
@@ -110,7 +142,7 @@ void logger_write(const LocalTime& now, int level, const char* module, const cha
     if (tag)
         std::snprintf(prefix + length, sizeof prefix - length, "%-8.64s ", tag);
 
-    if (g_logger_is_enable.load() && g_logger_fp) {
+    if (g_logger_is_enable.load() && g_logger_fp && fits_day_file(std::strlen(prefix) + std::strlen(text))) {
         std::fputs(prefix, g_logger_fp);
         std::fputs(text, g_logger_fp);
         std::fflush(g_logger_fp);
@@ -164,7 +196,7 @@ int logger_init(const char* dir, const char* name)
     g_logger_path = path;
     g_logger_basename = basename;
     logger_open_file(get_local_time());
-    if (g_logger_fp) {
+    if (g_logger_fp && fits_day_file(1)) {
         std::fputs("\n", g_logger_fp);
         std::fflush(g_logger_fp);
     }
@@ -253,6 +285,8 @@ int logger_inited() { return g_logger_inited.load(); }
 int logger_get_base_level() { return g_logger_base_level.load(); }
 void logger_set_base_level(int level) { g_logger_base_level.store(level); }
 int logger_get_keep_days() { return g_logger_keep_days.load(); }
+void logger_set_max_file_size(long long bytes) { g_logger_max_file_bytes.store(bytes); }
+long long logger_default_max_file_size() { return kMaxDayFileBytes; }
 
 void logger_set_keep_days(int days)
 {

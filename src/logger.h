@@ -32,6 +32,11 @@ int logger_get_base_level();
 void logger_set_base_level(int level);
 int logger_get_keep_days();
 void logger_set_keep_days(int days);
+// A day's file stops at this size (100 MB unless set): the records that do
+// not fit are dropped, and the file says so in one line. Standard output
+// still gets them.
+void logger_set_max_file_size(long long bytes);
+long long logger_default_max_file_size();
 // The log directory ("<dir>/olva-log"), empty before logger_init.
 std::string logger_get_path();
 

@@ -149,6 +149,19 @@ TEST_F(IniTest, WritesPlaceTheEntryAndKeepEverythingElse)
     }
 }
 
+// The replaced line's old text lived on the heap and the new entry does not
+// fit its buffer: the writer must not look at the old text afterwards (the
+// sanitizer build stops here if it does).
+TEST_F(IniTest, ReplacingALineWithALongerEntryReadsNoFreedText)
+{
+    writeFile(path_, "[CONFIG]\r\nenable_ring_buzzer=1   \r\nring_vol_alt_thresh=1   \r\n");
+    ASSERT_EQ(writeIntValue("CONFIG", "enable_ring_buzzer", -2147483647 - 1, path_.c_str()), 0);
+    ASSERT_EQ(writeIntValue("CONFIG", "ring_vol_alt_thresh", -2147483647 - 1, path_.c_str()), 0);
+    EXPECT_EQ(readFile(path_), "[CONFIG]\r\nenable_ring_buzzer=-2147483648\r\n"
+                               "ring_vol_alt_thresh=-2147483648\r\n");
+    EXPECT_EQ(readIntValue("CONFIG", "enable_ring_buzzer", path_.c_str()), -2147483647 - 1);
+}
+
 TEST_F(IniTest, WriteIntPadsToFourCharactersAndReadsBack)
 {
     ASSERT_EQ(writeIntValue("device", "ring_on", 0, path_.c_str()), 0);

@@ -48,7 +48,11 @@ protected:
         ASSERT_EQ(logger_init(dir_.path().c_str(), "olva"), 0);
     }
 
-    void TearDown() override { logger_close(); }
+    void TearDown() override
+    {
+        logger_close();
+        logger_set_max_file_size(logger_default_max_file_size());
+    }
 
     std::string logFile(const char* date = "20261210") const
     {
@@ -166,6 +170,36 @@ TEST_F(LoggerTest, FirstRecordAfterMidnightGoesToTheNewDaysFile)
     EXPECT_NE(old_day[0].find("old year"), std::string::npos);
     EXPECT_NE(new_day[0].find("2027-01-01 00:00:00:500"), std::string::npos);
     EXPECT_NE(new_day[0].find("new year"), std::string::npos);
+}
+
+TEST_F(LoggerTest, DaysFileStopsAtItsCapWithOneLineSayingSo)
+{
+    EXPECT_EQ(logger_default_max_file_size(), 100LL * 1024 * 1024);
+    constexpr long long kCap = 4096;
+    logger_set_max_file_size(kCap);
+    const std::string filler(60, 'x');
+    for (int i = 0; i < 100; ++i)
+        logger(4, "m", "t", "record %03d %s", i, filler.c_str());
+    logger_dump(4, "m", "t", filler.data(), filler.size());
+    // A restart on the same day finds the file full and adds nothing.
+    logger_close();
+    ASSERT_EQ(logger_init(dir_.path().c_str(), "olva"), 0);
+    logger(-1, "m", "t", "after restart");
+
+    const std::string day = readFile(logFile());
+    const auto lines = records();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_LE(static_cast<long long>(day.size()), kCap + 200);
+    EXPECT_EQ(lines.back(), "log file reached its cap of 4096 bytes: the rest of today's records are dropped");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("record " + std::string(i < 10 ? "00" : "0") + std::to_string(i)), std::string::npos) << i;
+    EXPECT_GT(lines.size(), 30u) << "records up to the cap are kept";
+    EXPECT_LT(lines.size(), 101u);
+
+    clock_.setWallMs(localTimeMs(2026, 12, 11, 0, 0, 1));
+    logger(4, "m", "t", "next day");
+    ASSERT_EQ(records("20261211").size(), 1u);
+    EXPECT_NE(records("20261211")[0].find("next day"), std::string::npos);
 }
 
 TEST_F(LoggerTest, SameDayOfAnotherMonthStillOpensANewFile)

@@ -3,11 +3,16 @@
 // confirmation, the exit codes and a failed start.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "base_ini.h"
+#include "cavrel_olva.h"
+#include "wave.h"
 #include "support/busy_port.h"
 #include "support/child_process.h"
+#include "support/sound_file.h"
 #include "support/temp_dir.h"
 #include "support/web_client.h"
 #include "support/x_session.h"
@@ -66,11 +71,15 @@ protected:
         return readIntValue("CONFIG", "system_run_count", (app_dir_ + "/config.ini").c_str());
     }
 
-    void start_app()
+    // program: the tray program over the fake library, or over the real
+    // one with a simulated box (which takes no browser log).
+    void start_app(const char* program = OLVA_TRAY_APP)
     {
         ++runs_;
         ChildOptions options;
-        options.argv = {OLVA_TRAY_APP, "--app-dir=" + app_dir_, "--browser-log=" + browser_log()};
+        options.argv = {program, "--app-dir=" + app_dir_};
+        if (program == std::string(OLVA_TRAY_APP))
+            options.argv.push_back("--browser-log=" + browser_log());
         // English button labels, so that alt+n means No; no accessibility bus.
         options.env = {x_.display_env(), "GDK_BACKEND=x11", "LC_ALL=C.UTF-8", "NO_AT_BRIDGE=1"};
         options.output_file = output_file();
@@ -246,6 +255,61 @@ TEST_F(TrayTest, SecondRunAsksNothing)
     answer(kCaption, "Return");
     EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
     EXPECT_EQ(readFile(browser_log()), "");
+}
+
+// A desktop logout sends SIGTERM, a terminal's ^C SIGINT: the whole service
+// (real library, a simulated box) shuts down as its menu's exit does and
+// ends with 0, and the recording in progress keeps a whole file.
+TEST_F(TrayTest, StopSignalsShutDownLikeTheMenuAndKeepRecordingsWhole)
+{
+    for (const int signal_number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal_number);
+        const unsigned short port = free_loopback_port();
+        write_config("HttpPort=" + std::to_string(port) + "\nsystem_run_count=1\n");
+        start_app(OLVA_TRAY_SIM_APP);
+        ClientOptions options;
+        options.port = port;
+        std::unique_ptr<WsClient> client;
+        ASSERT_TRUE(poll_until([&] { return (client = WsClient::connect(options)) != nullptr; }, kStartWait))
+            << output();
+        // The box, found by the library's search before or after the
+        // browser came, is listed.
+        const auto line_listed = [&] {
+            if (!client->send("{\"event\":\"getinfo\"}"))
+                return false;
+            for (;;) {
+                const std::optional<std::string> message = client->read();
+                if (!message)
+                    return false;
+                if (message->starts_with("{\"event\":\"getinfo\""))
+                    return message->find("{\"handle\":257,") != std::string::npos;
+            }
+        };
+        ASSERT_TRUE(poll_until(line_listed, kStartWait)) << output();
+        const std::string file = temp_.file("call-" + std::to_string(signal_number) + ".wav");
+        ASSERT_TRUE(client->send("{\"event\":\"RecordFile\",\"handle\":257,\"filename\":\"" + file +
+                                 "\",\"codec\":" + std::to_string(OLVA_CODER_PCM) + "}"));
+        // Half a second of line audio on disk, and the recording goes on.
+        ASSERT_TRUE(poll_until([&] { return readFile(file).size() >= kWaveHeaderSize + 8000; }, kStartWait))
+            << output();
+
+        ASSERT_EQ(kill(app_->pid(), signal_number), 0);
+        EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
+        EXPECT_TRUE(client->wait_closed());
+        EXPECT_NE(output().find(" signal " + std::to_string(signal_number) + ": shutting down"),
+                  std::string::npos);
+
+        const std::string bytes = readFile(file);
+        ASSERT_GE(bytes.size(), kWaveHeaderSize + 8000);
+        WaveHeader header{};
+        std::memcpy(&header, bytes.data(), sizeof header);
+        // The header is packed: its fields are read by value.
+        const std::uint32_t data_length = header.data_length;
+        EXPECT_EQ(data_length, bytes.size() - kWaveHeaderSize) << "the header states every byte recorded";
+        SoundFile sound(file);
+        ASSERT_NE(sound.file, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(sound.info.frames, static_cast<sf_count_t>((bytes.size() - kWaveHeaderSize) / 2));
+    }
 }
 
 TEST_F(TrayTest, FailedBindShowsTheBoxThenTheQuestionAndExitsWithOne)

@@ -3,7 +3,11 @@
 // fake device library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "cavrel_olva.h"
+#include "ukit/json_text.h"
 #include "support/web_fixture.h"
 
 namespace olva_test {
@@ -102,6 +106,9 @@ TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
         "{\"event\":\"GETINFO\"}",
         "{\"event\":\"NoSuchCommand\",\"handle\":257}",
         std::string("{\"event\":\"getinfo\0\"}", 21),
+        "{\"event\":\"getinfo\"}x",
+        "{\"event\":\"getinfo\"}{\"event\":\"uwebclose\"}",
+        "{\"event\":\"getinfo\"},",
         std::string(200 * 1024, '['),
     };
     for (const std::string& frame : frames) {
@@ -116,6 +123,24 @@ TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
     EXPECT_NE(log.find("error json msg: ["), std::string::npos);
     EXPECT_NE(log.find("other msg recv from 127.0.0.1:"), std::string::npos);
     EXPECT_NE(log.find("--{\"event\":\"NoSuchCommand\",\"handle\":257}"), std::string::npos);
+}
+
+// A command is a text frame holding one JSON text: blanks around it are part
+// of JSON, a binary frame is no command.
+TEST_F(WebSocket, CommandsComeAsWholeJsonTextsInTextFrames)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    for (const std::string frame : {" {\"event\":\"getinfo\"}", "{\"event\":\"getinfo\"} \r\n\t"}) {
+        ASSERT_TRUE(client->send(frame));
+        EXPECT_EQ(client->read(), getinfo_reply(app_dir_, ""));
+    }
+    ASSERT_TRUE(client->send_binary("{\"event\":\"uwebclose\"}"));
+    EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, "")) << "the binary frame got no reply";
+    EXPECT_TRUE(wait_for_log("recv from 127.0.0.1:"));
+    EXPECT_NE(log_text().find(" a binary frame of 21 bytes: ignored"), std::string::npos);
+    EXPECT_EQ(log_text().find("uweb service close"), std::string::npos);
 }
 
 TEST_F(WebSocket, OversizedFrameClosesOnlyThatClient)
@@ -291,6 +316,68 @@ TEST_F(WebSocket, TheUserNumberIsAnsweredWithItsFirstEightBytesOnly)
         EXPECT_EQ(olva_fake::calls().back().text, "olva_get_usernum(257,16)");
     }
     EXPECT_NE(log_text().find("GetUsernum, handle:257,, result=-16"), std::string::npos);
+}
+
+// A page may delete or size recordings only: the user's other files, links
+// to them and directories are refused without reaching the library.
+TEST_F(WebSocket, FileCommandsTouchRecordingsOnly)
+{
+    const std::string home = temp_.file("home");
+    const std::string rec = temp_.file("rec");
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(rec + "/dir.wav");
+    writeFile(home + "/.bashrc", "alias ls='ls -l'\n");
+    writeFile(rec + "/a.wav", "RIFF");
+    writeFile(rec + "/b.MP3", "ID3");
+    std::filesystem::create_symlink(home + "/.bashrc", rec + "/bashrc.wav");
+    std::filesystem::create_symlink(rec + "/a.wav", rec + "/to_a.wav");
+    std::filesystem::create_symlink(rec + "/nowhere", rec + "/dangling.wav");
+    auto backslashed = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return path;
+    };
+    struct Case {
+        std::string path;
+        bool reaches_library;
+    };
+    const Case cases[] = {
+        {rec + "/a.wav", true},
+        {rec + "/b.MP3", true},
+        {rec + "/to_a.wav", true},
+        {rec + "/not_yet.wav", true},
+        {home + "/.bashrc", false},
+        {rec + "/../home/.bashrc", false},
+        {rec + "/bashrc.wav", false},
+        {rec + "/dangling.wav", false},
+        {rec + "/dir.wav", false},
+        {rec, false},
+        {"/etc/passwd", false},
+    };
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    olva_fake::set_result("olva_delete_file", 0);
+    olva_fake::set_result("olva_judge_file_size", 4);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::size_t calls_before = olva_fake::calls().size();
+        ASSERT_TRUE(client->send(
+            web::JsonPieces().str("event", "OLVADeletefile").str("filename", backslashed(c.path)).done()));
+        if (!c.reaches_library) {
+            EXPECT_EQ(client->read(), R"({"event":"notify","errorType":"OLVADeletefile","handle":0,"result":-4})");
+        }
+        ASSERT_TRUE(client->send(web::JsonPieces().str("event", "JudgeFileSize").str("filename", c.path).done()));
+        EXPECT_EQ(client->read(), std::string(R"({"event":"answer","type":"GetFileSize","handle":0,"result":")") +
+                                      (c.reaches_library ? "4" : "-4") + "\"}");
+        const auto calls = olva_fake::calls();
+        ASSERT_EQ(calls.size(), calls_before + (c.reaches_library ? 2 : 0));
+        if (c.reaches_library) {
+            EXPECT_EQ(calls[calls_before].text, "olva_delete_file(" + c.path + ")");
+        }
+    }
+    EXPECT_TRUE(std::filesystem::exists(home + "/.bashrc"));
+    EXPECT_TRUE(wait_for_log("OLVADeletefile, filename:" + home + "/.bashrc refused: not a regular .wav or .mp3 file"));
+    EXPECT_TRUE(wait_for_log("JudgeFileSize, filename:/etc/passwd refused: not a regular .wav or .mp3 file"));
 }
 
 TEST_F(WebSocket, CommandsAndFollowUpsRunOnTheWebThread)

@@ -50,4 +50,13 @@ std::optional<std::string> audio_file_path(const std::string& path)
     return text;
 }
 
+bool is_recording_path(const std::string& path)
+{
+    if (audio_file_path(path))
+        return true;
+    std::error_code ec;
+    return has_audio_extension(path) &&
+           std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
+}
+
 }  // namespace web

@@ -22,4 +22,10 @@ std::optional<std::string> log_file_path(const std::string& dir, const std::stri
 // at the current directory.
 std::optional<std::string> audio_file_path(const std::string& path);
 
+// Whether a browser command may act on path: a file audio_file_path accepts,
+// or a ".wav" or ".mp3" name under which nothing exists yet (the library then
+// answers that there is no such file, as it always has). Links are judged by
+// what they lead to; a link is never taken for its target by the deletion.
+bool is_recording_path(const std::string& path);
+
 }  // namespace web

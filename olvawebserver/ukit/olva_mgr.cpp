@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +26,23 @@ constexpr auto kPollSleep = std::chrono::milliseconds(10);
 // The wake-up count is read again after this many polls plus one.
 constexpr int kWakeCheckPolls = 200;
 constexpr int kMaxWakeCountLine = 254;
+
+// Browsers, their keep-alive connections, boxes and files together may need
+// more descriptors than the usual soft limit of 1024; the hard limit is ours
+// to take.
+void raise_descriptor_limit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    const rlim_t soft = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        logger(2, "userver", "", " descriptor limit stays at %llu", static_cast<unsigned long long>(soft));
+    else
+        logger(-1, "userver", "", " descriptor limit raised from %llu to %llu",
+               static_cast<unsigned long long>(soft), static_cast<unsigned long long>(limit.rlim_max));
+}
 
 }  // namespace
 
@@ -56,6 +74,7 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
            app_dir_.c_str());
     logger(-1, "userver", "", "%s", kDashes);
 
+    raise_descriptor_limit();
     read_config();
     for (COlvaLine& line : lines_)
         line.handl_plug_out();

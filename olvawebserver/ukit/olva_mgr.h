@@ -26,6 +26,7 @@
 
 #include "Database.h"
 #include "ukit/olva_line.h"
+#include "ukit/origin_policy.h"
 #include "ukit/tray_notifier.h"
 #include "ukit/upload_queue.h"
 #include "ukit/upload_worker.h"
@@ -108,14 +109,19 @@ private:
         bool contains;  // the path holds the text anywhere; else it equals it
         const char* path;
         HttpHandler handle;
+        bool changes_state;  // taken only from the pages the origin policy allows
     };
 
     // web::WebEvents, on the web thread.
+    bool on_ws_upgrade(const web::HttpRequest& req) override;
     web::HttpResponse on_http_request(const web::HttpRequest& req) override;
     void on_ws_open(const std::shared_ptr<web::WsConnection>& c) override;
     void on_ws_frame(const std::shared_ptr<web::WsConnection>& c, std::string_view payload) override;
     void on_ws_close(const std::shared_ptr<web::WsConnection>& c) override;
 
+    // Whether the page behind the request may drive the service; a refused
+    // origin is logged the first time only. On the web thread.
+    bool origin_allowed(const web::HttpRequest& req);
     void fix_directories(const WebOptions& options);
     void read_config();
     void count_run();
@@ -213,6 +219,7 @@ private:
     std::string url;
     std::string ssl_cert_filename;
     std::string ssl_key_filename;
+    web::OriginPolicy origins_;  // its refusals are remembered on the web thread
     int system_run_count_ = 0;
     unsigned short bound_port_ = 0;
 

@@ -10,6 +10,7 @@
 
 #include "cavrel_olva.h"
 #include "logger.h"
+#include "ukit/file_rules.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_mgr.h"
 #include "ukit/upload_result.h"
@@ -37,6 +38,17 @@ std::string arg_text(const cJSON* json, const char* name)
 std::string arg_path(const cJSON* json, const char* name)
 {
     return web::windows_path_conver_linux(arg_text(json, name));
+}
+
+// Browser commands that name files touch recordings only, as the HTTP
+// routes do: a page must not delete or probe the user's other files.
+bool recording_or_refuse(const char* addr, const char* command, const std::string& path)
+{
+    if (web::is_recording_path(path))
+        return true;
+    logger(1, "userver", "", "recv from %s %s, filename:%.512s refused: not a regular .wav or .mp3 file",
+           addr, command, path.c_str());
+    return false;
 }
 
 }  // namespace
@@ -76,11 +88,15 @@ void COlvaMgr::handle_recv_event(web::WsConnection& c, std::string_view payload)
     const char* addr = c.address().c_str();
     const std::string frame(payload);
     // JSON text holds no NUL byte; cJSON would take one inside a string as
-    // its end, and {"event":"getinfo<NUL>x"} would run "getinfo".
+    // its end, and {"event":"getinfo<NUL>x"} would run "getinfo". The frame
+    // is one JSON text as a whole: bytes after the object (but blanks) make
+    // it no command, so {"event":"getinfo"}{"event":"StopRecord"} runs
+    // nothing. The length counts the string's own NUL, where cJSON wants
+    // the text to end.
     const std::size_t nul = frame.find('\0');
     const char* parse_end = nul == std::string::npos ? nullptr : frame.c_str() + nul;
     std::unique_ptr<cJSON, decltype(&cJSON_Delete)> json(
-        parse_end ? nullptr : cJSON_ParseWithLengthOpts(frame.c_str(), frame.size(), &parse_end, 0),
+        parse_end ? nullptr : cJSON_ParseWithLengthOpts(frame.c_str(), frame.size() + 1, &parse_end, 1),
         &cJSON_Delete);
     if (!json) {
         logger(1, "userver", "", "recv from %s  error json msg: [%.256s] %.512s\n", addr,
@@ -271,7 +287,9 @@ void COlvaMgr::cmd_get_usernum(const Frame& f)
 void COlvaMgr::cmd_judge_file_size(const Frame& f)
 {
     const std::string filename = arg_text(f.json, "filename");
-    const int result = olva_judge_file_size(filename.c_str());
+    const int result = recording_or_refuse(f.addr, "JudgeFileSize", filename)
+                           ? olva_judge_file_size(filename.c_str())
+                           : OLVA_ERR_INVALID_PARAM;
     logger(-1, "userver", "", "recv from %s JudgeFileSize, filename:%.512s,, result=%d", f.addr,
            filename.c_str(), result);
     send_answer_msg(f.conn, "GetFileSize", 0, std::to_string(result));
@@ -280,7 +298,9 @@ void COlvaMgr::cmd_judge_file_size(const Frame& f)
 void COlvaMgr::cmd_delete_file(const Frame& f)
 {
     const std::string path = arg_path(f.json, "filename");
-    const int result = olva_delete_file(path.c_str());
+    const int result = recording_or_refuse(f.addr, "OLVADeletefile", path)
+                           ? olva_delete_file(path.c_str())
+                           : OLVA_ERR_INVALID_PARAM;
     logger(-1, "userver", "", "recv from %s OLVADeletefile, filename:%.512s,, result=%d", f.addr,
            path.c_str(), result);
     if (result != 0)

@@ -67,6 +67,10 @@ void COlvaMgr::read_config()
         url.clear();
     logger(-1, "userver", "", "enable open url:%d, url:%s", enable_open_url, url.c_str());
 
+    const std::string allowed_origins = read_text_key("allowed_origins", "", path);
+    origins_ = web::OriginPolicy(allowed_origins);
+    logger(-1, "userver", "", " allowed origins:%s", allowed_origins.c_str());
+
     ssl_cert_filename = read_text_key("ssl_cert_filename", "server.pem", path);
     ssl_key_filename = read_text_key("ssl_key_filename", "server.key", path);
     logger(-1, "userver", "", " ssl cert filename:%s, key filename:%s", ssl_cert_filename.c_str(),

@@ -26,6 +26,22 @@ void guarded(WebEvent ev, Work&& work)
 
 }  // namespace
 
+bool COlvaMgr::origin_allowed(const web::HttpRequest& req)
+{
+    if (origins_.allows(req))
+        return true;
+    const std::string origin = web::origin_for_log(req);
+    if (origins_.first_refusal(origin))
+        logger(1, "userver", "", " refused a page of origin (%s): not local and not in allowed_origins",
+               origin.c_str());
+    return false;
+}
+
+bool COlvaMgr::on_ws_upgrade(const web::HttpRequest& req)
+{
+    return origin_allowed(req);
+}
+
 web::HttpResponse COlvaMgr::on_http_request(const web::HttpRequest& req)
 {
     web::HttpResponse res = web::text_reply(web::http::status::internal_server_error,

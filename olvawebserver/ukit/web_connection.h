@@ -35,11 +35,14 @@ private:
 class WebEvents {
 public:
     virtual ~WebEvents() = default;
+    // A WebSocket handshake request whose Host header passed the check;
+    // false refuses it with 403.
+    virtual bool on_ws_upgrade(const HttpRequest& req) = 0;
     // A plain HTTP request whose Host header passed the check.
     virtual HttpResponse on_http_request(const HttpRequest& req) = 0;
     // A WebSocket handshake completed.
     virtual void on_ws_open(const std::shared_ptr<WsConnection>& c) = 0;
-    // A frame (text or binary) arrived.
+    // A text frame arrived (binary ones are logged and dropped).
     virtual void on_ws_frame(const std::shared_ptr<WsConnection>& c, std::string_view payload) = 0;
     // An open WebSocket connection ended.
     virtual void on_ws_close(const std::shared_ptr<WsConnection>& c) = 0;

@@ -39,6 +39,24 @@ constexpr auto kWsIdleTimeout = std::chrono::seconds(120);
 // After a failed accept (no file descriptors left, say) before the next try.
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(100);
 
+// One open connection of a listener, held by the session that owns its
+// socket (handed on from the HTTP session to the WebSocket one). The count
+// may outlive the listener; everything runs on the web thread.
+class ConnectionSlot {
+public:
+    explicit ConnectionSlot(std::shared_ptr<std::size_t> count) : count_(std::move(count)) { ++*count_; }
+    ~ConnectionSlot()
+    {
+        if (count_)
+            --*count_;
+    }
+    ConnectionSlot(ConnectionSlot&&) = default;
+    ConnectionSlot& operator=(ConnectionSlot&&) = delete;
+
+private:
+    std::shared_ptr<std::size_t> count_;  // null once handed on
+};
+
 template <class Stream>
 constexpr bool kIsTls = std::is_same_v<Stream, SslStream>;
 
@@ -73,8 +91,8 @@ template <class Stream>
 class WsSession final : public WsConnection,
                         public std::enable_shared_from_this<WsSession<Stream>> {
 public:
-    WsSession(Stream&& stream, WebEvents& events, std::string address)
-        : WsConnection(std::move(address)), ws_(std::move(stream)), events_(events)
+    WsSession(Stream&& stream, WebEvents& events, std::string address, ConnectionSlot slot)
+        : WsConnection(std::move(address)), ws_(std::move(stream)), events_(events), slot_(std::move(slot))
     {
     }
 
@@ -138,7 +156,12 @@ private:
         if (ec) return ended(ec);
         const std::string payload = beast::buffers_to_string(buffer_.cdata());
         buffer_.consume(buffer_.size());
-        events_.on_ws_frame(this->shared_from_this(), payload);
+        // Commands are JSON texts; a binary frame carries none.
+        if (ws_.got_binary())
+            logger(1, "userver", "", "recv from %s a binary frame of %zu bytes: ignored", address().c_str(),
+                   payload.size());
+        else
+            events_.on_ws_frame(this->shared_from_this(), payload);
         do_read();
     }
 
@@ -181,6 +204,7 @@ private:
 
     websocket::stream<Stream> ws_;
     WebEvents& events_;
+    ConnectionSlot slot_;
     HttpRequest req_;
     beast::flat_buffer buffer_;
     std::deque<Outgoing> queue_;  // front: the frame being written
@@ -191,8 +215,8 @@ private:
 template <class Stream>
 class HttpSession final : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
-    HttpSession(Stream&& stream, WebEvents& events, std::string address)
-        : stream_(std::move(stream)), events_(events), address_(std::move(address))
+    HttpSession(Stream&& stream, WebEvents& events, std::string address, ConnectionSlot slot)
+        : stream_(std::move(stream)), events_(events), address_(std::move(address)), slot_(std::move(slot))
     {
     }
 
@@ -236,8 +260,10 @@ private:
             return send(text_reply(http::status::forbidden, "forbidden host\n", req.version(), false));
         }
         if (websocket::is_upgrade(req)) {
+            if (!events_.on_ws_upgrade(req))
+                return send(text_reply(http::status::forbidden, "forbidden origin\n", req.version(), false));
             beast::get_lowest_layer(stream_).expires_never();
-            std::make_shared<WsSession<Stream>>(std::move(stream_), events_, address_)
+            std::make_shared<WsSession<Stream>>(std::move(stream_), events_, address_, std::move(slot_))
                 ->run(std::move(req));
             return;
         }
@@ -297,6 +323,7 @@ private:
     Stream stream_;
     WebEvents& events_;
     std::string address_;
+    ConnectionSlot slot_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     HttpResponse response_;
@@ -369,13 +396,25 @@ private:
             return;
         }
         std::string address = peer_address(socket);
+        if (*open_connections_ >= kMaxConnections) {
+            // Refused at once, so that the clients already in are served.
+            if (!full_)
+                logger(1, "userver", "", " %zu connections open: new ones are refused, %s first",
+                       *open_connections_, address.c_str());
+            full_ = true;
+            beast::error_code ignored;
+            socket.close(ignored);
+            return do_accept();
+        }
+        full_ = false;
+        ConnectionSlot slot(open_connections_);
         if (tls_) {
             std::make_shared<HttpSession<SslStream>>(SslStream(std::move(socket), *tls_), events_,
-                                                     std::move(address))
+                                                     std::move(address), std::move(slot))
                 ->run();
         } else {
             std::make_shared<HttpSession<beast::tcp_stream>>(beast::tcp_stream(std::move(socket)),
-                                                             events_, std::move(address))
+                                                             events_, std::move(address), std::move(slot))
                 ->run();
         }
         do_accept();
@@ -386,6 +425,8 @@ private:
     asio::steady_timer retry_;
     WebEvents& events_;
     std::shared_ptr<asio::ssl::context> tls_;  // shared with the TLS streams
+    std::shared_ptr<std::size_t> open_connections_ = std::make_shared<std::size_t>(0);
+    bool full_ = false;  // the last connection was refused: log the next refusal only after one got in
 };
 
 WebServer::WebServer(asio::io_context& ioc, WebEvents& events) : ioc_(ioc), events_(events) {}

@@ -4,6 +4,7 @@
 // header names anything else.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,10 @@
 namespace web {
 
 class Listener;
+
+// Open connections at most (plain HTTP and WebSocket together); a new one
+// beyond it is closed at once while the open ones are served.
+inline constexpr std::size_t kMaxConnections = 512;
 
 struct TlsFiles {
     std::string certificate;  // PEM certificate chain

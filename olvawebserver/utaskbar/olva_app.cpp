@@ -5,6 +5,10 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 
+#include <glib-unix.h>
+
+#include <csignal>
+
 #include "logger.h"
 #include "ukit/olva_mgr.h"
 #include "utaskbar/local_pages.h"
@@ -32,6 +36,21 @@ void show_warning_box(const std::string& text, const std::string& caption)
     wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(caption), wxOK | wxICON_WARNING);
 }
 
+// A desktop logout or a kill sends SIGTERM, a terminal's ^C SIGINT: both
+// end the program as the menu's exit does, on the GUI thread, so that
+// recordings are closed whole and browsers get their close frames. GLib
+// runs this from its main loop, never inside the signal handler; a second
+// signal during the shut-down finds nothing left to do.
+gboolean on_stop_signal(gpointer signal_number)
+{
+    logger(-1, "olva server", "", " signal %d: shutting down", GPOINTER_TO_INT(signal_number));
+    if (g_taskBarIcon) {
+        g_exit_code = 0;
+        OlvaTaskExit();
+    }
+    return G_SOURCE_CONTINUE;
+}
+
 }  // namespace
 
 MyApp::MyApp() : notifier_(show_balloon, show_warning_box) {}
@@ -55,6 +74,8 @@ bool MyApp::OnInit()
     if (!g_taskBarIcon->SetIcon(wxBitmapBundle(wxIcon(tel_xpm)), kTooltip))
         wxLogError(wxString::FromUTF8("不能设置托盘图标."));
 
+    for (const int signal_number : {SIGTERM, SIGINT})
+        g_unix_signal_add(signal_number, on_stop_signal, GINT_TO_POINTER(signal_number));
     uWebMgr.set_tray(&notifier_);
     if (OlvaTaskInit() != 0)
         OnExit();

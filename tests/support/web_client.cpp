@@ -103,6 +103,12 @@ public:
         if (!ec) {
             websocket::response_type response;
             bool done = false;
+            if (!options.origin.empty()) {
+                ws_.set_option(websocket::stream_base::decorator(
+                    [origin = options.origin](websocket::request_type& req) {
+                        req.set(http::field::origin, origin);
+                    }));
+            }
             ws_.async_handshake(response, host_of(options), options.target,
                                 [&](beast::error_code handshake_ec) {
                                     ec = handshake_ec;
@@ -122,11 +128,14 @@ public:
         return true;
     }
 
-    bool send(const std::string& text) override
+    bool send(const std::string& text) override { return write(text, true); }
+    bool send_binary(const std::string& bytes) override { return write(bytes, false); }
+
+    bool write(const std::string& text, bool as_text)
     {
         bool done = false;
         beast::error_code result;
-        ws_.text(true);
+        ws_.text(as_text);
         ws_.async_write(asio::buffer(text), [&](beast::error_code ec, std::size_t) {
             result = ec;
             done = true;
@@ -202,6 +211,8 @@ HttpResult http_exchange(asio::io_context& ioc, Stream& stream, const ClientOpti
     }
     http::request<http::string_body> req{http::string_to_verb(method), options.target, 11};
     req.set(http::field::host, host_of(options));
+    if (!options.origin.empty())
+        req.set(http::field::origin, options.origin);
     req.keep_alive(false);
     if (!body.empty()) {
         req.body() = body;

@@ -16,6 +16,7 @@ constexpr std::chrono::milliseconds kWait{5000};
 struct ClientOptions {
     unsigned short port = 0;
     std::string host;  // the Host header; empty: "localhost:<port>"
+    std::string origin;  // the Origin header, as a browser sends it; empty: none
     std::string target = "/";
     bool tls = false;
     std::string ca_file;  // with tls: the certificate the server must show
@@ -32,6 +33,8 @@ public:
 
     // Sends one text frame and waits until it is written.
     virtual bool send(const std::string& text) = 0;
+    // Sends one binary frame and waits until it is written.
+    virtual bool send_binary(const std::string& bytes) = 0;
     // The next message, or nothing when none came in time or the
     // connection ended.
     virtual std::optional<std::string> read(std::chrono::milliseconds timeout = kWait) = 0;

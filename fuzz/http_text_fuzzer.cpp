@@ -1,0 +1,46 @@
+// Texts of HTTP requests from outside: the input's lines are a request
+// target, a query variable's name, a Host header, the "allowed_origins"
+// setting and an Origin header.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ukit/http_util.h"
+#include "ukit/origin_policy.h"
+
+namespace {
+
+std::string_view line(std::string_view& text)
+{
+    const std::size_t at = text.find('\n');
+    const std::string_view head = text.substr(0, at);
+    text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
+    return head;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::string_view target = line(text);
+    const std::string_view name = line(text);
+    const std::string_view host = line(text);
+    const std::string_view listed = line(text);
+    const std::string_view origin = line(text);
+
+    std::string value;
+    web::get_query_var(web::target_query(target), name, value);
+    web::get_query_var(web::target_query(target), name, value, 4);
+    for (const bool form : {false, true})
+        web::url_decode(web::target_path(target), form, value);
+    web::is_local_host(host);
+
+    web::HttpRequest req;
+    req.set(web::http::field::origin, origin);
+    web::OriginPolicy policy(listed);
+    if (!policy.allows(req))
+        policy.first_refusal(web::origin_for_log(req));
+    return 0;
+}
