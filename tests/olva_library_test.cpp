@@ -316,6 +316,37 @@ TEST_F(LibraryTest, AfterCloseNoCallbackRunsAndTheLibraryOpensAgain)
                                                  LibraryEvent{0x101, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
 }
 
+// A box whose sound card never opened has no capture read to fail when it
+// is pulled out: its HID read thread's "no device" ends it, once, as a
+// failed read would.
+TEST_F(LibraryTest, ABoxWithoutASoundCardIsReportedGoneAndComesBackToItsSlot)
+{
+    SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+    const auto thread_count = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator{});
+    };
+    long threads_before = -1;
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        SCOPED_TRACE(cycle);
+        ASSERT_EQ(manager().search_pass(), 1);
+        ASSERT_EQ(manager().slot(1).device_index(), 1);
+        EXPECT_FALSE(manager().slot(1).capture_running());
+        if (threads_before < 0)
+            threads_before = thread_count();
+        recorder().clear();
+        sim_.unplug(box);
+        ASSERT_TRUE(waitForEnd(1));
+        EXPECT_THAT(recorder().events(),
+                    ElementsAre(LibraryEvent{0x101, OLVA_EVENT_PLUG_OUT, 0, 0}));
+        EXPECT_EQ(olva_get_line_state(0x101), OLVA_ERR_NO_DEVICE);
+        sim_.replug(box);
+    }
+    ASSERT_EQ(manager().search_pass(), 1);
+    EXPECT_EQ(manager().slot(1).device_index(), 1);
+    EXPECT_EQ(thread_count(), threads_before);
+}
+
 TEST_F(LibraryTest, HandlesAreCheckedBeforeTheBox)
 {
     SimTz2401Box& box = plugTz2401b(1);

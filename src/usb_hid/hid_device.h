@@ -50,6 +50,7 @@ struct hid_device_ {
     std::latch started{1};                      // the read thread's transfer runs, or it gave up
     std::atomic<bool> shutdown_thread{false};   // tells the read thread to stop
     std::atomic<bool> cancelled{false};         // the transfer was cancelled or is dead
+    std::atomic<bool> no_device{false};         // the transfer ended because the box is gone
     std::atomic<bool> closing{false};           // hid_close has begun: no new uses
 
     // Guards the members below.

@@ -216,6 +216,8 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
         std::lock_guard<std::mutex> lock(dev->mutex);
         if (status == usb::TransferStatus::kCancelled)
             dev->shutdown_thread.store(true);
+        else
+            dev->no_device.store(true);
         dev->cancelled.store(true);
         // The stream has ended: a waiting reader need not wait out its time.
         dev->pending_primed = false;

@@ -95,7 +95,7 @@ void HidDevice::Tz2701_handle_thread_read(hid_device_* dev)
     dev->started.count_down();
 
     if (transfer) {
-        while (!dev->shutdown_thread.load() && !unplugged_.load()) {
+        while (!dev->shutdown_thread.load() && !unplugged_.load() && !dev->no_device.load()) {
             if (dev->blocking.load() == 0)
                 Tz2701_read_state();
             const int handled = usb::backend().handleEvents(kEventPassMs);
@@ -119,7 +119,9 @@ void HidDevice::Tz2701_handle_thread_read(hid_device_* dev)
 
     hid_log(4, "%s shutdown_thread(%d), plug out flag(%d) ", __func__,
             dev->shutdown_thread.load() ? 1 : 0, unplugged_.load() ? 1 : 0);
-    bool gone = unplugged_.load();
+    // A box pulled out ends here even when its sound card, whose failed
+    // read would otherwise tell, never opened.
+    bool gone = unplugged_.load() || dev->no_device.load();
     if (!gone) {
         platform::sleeper().sleepMs(kPlugOutGraceMs);
         gone = unplugged_.load();
