@@ -241,7 +241,7 @@ int OlvaDevice::olva_soft_hook_off(unsigned long line)
     case OLVA_PRODUCT_TZ2501A:
         return open_hookoff_switch(line, true);
     case OLVA_PRODUCT_TZ2501B: {
-        line1_.save_tmp_line_slic_state(OLVA_STATE_OFF_HOOK);
+        // The hook-off also puts the extension's state off-hook.
         const int result = control_line_hookoff(line, true);
         if (line1_.auto_line_earphone() == 0)
             return result;

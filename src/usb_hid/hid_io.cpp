@@ -195,13 +195,13 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
         if (length > 0) {
             std::lock_guard<std::mutex> lock(dev->mutex);
             // A Tz2701A's answer to a request goes to the waiting reader in
-            // event mode too; its GSM bytes and status go to the handler.
+            // event mode too, from here rather than from the worker, so that
+            // a request made on the worker (a callback's) gets its reply.
+            // Everything else of id 3 goes to the worker.
             const bool for_reader =
                 dev->blocking.load() == 1 ||
                 (model_.load() == OLVA_PRODUCT_TZ2701A &&
                  tz2701_is_reply(data, static_cast<std::size_t>(length)));
-            // Answers are handed over here, not by the worker, so that a
-            // request made on the worker (a callback's) gets its reply.
             if (for_reader)
                 push_pending_locked(dev, data, static_cast<std::size_t>(length));
             else if (data[0] == 3)

@@ -33,8 +33,7 @@ bool HidDevice::start_read_thread(hid_device_* dev, bool event_loop)
         !report_worker_.start(
             [this](const std::uint8_t* data, unsigned long len) { dispatch_report(data, len); },
             [this](const char* what, std::uint64_t count) {
-                hid_log(1, "%s %s %llu", "report worker", what,
-                        static_cast<unsigned long long>(count));
+                hid_log(1, "report worker %s %llu", what, static_cast<unsigned long long>(count));
             })) {
         hid_log(1, "%s cannot start the report worker", __func__);
         return false;
