@@ -11,6 +11,7 @@
 #include "sim/sim_tz2401.h"
 #include "sim/sim_tz2501a.h"
 #include "support/hid_sim_fixture.h"
+#include "support/opened_as_box.h"
 #include "support/user_number.h"
 
 namespace {
@@ -23,38 +24,7 @@ using olva_sim::SimTz2501ABox;
 using olva_test::Bytes;
 using ::testing::ElementsAre;
 
-// A box object over a record opened as any model, without identification,
-// sound card or lines.
-class MemoryBox final : public OlvaDevice {
-public:
-    ~MemoryBox() override { shutdown(); }
-    void fire_event(unsigned long, int, unsigned long, unsigned long, unsigned long,
-                    unsigned long) override
-    {
-    }
-    bool openAs(const std::string& box_path, OLVA_PRODUCT model, std::uint8_t version2 = 0)
-    {
-        hidClose();
-        // As a new open does.
-        clear_user_number();
-        hid_device_* dev = hid_open_path(box_path.c_str());
-        if (!dev)
-            return false;
-        model_.store(model);
-        version2_.store(version2);
-        {
-            std::lock_guard<std::mutex> lock(use_mutex_);
-            dev_ = dev;
-        }
-        // The Tz2401 family answers on its interrupt endpoint.
-        if (model == OLVA_PRODUCT_TZ2401B || model == OLVA_PRODUCT_TZ2701A) {
-            RecordUse use(*this);
-            if (start_read_thread(use.get(), true))
-                use.get()->started.wait();
-        }
-        return true;
-    }
-};
+using MemoryBox = olva_test::OpenedAsBox;
 
 Bytes number(std::uint8_t seed)
 {

@@ -15,6 +15,7 @@
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
 #include "support/fake_pcm.h"
+#include "support/opened_as_box.h"
 
 namespace {
 
@@ -204,6 +205,67 @@ TEST_F(BoxControlsTest, ATz2501bSetsItsLatchesFromEitherLine)
     EXPECT_EQ(sim_box.latch2(4), 0);
     EXPECT_EQ(sim_box.latch1(2), 1);
     EXPECT_EQ(sim_box.latch2(7), 1);
+}
+
+// Tz2402D (register firmware 0x70): the hook relays are bits 0 (line 1) and
+// 1 (line 2) of its first pin byte, written with the pin report; the
+// channel switch would need the SPI command, which no box here has: five
+// tries 10 ms apart, then -1. The Tz2501B's switches are not on this model.
+struct Tz2402dRow {
+    const char* operation;
+    // The reports of line 1 and of line 2.
+    std::vector<Bytes> line1_reports;
+    std::vector<Bytes> line2_reports;
+    int result;
+    std::vector<int> pauses;
+};
+
+const std::vector<int> kSpiTries = {10, 10, 10, 10, 10};
+
+const Tz2402dRow kTz2402dRows[] = {
+    {"ch_switch on", {}, {}, -1, kSpiTries},
+    {"ch_switch off", {}, {}, -1, kSpiTries},
+    {"ch_led on", {}, {}, 0, {}},
+    {"led_twinkle", {}, {}, 0, {}},
+    {"slic_ring on", {}, {}, OLVA_PRODUCT_TZ2402B, {}},
+    {"slic_ring off", {}, {}, OLVA_PRODUCT_TZ2402B, {}},
+    {"hookoff_switch on", {{0, 0x60, 0x3D, 0x1C, 0x3F}}, {{0, 0x60, 0x3E, 0x1C, 0x3F}}, 1, {}},
+    {"hookoff_switch off", {{0, 0x60, 0x3C, 0x1C, 0x3F}}, {{0, 0x60, 0x3C, 0x1C, 0x3F}}, 1, {}},
+    {"slic_switch on", {}, {}, 0, {}},
+    {"slic_switch off", {}, {}, 0, {}},
+    {"playfile_switch on", {}, {}, 0, {}},
+    {"playfile_to_slic on", {}, {}, 0, {}},
+    {"close_polarity", {}, {}, 0, {}},
+    {"close_audio_mute", {}, {}, 0, {}},
+    {"mic_start on", {}, {}, 0, {}},
+    {"tz2701_gpio 19 on", {}, {}, 0, {}},
+};
+
+TEST_F(BoxControlsTest, ATz2402dSwitchesOnlyItsHookRelays)
+{
+    ASSERT_EQ(std::size(kTz2402dRows), operations().size());
+    SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();
+    olva_test::OpenedAsBox box;
+    ASSERT_TRUE(box.openAs(sim_.path(sim_box), OLVA_PRODUCT_TZ2402B, 0x70));
+    // The pins as the box's start leaves them.
+    ASSERT_TRUE(box.Tz2402D_GPIO_init(1));
+    for (unsigned long line : {1ul, 2ul}) {
+        for (const Tz2402dRow& row : kTz2402dRows) {
+            SCOPED_TRACE(std::string(row.operation) + " on line " + std::to_string(line));
+            sim_.clearTrace();
+            sleeper_.clear();
+            EXPECT_EQ(operation(row.operation).run(box.lineObject(line)), row.result);
+            EXPECT_THAT(sim_.reports(sim_box),
+                        ElementsAreArray(line == 1 ? row.line1_reports : row.line2_reports));
+            EXPECT_THAT(sleeper_.pauses(), ElementsAreArray(row.pauses));
+        }
+    }
+    // Its soft hook is not the library's: the relays are switched through
+    // the line only.
+    sim_.clearTrace();
+    EXPECT_EQ(box.olva_soft_hook_off(1), -1);
+    EXPECT_EQ(box.olva_soft_hook_on(1), -1);
+    EXPECT_THAT(sim_.reports(sim_box), IsEmpty());
 }
 
 TEST_F(BoxControlsTest, ATz2501bSoftHookSwitchesTheLineAndTheEarphone)

@@ -397,6 +397,36 @@ TEST_F(LibraryTest, HandlesAreCheckedBeforeTheBox)
     EXPECT_THAT(sim_.reports(box), ::testing::Contains(Bytes{3, 0x23, 0x84, 0, 0, 0, 0, 0}));
 }
 
+// The message parameter is the Tz2501A's, the buzzer the Tz2501A's, the
+// Tz2501B's and the Tz2701A's; a handle without a box has no product and
+// fails the check as well. Where the product has it, the box accepts.
+TEST_F(LibraryTest, TheMessageParameterAndTheBuzzerAreCheckedAgainstTheProduct)
+{
+    plugTz2401b(1);
+    plugTz2501b(2);
+    ASSERT_EQ(manager().search_pass(), 2);
+    sim_.clearTrace();
+    struct Case {
+        const char* name;
+        int result;
+        int expected;
+    };
+    const Case cases[] = {
+        {"message parameter, Tz2401B", olva_set_message_param(0x101, true), OLVA_ERR_PRODUCT},
+        {"message parameter, Tz2501B", olva_set_message_param(0x201, true), OLVA_ERR_PRODUCT},
+        {"message parameter, no box", olva_set_message_param(0x301, true), OLVA_ERR_PRODUCT},
+        {"message parameter, no handle", olva_set_message_param(kNoHandle, false), OLVA_ERR_PRODUCT},
+        {"buzzer, Tz2401B", olva_open_buzzer_switch(0x101, true), OLVA_ERR_PRODUCT},
+        {"buzzer on, Tz2501B", olva_open_buzzer_switch(0x201, true), OLVA_OK},
+        {"buzzer off, Tz2501B line 2", olva_open_buzzer_switch(0x202, false), OLVA_OK},
+        {"buzzer, no box", olva_open_buzzer_switch(0x301, true), OLVA_ERR_PRODUCT},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.result, c.expected) << c.name;
+    // Both are answers of the box object: nothing reaches a box.
+    EXPECT_THAT(sim_.trace(), IsEmpty());
+}
+
 TEST_F(LibraryTest, TheTimerStepsTheLinesEveryFifthTickButTheTz2401bs)
 {
     plugTz2401b(1);
