@@ -59,14 +59,16 @@ protected:
         // the process makes: let it start before counting.
         std::thread([] {}).join();
         threads_before_ = thread_count();
+        OlvaManager::use_manual_drive(manual_drive_);
         ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
         ASSERT_NE(g_pOlvaMgr, nullptr);
-        ASSERT_TRUE(g_pOlvaMgr->threads_running());
+        ASSERT_EQ(g_pOlvaMgr->threads_running(), !manual_drive_);
         port_ = uWebMgr.http_port();
     }
     void TearDown() override
     {
         uWebMgr.close_uWeb();
+        OlvaManager::use_manual_drive(false);
         uWebMgr.set_tray(nullptr);
         BoxSimTest::TearDown();
     }
@@ -196,6 +198,9 @@ protected:
         return box;
     }
 
+    // Set by a derived fixture's constructor: the library runs no threads of
+    // its own, the test drives its search and timer.
+    bool manual_drive_ = false;
     WebOptions options_;
     RecordingTray tray_;
     FakePcmFactory pcm_;
