@@ -264,6 +264,71 @@ TEST_F(BoxEepromTest, APrimaryReadInPartIsNoCopy)
     }
 }
 
+TEST_F(BoxEepromTest, ABackupThatCannotBeReadIsSkipped)
+{
+    // The first backup holds a good number but one of its reads fails: it is
+    // passed over for the second, never taken in part.
+    const Bytes first = checked(number(0x31));
+    const Bytes second = checked(number(0x52));
+    struct Case {
+        const Model* model;
+        std::function<void(SimBox&)> fail_middle_piece;
+    };
+    const Case cases[] = {
+        {&kTz2401b, [](SimBox& box) { static_cast<SimTz2401Box&>(box).refuseEepromRead(26); }},
+        {&kReport17, [](SimBox& box) { static_cast<SimReport17Box&>(box).spoilReadAt(26); }},
+    };
+    for (const Case& c : cases) {
+        for (const bool second_good : {true, false}) {
+            SCOPED_TRACE(std::string(c.model->name) + (second_good ? ", second good" : ", second bad"));
+            SimBox& box = open(*c.model);
+            storeCopies(*c.model, box, spoiled(checked(number(0x13))), first,
+                        second_good ? second : spoiled(second));
+            c.fail_middle_piece(box);
+            int result = 1;
+            const Bytes out = readNumber(*c.model, &result);
+            if (second_good) {
+                EXPECT_EQ(result, 0);
+                EXPECT_EQ(out, number(0x52));
+            } else {
+                EXPECT_EQ(result, c.model->product == OLVA_PRODUCT_TZ2401B ? -1 : OLVA_ERR_USERNUM_CHECK);
+                EXPECT_EQ(out, Bytes(16, 0xEE));
+            }
+            box_.hidClose();
+        }
+    }
+}
+
+TEST_F(BoxEepromTest, AWriteWithOnePieceLostFailsThoughTheOthersLand)
+{
+    // 17 bytes go as pieces of 8, 8 and 1; one report of the second piece
+    // is never taken. The pieces before and after it land, and the write fails: a
+    // part written is no write.
+    for (const Model* model : kEepromModels) {
+        SCOPED_TRACE(model->name);
+        SimBox& box = open(*model);
+        // How many transfers one piece of 8 takes on this model.
+        const Bytes probe(8, 0x5A);
+        const int start = sim_.transferCount(box);
+        ASSERT_EQ(box_.olva_write_eeprom(0x60, probe.data(), 8), 0);
+        const int piece = sim_.transferCount(box) - start;
+        ASSERT_GT(piece, 0);
+
+        Bytes data(17);
+        std::iota(data.begin(), data.end(), std::uint8_t{0x81});
+        // A report is sent up to three times.
+        sim_.failTransfers(box, olva_sim::kAllTransfers, piece + piece / 2, 3, usb::kErrorIo);
+        EXPECT_EQ(box_.olva_write_eeprom(0x40, data.data(), 17), -1);
+        EXPECT_FALSE(sim_.faultPending(box));
+        const auto memory = model->memory(box);
+        EXPECT_EQ(Bytes(memory.begin() + 0x40, memory.begin() + 0x48), Bytes(data.begin(), data.begin() + 8));
+        EXPECT_EQ(memory[0x50], data[16]);
+        // Whole, the same write succeeds.
+        EXPECT_EQ(box_.olva_write_eeprom(0x40, data.data(), 17), 0);
+        box_.hidClose();
+    }
+}
+
 TEST_F(BoxEepromTest, ANewOpenForgetsTheLastBoxsNumber)
 {
     // The slot's box object serves one box after another.
