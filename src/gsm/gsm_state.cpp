@@ -4,6 +4,13 @@
 
 namespace gsm {
 
+bool end_call(GsmState& state)
+{
+    const bool was_up = state.call_up;
+    state.call_up = false;
+    return was_up;
+}
+
 Action fire(int event, long p1, long p2, long p3)
 {
     return {.kind = Action::Kind::kFireEvent, .a = event, .b = p1, .c = p2, .d = p3};
