@@ -8,6 +8,8 @@ bool end_call(GsmState& state)
 {
     const bool was_up = state.call_up;
     state.call_up = false;
+    // The next call brings its own caller ID.
+    state.caller_id_taken = false;
     return was_up;
 }
 

@@ -160,7 +160,8 @@ Action queue_at(std::string text);
 Action queue_device(int code, int argument = -1);
 Action log(int level, std::string text);
 
-// The call has ended: true for the one caller that reports it.
+// The call has ended: true for the one caller that reports it. The next
+// call's caller ID is taken again.
 bool end_call(GsmState& state);
 
 // One line per action, for logs and test failures.

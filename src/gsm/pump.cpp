@@ -73,7 +73,6 @@ void handle_timeout(GsmState& state, Actions& actions)
         state.dialling = false;
         state.call_answered = false;
         state.peer_number.clear();
-        state.caller_id_taken = false;
         if (end_call(state))
             actions.push_back(fire(kEventHookOn, 1));
         actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});

@@ -134,15 +134,19 @@ int OlvaDevice::olva_makecall(unsigned long, const char* number)
     return OLVA_OK;
 }
 
-int OlvaDevice::olva_reject_call(unsigned long line)
+int OlvaDevice::olva_reject_call(unsigned long)
 {
     Tz2701_reject_callin();
     {
+        // Ended by this side without a hang-up event.
         std::lock_guard<std::mutex> lock(gsm_mutex_);
         gsm_.call_answered = false;
+        gsm::end_call(gsm_);
     }
     line1_.set_gsm_state(OLVA_STATE_HANG_UP);
-    if (CBoxLineDevice* found = line_by_id(line); found && found->slic_ringing())
+    // The extension rings with the GSM call on line 1, whatever line the
+    // caller named: a rejected call must not leave it ringing.
+    if (line1_.slic_ringing())
         stop_extension_ring();
     return OLVA_OK;
 }

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -100,6 +101,20 @@ public:
     void gsmSay(const std::string& line);
     // Sends the module's replies that are due by platform::clock().
     void gsmFlush();
+    // Acts on the module as the network or the test would (a far end that
+    // answers, a caller), then sends what the module says.
+    void gsmAct(const std::function<void(SimGsmModule&)>& act);
+    // Reads the module's state.
+    template <class Read>
+    auto gsmRead(Read read) const
+    {
+        auto held = lock();
+        return read(module_);
+    }
+    // The extension phone's bell, as the box's ring commands left it.
+    bool extensionRinging() const;
+    // The SIM slot the box works with (0 or 1).
+    int simSlot() const;
     // Bridge device commands as (code, argument), in order.
     std::vector<std::pair<int, int>> deviceCommands() const;
     int bootPulses() const;
@@ -147,7 +162,11 @@ private:
     std::vector<std::uint8_t> echo_;
     std::vector<std::uint8_t> precede_;
     SimGsmModule module_;
+    // The box's own devices, as its device commands set them.
+    void deviceCommand(std::uint8_t code, std::uint8_t argument);
     std::vector<std::pair<int, int>> device_commands_;
+    bool extension_ringing_ = false;
+    bool power_key_pressed_ = false;
     std::map<std::uint8_t, int> gpio_;
 };
 
