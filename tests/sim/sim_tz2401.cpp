@@ -138,6 +138,12 @@ void SimTz2401Box::setStatus(std::uint8_t hook, std::uint8_t key)
     key_ = key;
 }
 
+void SimTz2401Box::setStatusAnswers(bool on)
+{
+    auto held = lock();
+    status_answers_ = on;
+}
+
 std::array<std::uint8_t, 256>& SimTz2401Box::controller(std::uint8_t dev)
 {
     auto found = controller_.find(dev);
@@ -228,6 +234,8 @@ void SimTz2401Box::bridgeRequest(const std::vector<std::uint8_t>& r)
 {
     switch (r[2]) {
     case 0xA1:
+        if (!status_answers_)
+            break;
         reply(0xA0, {kReportId, 0x91, options_.module_type, options_.standalone, options_.sim_a,
                      options_.sim_b, hook_, key_});
         break;

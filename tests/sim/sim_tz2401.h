@@ -74,6 +74,9 @@ public:
     // The next `count` EEPROM replies are all zero bytes.
     void emptyEepromReplies(int count);
     void setStatus(std::uint8_t hook, std::uint8_t key);
+    // Off: status requests after the opening get no answer, so that a test
+    // sends the status reports itself.
+    void setStatusAnswers(bool on);
 
     // Tz2701A controller memory, by device number; erased bytes are 0xFF.
     std::array<std::uint8_t, 256> controllerMemory(std::uint8_t dev) const;
@@ -148,6 +151,7 @@ private:
     int refused_read_ = -1;
     std::uint8_t hook_ = 0;
     std::uint8_t key_ = 0;
+    bool status_answers_ = true;
 
     std::map<std::uint8_t, std::array<std::uint8_t, 256>> controller_;
     std::uint8_t read_hi_ = 0;
