@@ -516,6 +516,38 @@ TEST_F(GsmCallsThroughBrowserTest, TheModulesVolumeIsSetAndReadBack)
     EXPECT_TRUE(module_got("AT+CLVL?"));
 }
 
+TEST_F(GsmCallsThroughBrowserTest, TheLibrarysGsmCallsCheckTheirArguments)
+{
+    struct Case {
+        const char* call;
+        int result;
+    };
+    unsigned char buffer[300] = {};
+    const Case cases[] = {
+        {"gsm power 2", olva_gsm_power(257, 2)},
+        {"boot key 2", olva_gsm_bootkey(257, 2)},
+        {"SIM index 2", olva_select_simcard(257, 2)},
+        {"devtype with 256 bytes", olva_get_gsm_devtype(257, buffer, 256)},
+        {"devtype without a buffer", olva_get_gsm_devtype(257, nullptr, 16)},
+        {"microphone of a 2G module above 10", olva_set_gsm_vol(257, 0, 11)},
+        {"no box in slot 2", olva_makecall(513, const_cast<char*>("10086"))},
+        {"handle -1", olva_reject_call(static_cast<unsigned long>(-1))},
+    };
+    const int expected[] = {OLVA_ERR_INVALID_PARAM, OLVA_ERR_INVALID_PARAM, OLVA_ERR_INVALID_PARAM,
+                            OLVA_ERR_INVALID_PARAM, OLVA_ERR_INVALID_PARAM, OLVA_ERR_INVALID_PARAM,
+                            OLVA_ERR_NO_DEVICE,     OLVA_ERR_INVALID_HANDLE};
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(cases[i].result, expected[i]) << cases[i].call;
+    EXPECT_EQ(olva_get_gsm_devtype(257, buffer, 16), 0);
+    EXPECT_EQ(olva_set_gsm_vol(257, 0, 7), 0);
+    EXPECT_EQ(olva_gsm_generate_tone(257, 0, 1, 2, 3, 4), 0);
+    EXPECT_EQ(olva_feed_slic_polarity(257, 0), 0);
+    ASSERT_TRUE(until_module_got("AT+QLTONE=0,1,2,3,4"));
+    EXPECT_TRUE(module_got("AT+QMIC=0,7"));
+    tick(5);
+    EXPECT_TRUE(device_command(0x1A, 0));  // negative polarity
+}
+
 TEST_F(GsmCallsThroughBrowserTest, CommandsAnswerAsTheirRepliesSay)
 {
     struct Case {
