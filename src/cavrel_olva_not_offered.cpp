@@ -15,31 +15,6 @@ int not_offered(const char* function)
 
 }  // namespace
 
-int olva_makecall(unsigned long, char*)
-{
-    return not_offered("olva_makecall");
-}
-
-int olva_reject_call(unsigned long)
-{
-    return not_offered("olva_reject_call");
-}
-
-int olva_set_talk_link(unsigned long, int, int)
-{
-    return not_offered("olva_set_talk_link");
-}
-
-int olva_set_record_enable(unsigned long, int, int)
-{
-    return not_offered("olva_set_record_enable");
-}
-
-int olva_makecallSlic(unsigned long, int, int, char*)
-{
-    return not_offered("olva_makecallSlic");
-}
-
 int olva_send_gsm_msg(unsigned long, int, char*, char*, int)
 {
     return not_offered("olva_send_gsm_msg");
@@ -65,47 +40,3 @@ int olva_delete_gsm_msg(unsigned long, int, int)
     return not_offered("olva_delete_gsm_msg");
 }
 
-int olva_gsm_power(unsigned long, unsigned)
-{
-    return not_offered("olva_gsm_power");
-}
-
-int olva_gsm_bootkey(unsigned long, unsigned)
-{
-    return not_offered("olva_gsm_bootkey");
-}
-
-int olva_select_simcard(unsigned long, unsigned)
-{
-    return not_offered("olva_select_simcard");
-}
-
-int olva_feed_slic_polarity(unsigned long, int)
-{
-    return not_offered("olva_feed_slic_polarity");
-}
-
-int olva_set_gsm_work_mode(unsigned long, int, int)
-{
-    return not_offered("olva_set_gsm_work_mode");
-}
-
-int olva_set_gsm_vol(unsigned long, int, unsigned)
-{
-    return not_offered("olva_set_gsm_vol");
-}
-
-int olva_get_gsm_vol(unsigned long, int)
-{
-    return not_offered("olva_get_gsm_vol");
-}
-
-int olva_gsm_generate_tone(unsigned long, int, int, int, int, int)
-{
-    return not_offered("olva_gsm_generate_tone");
-}
-
-int olva_get_gsm_devtype(unsigned long, unsigned char*, int)
-{
-    return not_offered("olva_get_gsm_devtype");
-}

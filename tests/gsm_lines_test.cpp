@@ -171,6 +171,7 @@ std::vector<RuleCase> rule_cases()
              s.clcc_total = 1;
              s.peer_number = "10086";
              s.call_answered = true;
+             s.call_up = true;
              c.call_phase = 3;
          },
          {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "stop extension ring",
@@ -186,6 +187,7 @@ std::vector<RuleCase> rule_cases()
              s.command = "AT+CLCC\r";
              s.clcc_total = 1;
              s.ec200 = true;
+             s.call_up = true;
              c.call_phase = 2;
          },
          {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 15 (0, 0, 0)", "device 0x23 0",
@@ -197,10 +199,20 @@ std::vector<RuleCase> rule_cases()
              s.command = "AT+CLCC\r";
              s.clcc_total = 1;
              s.ccwa_count = 2;
+             s.call_up = true;
          },
          {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "stop extension ring",
           "gsm state 9"},
          [](const GsmState& s) { EXPECT_EQ(s.ccwa_count, 0); }},
+        {"OK to the call list of a call this side ended already reports no second end",
+         {"OK"},
+         [](GsmState& s, LineContext& c) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+             c.call_phase = 9;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "stop extension ring", "gsm state 9"},
+         nothing_after},
         {"the call list lists the peer: the call is still up",
          {"+CLCC: 1,0,0,0,0,\"10086\",129", "OK"},
          [](GsmState& s, LineContext&) {
@@ -367,6 +379,7 @@ std::vector<RuleCase> rule_cases()
              s.command = "ATD10086;\r";
              s.reply_timer_ms = 3000;
              s.dialling = true;
+             s.call_up = true;
              s.dialled_number = "10086";
          },
          {"hang up", "fire 30 (1, 0, 0)", "gsm state 9"},
@@ -387,15 +400,26 @@ std::vector<RuleCase> rule_cases()
              EXPECT_EQ(s.clcc_total, 1);
              EXPECT_FALSE(s.call_answered);
          }},
-        {"NO ANSWER ends the dial",
+        {"NO ANSWER ends the dial and the wait for its reply",
          {"NO ANSWER"},
          [](GsmState& s, LineContext&) {
+             s.command = "ATD10086;\r";
+             s.ready = 0;
              s.dialling = true;
+             s.call_up = true;
              s.ec200 = true;
          },
          {"queue AT+QLTONE=1,1000,200,300,500<0D>", "gsm state 9", "fire 30 (1, 0, 0)",
           "stop extension ring", "device 0x23 0"},
-         [](const GsmState& s) { EXPECT_FALSE(s.dialling); }},
+         [](const GsmState& s) {
+             EXPECT_FALSE(s.dialling);
+             EXPECT_FALSE(s.call_up);
+             EXPECT_EQ(s.ready, 1);
+         }},
+        {"NO CARRIER after this side's own hang-up checks nothing",
+         {"NO CARRIER"},
+         [](GsmState& s, LineContext&) { s.command = "ATH\r"; },
+         {}, [](const GsmState& s) { EXPECT_EQ(s.clcc_total, 0); }},
         {"MO CONNECTED answers once",
          {"MO CONNECTED", "MO CONNECTED"},
          [](GsmState& s, LineContext&) { s.dialling = true; },
@@ -406,6 +430,19 @@ std::vector<RuleCase> rule_cases()
          [](GsmState& s, LineContext&) { s.dialling = true; },
          {"fire 27 (0, 0, 0)", "stop extension ring"},
          [](const GsmState& s) { EXPECT_FALSE(s.dialling); }},
+        {"BUSY to a dial ends the wait for its reply; the hang-up still reports the end",
+         {"BUSY"},
+         [](GsmState& s, LineContext&) {
+             s.command = "ATD10086;\r";
+             s.ready = 0;
+             s.dialling = true;
+             s.call_up = true;
+         },
+         {"fire 27 (0, 0, 0)", "stop extension ring"},
+         [](const GsmState& s) {
+             EXPECT_EQ(s.ready, 1);
+             EXPECT_TRUE(s.call_up);
+         }},
         {"+CPMS", {"+CPMS: \"SM\",3,50,\"SM\",3,50,\"SM\",3,50"}, nothing_before,
          {"fire 38 (3, 50, 0)"}, nothing_after},
         {"+CPMS without a third comma has no total", {"+CPMS: 3,50"}, nothing_before,

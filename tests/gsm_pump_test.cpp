@@ -147,12 +147,35 @@ TEST_F(PumpTest, ACommandTimesOutAfterSevenSecondsADialAfter140)
 
     queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
     state_.dialling = true;
+    state_.call_up = true;
     EXPECT_THAT(step(), ElementsAre("send ATD10086;<0D>"));
     EXPECT_EQ(state_.reply_limit_ms, gsm::kDialReplyLimitMs);
     EXPECT_THAT(run(140000 - kTick), IsEmpty());
     // The unanswered dial is hung up and reported.
     EXPECT_THAT(step(), ElementsAre("hang up", "fire 30 (1, 0, 0)", "gsm state 9"));
     EXPECT_FALSE(state_.dialling);
+}
+
+TEST_F(PumpTest, AHangUpGoesOutAtOnceWhileADialAwaitsItsReply)
+{
+    queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    state_.dialling = true;
+    step();
+    run(3000);
+    EXPECT_EQ(state_.ready, 0);
+    std::vector<std::string> sent;
+    for (const Action& action : gsm::hang_up(state_))
+        if (action.kind != Action::Kind::kLog)
+            sent.push_back(gsm::describe(action));
+    EXPECT_THAT(sent, ElementsAre("send ATH<0D>"));
+    // The hang-up is the command now: its own time-out, no dial's.
+    EXPECT_EQ(state_.command, "ATH\r");
+    EXPECT_EQ(state_.reply_limit_ms, gsm::kReplyLimitMs);
+    EXPECT_FALSE(state_.dialling);
+    EXPECT_THAT(run(7000 - kTick), IsEmpty());
+    EXPECT_THAT(step(), IsEmpty());  // timed out: no dial hung up, no event
+    EXPECT_THAT(step(), ElementsAre("send AT+CSQ<0D>"));
 }
 
 TEST_F(PumpTest, TwentySixTimeOutsInARowGiveOneDeviceErrorThe52ndTheNext)

@@ -88,6 +88,51 @@ TEST_F(LineExtensionTest, TheTz2701aKeepsTheRingPhaseInItsConfirmedState)
     EXPECT_TRUE(line_->slicRinging());
 }
 
+TEST_F(LineExtensionTest, TheTz2701aTimerRingsOneSecondInFiveAndPlaysTheCallerInTheFirstPause)
+{
+    open(OLVA_PRODUCT_TZ2701A);
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    line_->Tz2701_set_caller_number("13800138000");
+    const auto tz2701_step = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            line_->Tz2701_handle_timer(100);
+    };
+    tz2701_step(9);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
+    tz2701_step(1);  // 1 s of bell
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0));
+    EXPECT_EQ(line_->confirmed_state(), 10);
+    tz2701_step(3);
+    EXPECT_TRUE(line_->callsOf("play_dtmf 13800138000").empty());
+    tz2701_step(1);  // 0.4 s into the pause
+    EXPECT_THAT(line_->callsOf("gpio19"), ElementsAre(1));
+    EXPECT_THAT(line_->callsOf("play_dtmf 13800138000"), ElementsAre(1));
+    tz2701_step(35);
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0));
+    tz2701_step(1);  // 4 s of pause
+    EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1));
+    // The number goes once per call.
+    tz2701_step(100);
+    EXPECT_EQ(line_->callsOf("play_dtmf 13800138000").size(), 1u);
+
+    // Stopped: the cadence does not start it again.
+    line_->clear_slic_ring();
+    const std::size_t rings = line_->callsOf("slic_ring").size();
+    tz2701_step(100);
+    EXPECT_EQ(line_->callsOf("slic_ring").size(), rings);
+}
+
+TEST_F(LineExtensionTest, AShortCallerNumberIsNotPlayed)
+{
+    open(OLVA_PRODUCT_TZ2701A);
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    line_->Tz2701_set_caller_number("12");
+    for (int i = 0; i < 60; ++i)
+        line_->Tz2701_handle_timer(100);
+    for (const auto& call : line_->calls())
+        EXPECT_NE(call.what.rfind("play_dtmf", 0), 0u) << call.what;
+}
+
 TEST_F(LineExtensionTest, AnIncomingGsmCallRingsTheExtensionOnItsFirstRing)
 {
     open(OLVA_PRODUCT_TZ2701A);
@@ -132,6 +177,8 @@ TEST_F(LineExtensionTest, AHangUpPlaysTheBusyToneToALiftedExtension)
     line_->Tz2701_set_slic_state(OLVA_STATE_OFF_HOOK);
     line_->set_gsm_state(OLVA_STATE_HANG_UP);
     EXPECT_TRUE(line_->tonePlaying());
+    // The tone's file goes to the line's playback.
+    EXPECT_THAT(line_->callsOf("play_file " + dir_.path() + "/voice/busy.wav"), ElementsAre(1));
     // The dial tone has its own file.
     line_->Tz2701_play_tone(0);
     EXPECT_FALSE(line_->tonePlaying());

@@ -413,4 +413,145 @@ TEST_F(GsmBoxTest, ModuleBytesSplitOverReportsMakeOneLine)
     EXPECT_TRUE(box_.events(OLVA_EVENT_LINE_RING).empty());
 }
 
+// The Tz2701A's status reports, sent by the test alone.
+class Tz2701StatusTest : public GsmBoxTest {
+protected:
+    void SetUp() override
+    {
+        open(plug(SimTz2401Box::tz2701a2g()));
+        finishStartup();
+        sim_box_->setStatusAnswers(false);
+        settle();
+    }
+    void report(std::vector<std::uint8_t> bytes)
+    {
+        bytes.resize(8, 0);
+        box_.route_tz2701_report(bytes.data(), bytes.size());
+    }
+    void status(std::uint8_t standalone = 1, std::uint8_t slot1 = 0, std::uint8_t slot2 = 0)
+    {
+        report({3, 0x91, 0x09, standalone, slot1, slot2, 0, 0});
+    }
+    void line(const std::string& text)
+    {
+        const std::string wire = "\r\n" + text + "\r\n";
+        for (std::size_t at = 0; at < wire.size(); at += 6) {
+            const std::size_t n = std::min<std::size_t>(6, wire.size() - at);
+            std::vector<std::uint8_t> bytes = {3, static_cast<std::uint8_t>(0x80 + n)};
+            bytes.insert(bytes.end(), wire.begin() + static_cast<long>(at),
+                         wire.begin() + static_cast<long>(at + n));
+            report(bytes);
+        }
+    }
+    int usb_mode_commands() const
+    {
+        const auto device = sim_box_->deviceCommands();
+        return static_cast<int>(std::count(device.begin(), device.end(), std::pair<int, int>{0x10, 1}));
+    }
+};
+
+TEST_F(Tz2701StatusTest, AStandaloneBoxIsSetBackToUsbModeAtEveryReport)
+{
+    const int before = usb_mode_commands();
+    for (int i = 0; i < 3; ++i)
+        status(0);
+    status(1);
+    tick(10);
+    EXPECT_EQ(usb_mode_commands(), before + 3);
+}
+
+TEST_F(Tz2701StatusTest, ARegisteredModuleIsAskedForItsSignalEvery501Reports)
+{
+    line("+CREG: 0,1");
+    tick(20);
+    ASSERT_TRUE(idle());
+    for (int i = 0; i < 500; ++i)
+        status();
+    EXPECT_EQ(box_.queued_commands(), 0u);
+    status();
+    EXPECT_EQ(box_.queued_commands(), 1u);
+    tick(10);
+    // Module bytes start the count again.
+    for (int i = 0; i < 300; ++i)
+        status();
+    report({3, 0x84, '\r', '\n', 'O', 'K', 0, 0});
+    for (int i = 0; i < 500; ++i)
+        status();
+    EXPECT_EQ(box_.queued_commands(), 0u);
+    status();
+    EXPECT_EQ(box_.queued_commands(), 1u);
+    tick(10);
+    // None while a dial is under way.
+    ASSERT_EQ(box_.olva_makecall(0, "10086"), 0);
+    tick(5);
+    for (int i = 0; i < 600; ++i)
+        status();
+    EXPECT_EQ(box_.queued_commands(), 0u);
+    const auto sent = commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "AT+CSQ"), 3);  // one from +CREG
+}
+
+TEST_F(Tz2701StatusTest, AnUnregisteredModuleIsAskedForItsRegistrationEvery51Reports)
+{
+    line("+CREG: 0,2");
+    tick(20);
+    ASSERT_TRUE(idle());
+    for (int i = 0; i < 50; ++i)
+        status();
+    EXPECT_EQ(box_.queued_commands(), 0u);
+    status();
+    EXPECT_EQ(box_.queued_commands(), 1u);
+    const auto asked = [&] {
+        const auto sent = commands();
+        return std::count(sent.begin(), sent.end(), "AT+CREG?");
+    };
+    const auto before = asked();
+    tick(5);
+    EXPECT_EQ(asked(), before + 1);
+}
+
+TEST_F(Tz2701StatusTest, TheWorkingSimSlotIsReportedWhenItChanges)
+{
+    ASSERT_EQ(box_.active_sim(), 0);
+    status(1, 1, 0);
+    status(1, 1, 0);
+    EXPECT_EQ(box_.active_sim(), 1);
+    status(1, 0, 0);
+    status(1, 2, 0);  // no slot the box names: nothing changes
+    EXPECT_EQ(box_.active_sim(), 0);
+    EXPECT_THAT(box_.events(OLVA_EVENT_SIM_STATE),
+                ElementsAre(GsmEvent{OLVA_EVENT_SIM_STATE, 1, 3, ""},
+                            GsmEvent{OLVA_EVENT_SIM_STATE, 2, 1, ""},
+                            GsmEvent{OLVA_EVENT_SIM_STATE, 1, 1, ""}));
+}
+
+TEST_F(Tz2701StatusTest, TheExtensionAndTheEarphoneKeyActOncePerChange)
+{
+    line("RING");
+    line("+CLIP: \"10086\",129");
+    // Lifted while it rings: the extension takes the call; a report that
+    // says the same again does nothing more.
+    for (int i = 0; i < 3; ++i)
+        report({3, 0x91, 0x09, 1, 0, 0, 1, 0});
+    EXPECT_THAT(box_.events(OLVA_EVENT_LINE_HOOK_OFF),
+                ElementsAre(GsmEvent{OLVA_EVENT_LINE_HOOK_OFF, 0, 0, ""},
+                            GsmEvent{OLVA_EVENT_LINE_HOOK_OFF, 6, 0, ""}));
+    tick(10);
+    EXPECT_THAT(commands(), Contains("ATA"));
+    EXPECT_EQ(box_.line(1).call_phase(), OLVA_STATE_OFF_HOOK);
+    // The key held in the call ends it once; the extension put down next
+    // ends no call a second time.
+    for (int i = 0; i < 3; ++i)
+        report({3, 0x91, 0x09, 1, 0, 0, 1, 1});
+    report({3, 0x91, 0x09, 1, 0, 0, 0, 0});
+    tick(10);
+    EXPECT_THAT(box_.events(OLVA_EVENT_LINE_HOOK_ON),
+                ElementsAre(GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 0, 0, ""},  // the line's opening
+                            GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 3, 0, ""},
+                            GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 1, 0, ""},
+                            GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 2, 0, ""}));
+    const auto sent = commands();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "ATH"), 1);
+}
+
 }  // namespace

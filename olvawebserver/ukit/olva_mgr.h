@@ -187,6 +187,15 @@ private:
     void cmd_delete_file(const Frame& f);
     void cmd_upload_file(const Frame& f);
     void cmd_sendcmd(const Frame& f);
+    // GSM calls and module controls (olva_mgr_gsm_commands.cpp).
+    void cmd_set_talk_link(const Frame& f);
+    void cmd_set_record_enable(const Frame& f);
+    void cmd_makecall(const Frame& f);
+    void cmd_reject_call(const Frame& f);
+    void cmd_makecall_slic(const Frame& f);
+    void cmd_select_simcard(const Frame& f);
+    void cmd_gsm_power(const Frame& f);
+    void cmd_gsm_boot(const Frame& f);
     void cmd_upload_file_ex(const Frame& f);
     void cmd_upload_form_file(const Frame& f);
 

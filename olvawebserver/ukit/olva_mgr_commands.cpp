@@ -10,6 +10,7 @@
 
 #include "cavrel_olva.h"
 #include "logger.h"
+#include "ukit/command_args.h"
 #include "ukit/file_rules.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_mgr.h"
@@ -17,28 +18,10 @@
 
 namespace {
 
-int arg_int(const cJSON* json, const char* name)
-{
-    const cJSON* item = cJSON_GetObjectItem(json, name);
-    return cJSON_IsNumber(item) ? item->valueint : 0;
-}
-
-// A line handle given as a JSON number, sign-extended: -1 stays "none".
-unsigned long arg_handle(const cJSON* json)
-{
-    return static_cast<unsigned long>(static_cast<long>(arg_int(json, "handle")));
-}
-
-std::string arg_text(const cJSON* json, const char* name)
-{
-    const cJSON* item = cJSON_GetObjectItem(json, name);
-    return cJSON_IsString(item) && item->valuestring ? item->valuestring : "";
-}
-
-std::string arg_path(const cJSON* json, const char* name)
-{
-    return web::windows_path_conver_linux(arg_text(json, name));
-}
+using web::arg_handle;
+using web::arg_int;
+using web::arg_path;
+using web::arg_text;
 
 // Browser commands that name files touch recordings only, as the HTTP
 // routes do: a page must not delete or probe the user's other files.
@@ -79,6 +62,14 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"uwebclose", &COlvaMgr::cmd_uwebclose},
         {"GetVoiceFileNames", &COlvaMgr::cmd_ignored},
         {"sendcmd", &COlvaMgr::cmd_sendcmd},
+        {"set_talk_link", &COlvaMgr::cmd_set_talk_link},
+        {"set_record_enable", &COlvaMgr::cmd_set_record_enable},
+        {"olva_makecall", &COlvaMgr::cmd_makecall},
+        {"rejectcall", &COlvaMgr::cmd_reject_call},
+        {"olva_makecallSlic", &COlvaMgr::cmd_makecall_slic},
+        {"selectsimcard", &COlvaMgr::cmd_select_simcard},
+        {"gsmpower", &COlvaMgr::cmd_gsm_power},
+        {"gsmboot", &COlvaMgr::cmd_gsm_boot},
     };
     return kCommands;
 }

@@ -124,9 +124,24 @@ public:
 
     // Tz2701A: the GSM call state (ENUM_OLVA_STATE), a busy (1) or dial
     // tone to the extension, and the extension's hook state.
+    // The GSM state is the Tz2701A line's call phase too.
     void set_gsm_state(int state);
     void Tz2701_play_tone(int busy);
     void Tz2701_set_slic_state(int state);
+    // The caller's number, for the ringing extension to hear in its first
+    // ring pause.
+    void Tz2701_set_caller_number(const std::string& number);
+    // The Tz2701A's 100 ms line step: the extension's ring cadence, 1 s on
+    // and 4 s off, and the caller's number played 0.4 s into the pause.
+    void Tz2701_handle_timer(unsigned long ms);
+    bool slic_ringing() const { return slic_ring_on_.load(); }
+    void clear_slic_ring() { slic_ring_on_.store(false); }
+    // Work modes: the extension phone and the earphone link themselves.
+    void set_auto_link_slic(int on) { auto_link_slic_.store(on); }
+    void set_auto_line_earphone(int on) { auto_line_earphone_.store(on); }
+    int gsm_state() const { return gsm_state_.load(); }
+    // Rings of the current incoming GSM call; 0 when none rings.
+    int tz2701_ring_count() const { return tz2701_ring_count_.load(); }
 
     // A played DTMF string has ended (play thread).
     void handle_call_end();
@@ -154,6 +169,8 @@ public:
     virtual void set_Tz2701_gpio(int pin, int value);
     // Plays the digits onto the line with the given id.
     virtual void play_dtmf(unsigned long line, char* digits);
+    // Plays a WAV file on this line: 0 when it was queued.
+    virtual int line_play_file(const char* path);
     virtual void olva_soft_hook_on();
     // Raises an event on this line; a line without a box raises nothing.
     virtual void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,

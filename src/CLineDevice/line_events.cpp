@@ -108,5 +108,9 @@ bool CLineDevice::Tz2501b_close_polarity()
 void CLineDevice::tz2501_close_audio_mute() {}
 void CLineDevice::set_Tz2701_gpio(int, int) {}
 void CLineDevice::play_dtmf(unsigned long, char*) {}
+int CLineDevice::line_play_file(const char*)
+{
+    return -1;
+}
 void CLineDevice::olva_soft_hook_on() {}
 void CLineDevice::fire_event(int, unsigned long, unsigned long, unsigned long, unsigned long) {}

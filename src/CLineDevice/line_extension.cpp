@@ -33,6 +33,15 @@ std::string stateText(int state)
     return std::to_string(state) + kUnknownStateLabel;
 }
 
+// The extension's ring cadence on the Tz2701A, and when in the first pause
+// the caller's number is played to it.
+constexpr std::int64_t kBellOnMs = 1000;
+constexpr std::int64_t kBellOffMs = 4000;
+constexpr std::int64_t kNumberDelayMs = 399;
+// Shorter texts are no number.
+constexpr std::size_t kMinNumberLength = 3;
+constexpr int kGpioPlayToSlic = 19;
+
 }  // namespace
 
 int CLineDevice::olva_makecallSlic(const char* number)
@@ -83,6 +92,7 @@ void CLineDevice::stop_slic_ring()
 void CLineDevice::set_gsm_state(int state)
 {
     gsm_state_.store(state);
+    call_phase_.store(state);
     LINE_LOG(3, "%s gsm_state(%d) ->%s", state, stateText(state).c_str());
     if (state == OLVA_STATE_RINGING) {
         const int rings = tz2701_ring_count_.fetch_add(1) + 1;
@@ -120,7 +130,8 @@ void CLineDevice::Tz2701_play_tone(int busy)
         return;
     }
     tone_playing_.store(true);
-    // line_play_file(path) belongs here: it plays the tone.
+    if (line_play_file(path.c_str()) != 0)
+        tone_playing_.store(false);
 }
 
 void CLineDevice::Tz2701_set_slic_state(int state)
@@ -130,4 +141,60 @@ void CLineDevice::Tz2701_set_slic_state(int state)
     empty_dial_buffer();
     hash_key_seen_.store(false);
     last_digit_time_.store(0);
+}
+
+void CLineDevice::Tz2701_set_caller_number(const std::string& number)
+{
+    LINE_LOG(4, "%s caller number for the extension:%s", number.c_str());
+    {
+        std::lock_guard<std::mutex> lock(text_mutex_);
+        slic_number_ = number;
+    }
+    slic_number_pending_.store(true);
+}
+
+void CLineDevice::Tz2701_handle_timer(unsigned long ms)
+{
+    if (!slic_ring_on_.load()) {
+        slic_ring_phase_ms_.store(0);
+        return;
+    }
+    const std::int64_t elapsed = slic_ring_phase_ms_.fetch_add(static_cast<int>(ms)) +
+                                 static_cast<std::int64_t>(ms);
+    // The Tz2701A keeps its ring phase in the confirmed state.
+    const int phase = confirmed_state_.load();
+    if (phase == OLVA_STATE_RINGING) {
+        if (elapsed >= kBellOnMs) {
+            confirmed_state_.store(kRingPause);
+            slic_ring_phase_ms_.store(0);
+            control_slic_ring(0);
+            LINE_LOG(4, "%s++ stop ring");
+        }
+        return;
+    }
+    if (phase != kRingPause)
+        return;
+    if (elapsed > kNumberDelayMs && slic_number_pending_.load()) {
+        std::string number;
+        {
+            std::lock_guard<std::mutex> lock(text_mutex_);
+            number = slic_number_;
+        }
+        if (number.size() >= kMinNumberLength) {
+            slic_number_pending_.store(false);
+            LINE_LOG(4, "%s send(%s) to slic", number.c_str());
+            set_Tz2701_gpio(kGpioPlayToSlic, 1);
+            // Played as DTMF tones on the line's playback, which the GPIO
+            // above routes to the extension; the end of the digits routes
+            // it back (handle_call_end).
+            line_send_dtmf(number.c_str(), 0);
+            play_dtmf(line_id(), number.data());
+        }
+    }
+    if (elapsed >= kBellOffMs) {
+        confirmed_state_.store(OLVA_STATE_RINGING);
+        slic_ring_phase_ms_.store(0);
+        control_slic_ring(1);
+        LINE_LOG(4, "%s++ start ring");
+    }
 }

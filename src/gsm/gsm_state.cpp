@@ -4,6 +4,15 @@
 
 namespace gsm {
 
+bool end_call(GsmState& state)
+{
+    const bool was_up = state.call_up;
+    state.call_up = false;
+    // The next call brings its own caller ID.
+    state.caller_id_taken = false;
+    return was_up;
+}
+
 Action fire(int event, long p1, long p2, long p3)
 {
     return {.kind = Action::Kind::kFireEvent, .a = event, .b = p1, .c = p2, .d = p3};

@@ -93,6 +93,9 @@ struct GsmState {
     int startup_wait_ms = 0;
 
     // --- the call ---
+    // A call is under way (dialled, ringing or answered): its end is
+    // reported once, by whichever side ends it first.
+    bool call_up = false;
     bool dialling = false;
     bool call_answered = false;
     bool caller_id_taken = false;  // line 1 has this call's caller ID
@@ -102,7 +105,7 @@ struct GsmState {
     int clcc_total = 0;  // 1 while a "NO CARRIER" is checked with "AT+CLCC"
     int clcc_number = 0;
     int ccwa_count = 0;
-    int reg_state = 0;
+    int reg_state = -1;  // -1 until the SIM is ready: nothing to poll before
     bool sim_switching = false;
     std::string service_centre;
 };
@@ -156,6 +159,10 @@ Action fire_text(int event, std::string text, long p2 = 0);
 Action queue_at(std::string text);
 Action queue_device(int code, int argument = -1);
 Action log(int level, std::string text);
+
+// The call has ended: true for the one caller that reports it. The next
+// call's caller ID is taken again.
+bool end_call(GsmState& state);
 
 // One line per action, for logs and test failures.
 std::string describe(const Action& action);

@@ -73,8 +73,8 @@ void handle_timeout(GsmState& state, Actions& actions)
         state.dialling = false;
         state.call_answered = false;
         state.peer_number.clear();
-        state.caller_id_taken = false;
-        actions.push_back(fire(kEventHookOn, 1));
+        if (end_call(state))
+            actions.push_back(fire(kEventHookOn, 1));
         actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});
     } else if (contains(state.command, "AT+CMGS=")) {
         state.sms_timer_ms = 0;
@@ -182,6 +182,20 @@ Actions pump_step(GsmState& state, int elapsed_ms, PumpQueues& queues)
             start_sms_part(state, *part, actions);
     }
     return actions;
+}
+
+Actions hang_up(GsmState& state)
+{
+    static constexpr const char* kHangUp = "ATH\r";
+    state.command = kHangUp;
+    state.ready = kAwaitingReply;
+    state.reply_timer_ms = 0;
+    state.reply_limit_ms = kReplyLimitMs;
+    state.dialling = false;
+    state.call_answered = false;
+    state.dialled_number.clear();
+    state.clcc_total = 0;
+    return {log(4, " hangup"), {.kind = Action::Kind::kSendText, .text = kHangUp}};
 }
 
 void sms_send_state(GsmState& state, int result, Actions& actions)

@@ -30,6 +30,11 @@ public:
 // One pump step after elapsed ms.
 Actions pump_step(GsmState& state, int elapsed_ms, PumpQueues& queues);
 
+// Hangs the call up at once, even while a reply is awaited (a dial waits
+// up to 140 s for its): "ATH\r" becomes the current command and goes out
+// now; its "OK" ends the wait.
+Actions hang_up(GsmState& state);
+
 // The outcome of one SMS part: 1 sent, 0 failed, 2 timed out.
 void sms_send_state(GsmState& state, int result, Actions& actions);
 

@@ -68,6 +68,17 @@ void call_connected(Parse& p)
     p.state.dialling = false;
 }
 
+// "BUSY" and "NO ANSWER" are a dial's final result: the pump stops
+// waiting for it, instead of holding every command back for 140 s and
+// then hanging up a call that is over.
+void end_dial(Parse& p)
+{
+    if (!p.command_has("ATD"))
+        return;
+    p.state.ready = kReady;
+    p.state.timeouts = 0;
+}
+
 void on_ok(Parse& p)
 {
     GsmState& s = p.state;
@@ -82,16 +93,15 @@ void on_ok(Parse& p)
             s.peer_number.clear();
             s.dialled_number.clear();
             s.dialling = false;
-            if (s.ccwa_count < 1) {
-                if (p.context.call_phase == kGsmStateRinging) {
+            // A call that this side ended already was reported then.
+            const bool reported = !end_call(s);
+            if (s.ccwa_count < 1 && p.context.call_phase == kGsmStateRinging) {
+                if (!reported)
                     p.add(fire(kEventRingCancel, 0));
-                } else {
-                    p.add(fire(kEventHookOn, 1));
-                    s.call_answered = false;
-                }
             } else {
                 s.ccwa_count = 0;
-                p.add(fire(kEventHookOn, 1));
+                if (!reported)
+                    p.add(fire(kEventHookOn, 1));
                 s.call_answered = false;
             }
             p.earphone_path_off_on_ec200();
@@ -140,6 +150,7 @@ void on_mo_ring(Parse& p)
 void on_ring(Parse& p)
 {
     p.note(" ring");
+    p.state.call_up = true;
     p.state.call_answered = false;
     p.gsm_state(kGsmStateRinging);
     p.add(fire(kEventRing, 0));
@@ -259,8 +270,14 @@ void on_no_carrier(Parse& p)
         s.dialling = false;
         s.call_answered = false;
         s.dialled_number.clear();
-        p.add(fire(kEventHookOn, 1));
+        if (end_call(s))
+            p.add(fire(kEventHookOn, 1));
         p.gsm_state(kGsmStateHangUp);
+        return;
+    }
+    // The module's last word on a call this side hung up: nothing to check.
+    if (p.command_has("ATH") && !s.call_up) {
+        s.call_answered = false;
         return;
     }
     // Perhaps a waiting call ended: the call list decides.
@@ -287,13 +304,15 @@ void on_no_answer(Parse& p)
 {
     GsmState& s = p.state;
     p.note(" recv msg:" + p.line);
+    end_dial(p);
     p.add(queue_at(kEndTone));
     p.gsm_state(kGsmStateHangUp);
     s.dialling = false;
     s.clcc_total = 0;
     s.ccwa_count = 0;
     s.call_answered = false;
-    p.add(fire(kEventHookOn, 1));
+    if (end_call(s))
+        p.add(fire(kEventHookOn, 1));
     p.note(" called no answer");
     p.stop_extension_ring();
     p.earphone_path_off_on_ec200();
@@ -316,6 +335,7 @@ void on_mo_connected(Parse& p)
 
 void on_busy(Parse& p)
 {
+    end_dial(p);
     p.add(fire(kEventBusyTone, 0));
     p.note(" busy tone");
     p.stop_extension_ring();

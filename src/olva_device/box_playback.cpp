@@ -14,6 +14,11 @@ void OlvaDevice::CBoxLineDevice::play_dtmf(unsigned long line, char* digits)
         box_->play_dtmf(line, digits);
 }
 
+int OlvaDevice::CBoxLineDevice::line_play_file(const char* path)
+{
+    return box_ ? box_->olva_play_file(line_id(), path) : -1;
+}
+
 bool OlvaDevice::play_queue_has_room()
 {
     if (play_queue_.size() < PlayQueue::kMaxItems)

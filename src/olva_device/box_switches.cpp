@@ -136,6 +136,11 @@ int OlvaDevice::control_slic_ring(unsigned long, int on)
     const int model = this->model();
     if (model == OLVA_PRODUCT_TZ2501B)
         return Tz2501B_function2_setting(kLatch2SlicRing, on) ? 1 : 0;
+    if (model == OLVA_PRODUCT_TZ2701A) {
+        // The ringing extension hears no call audio.
+        Tz2701_Slic_Ring(on);
+        return Tz2701_set_talk_path(kGsmToSlic, 0);
+    }
     return model;
 }
 
@@ -250,6 +255,8 @@ int OlvaDevice::olva_soft_hook_off(unsigned long line)
                                            {false, kLatchGsmToEarphone, 1}};
         return set_tz2501b_latches(link_earphone) ? result : -1;
     }
+    case OLVA_PRODUCT_TZ2701A:
+        return gsm_answer(line);
     default:
         BOX_LOG(2, "%s no soft hook on model %d", model());
         return -1;
@@ -271,6 +278,8 @@ int OlvaDevice::olva_soft_hook_on(unsigned long line)
                                            {false, kLatchEarphoneToGsm, 0}};
         return set_tz2501b_latches(part_earphone) ? result : -1;
     }
+    case OLVA_PRODUCT_TZ2701A:
+        return gsm_hang_up(line);
     default:
         BOX_LOG(2, "%s no soft hook on model %d", model());
         return -1;

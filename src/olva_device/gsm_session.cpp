@@ -70,7 +70,9 @@ void OlvaDevice::Tz2701_write_hid_cmd_timer(unsigned long ms)
     {
         std::lock_guard<std::mutex> lock(gsm_mutex_);
         actions = gsm::step_startup(gsm_, elapsed, gsm_levels_);
-        gsm::Actions pumped = gsm::pump_step(gsm_, elapsed, queues);
+        gsm::Actions pumped = hang_up_requested_.exchange(false)
+                                  ? gsm::hang_up(gsm_)
+                                  : gsm::pump_step(gsm_, elapsed, queues);
         actions.insert(actions.end(), pumped.begin(), pumped.end());
     }
     apply_gsm_actions(actions);
@@ -98,6 +100,7 @@ int OlvaDevice::Tz2701_make_call(const char* number)
     {
         std::lock_guard<std::mutex> lock(gsm_mutex_);
         gsm_.dialling = true;
+        gsm_.call_up = true;
         gsm_.dialled_number = number;
     }
     const int result = Tz2701_Send_at(std::string("ATD") + number + ";\r");
@@ -142,10 +145,10 @@ void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
             active_sim_.store(static_cast<int>(a.a));
             break;
         case Kind::kSetCallerId:
-            BOX_LOG(4, "%s caller id number:%s", a.text.c_str());
+            line1_.Tz2701_set_caller_number(gsm::unquote(a.text));
             break;
         case Kind::kStopExtensionRing:
-            Tz2701_Slic_Ring(0);
+            stop_extension_ring();
             break;
         case Kind::kClearSmsQueue:
             clear_sms_queue();

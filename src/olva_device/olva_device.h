@@ -56,6 +56,7 @@ public:
         void set_speaker_volume(int volume) override;
         // Queued on the box for this line's channel.
         void play_dtmf(unsigned long line, char* digits) override;
+        int line_play_file(const char* path) override;
         // Raised on the box under this line's id; a closed line raises nothing.
         void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
                         unsigned long p4) override;
@@ -219,6 +220,42 @@ public:
     // A copy of the conversation state.
     gsm::GsmState gsm_state() const;
 
+    // --- GSM calls and module controls (gsm_calls.cpp): 0, or -1 when the
+    // command could not be queued or the model has no such control ---
+
+    // Event 12 kinds of the GSM side: a call taken by software, the
+    // earphone key.
+    static constexpr int kHookOffBySoftware = 6;
+    static constexpr int kHookOffByEarphone = 2;
+    // Event 30 kinds: the call ended, the extension put down, the earphone key.
+    static constexpr int kHookOnCall = 1;
+    static constexpr int kHookOnExtension = 2;
+    static constexpr int kHookOnEarphone = 3;
+    // Work-mode indexes of olva_set_gsm_work_mode.
+    static constexpr int kWorkModeEarphone = 0;
+    static constexpr int kWorkModeSlic = 1;
+    // The module leaves its SIM before it takes up the new one.
+    static constexpr int kSimSwitchPauseMs = 4000;
+
+    // Dials the number: -4 for a number of other characters than digits,
+    // '*', '#' and '+'.
+    int olva_makecall(unsigned long line, const char* number);
+    int olva_reject_call(unsigned long line);
+    // OLVA_TALK_ and OLVA_REC_ types on the Tz2701A and the Tz2501B.
+    int olva_set_talk_link(unsigned long line, int type, int enable);
+    int olva_set_record_switch(unsigned long line, int type, int value);
+    // Cadence -1 stops the extension's ring; any other rings it, and sends
+    // it the number (when one is given) in its first ring pause.
+    int olva_makecallSlic(unsigned long line, int cadence, int unused, const char* number);
+    int olva_gsm_power(unsigned long line, int on);
+    // Press (1) or release; the release starts the module's start-up.
+    int olva_gsm_bootkey(unsigned long line, int press);
+    int olva_select_simcard(unsigned long line, int sim);
+    // Blocks its caller for kSimSwitchPauseMs.
+    int olva_fast_select_simcard(unsigned long line, int sim);
+    int olva_feed_slic_polarity(unsigned long line, int positive);
+    int olva_set_gsm_work_mode(unsigned long line, int index, int value);
+
     // --- audio (audio_open.cpp, audio_capture.cpp) ---
 
     // Finds the box's sound card and names its capture and playback PCMs.
@@ -290,6 +327,16 @@ protected:
     void handle_tz2701_status(const std::uint8_t* report);
     void apply_gsm_actions(const gsm::Actions& actions);
     gsm::LineContext gsm_context() const;
+    // The Tz2701A's soft hook: answers the ringing call, or hangs up
+    // through the pump (event 30 once per call).
+    int gsm_answer(unsigned long line);
+    int gsm_hang_up(unsigned long line);
+    void stop_extension_ring();
+    // Parts of a Tz2701A status report (tz2701_status.cpp).
+    void take_sim_bytes(std::uint8_t slot1, std::uint8_t slot2);
+    void take_extension_hook(std::uint8_t hook);
+    void take_earphone_key(std::uint8_t key);
+    void poll_module(int reports);
 
 private:
     enum class EndState { kFree, kOpen, kEnding };
@@ -424,6 +471,13 @@ private:
     std::atomic<bool> auto_link_earphone_{false};
     // Set by the Tz2701A status decoder.
     std::atomic<bool> extension_off_hook_{false};
+    // The SIM slots the status reports show present (module type 0).
+    std::atomic<bool> sim1_present_{false};
+    std::atomic<bool> sim2_present_{false};
+    // The earphone key acts once per press: armed by a report without it.
+    std::atomic<bool> earphone_key_armed_{false};
+    // The pump hangs up at its next step.
+    std::atomic<bool> hang_up_requested_{false};
 
     std::mutex end_mutex_;
     std::condition_variable end_done_;

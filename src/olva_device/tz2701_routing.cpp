@@ -36,13 +36,6 @@ void OlvaDevice::handle_Hid_data_Tz2701A(const std::uint8_t* data, unsigned long
     route_tz2701_report(data, len);
 }
 
-void OlvaDevice::handle_tz2701_status(const std::uint8_t*)
-{
-    // The SIM, hook and earphone bytes are decoded by the Tz2701A status
-    // decoder; until then only the reports are counted.
-    tz2701_status_reports_.fetch_add(1);
-}
-
 void OlvaDevice::recv_gsm_data(const std::uint8_t* bytes, std::size_t count)
 {
     for (const gsm::LineAssembler::Item& item : assembler_.feed(bytes, count)) {

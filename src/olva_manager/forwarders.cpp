@@ -55,6 +55,11 @@ int OlvaManager::with_box(unsigned long handle, Operation operation)
     }
 }
 
+int OlvaManager::with_box_of(unsigned long handle, const BoxOperation& operation)
+{
+    return with_box(handle, operation);
+}
+
 int OlvaManager::olva_check_coder(int coder)
 {
     return acceptedCoder(coder) ? OLVA_OK : OLVA_ERR_CODER;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -143,9 +144,26 @@ public:
     // An AT command for a Tz2701A's module (-1 on other models).
     int olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len);
 
+    // --- GSM calls, module controls and the extension phone
+    // (gsm_forwarders.cpp): the box's operation, -1 on a product without it ---
+    int olva_makecall(unsigned long handle, const char* number);
+    int olva_reject_call(unsigned long handle);
+    int olva_set_talk_link(unsigned long handle, int type, int on);
+    int olva_set_record_switch(unsigned long handle, int type, int on);
+    int olva_makecallSlic(unsigned long handle, int a, int b, const char* number);
+    int olva_gsm_power(unsigned long handle, unsigned on);
+    int olva_gsm_bootkey(unsigned long handle, unsigned on);
+    int olva_select_simcard(unsigned long handle, unsigned sim);
+    int olva_fast_select_simcard(unsigned long handle, unsigned sim);
+    int olva_feed_slic_polarity(unsigned long handle, int polarity);
+    int olva_set_gsm_work_mode(unsigned long handle, int index, int value);
+
 private:
     template <class Operation>
     int with_box(unsigned long handle, Operation operation);
+    // with_box for the forwarders of other files.
+    using BoxOperation = std::function<int(CUsbBoxDevice&, unsigned long)>;
+    int with_box_of(unsigned long handle, const BoxOperation& operation);
     // The threshold getter of the handle's box, after the work-mode gate.
     template <class Getter>
     int threshold_getter(unsigned long handle, Getter getter);

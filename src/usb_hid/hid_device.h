@@ -260,6 +260,14 @@ public:
     int Tz2701_set_talk_path(std::uint8_t code, int on);
     int Tz2701_set_Gsm_SignalStrength(int rssi);
     int Tz2701_Slic_Ring(int on);
+    // Module controls: the SIM slot (0 or 1), power on (1) or off, the
+    // power key pressed (1) or released, the extension line's polarity
+    // positive (1) or negative, and the box back in USB mode.
+    int Tz2701_SIMSelect(int slot);
+    int Tz2701_set_GsmPower(int on);
+    int Tz2701_set_GsmPower_PressKey(int press);
+    int Tz2701_feed_slic(int positive);
+    int Tz2701_set_Gsm_usb_mode();
     // A GPIO setting as a raw report; an open Tz2701A only.
     int Tz2701_gpio_set(int gpio, int value);
     std::unique_ptr<hid_cmd_op> take_command();

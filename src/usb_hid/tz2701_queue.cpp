@@ -24,6 +24,14 @@ constexpr std::uint8_t kGpioReport = 0x9A;
 constexpr std::uint8_t kSignalStrength = 0x16;
 constexpr std::uint8_t kSlicRingOn = 0x17;
 constexpr std::uint8_t kSlicRingOff = 0x18;
+constexpr std::uint8_t kUsbMode = 0x10;
+constexpr std::uint8_t kSimSelect = 0x11;
+constexpr std::uint8_t kPowerOn = 0x12;
+constexpr std::uint8_t kPowerOff = 0x13;
+constexpr std::uint8_t kPowerKeyPress = 0x14;
+constexpr std::uint8_t kPowerKeyRelease = 0x15;
+constexpr std::uint8_t kPolarityPositive = 0x19;
+constexpr std::uint8_t kPolarityNegative = 0x1A;
 
 struct TalkPath {
     std::uint8_t code;
@@ -155,6 +163,34 @@ int HidDevice::Tz2701_Slic_Ring(int on)
 {
     hid_log(4, on == 1 ? "%s slic ring start" : "%s slic ring stop", __func__);
     return Tz2701_device_cmd(on == 1 ? kSlicRingOn : kSlicRingOff, -1);
+}
+
+int HidDevice::Tz2701_SIMSelect(int slot)
+{
+    return Tz2701_device_cmd(kSimSelect, slot);
+}
+
+int HidDevice::Tz2701_set_GsmPower(int on)
+{
+    hid_log(4, on == 1 ? "%s GSM power on" : "%s GSM power off", __func__);
+    return Tz2701_device_cmd(on == 1 ? kPowerOn : kPowerOff, -1);
+}
+
+int HidDevice::Tz2701_set_GsmPower_PressKey(int press)
+{
+    hid_log(4, press == 1 ? "%s GSM power press key on" : "%s GSM power press key off", __func__);
+    return Tz2701_device_cmd(press == 1 ? kPowerKeyPress : kPowerKeyRelease, -1);
+}
+
+int HidDevice::Tz2701_feed_slic(int positive)
+{
+    hid_log(4, positive == 1 ? "%s GSM polarity p " : "%s GSM polarity n", __func__);
+    return Tz2701_device_cmd(positive == 1 ? kPolarityPositive : kPolarityNegative, -1);
+}
+
+int HidDevice::Tz2701_set_Gsm_usb_mode()
+{
+    return Tz2701_device_cmd(kUsbMode, 1);
 }
 
 int HidDevice::Tz2701_gpio_set(int gpio, int value)

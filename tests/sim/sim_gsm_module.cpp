@@ -35,6 +35,8 @@ SimGsmModule::Options SimGsmModule::module4g(const std::string& revision)
 
 void SimGsmModule::receive(const std::string& text)
 {
+    if (!powered_)
+        return;
     for (const char ch : text) {
         if (taking_pdu_) {
             if (ch == kCtrlZ) {
@@ -90,11 +92,26 @@ void SimGsmModule::command(const std::string& text)
         queue("\r\n> ", delay_ms);
         return;
     }
-    queue(answer(text), delay_ms);
+    const std::string reply = answer(text);
+    if (!reply.empty())
+        queue(reply, delay_ms);
 }
 
 std::string SimGsmModule::answer(const std::string& text)
 {
+    if (starts_with(text, "ATD") || text == "ATA" || text == "ATH" || text == "AT+CHUP" ||
+        text == "AT+CLCC")
+        return call_answer(text);
+    if (starts_with(text, "AT+CLVL=")) {
+        speaker_volume_ = std::stoi(text.substr(8));
+        return kOk;
+    }
+    if (starts_with(text, "AT+QMIC=")) {
+        mic_gain_ = text.substr(8);
+        return kOk;
+    }
+    if (text == "AT+QMIC?")
+        return line("+QMIC: " + mic_gain_) + kOk;
     if (text == "AT+CGMR")
         return line(options_.revision) + kOk;
     if (text == "AT+CPIN?") {
@@ -107,10 +124,122 @@ std::string SimGsmModule::answer(const std::string& text)
     if (text == "AT+CSQ")
         return line("+CSQ: " + std::to_string(options_.rssi) + ",0") + kOk;
     if (text == "AT+CLVL?")
-        return line("+CLVL: 40") + kOk;
+        return line("+CLVL: " + std::to_string(speaker_volume_)) + kOk;
     if (text == "AT+CREG?")
         return line("+CREG: 0," + std::to_string(options_.registration)) + kOk;
     return kOk;
+}
+
+std::string SimGsmModule::call_answer(const std::string& text)
+{
+    if (starts_with(text, "ATD")) {
+        if (call_ != Call::kIdle)
+            return line("ERROR");
+        // With "+COLP" on, the dial's "OK" comes when the far end answers.
+        call_ = Call::kDialling;
+        peer_ = text.substr(3, text.find(';') == std::string::npos ? std::string::npos
+                                                                     : text.find(';') - 3);
+        return "";
+    }
+    if (text == "ATA") {
+        if (call_ != Call::kRingingIn)
+            return line("NO CARRIER");
+        call_ = Call::kActive;
+        return kOk;
+    }
+    if (text == "AT+CLCC")
+        return call_list() + kOk;
+    // "ATH" and "AT+CHUP" end every call.
+    call_ = Call::kIdle;
+    waiting_.clear();
+    return kOk;
+}
+
+std::string SimGsmModule::call_list() const
+{
+    std::string list;
+    if (call_ == Call::kActive || call_ == Call::kDialling)
+        list += line("+CLCC: 1,0,0,0,0,\"" + peer_ + "\",129");
+    if (call_ == Call::kRingingIn)
+        list += line("+CLCC: 1,1,4,0,0,\"" + peer_ + "\",129");
+    if (!waiting_.empty())
+        list += line("+CLCC: 2,1,5,0,0,\"" + waiting_ + "\",129");
+    return list;
+}
+
+void SimGsmModule::farEndAnswers()
+{
+    if (call_ != Call::kDialling)
+        return;
+    call_ = Call::kActive;
+    queue(line("+COLP: \"" + peer_ + "\",129,\"\",0,\"\"") + kOk);
+}
+
+void SimGsmModule::farEndBusy()
+{
+    if (call_ != Call::kDialling)
+        return;
+    call_ = Call::kIdle;
+    queue(line("BUSY"));
+}
+
+void SimGsmModule::farEndHangsUp()
+{
+    if (call_ == Call::kIdle)
+        return;
+    call_ = Call::kIdle;
+    queue(line("NO CARRIER"));
+}
+
+void SimGsmModule::incomingCall(const std::string& number)
+{
+    call_ = Call::kRingingIn;
+    peer_ = number;
+    ringAgain();
+}
+
+void SimGsmModule::ringAgain()
+{
+    if (call_ == Call::kRingingIn)
+        queue(line("RING") + line("+CLIP: \"" + peer_ + "\",129,\"\",0,\"\",0"));
+}
+
+void SimGsmModule::waitingCall(const std::string& number)
+{
+    if (call_ != Call::kActive)
+        return;
+    waiting_ = number;
+    queue(line("+CCWA: \"" + number + "\",129,1"));
+}
+
+void SimGsmModule::waitingCallerHangsUp()
+{
+    if (waiting_.empty())
+        return;
+    waiting_.clear();
+    queue(line("NO CARRIER"));
+}
+
+void SimGsmModule::setPowered(bool on)
+{
+    if (on == powered_)
+        return;
+    powered_ = on;
+    if (!on) {
+        call_ = Call::kIdle;
+        waiting_.clear();
+        line_.clear();
+        output_.clear();
+        return;
+    }
+    echo_ = true;
+    queue(line("RDY") + line("+CPIN: READY") + line("Call Ready"));
+}
+
+void SimGsmModule::simChanged()
+{
+    if (powered_)
+        queue(line("+CPIN: READY") + line("Call Ready"));
 }
 
 void SimGsmModule::queue(std::string text, int delay_ms)

@@ -1,7 +1,13 @@
 // A GSM module as the Tz2701A's bridge reaches it: takes the host's text,
 // acts on each carriage return, echoes until "ATE 0", answers the start-up
 // script and the commands the host sends, gives the "> " prompt and takes a
-// PDU up to Ctrl-Z, and says any unsolicited line a test asks for. It runs
+// PDU up to Ctrl-Z, and says any unsolicited line a test asks for. It keeps
+// one call with a network whose far end the test plays: a dial waits for
+// the far end's answer ("+COLP:" and the dial's "OK"), its busy or its
+// hang-up ("NO CARRIER"); an incoming call rings with "RING" and "+CLIP:"
+// until "ATA", "AT+CHUP" or the caller gives up; a second caller waits
+// ("+CCWA:"); "AT+CLCC" lists the calls up. It keeps its volumes, and its
+// power, which the box's power commands switch. It runs
 // on platform::clock(): every command is logged with its time, and a chosen
 // command can be left unanswered, failed or answered late.
 //
@@ -54,6 +60,27 @@ public:
     // The raw bytes as they are.
     void sayRaw(const std::string& bytes);
 
+    // --- the network's side of a call ---
+    enum class Call { kIdle, kDialling, kRingingIn, kActive };
+    void farEndAnswers();
+    void farEndBusy();
+    // The far end (or the caller of a ringing call) hangs up.
+    void farEndHangsUp();
+    void incomingCall(const std::string& number);
+    // The next ring of the incoming call.
+    void ringAgain();
+    void waitingCall(const std::string& number);
+    void waitingCallerHangsUp();
+    Call call() const { return call_; }
+    std::string peer() const { return peer_; }
+
+    // --- power: off, the module hears and says nothing ---
+    void setPowered(bool on);
+    bool powered() const { return powered_; }
+    // The SIM of the slot the box selected comes up.
+    void simChanged();
+    int speakerVolume() const { return speaker_volume_; }
+
     const std::vector<Received>& received() const { return received_; }
     bool echo() const { return echo_; }
     // PDUs taken after a prompt.
@@ -75,7 +102,16 @@ private:
     std::string answer(const std::string& text);
     void queue(std::string text, int delay_ms = 0);
 
+    std::string call_answer(const std::string& text);
+    std::string call_list() const;
+
     Options options_;
+    Call call_ = Call::kIdle;
+    std::string peer_;
+    std::string waiting_;
+    bool powered_ = true;
+    int speaker_volume_ = 40;
+    std::string mic_gain_ = "0,5";
     std::string line_;
     bool echo_ = true;
     bool silent_ = false;

@@ -138,6 +138,12 @@ void SimTz2401Box::setStatus(std::uint8_t hook, std::uint8_t key)
     key_ = key;
 }
 
+void SimTz2401Box::setStatusAnswers(bool on)
+{
+    auto held = lock();
+    status_answers_ = on;
+}
+
 std::array<std::uint8_t, 256>& SimTz2401Box::controller(std::uint8_t dev)
 {
     auto found = controller_.find(dev);
@@ -228,6 +234,8 @@ void SimTz2401Box::bridgeRequest(const std::vector<std::uint8_t>& r)
 {
     switch (r[2]) {
     case 0xA1:
+        if (!status_answers_)
+            break;
         reply(0xA0, {kReportId, 0x91, options_.module_type, options_.standalone, options_.sim_a,
                      options_.sim_b, hook_, key_});
         break;
@@ -325,6 +333,60 @@ std::vector<std::pair<int, int>> SimTz2401Box::deviceCommands() const
     return device_commands_;
 }
 
+void SimTz2401Box::deviceCommand(std::uint8_t code, std::uint8_t argument)
+{
+    switch (code) {
+    case 0x11:
+        // A box with a module shows the working slot as 0, 0 or 1, 0.
+        options_.sim_a = argument == 1 ? 1 : 0;
+        options_.sim_b = 0;
+        module_.simChanged();
+        break;
+    case 0x12:
+        module_.setPowered(true);
+        break;
+    case 0x13:
+        module_.setPowered(false);
+        break;
+    case 0x14:
+        power_key_pressed_ = true;
+        break;
+    case 0x15:
+        // A press and release of the power key switches the module.
+        if (power_key_pressed_)
+            module_.setPowered(!module_.powered());
+        power_key_pressed_ = false;
+        break;
+    case 0x17:
+        extension_ringing_ = true;
+        break;
+    case 0x18:
+        extension_ringing_ = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void SimTz2401Box::gsmAct(const std::function<void(SimGsmModule&)>& act)
+{
+    auto held = lock();
+    act(module_);
+    flushGsmLocked();
+}
+
+bool SimTz2401Box::extensionRinging() const
+{
+    auto held = lock();
+    return extension_ringing_;
+}
+
+int SimTz2401Box::simSlot() const
+{
+    auto held = lock();
+    return options_.sim_a;
+}
+
 int SimTz2401Box::bootPulses() const
 {
     auto held = lock();
@@ -371,6 +433,7 @@ bool SimTz2401Box::onBridgeReport(const std::vector<std::uint8_t>& r)
             read_lo_ = r[5];
         } else {
             device_commands_.push_back({r[3], r[4]});
+            deviceCommand(r[3], r[4]);
         }
         return true;
     case kFirstHalf:

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -73,6 +74,9 @@ public:
     // The next `count` EEPROM replies are all zero bytes.
     void emptyEepromReplies(int count);
     void setStatus(std::uint8_t hook, std::uint8_t key);
+    // Off: status requests after the opening get no answer, so that a test
+    // sends the status reports itself.
+    void setStatusAnswers(bool on);
 
     // Tz2701A controller memory, by device number; erased bytes are 0xFF.
     std::array<std::uint8_t, 256> controllerMemory(std::uint8_t dev) const;
@@ -100,6 +104,20 @@ public:
     void gsmSay(const std::string& line);
     // Sends the module's replies that are due by platform::clock().
     void gsmFlush();
+    // Acts on the module as the network or the test would (a far end that
+    // answers, a caller), then sends what the module says.
+    void gsmAct(const std::function<void(SimGsmModule&)>& act);
+    // Reads the module's state.
+    template <class Read>
+    auto gsmRead(Read read) const
+    {
+        auto held = lock();
+        return read(module_);
+    }
+    // The extension phone's bell, as the box's ring commands left it.
+    bool extensionRinging() const;
+    // The SIM slot the box works with (0 or 1).
+    int simSlot() const;
     // Bridge device commands as (code, argument), in order.
     std::vector<std::pair<int, int>> deviceCommands() const;
     int bootPulses() const;
@@ -133,6 +151,7 @@ private:
     int refused_read_ = -1;
     std::uint8_t hook_ = 0;
     std::uint8_t key_ = 0;
+    bool status_answers_ = true;
 
     std::map<std::uint8_t, std::array<std::uint8_t, 256>> controller_;
     std::uint8_t read_hi_ = 0;
@@ -147,7 +166,11 @@ private:
     std::vector<std::uint8_t> echo_;
     std::vector<std::uint8_t> precede_;
     SimGsmModule module_;
+    // The box's own devices, as its device commands set them.
+    void deviceCommand(std::uint8_t code, std::uint8_t argument);
     std::vector<std::pair<int, int>> device_commands_;
+    bool extension_ringing_ = false;
+    bool power_key_pressed_ = false;
     std::map<std::uint8_t, int> gpio_;
 };
 

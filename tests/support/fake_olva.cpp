@@ -275,6 +275,49 @@ int olva_send_gsm_cmd(unsigned long h, char* cmd, int len)
                   handle_text(h) + "," + text(cmd) + "," + std::to_string(len));
 }
 
+int olva_makecall(unsigned long h, char* number)
+{
+    return record("olva_makecall", handle_text(h) + "," + text(number));
+}
+
+int olva_reject_call(unsigned long h)
+{
+    return record("olva_reject_call", handle_text(h));
+}
+
+int olva_set_talk_link(unsigned long h, int type, int on)
+{
+    return record("olva_set_talk_link",
+                  handle_text(h) + "," + std::to_string(type) + "," + std::to_string(on));
+}
+
+int olva_set_record_enable(unsigned long h, int type, int on)
+{
+    return record("olva_set_record_enable",
+                  handle_text(h) + "," + std::to_string(type) + "," + std::to_string(on));
+}
+
+int olva_makecallSlic(unsigned long h, int a, int b, char* number)
+{
+    return record("olva_makecallSlic", handle_text(h) + "," + std::to_string(a) + "," +
+                                           std::to_string(b) + "," + text(number));
+}
+
+int olva_select_simcard(unsigned long h, unsigned sim)
+{
+    return record("olva_select_simcard", handle_text(h) + "," + std::to_string(sim));
+}
+
+int olva_gsm_power(unsigned long h, unsigned on)
+{
+    return record("olva_gsm_power", handle_text(h) + "," + std::to_string(on));
+}
+
+int olva_gsm_bootkey(unsigned long h, unsigned on)
+{
+    return record("olva_gsm_bootkey", handle_text(h) + "," + std::to_string(on));
+}
+
 int olva_judge_file_size(const char* path)
 {
     return record("olva_judge_file_size", text(path));

@@ -80,6 +80,10 @@ public:
     {
         call(std::string("play_dtmf ") + digits, static_cast<int>(line));
     }
+    int line_play_file(const char* path) override
+    {
+        return call(std::string("play_file ") + path, 1), 0;
+    }
 
     std::vector<LineEvent> events() const
     {
