@@ -14,6 +14,7 @@
 #include "logger.h"
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_manager/olva_manager.h"
+#include "library_call.h"
 #include "platform/paths.h"
 
 OlvaManager* g_pOlvaMgr = nullptr;
@@ -24,24 +25,6 @@ constexpr const char* kModule = "olva ";
 constexpr const char* kVersion = "V1.0";
 constexpr const char* kIniFile = "/olva.ini";
 constexpr unsigned kMaxVolume = 20;
-
-// Runs a manager call: -7 without a manager, -5 for an exception.
-template <class Call>
-int with_manager(Call call)
-{
-    OlvaManager* manager = g_pOlvaMgr;
-    if (!manager)
-        return OLVA_ERR_NOT_AVAILABLE;
-    try {
-        return call(*manager);
-    } catch (const std::exception& error) {
-        logger(1, kModule, "", "library call except: %s", error.what());
-        return OLVA_ERR_EXCEPTION;
-    } catch (...) {
-        logger(1, kModule, "", "library call except");
-        return OLVA_ERR_EXCEPTION;
-    }
-}
 
 // Names by OLVA_PRODUCT value; any other value (the Tz2501B's and the
 // results of a bad handle too) is an unknown device.

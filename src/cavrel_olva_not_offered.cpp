@@ -40,31 +40,6 @@ int olva_makecallSlic(unsigned long, int, int, char*)
     return not_offered("olva_makecallSlic");
 }
 
-int olva_send_gsm_msg(unsigned long, int, char*, char*, int)
-{
-    return not_offered("olva_send_gsm_msg");
-}
-
-int olva_query_gsm_msg_number(unsigned long)
-{
-    return not_offered("olva_query_gsm_msg_number");
-}
-
-int olva_query_gsm_msg(unsigned long, int)
-{
-    return not_offered("olva_query_gsm_msg");
-}
-
-int olva_query_gsm_msgEx(unsigned long, int)
-{
-    return not_offered("olva_query_gsm_msgEx");
-}
-
-int olva_delete_gsm_msg(unsigned long, int, int)
-{
-    return not_offered("olva_delete_gsm_msg");
-}
-
 int olva_gsm_power(unsigned long, unsigned)
 {
     return not_offered("olva_gsm_power");

@@ -10,6 +10,7 @@
 
 #include "cavrel_olva.h"
 #include "logger.h"
+#include "ukit/command_args.h"
 #include "ukit/file_rules.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_mgr.h"
@@ -17,23 +18,9 @@
 
 namespace {
 
-int arg_int(const cJSON* json, const char* name)
-{
-    const cJSON* item = cJSON_GetObjectItem(json, name);
-    return cJSON_IsNumber(item) ? item->valueint : 0;
-}
-
-// A line handle given as a JSON number, sign-extended: -1 stays "none".
-unsigned long arg_handle(const cJSON* json)
-{
-    return static_cast<unsigned long>(static_cast<long>(arg_int(json, "handle")));
-}
-
-std::string arg_text(const cJSON* json, const char* name)
-{
-    const cJSON* item = cJSON_GetObjectItem(json, name);
-    return cJSON_IsString(item) && item->valuestring ? item->valuestring : "";
-}
+using web::arg_handle;
+using web::arg_int;
+using web::arg_text;
 
 std::string arg_path(const cJSON* json, const char* name)
 {
@@ -76,6 +63,10 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
         {"UploadFileEx", &COlvaMgr::cmd_upload_file_ex},
         {"UploadFormFile", &COlvaMgr::cmd_upload_form_file},
         {"allmsg", &COlvaMgr::cmd_ignored},
+        {"msgsize", &COlvaMgr::cmd_msgsize},
+        {"sendmsg", &COlvaMgr::cmd_sendmsg},
+        {"querySms", &COlvaMgr::cmd_query_sms},
+        {"deleteSms", &COlvaMgr::cmd_delete_sms},
         {"uwebclose", &COlvaMgr::cmd_uwebclose},
         {"GetVoiceFileNames", &COlvaMgr::cmd_ignored},
         {"sendcmd", &COlvaMgr::cmd_sendcmd},

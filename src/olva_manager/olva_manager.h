@@ -142,6 +142,10 @@ public:
     int olva_get_usernum(unsigned long handle, unsigned char* data, int len);
     // An AT command for a Tz2701A's module (-1 on other models).
     int olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len);
+    // SMS on a Tz2701A (-1 on other models; sms_forwarders.cpp).
+    int olva_send_gsm_msg(unsigned long handle, int type, const char* number, const char* text,
+                          int len);
+    int olva_set_recv_short_msg_type(unsigned long handle, int type);
 
 private:
     template <class Operation>
