@@ -42,7 +42,8 @@ void SimGsmModule::receive(const std::string& text)
                 received_.push_back({platform::clock().steadyMs(), line_});
                 pdus_.push_back(line_);
                 line_.clear();
-                queue(line("+CMGS: " + std::to_string(++message_reference_)) + kOk);
+                if (const std::string answer = sms_.answerPdu(); !answer.empty())
+                    queue(answer);
             } else {
                 line_ += ch;
             }
@@ -95,6 +96,8 @@ void SimGsmModule::command(const std::string& text)
 
 std::string SimGsmModule::answer(const std::string& text)
 {
+    if (std::optional<std::string> stored = sms_.answer(text))
+        return *stored;
     if (text == "AT+CGMR")
         return line(options_.revision) + kOk;
     if (text == "AT+CPIN?") {

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -98,6 +99,8 @@ public:
     void gsmSetSilent(bool silent);
     // An unsolicited line, sent at once.
     void gsmSay(const std::string& line);
+    // Changes the module's SMS side under the box's lock.
+    void gsmSms(const std::function<void(SimGsmSms&)>& change);
     // Sends the module's replies that are due by platform::clock().
     void gsmFlush();
     // Bridge device commands as (code, argument), in order.
