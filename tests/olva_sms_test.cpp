@@ -269,3 +269,35 @@ TEST_F(SmsBoxTest, ABadPduLineRaisesNoEvent)
 }
 
 }  // namespace
+namespace {
+
+// A two-part SMS takes about 150 synchronous transfers from the library
+// call to its report (the parts' reports, the status requests between).
+constexpr int kSmsTransfers = 156;
+
+class SmsUnplugTest : public SmsBoxTest, public ::testing::WithParamInterface<int> {};
+
+// The box is unplugged right after the n-th transfer of an SMS send: the
+// pump and the reply rules go on without hanging or sending on, the message
+// is reported at most once (sent, failed or timed out), and the box closes
+// (the sanitizer runs watch for a use after free).
+TEST_P(SmsUnplugTest, AnUnplugAtAnyTransferOfAnSmsSendEndsCleanly)
+{
+    std::string text(80, 'a');
+    sim_.unplugAfter(*sim_box_, GetParam());
+    ASSERT_EQ(box_.olva_send_gsm_msg(1, "10086", 1, text.c_str(), 80), 0);
+    // Past the 7 s reply limit and the 20 s part limit.
+    tick(1100);
+    const auto reports = box_.events(OLVA_EVENT_SHORT_MSG_REPORT);
+    ASSERT_LE(reports.size(), 1u);
+    for (const GsmEvent& e : reports)
+        EXPECT_TRUE(e.p1 == 0 || e.p1 == 1 || e.p1 == 2) << e.p1;
+    // A send on the gone box is refused or queued, never hangs.
+    box_.olva_send_gsm_msg(1, "10086", 1, "x", 1);
+    tick(5);
+    box_.olva_close(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryTransfer, SmsUnplugTest, ::testing::Range(0, kSmsTransfers));
+
+}  // namespace
