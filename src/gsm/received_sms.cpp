@@ -1,7 +1,10 @@
 #include "gsm/received_sms.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "Sms.h"
 #include "common.h"
@@ -24,51 +27,32 @@ constexpr std::size_t kTimeStampOctets = 7;
 constexpr std::uint8_t kConcat8 = 0x00;
 constexpr std::uint8_t kConcat16 = 0x08;
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Reads octets off hex text, never past its end.
+// Reads the octets of the line, never past its end.
 class Cursor {
 public:
-    explicit Cursor(std::string_view hex) : hex_(hex) {}
+    explicit Cursor(std::vector<std::uint8_t> octets) : octets_(std::move(octets)) {}
 
-    bool octet(std::uint8_t& value)
-    {
-        if (hex_.size() - pos_ < 2)
-            return false;
-        value = static_cast<std::uint8_t>(hex_value(hex_[pos_]) << 4 | hex_value(hex_[pos_ + 1]));
-        pos_ += 2;
-        return true;
-    }
-    // The next count octets as their hex characters.
-    bool chars(std::size_t count, std::string_view& out)
-    {
-        if ((hex_.size() - pos_) / 2 < count)
-            return false;
-        out = hex_.substr(pos_, 2 * count);
-        pos_ += 2 * count;
-        return true;
-    }
+    bool octet(std::uint8_t& value) { return octets(1, &value); }
     bool octets(std::size_t count, std::uint8_t* out)
     {
-        std::string_view text;
-        if (!chars(count, text))
+        if (octets_.size() - pos_ < count)
             return false;
-        for (std::size_t i = 0; i < count; ++i)
-            out[i] = static_cast<std::uint8_t>(hex_value(text[2 * i]) << 4 | hex_value(text[2 * i + 1]));
+        std::copy_n(octets_.begin() + static_cast<std::ptrdiff_t>(pos_), count, out);
+        pos_ += count;
+        return true;
+    }
+    // The next count octets, left in place for a reader of their own.
+    bool skip(std::size_t count, const std::uint8_t*& at)
+    {
+        if (octets_.size() - pos_ < count)
+            return false;
+        at = octets_.data() + pos_;
+        pos_ += count;
         return true;
     }
 
 private:
-    std::string_view hex_;
+    std::vector<std::uint8_t> octets_;
     std::size_t pos_ = 0;
 };
 
@@ -83,28 +67,25 @@ struct Reading {
     }
 };
 
-// One swapped pair of time-stamp digits ("90" is 9); hex letters read as
-// their value, which keeps the field bounded.
-int swapped_pair(std::string_view pair)
+// One time-stamp octet: two swapped digits (0x90 is 9); a nibble above 9
+// reads as its value, which keeps the field bounded.
+int swapped_pair(std::uint8_t octet)
 {
-    return hex_value(pair[1]) * 10 + hex_value(pair[0]);
+    return (octet >> 4) + (octet & 0x0F) * 10;
 }
 
-std::string sender_of(std::string_view digits_hex, std::size_t digits, std::uint8_t type)
+std::string sender_of(const std::uint8_t* packed, std::size_t digits, std::uint8_t type)
 {
+    const std::size_t octets = (digits + 1) / 2;
     if ((type & kTypeOfNumberMask) == kAlphanumeric) {
-        std::uint8_t packed[kMaxAddressDigits / 2];
-        const std::size_t octets = digits_hex.size() / 2;
-        for (std::size_t i = 0; i < octets; ++i)
-            packed[i] = static_cast<std::uint8_t>(hex_value(digits_hex[2 * i]) << 4 |
-                                                  hex_value(digits_hex[2 * i + 1]));
         char septets[kMaxAddressDigits + 2];
         gsmDecode7bit(packed, septets, static_cast<int>(octets));
         return gsm7ToUtf8(reinterpret_cast<const std::uint8_t*>(septets), digits * 4 / 7);
     }
+    char semi[kMaxAddressDigits + 1];
+    gsmBytes2String(packed, semi, static_cast<int>(octets));
     char number[kMaxAddressDigits + 1] = {};
-    const int n = ChartoPhoneNum(std::string(digits_hex).c_str(), number,
-                                 static_cast<std::uint8_t>(digits_hex.size()));
+    const int n = ChartoPhoneNum(semi, number, static_cast<std::uint8_t>(2 * octets));
     return std::string(number, static_cast<std::size_t>(n < 0 ? 0 : n));
 }
 
@@ -141,15 +122,19 @@ std::string json_line(const ReceivedSms& sms)
 ReceivedSms read_received_sms(std::string_view line, int delivery_type)
 {
     Reading r;
-    for (const char c : line)
-        if (hex_value(c) < 0) {
-            r.sms.outcome = Outcome::kNotPdu;
-            return std::move(r.sms);
-        }
-    Cursor in(line);
+    if (!std::all_of(line.begin(), line.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+        r.sms.outcome = Outcome::kNotPdu;
+        return std::move(r.sms);
+    }
+    std::string upper(line.substr(0, line.size() & ~std::size_t{1}));
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+    std::vector<std::uint8_t> line_octets(upper.size() / 2);
+    gsmString2Bytes(upper.c_str(), line_octets.data(), static_cast<int>(upper.size()));
+    Cursor in(std::move(line_octets));
     std::uint8_t centre = 0, first = 0, digits = 0, type = 0, pid = 0, dcs = 0, udl = 0;
-    std::string_view skipped;
-    if (!in.octet(centre) || !in.chars(centre, skipped))
+    const std::uint8_t* skipped = nullptr;
+    if (!in.octet(centre) || !in.skip(centre, skipped))
         return r.refuse("the line ends inside the service centre");
     if (!in.octet(first) || !in.octet(digits))
         return r.refuse("the line ends before the sender");
@@ -157,21 +142,20 @@ ReceivedSms read_received_sms(std::string_view line, int delivery_type)
         return r.refuse("not an SMS-DELIVER");
     if (digits > kMaxAddressDigits)
         return r.refuse("sender of " + std::to_string(digits) + " digits");
-    std::string_view sender;
-    if (!in.octet(type) || !in.chars((digits + 1u) / 2, sender))
+    const std::uint8_t* sender = nullptr;
+    if (!in.octet(type) || !in.skip((digits + 1u) / 2, sender))
         return r.refuse("the line ends inside the sender");
     r.sms.from = sender_of(sender, digits, type);
     r.note("phonenumber: " + r.sms.from);
 
-    std::string_view stamp;
-    if (!in.octet(pid) || !in.octet(dcs) || !in.chars(kTimeStampOctets, stamp) || !in.octet(udl))
+    std::uint8_t stamp[kTimeStampOctets];
+    if (!in.octet(pid) || !in.octet(dcs) || !in.octets(kTimeStampOctets, stamp) || !in.octet(udl))
         return r.refuse("the line ends before the user data");
     r.note("SMS_Size: " + std::to_string(udl));
     char time[48];
-    std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d:%02d", swapped_pair(stamp.substr(0, 2)) + 2000,
-                  swapped_pair(stamp.substr(2, 2)), swapped_pair(stamp.substr(4, 2)),
-                  swapped_pair(stamp.substr(6, 2)), swapped_pair(stamp.substr(8, 2)),
-                  swapped_pair(stamp.substr(10, 2)));
+    std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d:%02d", swapped_pair(stamp[0]) + 2000,
+                  swapped_pair(stamp[1]), swapped_pair(stamp[2]), swapped_pair(stamp[3]),
+                  swapped_pair(stamp[4]), swapped_pair(stamp[5]));
     r.sms.time = time;
 
     const SmsAlphabet alphabet = gsmDcsAlphabet(dcs);

@@ -7,17 +7,7 @@ namespace olva_sim {
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
-constexpr const char* kOk = "\r\nOK\r\n";
-
-std::string line(const std::string& text)
-{
-    return "\r\n" + text + "\r\n";
-}
-
-bool starts_with(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
+constexpr const char* kOk = kModuleOk;
 
 }  // namespace
 
@@ -99,20 +89,20 @@ std::string SimGsmModule::answer(const std::string& text)
     if (std::optional<std::string> stored = sms_.answer(text))
         return *stored;
     if (text == "AT+CGMR")
-        return line(options_.revision) + kOk;
+        return module_line(options_.revision) + kOk;
     if (text == "AT+CPIN?") {
         if (options_.sim_state == "READY")
-            return line("+CPIN: READY") + kOk;
-        return line("+CME ERROR: 10");
+            return module_line("+CPIN: READY") + kOk;
+        return module_line("+CME ERROR: 10");
     }
     if (text == "AT+CSCA?")
-        return line("+CSCA: \"" + options_.service_centre + "\",145") + kOk;
+        return module_line("+CSCA: \"" + options_.service_centre + "\",145") + kOk;
     if (text == "AT+CSQ")
-        return line("+CSQ: " + std::to_string(options_.rssi) + ",0") + kOk;
+        return module_line("+CSQ: " + std::to_string(options_.rssi) + ",0") + kOk;
     if (text == "AT+CLVL?")
-        return line("+CLVL: 40") + kOk;
+        return module_line("+CLVL: 40") + kOk;
     if (text == "AT+CREG?")
-        return line("+CREG: 0," + std::to_string(options_.registration)) + kOk;
+        return module_line("+CREG: 0," + std::to_string(options_.registration)) + kOk;
     return kOk;
 }
 
@@ -150,7 +140,7 @@ void SimGsmModule::delay(const std::string& prefix, int delay_ms, int count)
 
 void SimGsmModule::say(const std::string& text)
 {
-    queue(line(text));
+    queue(module_line(text));
 }
 
 void SimGsmModule::sayRaw(const std::string& bytes)

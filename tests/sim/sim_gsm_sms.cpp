@@ -2,21 +2,6 @@
 
 namespace olva_sim {
 
-namespace {
-
-constexpr const char* kOk = "\r\nOK\r\n";
-
-std::string line(const std::string& text)
-{
-    return "\r\n" + text + "\r\n";
-}
-
-bool starts_with(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-}  // namespace
 
 std::string SimGsmSms::store(int index, const std::string& pdu)
 {
@@ -32,9 +17,9 @@ std::string SimGsmSms::answerPdu()
     }
     if (fail_pdus_ > 0) {
         --fail_pdus_;
-        return line("+CMS ERROR: 500");
+        return module_line("+CMS ERROR: 500");
     }
-    return line("+CMGS: " + std::to_string(++message_reference_)) + kOk;
+    return module_line("+CMGS: " + std::to_string(++message_reference_)) + kModuleOk;
 }
 
 std::optional<std::string> SimGsmSms::answer(const std::string& command)
@@ -42,16 +27,16 @@ std::optional<std::string> SimGsmSms::answer(const std::string& command)
     if (command == "AT+CPMS?") {
         const std::string used = std::to_string(stored_.size());
         const std::string total = std::to_string(kCapacity);
-        return line("+CPMS: \"SM\"," + used + "," + total + ",\"SM\"," + used + "," + total +
+        return module_line("+CPMS: \"SM\"," + used + "," + total + ",\"SM\"," + used + "," + total +
                     ",\"SM\"," + used + "," + total) +
-               kOk;
+               kModuleOk;
     }
     if (starts_with(command, "AT+CMGR=")) {
         const auto found = stored_.find(std::stoi(command.substr(8)));
         if (found == stored_.end())
-            return line("+CMS ERROR: 321");
+            return module_line("+CMS ERROR: 321");
         const std::string& pdu = found->second;
-        return line("+CMGR: 0,," + std::to_string(pdu.size() / 2)) + pdu + "\r\n" + kOk;
+        return module_line("+CMGR: 0,," + std::to_string(pdu.size() / 2)) + pdu + "\r\n" + kModuleOk;
     }
     if (starts_with(command, "AT+CMGD=")) {
         const std::size_t comma = command.find(',');
@@ -61,7 +46,7 @@ std::optional<std::string> SimGsmSms::answer(const std::string& command)
             stored_.clear();
         else
             stored_.erase(index);
-        return std::string(kOk);
+        return std::string(kModuleOk);
     }
     return std::nullopt;
 }

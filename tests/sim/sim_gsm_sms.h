@@ -11,6 +11,17 @@
 
 namespace olva_sim {
 
+// The module's final "OK", and one of its lines with CR LF around it.
+inline constexpr const char* kModuleOk = "\r\nOK\r\n";
+inline std::string module_line(const std::string& text)
+{
+    return "\r\n" + text + "\r\n";
+}
+inline bool starts_with(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
 class SimGsmSms {
 public:
     static constexpr int kCapacity = 50;
