@@ -277,16 +277,41 @@ std::vector<RuleCase> rule_cases()
          [](GsmState& s, LineContext&) { s.command = "AT+CSCA?\r"; },
          {},
          nothing_after},
-        {"another ERROR is module text, +CMS fails the SMS part",
+        {"+CMS ERROR fails the SMS part and drops the rest of its message only",
          {"+CMS ERROR: 500"},
          [](GsmState& s, LineContext&) {
              s.command = "AT+CMGS=20\r";
              s.sms_active = true;
              s.sms_part = true;
+             s.sms_index = 6;
              s.part_count = 2;
          },
-         {"fire 34 (0, 15, 0) \"+CMS ERROR: 500\"", "clear sms queue", "fire 40 (0, 0, 0)"},
+         {"fire 34 (0, 15, 0) \"+CMS ERROR: 500\"", "drop sms parts 6", "fire 40 (0, 0, 0)"},
          [](const GsmState& s) { EXPECT_FALSE(s.sms_active); }},
+        {"a plain ERROR to the part's AT+CMGS fails it at once",
+         {"ERROR"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CMGS=20\r";
+             s.sms_active = true;
+             s.sms_part = true;
+             s.sms_index = 6;
+             s.part_count = 1;
+         },
+         {"fire 40 (0, 0, 0)"},
+         [](const GsmState& s) {
+             EXPECT_FALSE(s.sms_part);
+             EXPECT_EQ(s.sms_index, -1);
+         }},
+        {"+CMS ERROR with no part under way fails no message",
+         {"+CMS ERROR: 301"},
+         [](GsmState& s, LineContext&) {
+             s.command = "AT+CPMS?\r";
+             s.sms_active = true;
+             s.sms_index = 6;
+             s.part_count = 2;
+         },
+         {"fire 34 (0, 15, 0) \"+CMS ERROR: 301\""},
+         [](const GsmState& s) { EXPECT_EQ(s.sms_index, 6); }},
         {"MO RING", {"MO RING"}, nothing_before, {"fire 28 (0, 0, 0)"}, nothing_after},
         {"RING",
          {"RING"},
@@ -569,15 +594,25 @@ TEST(GsmReplyRules, EachRowFedThroughTheAssemblerInEveryCut)
     }
 }
 
-TEST(GsmReplyRules, ThePromptSendsTheCurrentPartsPdu)
+// The prompt queues nothing: the pump sends the part's own PDU at its next
+// step, so nothing queued meanwhile can go in its place.
+TEST(GsmReplyRules, ThePromptMarksTheCurrentPartsPduDueOnce)
 {
     GsmState state;
     state.sms_part = true;
     state.ready = 0;
     state.pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
-    EXPECT_THAT(effects(gsm::handle_prompt(state, "\r\n> ")),
-                ElementsAre("queue 0011000D91683186753200F0000004D4F29C0E<1A>"));
-    EXPECT_EQ(state.ready, 1);
+    EXPECT_THAT(effects(gsm::handle_prompt(state, "\r\n> ")), ElementsAre());
+    EXPECT_TRUE(state.pdu_due);
+    EXPECT_EQ(state.ready, 0);
+
+    // A second prompt before or after the PDU went changes nothing.
+    gsm::handle_prompt(state, "> ");
+    EXPECT_TRUE(state.pdu_due);
+    state.pdu_due = false;
+    state.pdu_sent = true;
+    gsm::handle_prompt(state, "> ");
+    EXPECT_FALSE(state.pdu_due);
 
     // A stray prompt with no part under way sends nothing.
     GsmState idle;

@@ -61,8 +61,8 @@ protected:
     {
         std::vector<std::string> out;
         for (const Action& action : gsm::pump_step(state_, ms, queues_)) {
-            if (action.kind == Action::Kind::kClearSmsQueue)
-                queues_.sms.clear();
+            if (action.kind == Action::Kind::kDropSmsParts)
+                drop_parts(action.a);
             if (action.kind != Action::Kind::kLog)
                 out.push_back(gsm::describe(action));
         }
@@ -82,16 +82,15 @@ protected:
         for (const Action& action : gsm::handle_line(state_, {}, kLevels, line))
             if (action.kind == Action::Kind::kQueueAt)
                 queues_.commands.push_back(entry(gsm::kEntryAt, action.text));
-            else if (action.kind == Action::Kind::kClearSmsQueue)
-                queues_.sms.clear();
+            else if (action.kind == Action::Kind::kDropSmsParts)
+                drop_parts(action.a);
             else if (action.kind == Action::Kind::kFireEvent)
                 events_.push_back(gsm::describe(action));
     }
-    void prompt()
+    void prompt() { gsm::handle_prompt(state_, "> "); }
+    void drop_parts(long index)
     {
-        for (const Action& action : gsm::handle_prompt(state_, "> "))
-            if (action.kind == Action::Kind::kQueueAt)
-                queues_.commands.push_back(entry(gsm::kEntryAt, action.text));
+        std::erase_if(queues_.sms, [index](const auto& e) { return e->sms_index == index; });
     }
 
     GsmState state_;
@@ -299,6 +298,74 @@ TEST_F(PumpTest, APduThatIsNotHexFailsItsMessage)
     queues_.sms.push_back(entry(gsm::kEntryPdu, "zz\x1A", 3, 1));
     EXPECT_THAT(step(), ElementsAre("fire 40 (0, 0, 0)"));
     EXPECT_EQ(state_.ready, 1);
+}
+
+// Message 9's second part fails: its third part goes, message 10 behind it
+// is sent as usual, and each message has its own report.
+TEST_F(PumpTest, AFailedPartDropsOnlyItsOwnMessagesParts)
+{
+    const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
+    for (int i = 0; i < 3; ++i)
+        queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 9, 3));
+    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 10, 1));
+    state_.sms_active = true;
+    step();
+    prompt();
+    step();
+    reply("OK");
+    step();
+    prompt();
+    step();
+    reply("ERROR");
+    ASSERT_EQ(queues_.sms.size(), 1u);
+    EXPECT_EQ(queues_.sms.front()->sms_index, 10);
+    EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
+    EXPECT_EQ(state_.sms_index, 10);
+    EXPECT_EQ(state_.part_count, 1);
+    prompt();
+    EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0E<1A>"));
+    reply("OK");
+    EXPECT_THAT(events_, ElementsAre("fire 40 (0, 0, 0)", "fire 40 (1, 1, 0)"));
+}
+
+// A command queued while a part is under way waits for the part's answer:
+// it never goes in place of the PDU, nor takes the part's "OK".
+TEST_F(PumpTest, ACommandQueuedDuringAPartWaitsForThePartsAnswer)
+{
+    const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
+    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 2, 1));
+    state_.sms_active = true;
+    step();
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    EXPECT_THAT(run(1000), IsEmpty());
+    prompt();
+    EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0E<1A>"));
+    EXPECT_THAT(run(1000), IsEmpty());  // the part's answer is awaited
+    reply("+CMGS: 5");
+    reply("OK");
+    EXPECT_THAT(events_, ElementsAre("fire 40 (1, 1, 0)"));
+    EXPECT_THAT(step(), ElementsAre("send AT+CSQ<0D>"));
+}
+
+// A prompt that comes late, after its part timed out, or a second one after
+// the PDU went, sends nothing: no PDU goes twice or for another part.
+TEST_F(PumpTest, ALateOrSecondPromptSendsNoPdu)
+{
+    const std::string first = "0011000D91683186753200F0000004D4F29C0E\x1A";
+    const std::string second = "0011000D91683186753200F0000004D4F29C0F\x1A";
+    queues_.sms.push_back(entry(gsm::kEntryPdu, first, 1, 1));
+    queues_.sms.push_back(entry(gsm::kEntryPdu, second, 2, 1));
+    state_.sms_active = true;
+    step();
+    EXPECT_THAT(run(7000), ElementsAre("fire 40 (2, 2, 0)", "send <1A>"));
+    prompt();  // the first part's prompt, too late
+    EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
+    prompt();
+    EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0F<1A>"));
+    prompt();  // a second prompt for the same part
+    EXPECT_THAT(run(1000), IsEmpty());
+    reply("OK");
+    EXPECT_THAT(events_, ElementsAre("fire 40 (1, 1, 0)"));
 }
 
 // ------------------------------------------------------------------ start-up

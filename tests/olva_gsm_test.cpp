@@ -16,12 +16,14 @@
 #include "olva_device/olva_device.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
+#include "support/gsm_box_fixture.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "usb_hid/report_worker.h"
 
 namespace {
 
+using namespace olva_test::gsm_box;
 using olva_sim::SimGsmModule;
 using olva_sim::SimTz2401Box;
 using platform::PcmStream;
@@ -29,118 +31,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::Not;
-
-struct GsmEvent {
-    int event;
-    unsigned long p1;
-    unsigned long p2;
-    std::string text;  // p1's text for the events that carry one
-    bool operator==(const GsmEvent&) const = default;
-};
-
-void PrintTo(const GsmEvent& e, std::ostream* out)
-{
-    *out << "{" << e.event << ", " << static_cast<long>(e.p1) << ", " << static_cast<long>(e.p2)
-         << ", \"" << e.text << "\"}";
-}
-
-// A box that keeps its events, with the texts copied while they live.
-class GsmBox final : public OlvaDevice {
-public:
-    ~GsmBox() override { shutdown(); }
-    void fire_event(unsigned long, int event, unsigned long p1, unsigned long p2, unsigned long,
-                    unsigned long) override
-    {
-        const bool text = event == OLVA_EVENT_GSM_MSG || event == OLVA_EVENT_CALLER_ID;
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back({event, text ? 0 : p1, p2,
-                           text ? std::string(reinterpret_cast<const char*>(p1)) : ""});
-    }
-    std::vector<GsmEvent> events(int code) const
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<GsmEvent> found;
-        std::copy_if(events_.begin(), events_.end(), std::back_inserter(found),
-                     [code](const GsmEvent& e) { return e.event == code; });
-        return found;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<GsmEvent> events_;
-};
-
-class GsmBoxTest : public olva_test::BoxSimTest {
-protected:
-    SimTz2401Box& plug(SimTz2401Box::Options options, int card = 1)
-    {
-        SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
-        listCard(box, card, olva_test::kTz2401CardId);
-        pcm_.addDevice("hw:" + std::to_string(card) + ",0", PcmStream::kCapture);
-        pcm_.addDevice("plughw:" + std::to_string(card) + ",0", PcmStream::kPlayback);
-        return box;
-    }
-    void open(SimTz2401Box& sim_box)
-    {
-        sim_box_ = &sim_box;
-        ASSERT_TRUE(box_.olva_open(sim_.path(sim_box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
-        ASSERT_EQ(box_.model(), OLVA_PRODUCT_TZ2701A);
-        opened_ms_ = clock_.steadyMs();
-    }
-    // One 20 ms tick of the timer thread; the box's reports, taken off the
-    // bus and handled by its report worker, come before and after it.
-    void tick(int count = 1)
-    {
-        for (int i = 0; i < count; ++i) {
-            clock_.advanceMs(20);
-            sim_box_->gsmFlush();
-            settle();
-            box_.Tz2701_write_hid_cmd_timer(20);
-            settle();
-        }
-    }
-    void settle()
-    {
-        ASSERT_TRUE(olva_test::eventually(
-            [&] { return sim_.settled(*sim_box_) && ReportWorker::in_hand() == 0; }));
-    }
-    // Ticks until the module has taken its start-up script and the pump is idle.
-    void finishStartup()
-    {
-        for (int i = 0; i < 2000 && !(scriptDone() && idle()); ++i)
-            tick();
-        ASSERT_TRUE(scriptDone() && idle());
-    }
-    bool scriptDone() const
-    {
-        for (const auto& r : sim_box_->gsmReceived())
-            if (r.command == "AT+CSCA?")
-                return true;
-        return false;
-    }
-    bool idle() const { return box_.gsm_state().ready != 0 && box_.queued_commands() == 0; }
-    std::vector<std::string> commands() const
-    {
-        std::vector<std::string> out;
-        for (const auto& r : sim_box_->gsmReceived())
-            out.push_back(r.command);
-        return out;
-    }
-    // The script's commands without their CR.
-    static std::vector<std::string> script(bool four_g)
-    {
-        std::vector<std::string> out;
-        for (const std::string& c : gsm::startup_commands(four_g, kLevels))
-            out.push_back(c.substr(0, c.size() - 1));
-        return out;
-    }
-
-    static constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
-    olva_test::FakePcmFactory pcm_;
-    GsmBox box_;
-    SimTz2401Box* sim_box_ = nullptr;
-    std::int64_t opened_ms_ = 0;
-};
 
 TEST_F(GsmBoxTest, A2gModuleTakesItsScriptInOrderAndReportsSimAndRegistration)
 {

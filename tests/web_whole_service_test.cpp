@@ -521,5 +521,54 @@ TEST_F(WholeServiceTest, AGsmBoxStartsItsModuleAndABrowserTalksToIt)
     }));
 }
 
+// SMS from a browser to the module and back: a text sent and reported,
+// a part the network refuses, and a stored message counted, read (decoded
+// and as hex digits) and deleted.
+TEST_F(WholeServiceTest, ABrowserSendsReadsAndDeletesSms)
+{
+    auto client = connect();
+    ASSERT_TRUE(client);
+    SimTz2401Box& box = plug_tz2701a();
+    EXPECT_EQ(client->read(), kPlugIn);
+    EXPECT_TRUE(sees(*client, "{\"event\":\"msg\",\"handle\":257,\"result\":\"8613800100500\"}"));
+
+    ASSERT_TRUE(client->send(R"({"event":"sendmsg","handle":257,"phone":"10086","mode":1,"msg":"你好"})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"notify","errorType":"msg","handle":257,"result":0})"));
+    EXPECT_TRUE(sees(*client, indented({{"event", "\"shortsms_report\""}, {"handle", "257"}, {"result", "1"}})));
+
+    box.gsmSms([](olva_sim::SimGsmSms& sms) { sms.failPdus(1); });
+    ASSERT_TRUE(client->send(R"({"event":"sendmsg","handle":257,"phone":"10086","mode":0,"msg":"4F60"})"));
+    EXPECT_TRUE(sees(*client, indented({{"event", "\"shortsms_report\""}, {"handle", "257"}, {"result", "0"}})));
+
+    // A bad number is refused at once.
+    ASSERT_TRUE(client->send(R"({"event":"sendmsg","handle":257,"phone":"10086;","mode":1,"msg":"x"})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"notify","errorType":"msg","handle":257,"result":-4})"));
+
+    const std::string pdu = "0891683108100005F0000B813119325476F80008425071900354000A4F60597DFF0C4E16754C";
+    box.gsmSms([&](olva_sim::SimGsmSms& sms) { sms.store(7, pdu); });
+    ASSERT_TRUE(client->send(R"({"event":"msgsize","handle":257})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"short_msg_size","handle":257,"number":1,"memory_size":50})"));
+    ASSERT_TRUE(client->send(R"({"event":"querySms","handle":257,"mode":1,"smsNo":7})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"short_msg","handle":257,"from":"13912345678","time":"2024-05-17 09:30:45","result":"你好，世界","divided":""})"));
+    ASSERT_TRUE(client->send(R"({"event":"querySms","handle":257,"mode":0,"smsNo":7})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"short_msg","handle":257,"from":"13912345678","time":"2024-05-17 09:30:45","result":"4F60597DFF0C4E16754C","divided":""})"));
+
+    // "smsNo" is the message, "smsType" the delete flag: 0 deletes it alone.
+    box.gsmSms([&](olva_sim::SimGsmSms& sms) { sms.store(8, pdu); });
+    ASSERT_TRUE(client->send(R"({"event":"deleteSms","handle":257,"smsType":0,"smsNo":7})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"notify","errorType":"deleteSms","handle":0,"result":0})"));
+    EXPECT_TRUE(eventually([&] {
+        bool only_8 = false;
+        box.gsmSms([&](olva_sim::SimGsmSms& sms) { only_8 = sms.stored().size() == 1 && sms.stored().count(8); });
+        return only_8;
+    }));
+    // "allmsg" does nothing.
+    const std::size_t before = box.gsmReceived().size();
+    ASSERT_TRUE(client->send(R"({"event":"allmsg","handle":257,"mode":0})"));
+    ASSERT_TRUE(client->send(R"({"event":"deleteSms","handle":257,"smsType":9,"smsNo":8})"));
+    EXPECT_TRUE(sees(*client, R"({"event":"notify","errorType":"deleteSms","handle":0,"result":-4})"));
+    EXPECT_EQ(box.gsmReceived().size(), before);
+}
+
 }  // namespace
 }  // namespace olva_test

@@ -198,6 +198,11 @@ private:
     void cmd_gsm_boot(const Frame& f);
     void cmd_upload_file_ex(const Frame& f);
     void cmd_upload_form_file(const Frame& f);
+    // SMS (olva_mgr_sms_commands.cpp).
+    void cmd_msgsize(const Frame& f);
+    void cmd_sendmsg(const Frame& f);
+    void cmd_query_sms(const Frame& f);
+    void cmd_delete_sms(const Frame& f);
 
     // The upload threads, started by init_uWeb after the saved jobs are
     // loaded and stopped by close_uWeb before the web thread.

@@ -93,8 +93,8 @@ std::string describe(const Action& action)
         return "caller id " + printable(action.text);
     case Kind::kStopExtensionRing:
         return "stop extension ring";
-    case Kind::kClearSmsQueue:
-        return "clear sms queue";
+    case Kind::kDropSmsParts:
+        return "drop sms parts " + std::to_string(action.a);
     case Kind::kStartGsm:
         return "start gsm";
     case Kind::kReceivedPdu:

@@ -79,6 +79,8 @@ struct GsmState {
     bool sms_part = false;    // "AT+CMGS=" sent, the part's result not yet in
     bool sms_active = false;  // a message is being sent
     bool part_ok = false;     // the part's "OK" has been reported
+    bool pdu_due = false;     // the part's prompt came: its PDU goes out next
+    bool pdu_sent = false;    // the part's PDU went out; a later prompt is stale
     int timeouts = 0;         // consecutive
     int sms_index = -1;       // message reference of the SMS under way
     int parts_done = 0;
@@ -133,7 +135,7 @@ struct Action {
         kSetActiveSim,   // a
         kSetCallerId,    // text: line 1's caller number as it came
         kStopExtensionRing,
-        kClearSmsQueue,
+        kDropSmsParts,   // a = message reference: its parts still queued go
         kStartGsm,       // run the module's start-up script again
         kReceivedPdu,    // text: a received SMS in PDU hex
         kLog,            // a = level, text

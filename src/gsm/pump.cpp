@@ -27,6 +27,7 @@ bool contains(const std::string& text, const char* part)
 
 void reset_sms(GsmState& state)
 {
+    state.pdu_due = false;
     state.parts_done = 0;
     state.part_count = 0;
     state.sms_index = -1;
@@ -78,10 +79,15 @@ void handle_timeout(GsmState& state, Actions& actions)
         actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});
     } else if (contains(state.command, "AT+CMGS=")) {
         state.sms_timer_ms = 0;
-        actions.push_back(log(1, " send AT+CMGS failed, sending short sms is timeout "));
+        // Without its prompt the module still waits for a PDU: Ctrl-Z ends
+        // that wait. A PDU that went out and was never confirmed needs none.
+        const bool prompted = state.pdu_sent;
+        actions.push_back(log(1, prompted ? " send short sms is timeout "
+                                          : " send AT+CMGS failed, sending short sms is timeout "));
         sms_send_state(state, kSmsTimedOut, actions);
         state.sms_active = false;
-        actions.push_back({.kind = Action::Kind::kSendText, .text = kCtrlZ});
+        if (!prompted)
+            actions.push_back({.kind = Action::Kind::kSendText, .text = kCtrlZ});
     }
 }
 
@@ -107,16 +113,8 @@ void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
         state.ready = kAwaitingReply;
         state.reply_timer_ms = 0;
         state.reply_limit_ms = kReplyLimitMs;
-        if (state.sms_part) {
-            // The PDU of the part whose prompt came: no reply of its own.
-            state.ready = kReady;
-            state.part_ok = false;
-            actions.push_back(log(4, " write sms len(" + std::to_string(entry.length) + ") start"));
-            actions.push_back({.kind = Action::Kind::kSendText, .text = text_of(entry)});
-        } else {
-            state.command = text_of(entry);
-            actions.push_back({.kind = Action::Kind::kSendText, .text = state.command});
-        }
+        state.command = text_of(entry);
+        actions.push_back({.kind = Action::Kind::kSendText, .text = state.command});
         if (contains(state.command, "ATD")) {
             state.reply_limit_ms = kDialReplyLimitMs;
             actions.push_back(log(4, " m_max_waitime(" + std::to_string(kDialReplyLimitMs) + ") "));
@@ -128,9 +126,29 @@ void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
     }
 }
 
+// The PDU of the part whose prompt came, straight from the part itself:
+// nothing queued in between can stand in for it. The part's answer is
+// awaited as the answer of its "AT+CMGS=", so that no other command goes
+// to the module before it and takes that answer for its own.
+void send_pdu(GsmState& state, Actions& actions)
+{
+    state.pdu_due = false;
+    state.pdu_sent = true;
+    state.part_ok = false;
+    state.ready = kAwaitingReply;
+    state.reply_timer_ms = 0;
+    state.reply_limit_ms = kSmsPartLimitMs;
+    const std::string length = std::to_string(state.pdu.size());
+    actions.push_back(log(4, " write sms len(" + length + ") start"));
+    actions.push_back({.kind = Action::Kind::kSendText, .text = state.pdu});
+    actions.push_back(log(4, " write sms len(" + length + ") end"));
+}
+
 void start_sms_part(GsmState& state, const hid_cmd_op& entry, Actions& actions)
 {
     state.pdu = text_of(entry);
+    state.pdu_due = false;
+    state.pdu_sent = false;
     state.ready = kAwaitingReply;
     state.sms_timer_ms = 0;
     state.reply_timer_ms = 0;
@@ -161,6 +179,10 @@ Actions pump_step(GsmState& state, int elapsed_ms, PumpQueues& queues)
     Actions actions;
     state.reply_timer_ms += elapsed_ms;
     state.sms_timer_ms += elapsed_ms;
+    if (state.pdu_due) {
+        send_pdu(state, actions);
+        return actions;
+    }
     if (state.ready == kAwaitingReply) {
         if (state.reply_timer_ms >= state.reply_limit_ms)
             handle_timeout(state, actions);
@@ -213,9 +235,10 @@ void sms_send_state(GsmState& state, int result, Actions& actions)
     if (result != kSmsFailed && result != kSmsTimedOut)
         return;
     ++state.parts_done;
-    // The message has failed: its other parts are not sent.
+    // The message has failed: its other parts are not sent. Messages queued
+    // behind it are their own and go as usual.
     if (state.parts_done < state.part_count)
-        actions.push_back({.kind = Action::Kind::kClearSmsQueue});
+        actions.push_back({.kind = Action::Kind::kDropSmsParts, .a = state.sms_index});
     actions.push_back(fire(kEventSmsReport, result, result));
     state.sms_part = false;
     reset_sms(state);

@@ -131,12 +131,15 @@ void on_error(Parse& p)
             p.add(fire(kEventSimState, p.sim_number(), error));
             p.note(" fire sim state ,nErr:" + std::to_string(error));
         }
-    } else if (p.line_has("AT+CMGS")) {
+    } else if (p.command_has("AT+CMGS=") && s.sms_part) {
+        // The part failed, with a plain "ERROR" or the network's "+CMS ERROR:".
+        if (p.line_has("+CMS"))
+            p.module_text();
         sms_send_state(s, 0, p.actions);
         p.note("  send short msg failed", 1);
     } else {
         p.module_text();
-        if (p.line_has("+CMS") && !s.part_ok && s.sms_active)
+        if (p.line_has("+CMS") && !s.part_ok && s.sms_active && s.sms_part)
             sms_send_state(s, 0, p.actions);
     }
 }
@@ -531,13 +534,12 @@ Actions handle_line(GsmState& state, const LineContext& context, const Levels& l
 Actions handle_prompt(GsmState& state, const std::string& chunk)
 {
     Actions actions;
-    if (!state.sms_part || state.pdu.empty()) {
-        actions.push_back(log(1, " prompt with no SMS part under way: " + chunk));
+    if (!state.sms_part || state.pdu.empty() || state.pdu_sent || state.pdu_due) {
+        actions.push_back(log(1, " prompt with no SMS part awaiting its PDU: " + chunk));
         return actions;
     }
     actions.push_back(log(4, " short msg ,msglen:" + std::to_string(state.pdu.size())));
-    actions.push_back(queue_at(state.pdu));
-    state.ready = kReady;
+    state.pdu_due = true;
     return actions;
 }
 

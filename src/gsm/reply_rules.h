@@ -23,7 +23,8 @@ Actions handle_line(GsmState& state, const LineContext& context, const Levels& l
 //
 //   <CR><LF>> 
 //
-// The current part's PDU goes out next.
+// The current part's PDU goes out at the pump's next step. A prompt when no
+// part awaits its PDU (a late one, or a second one) is only logged.
 Actions handle_prompt(GsmState& state, const std::string& chunk);
 
 }  // namespace gsm

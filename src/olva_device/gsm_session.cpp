@@ -150,8 +150,8 @@ void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
         case Kind::kStopExtensionRing:
             stop_extension_ring();
             break;
-        case Kind::kClearSmsQueue:
-            clear_sms_queue();
+        case Kind::kDropSmsParts:
+            drop_sms_parts(static_cast<int>(a.a));
             break;
         case Kind::kStartGsm:
             init_gsm(version2());
@@ -161,6 +161,10 @@ void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
             const int length = gsmDecodePdu(a.text.c_str(), &sms);
             BOX_LOG(4, "%s recv msg nlength:%d,, from:%s, msg:%s,, time:%s,index:%d", length,
                     sms.TPA, sms.TP_UD, sms.TP_SCTS, sms.index);
+            // A line that only looked like a PDU ("+CMTI: ...,100") is the
+            // module's text after all.
+            if (pdumsg_handle(a.text) == gsm::ReceivedSms::Outcome::kNotPdu)
+                fire_event(1, gsm::kEventModuleText, text_parameter(a.text), a.text.size(), 0, 0);
             break;
         }
         case Kind::kLog:

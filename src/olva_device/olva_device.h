@@ -26,6 +26,7 @@
 #include "CLineDevice/CLineDevice.h"
 #include "gsm/gsm_state.h"
 #include "gsm/line_assembler.h"
+#include "gsm/received_sms.h"
 #include "olva_device/demux.h"
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_device/playback_queue.h"
@@ -256,6 +257,21 @@ public:
     int olva_feed_slic_polarity(unsigned long line, int positive);
     int olva_set_gsm_work_mode(unsigned long line, int index, int value);
 
+    // --- SMS (gsm_sms.cpp) ---
+
+    // Queues the text for number as one SMS or as a concatenated series
+    // (type 0: UCS2 written as hex digits; any other: UTF-8): 0; -4 for a
+    // number that is not 1 to 15 digits, bad hex or a text of too many
+    // parts; -1 when the SMS queue has no room. The outcome comes as
+    // event 40.
+    int olva_send_gsm_msg(unsigned long line, const char* number, int type, const char* text,
+                          int len);
+    // How received UCS2 text is reported: 0 as its hex digits, else
+    // decoded. Returns 0.
+    int olva_set_recv_short_msg_type(unsigned long line, int type);
+    // One received PDU line: event 35 when it holds a message to show.
+    gsm::ReceivedSms::Outcome pdumsg_handle(const std::string& line);
+
     // --- audio (audio_open.cpp, audio_capture.cpp) ---
 
     // Finds the box's sound card and names its capture and playback PCMs.
@@ -478,6 +494,10 @@ private:
     std::atomic<bool> earphone_key_armed_{false};
     // The pump hangs up at its next step.
     std::atomic<bool> hang_up_requested_{false};
+
+    // The next SMS's reference; the delivery type of received UCS2 text.
+    std::atomic<std::uint8_t> sms_reference_{0};
+    std::atomic<int> recv_msg_type_{1};
 
     std::mutex end_mutex_;
     std::condition_variable end_done_;

@@ -4,11 +4,10 @@
 
 #include "logger.h"
 #include "olva_manager/olva_manager.h"
+#include "olva_manager/with_box.h"
 
 namespace {
 
-constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
-constexpr unsigned long kLineMask = 0xFF;
 // The work mode in which a Tz2401B's thresholds can be read.
 constexpr int kThresholdWorkMode = 2;
 
@@ -35,29 +34,6 @@ OlvaManager::CUsbBoxDevice* OlvaManager::box_of(unsigned long handle)
         if (box->device_index() != -1 && box->device_index() == index)
             return box;
     return nullptr;
-}
-
-template <class Operation>
-int OlvaManager::with_box(unsigned long handle, Operation operation)
-{
-    if (handle == kNoHandle)
-        return OLVA_ERR_INVALID_HANDLE;
-    CUsbBoxDevice* box = box_of(handle);
-    if (!box)
-        return OLVA_ERR_NO_DEVICE;
-    try {
-        return operation(*box, handle & kLineMask);
-    } catch (const std::exception& error) {
-        logger(1, "olva ", "", "handle 0x%lx: %s", handle, error.what());
-        return OLVA_ERR_EXCEPTION;
-    } catch (...) {
-        return OLVA_ERR_EXCEPTION;
-    }
-}
-
-int OlvaManager::with_box_of(unsigned long handle, const BoxOperation& operation)
-{
-    return with_box(handle, operation);
 }
 
 int OlvaManager::olva_check_coder(int coder)

@@ -6,6 +6,7 @@
 
 #include "logger.h"
 #include "olva_manager/olva_manager.h"
+#include "olva_manager/with_box.h"
 
 namespace {
 
@@ -43,76 +44,76 @@ std::function<int(Box&, unsigned long)> on_routing_box(Call call)
 
 int OlvaManager::olva_makecall(unsigned long handle, const char* number)
 {
-    return with_box_of(handle, on_gsm_box([number](Box& box) {
+    return with_box(handle, on_gsm_box([number](Box& box) {
                            return box.olva_makecall(kBoxLine, number);
                        }));
 }
 
 int OlvaManager::olva_reject_call(unsigned long handle)
 {
-    return with_box_of(handle,
+    return with_box(handle,
                        on_gsm_box([](Box& box) { return box.olva_reject_call(kBoxLine); }));
 }
 
 int OlvaManager::olva_set_talk_link(unsigned long handle, int type, int on)
 {
-    return with_box_of(handle, on_routing_box([type, on](Box& box) {
+    return with_box(handle, on_routing_box([type, on](Box& box) {
                            return box.olva_set_talk_link(kBoxLine, type, on);
                        }));
 }
 
 int OlvaManager::olva_set_record_switch(unsigned long handle, int type, int on)
 {
-    return with_box_of(handle, on_routing_box([type, on](Box& box) {
+    return with_box(handle, on_routing_box([type, on](Box& box) {
                            return box.olva_set_record_switch(kBoxLine, type, on);
                        }));
 }
 
 int OlvaManager::olva_makecallSlic(unsigned long handle, int a, int b, const char* number)
 {
-    return with_box_of(handle, on_routing_box([a, b, number](Box& box) {
+    return with_box(handle, on_routing_box([a, b, number](Box& box) {
                            return box.olva_makecallSlic(kBoxLine, a, b, number);
                        }));
 }
 
 int OlvaManager::olva_gsm_power(unsigned long handle, unsigned on)
 {
-    return with_box_of(handle, on_gsm_box([on](Box& box) {
+    return with_box(handle, on_gsm_box([on](Box& box) {
                            return box.olva_gsm_power(kBoxLine, static_cast<int>(on));
                        }));
 }
 
 int OlvaManager::olva_gsm_bootkey(unsigned long handle, unsigned on)
 {
-    return with_box_of(handle, on_gsm_box([on](Box& box) {
+    return with_box(handle, on_gsm_box([on](Box& box) {
                            return box.olva_gsm_bootkey(kBoxLine, static_cast<int>(on));
                        }));
 }
 
 int OlvaManager::olva_select_simcard(unsigned long handle, unsigned sim)
 {
-    return with_box_of(handle, on_gsm_box([sim](Box& box) {
+    return with_box(handle, on_gsm_box([sim](Box& box) {
                            return box.olva_select_simcard(kBoxLine, static_cast<int>(sim));
                        }));
 }
 
 int OlvaManager::olva_fast_select_simcard(unsigned long handle, unsigned sim)
 {
-    return with_box_of(handle, on_gsm_box([sim](Box& box) {
+    return with_box(handle, on_gsm_box([sim](Box& box) {
                            return box.olva_fast_select_simcard(kBoxLine, static_cast<int>(sim));
                        }));
 }
 
 int OlvaManager::olva_feed_slic_polarity(unsigned long handle, int polarity)
 {
-    return with_box_of(handle, on_gsm_box([polarity](Box& box) {
+    return with_box(handle, on_gsm_box([polarity](Box& box) {
                            return box.olva_feed_slic_polarity(kBoxLine, polarity);
                        }));
 }
 
 int OlvaManager::olva_set_gsm_work_mode(unsigned long handle, int index, int value)
 {
-    return with_box_of(handle, on_gsm_box([index, value](Box& box) {
+    return with_box(handle, on_gsm_box([index, value](Box& box) {
                            return box.olva_set_gsm_work_mode(kBoxLine, index, value);
                        }));
 }

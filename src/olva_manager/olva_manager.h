@@ -12,7 +12,6 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -143,6 +142,10 @@ public:
     int olva_get_usernum(unsigned long handle, unsigned char* data, int len);
     // An AT command for a Tz2701A's module (-1 on other models).
     int olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len);
+    // SMS on a Tz2701A (-1 on other models; sms_forwarders.cpp).
+    int olva_send_gsm_msg(unsigned long handle, int type, const char* number, const char* text,
+                          int len);
+    int olva_set_recv_short_msg_type(unsigned long handle, int type);
 
     // --- GSM calls, module controls and the extension phone
     // (gsm_forwarders.cpp): the box's operation, -1 on a product without it ---
@@ -161,9 +164,6 @@ public:
 private:
     template <class Operation>
     int with_box(unsigned long handle, Operation operation);
-    // with_box for the forwarders of other files.
-    using BoxOperation = std::function<int(CUsbBoxDevice&, unsigned long)>;
-    int with_box_of(unsigned long handle, const BoxOperation& operation);
     // The threshold getter of the handle's box, after the work-mode gate.
     template <class Getter>
     int threshold_getter(unsigned long handle, Getter getter);

@@ -248,6 +248,9 @@ public:
     // One SMS part's PDU hex text (at most 1023 bytes); the first argument
     // is not used.
     int Tz2701_Send_shortMsg(int unused, int index, int count, const char* pdu, int len);
+    // The PDUs of one whole message, in order, all or none: a message is
+    // never queued without some of its parts.
+    int Tz2701_Send_shortMsgParts(int index, const std::vector<std::string>& pdus);
     // A device command: one byte (argument -1) or code and argument.
     int Tz2701_device_cmd(std::uint8_t code, int argument);
     // "ATH\r" as a device text at the queue's front: sent at the pump's
@@ -272,7 +275,9 @@ public:
     int Tz2701_gpio_set(int gpio, int value);
     std::unique_ptr<hid_cmd_op> take_command();
     std::unique_ptr<hid_cmd_op> take_sms();
-    void clear_sms_queue();
+    // The parts of message index still queued go; other messages stay.
+    void drop_sms_parts(int index);
+    std::size_t queued_sms_parts() const;
     void clear_queues();
     std::size_t queued_commands() const;
 

@@ -91,18 +91,49 @@ int HidDevice::Tz2701_Send_at(const std::string& text)
                                 static_cast<int>(text.size()), kModeAt);
 }
 
-int HidDevice::Tz2701_Send_shortMsg(int, int index, int count, const char* pdu, int len)
+namespace {
+
+// One SMS part; null when the text does not fit (it stays terminated).
+std::unique_ptr<hid_cmd_op> sms_entry(int index, int count, const char* pdu, int len)
 {
-    // The text stays terminated.
     if (!pdu || len < 0 || len > kHidCmdOpDataSize - 1)
-        return 0;
+        return nullptr;
     auto entry = std::make_unique<hid_cmd_op>();
     std::memcpy(entry->data, pdu, static_cast<std::size_t>(len));
     entry->length = len;
     entry->sms_index = index;
     entry->sms_count = count;
     entry->type = kTypePdu;
-    return push_entry(std::move(entry), true);
+    return entry;
+}
+
+}  // namespace
+
+int HidDevice::Tz2701_Send_shortMsg(int, int index, int count, const char* pdu, int len)
+{
+    auto entry = sms_entry(index, count, pdu, len);
+    return entry ? push_entry(std::move(entry), true) : 0;
+}
+
+int HidDevice::Tz2701_Send_shortMsgParts(int index, const std::vector<std::string>& pdus)
+{
+    std::vector<std::unique_ptr<hid_cmd_op>> entries;
+    for (const std::string& pdu : pdus) {
+        entries.push_back(sms_entry(index, static_cast<int>(pdus.size()), pdu.data(),
+                                    static_cast<int>(pdu.size())));
+        if (!entries.back())
+            return 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex_);
+        if (sms_queue_.size() + entries.size() <= kMaxQueuedSmsParts) {
+            for (auto& entry : entries)
+                sms_queue_.push_back(std::move(entry));
+            return 1;
+        }
+    }
+    hid_log(1, "%s sms queue full, %d parts refused", __func__, static_cast<int>(pdus.size()));
+    return 0;
 }
 
 int HidDevice::Tz2701_device_cmd(std::uint8_t code, int argument)
@@ -218,10 +249,16 @@ std::unique_ptr<hid_cmd_op> HidDevice::take_sms()
     return take_front(sms_queue_);
 }
 
-void HidDevice::clear_sms_queue()
+void HidDevice::drop_sms_parts(int index)
 {
     std::lock_guard<std::mutex> lock(queue_mutex_);
-    sms_queue_.clear();
+    std::erase_if(sms_queue_, [index](const auto& entry) { return entry->sms_index == index; });
+}
+
+std::size_t HidDevice::queued_sms_parts() const
+{
+    std::lock_guard<std::mutex> lock(queue_mutex_);
+    return sms_queue_.size();
 }
 
 void HidDevice::clear_queues()

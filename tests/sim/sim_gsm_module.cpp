@@ -7,17 +7,7 @@ namespace olva_sim {
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
-constexpr const char* kOk = "\r\nOK\r\n";
-
-std::string line(const std::string& text)
-{
-    return "\r\n" + text + "\r\n";
-}
-
-bool starts_with(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
+constexpr const char* kOk = kModuleOk;
 
 }  // namespace
 
@@ -44,7 +34,8 @@ void SimGsmModule::receive(const std::string& text)
                 received_.push_back({platform::clock().steadyMs(), line_});
                 pdus_.push_back(line_);
                 line_.clear();
-                queue(line("+CMGS: " + std::to_string(++message_reference_)) + kOk);
+                if (const std::string answer = sms_.answerPdu(); !answer.empty())
+                    queue(answer);
             } else {
                 line_ += ch;
             }
@@ -99,6 +90,8 @@ void SimGsmModule::command(const std::string& text)
 
 std::string SimGsmModule::answer(const std::string& text)
 {
+    if (std::optional<std::string> stored = sms_.answer(text))
+        return *stored;
     if (starts_with(text, "ATD") || text == "ATA" || text == "ATH" || text == "AT+CHUP" ||
         text == "AT+CLCC")
         return call_answer(text);
@@ -111,22 +104,22 @@ std::string SimGsmModule::answer(const std::string& text)
         return kOk;
     }
     if (text == "AT+QMIC?")
-        return line("+QMIC: " + mic_gain_) + kOk;
+        return module_line("+QMIC: " + mic_gain_) + kOk;
     if (text == "AT+CGMR")
-        return line(options_.revision) + kOk;
+        return module_line(options_.revision) + kOk;
     if (text == "AT+CPIN?") {
         if (options_.sim_state == "READY")
-            return line("+CPIN: READY") + kOk;
-        return line("+CME ERROR: 10");
+            return module_line("+CPIN: READY") + kOk;
+        return module_line("+CME ERROR: 10");
     }
     if (text == "AT+CSCA?")
-        return line("+CSCA: \"" + options_.service_centre + "\",145") + kOk;
+        return module_line("+CSCA: \"" + options_.service_centre + "\",145") + kOk;
     if (text == "AT+CSQ")
-        return line("+CSQ: " + std::to_string(options_.rssi) + ",0") + kOk;
+        return module_line("+CSQ: " + std::to_string(options_.rssi) + ",0") + kOk;
     if (text == "AT+CLVL?")
-        return line("+CLVL: " + std::to_string(speaker_volume_)) + kOk;
+        return module_line("+CLVL: " + std::to_string(speaker_volume_)) + kOk;
     if (text == "AT+CREG?")
-        return line("+CREG: 0," + std::to_string(options_.registration)) + kOk;
+        return module_line("+CREG: 0," + std::to_string(options_.registration)) + kOk;
     return kOk;
 }
 
@@ -134,7 +127,7 @@ std::string SimGsmModule::call_answer(const std::string& text)
 {
     if (starts_with(text, "ATD")) {
         if (call_ != Call::kIdle)
-            return line("ERROR");
+            return module_line("ERROR");
         // With "+COLP" on, the dial's "OK" comes when the far end answers.
         call_ = Call::kDialling;
         peer_ = text.substr(3, text.find(';') == std::string::npos ? std::string::npos
@@ -143,7 +136,7 @@ std::string SimGsmModule::call_answer(const std::string& text)
     }
     if (text == "ATA") {
         if (call_ != Call::kRingingIn)
-            return line("NO CARRIER");
+            return module_line("NO CARRIER");
         call_ = Call::kActive;
         return kOk;
     }
@@ -159,11 +152,11 @@ std::string SimGsmModule::call_list() const
 {
     std::string list;
     if (call_ == Call::kActive || call_ == Call::kDialling)
-        list += line("+CLCC: 1,0,0,0,0,\"" + peer_ + "\",129");
+        list += module_line("+CLCC: 1,0,0,0,0,\"" + peer_ + "\",129");
     if (call_ == Call::kRingingIn)
-        list += line("+CLCC: 1,1,4,0,0,\"" + peer_ + "\",129");
+        list += module_line("+CLCC: 1,1,4,0,0,\"" + peer_ + "\",129");
     if (!waiting_.empty())
-        list += line("+CLCC: 2,1,5,0,0,\"" + waiting_ + "\",129");
+        list += module_line("+CLCC: 2,1,5,0,0,\"" + waiting_ + "\",129");
     return list;
 }
 
@@ -172,7 +165,7 @@ void SimGsmModule::farEndAnswers()
     if (call_ != Call::kDialling)
         return;
     call_ = Call::kActive;
-    queue(line("+COLP: \"" + peer_ + "\",129,\"\",0,\"\"") + kOk);
+    queue(module_line("+COLP: \"" + peer_ + "\",129,\"\",0,\"\"") + kOk);
 }
 
 void SimGsmModule::farEndBusy()
@@ -180,7 +173,7 @@ void SimGsmModule::farEndBusy()
     if (call_ != Call::kDialling)
         return;
     call_ = Call::kIdle;
-    queue(line("BUSY"));
+    queue(module_line("BUSY"));
 }
 
 void SimGsmModule::farEndHangsUp()
@@ -188,7 +181,7 @@ void SimGsmModule::farEndHangsUp()
     if (call_ == Call::kIdle)
         return;
     call_ = Call::kIdle;
-    queue(line("NO CARRIER"));
+    queue(module_line("NO CARRIER"));
 }
 
 void SimGsmModule::incomingCall(const std::string& number)
@@ -201,7 +194,7 @@ void SimGsmModule::incomingCall(const std::string& number)
 void SimGsmModule::ringAgain()
 {
     if (call_ == Call::kRingingIn)
-        queue(line("RING") + line("+CLIP: \"" + peer_ + "\",129,\"\",0,\"\",0"));
+        queue(module_line("RING") + module_line("+CLIP: \"" + peer_ + "\",129,\"\",0,\"\",0"));
 }
 
 void SimGsmModule::waitingCall(const std::string& number)
@@ -209,7 +202,7 @@ void SimGsmModule::waitingCall(const std::string& number)
     if (call_ != Call::kActive)
         return;
     waiting_ = number;
-    queue(line("+CCWA: \"" + number + "\",129,1"));
+    queue(module_line("+CCWA: \"" + number + "\",129,1"));
 }
 
 void SimGsmModule::waitingCallerHangsUp()
@@ -217,7 +210,7 @@ void SimGsmModule::waitingCallerHangsUp()
     if (waiting_.empty())
         return;
     waiting_.clear();
-    queue(line("NO CARRIER"));
+    queue(module_line("NO CARRIER"));
 }
 
 void SimGsmModule::setPowered(bool on)
@@ -233,13 +226,13 @@ void SimGsmModule::setPowered(bool on)
         return;
     }
     echo_ = true;
-    queue(line("RDY") + line("+CPIN: READY") + line("Call Ready"));
+    queue(module_line("RDY") + module_line("+CPIN: READY") + module_line("Call Ready"));
 }
 
 void SimGsmModule::simChanged()
 {
     if (powered_)
-        queue(line("+CPIN: READY") + line("Call Ready"));
+        queue(module_line("+CPIN: READY") + module_line("Call Ready"));
 }
 
 void SimGsmModule::queue(std::string text, int delay_ms)
@@ -276,7 +269,7 @@ void SimGsmModule::delay(const std::string& prefix, int delay_ms, int count)
 
 void SimGsmModule::say(const std::string& text)
 {
-    queue(line(text));
+    queue(module_line(text));
 }
 
 void SimGsmModule::sayRaw(const std::string& bytes)

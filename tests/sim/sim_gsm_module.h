@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_gsm_sms.h"
+
 namespace olva_sim {
 
 class SimGsmModule {
@@ -85,6 +87,8 @@ public:
     bool echo() const { return echo_; }
     // PDUs taken after a prompt.
     const std::vector<std::string>& pdus() const { return pdus_; }
+    // The SMS side: PDU answers and the message store.
+    SimGsmSms& sms() { return sms_; }
 
 private:
     struct Pending {
@@ -116,7 +120,7 @@ private:
     bool echo_ = true;
     bool silent_ = false;
     bool taking_pdu_ = false;
-    int message_reference_ = 0;
+    SimGsmSms sms_;
     std::vector<Received> received_;
     std::vector<std::string> pdus_;
     std::vector<Rule> rules_;

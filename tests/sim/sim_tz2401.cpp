@@ -314,6 +314,12 @@ void SimTz2401Box::gsmSetSilent(bool silent)
     module_.setSilent(silent);
 }
 
+void SimTz2401Box::gsmSms(const std::function<void(SimGsmSms&)>& change)
+{
+    auto held = lock();
+    change(module_.sms());
+}
+
 void SimTz2401Box::gsmSay(const std::string& line)
 {
     auto held = lock();

@@ -102,6 +102,8 @@ public:
     void gsmSetSilent(bool silent);
     // An unsolicited line, sent at once.
     void gsmSay(const std::string& line);
+    // Changes the module's SMS side under the box's lock.
+    void gsmSms(const std::function<void(SimGsmSms&)>& change);
     // Sends the module's replies that are due by platform::clock().
     void gsmFlush();
     // Acts on the module as the network or the test would (a far end that

@@ -35,6 +35,15 @@ int record(const std::string& function, const std::string& arguments = "")
     return result == g_results.end() ? 0 : result->second;
 }
 
+}  // namespace
+
+int record_call(const std::string& function, const std::string& arguments)
+{
+    return record(function, arguments);
+}
+
+namespace {
+
 std::string handle_text(unsigned long h)
 {
     return std::to_string(static_cast<long>(h));

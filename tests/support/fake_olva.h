@@ -46,5 +46,8 @@ std::optional<std::thread::id> raise(unsigned long handle, int event, unsigned l
                                      unsigned long p4 = 0);
 // A text as an event parameter; valid while the string lives.
 unsigned long text_param(const std::string& text);
+// Records a call of function with its arguments as the other stand-ins do,
+// for the stand-ins kept in files of their own; its chosen result.
+int record_call(const std::string& function, const std::string& arguments);
 
 }  // namespace olva_fake

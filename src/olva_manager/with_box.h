@@ -1,0 +1,29 @@
+// How a forwarder reaches the box of a line handle; shared by the files of
+// forwarders.
+#pragma once
+
+#include <exception>
+
+#include "logger.h"
+#include "olva_manager/olva_manager.h"
+
+inline constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
+inline constexpr unsigned long kLineMask = 0xFF;
+
+template <class Operation>
+int OlvaManager::with_box(unsigned long handle, Operation operation)
+{
+    if (handle == kNoHandle)
+        return OLVA_ERR_INVALID_HANDLE;
+    CUsbBoxDevice* box = box_of(handle);
+    if (!box)
+        return OLVA_ERR_NO_DEVICE;
+    try {
+        return operation(*box, handle & kLineMask);
+    } catch (const std::exception& error) {
+        logger(1, "olva ", "", "handle 0x%lx: %s", handle, error.what());
+        return OLVA_ERR_EXCEPTION;
+    } catch (...) {
+        return OLVA_ERR_EXCEPTION;
+    }
+}
