@@ -9,7 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +27,7 @@
 #include "support/recording_command_runner.h"
 #include "support/temp_dir.h"
 #include "support/test_box.h"
+#include "bench_web_service.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
 #include "usb_hid/report_worker.h"
@@ -132,14 +132,7 @@ bool read_event(olva_test::WsClient& client, const char* text, Clock::time_point
 bool web_latency(olva_sim::SimBackend& sim, const olva_test::TempDir& app_dir,
                  std::vector<olva_sim::SimTz2401Box*> boxes, std::vector<double>& micros)
 {
-    std::filesystem::create_directories(app_dir.file("webroot"));
-    olva_test::writeFile(app_dir.file("wakeup_count"), "7\n");
-    // Every browser stays connected.
-    olva_test::writeFile(app_dir.file("config.ini"), "[CONFIG]\nHttpPort=0\nkeep_only_conncet=0\n");
-    WebOptions options;
-    options.exe_dir = app_dir.path();
-    options.wakeup_count_path = app_dir.file("wakeup_count");
-    if (uWebMgr.init_uWeb(options) != 0 || g_pOlvaMgr->search_pass() != kWebLines) {
+    if (!olva_bench::start_web_service(app_dir) || g_pOlvaMgr->search_pass() != kWebLines) {
         std::fprintf(stderr, "the web service did not start with its boxes\n");
         return false;
     }

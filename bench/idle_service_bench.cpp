@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "sim/sim_backend.h"
 #include "support/fake_paths.h"
 #include "support/temp_dir.h"
+#include "bench_web_service.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
 
@@ -50,14 +50,7 @@ int serve(int port_out, int stop_in)
     olva_test::FakePaths paths;
     paths.setApplicationDirectory(app_dir.path());
     olva_sim::SimBackend sim;
-    std::filesystem::create_directories(app_dir.file("webroot"));
-    olva_test::writeFile(app_dir.file("wakeup_count"), "7\n");
-    // Every browser stays connected.
-    olva_test::writeFile(app_dir.file("config.ini"), "[CONFIG]\nHttpPort=0\nkeep_only_conncet=0\n");
-    WebOptions options;
-    options.exe_dir = app_dir.path();
-    options.wakeup_count_path = app_dir.file("wakeup_count");
-    if (uWebMgr.init_uWeb(options) != 0)
+    if (!olva_bench::start_web_service(app_dir))
         return 1;
     const unsigned short port = uWebMgr.http_port();
     if (write(port_out, &port, sizeof port) != sizeof port)
