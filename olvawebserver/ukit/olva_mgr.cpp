@@ -13,6 +13,7 @@
 #include "cavrel_olva.h"
 #include "logger.h"
 #include "ukit/version.h"
+#include "ukit/web_poller.h"
 
 COlvaMgr uWebMgr;
 
@@ -20,11 +21,10 @@ namespace {
 
 constexpr const char* kDashes =
     "------------------------------------------------------------------------";
-// The web thread's loop: 10 ms of network work, then 10 ms asleep.
-constexpr auto kPollTime = std::chrono::milliseconds(10);
-constexpr auto kPollSleep = std::chrono::milliseconds(10);
-// The wake-up count is read again after this many polls plus one.
-constexpr int kWakeCheckPolls = 200;
+// The web thread's loop: 10 ms of network work, then a pause of 10 ms that
+// posted work ends early; the wake-up count is read again after this many
+// polls plus one, about every 4 s.
+constexpr web::WebPoller::Timing kWebPolls{std::chrono::milliseconds(10), std::chrono::milliseconds(10), 200};
 constexpr int kMaxWakeCountLine = 254;
 
 // Browsers, their keep-alive connections, boxes and files together may need
@@ -193,24 +193,7 @@ int COlvaMgr::close_uWeb()
 void COlvaMgr::WebServer_handle_thread_read()
 {
     last_wakeup_count_.store(uWebReadSystemWakeUpCount());
-    int polls = 0;
-    while (service_running_.load()) {
-        web_poll();
-        std::this_thread::sleep_for(kPollSleep);
-        if (++polls > kWakeCheckPolls) {
-            polls = 0;
-            check_system_sleep();
-        }
-    }
-}
-
-void COlvaMgr::web_poll()
-{
-    try {
-        ioc_->run_for(kPollTime);
-    } catch (const std::exception& e) {
-        logger(1, "userver", "", " web poll except: %s", e.what());
-    }
+    web::WebPoller(*ioc_, kWebPolls, [this] { check_system_sleep(); }).run(service_running_);
 }
 
 void COlvaMgr::post_to_web(std::function<void()> work)

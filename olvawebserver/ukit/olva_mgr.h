@@ -127,7 +127,6 @@ private:
     void count_run();
     bool start_listener();
     void WebServer_handle_thread_read();
-    void web_poll();
     void post_to_web(std::function<void()> work);
     // Sends text to every open WebSocket connection; on the web thread.
     void broadcast(const std::string& text);
