@@ -15,7 +15,6 @@
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_manager/library_call.h"
 #include "olva_manager/olva_manager.h"
-#include "library_call.h"
 #include "platform/paths.h"
 
 OlvaManager* g_pOlvaMgr = nullptr;

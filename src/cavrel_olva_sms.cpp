@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cavrel_olva.h"
-#include "library_call.h"
+#include "olva_manager/library_call.h"
 #include "logger.h"
 
 namespace {
