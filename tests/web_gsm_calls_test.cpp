@@ -20,6 +20,7 @@
 #include "support/box_sim_fixture.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/indented_event.h"
 #include "support/recording_tray.h"
 #include "support/spandsp_signals.h"
 #include "support/web_client.h"
@@ -61,16 +62,6 @@ bool is_call_event(const std::string& message)
         if (message.rfind(std::string("{\"event\":\"") + name + "\"", 0) == 0)
             return true;
     return false;
-}
-
-// The indented texts of the GSM events.
-std::string indented(const std::vector<std::pair<std::string, std::string>>& members)
-{
-    std::string text = "{\n";
-    for (std::size_t i = 0; i < members.size(); ++i)
-        text += "\t\"" + members[i].first + "\":\t" + members[i].second +
-                (i + 1 < members.size() ? ",\n" : "\n");
-    return text + "}";
 }
 
 // A second of 8 kHz 16-bit mono PCM as a WAV file.

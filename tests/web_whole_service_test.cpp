@@ -27,6 +27,7 @@
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "support/headless_browser.h"
+#include "support/indented_event.h"
 #include "support/recording_tray.h"
 #include "support/sound_file.h"
 #include "support/spandsp_signals.h"
@@ -464,22 +465,6 @@ TEST_F(WholeServiceTest, SelfTestPageShowsTheGreetingAndTheBoxPluggedIn)
         "[...document.querySelectorAll('#lines tr')].map(r => r.cells[0].textContent).join(',')",
         "257", &last))
         << last;
-}
-
-}  // namespace
-}  // namespace olva_test
-
-namespace olva_test {
-namespace {
-
-// The indented texts of the GSM events.
-std::string indented(const std::vector<std::pair<std::string, std::string>>& members)
-{
-    std::string text = "{\n";
-    for (std::size_t i = 0; i < members.size(); ++i)
-        text += "\t\"" + members[i].first + "\":\t" + members[i].second +
-                (i + 1 < members.size() ? ",\n" : "\n");
-    return text + "}";
 }
 
 TEST_F(WholeServiceTest, AGsmBoxStartsItsModuleAndABrowserTalksToIt)
