@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "logger.h"
 #include "support/fake_olva.h"
@@ -42,8 +43,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     WebOptions options;
     options.exe_dir = app;
     options.wakeup_count_path = app + "/wakeup_count";
-    if (uWebMgr.init_uWeb(options) != 0)
+    // The service moves into its application directory; the fuzzer's
+    // corpus is named relative to where it was started.
+    char* started_in = getcwd(nullptr, 0);
+    if (!started_in || uWebMgr.init_uWeb(options) != 0 || chdir(started_in) != 0)
         std::abort();
+    std::free(started_in);
     // The service logs every request: not worth the time here.
     logger_enable(0);
     return 0;
