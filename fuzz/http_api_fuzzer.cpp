@@ -14,21 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "input_lines.h"
 #include "logger.h"
 #include "support/fake_olva.h"
 #include "ukit/olva_mgr.h"
-
-namespace {
-
-std::string_view line(std::string_view& text)
-{
-    const std::size_t at = text.find('\n');
-    const std::string_view head = text.substr(0, at);
-    text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
-    return head;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -57,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::string_view request_line = line(text);
+    std::string_view request_line = fuzz::next_line(text);
     const std::size_t space = request_line.find(' ');
     if (space == std::string_view::npos)
         return 0;
@@ -68,7 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     req.version(11);
     req.set(web::http::field::host, "127.0.0.1");
     req.body() = std::string(text);
-    req.prepare_payload();
+    // As the server's parser leaves it; prepare_payload would refuse a
+    // body on some methods.
+    if (!text.empty())
+        req.content_length(text.size());
     web::WebEvents& service = uWebMgr;
     service.on_http_request(req);
     olva_fake::reset();
