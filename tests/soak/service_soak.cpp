@@ -177,8 +177,11 @@ TEST_F(ServiceSoak, PlugAndUnplugTwoBoxesAThousandTimesWithBrowsersConnected)
         for (auto& browser : browsers)
             ASSERT_TRUE(sees_all(*browser, plug_outs)) << "cycle " << cycle;
         ASSERT_TRUE(slots_ended()) << "cycle " << cycle;
-        // The simulated bus keeps every report it carried: not the service's.
+        // The simulated bus, cards and command runner keep what they saw:
+        // not the service's memory.
         sim_.clearTrace();
+        pcm_.clearOpens();
+        commands_.clear();
 
         if (cycle == kWarmUpCycles) {
             baseline = usage();
