@@ -258,15 +258,19 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfARecordingTheFileStaysWhole)
             ASSERT_GE(bytes.size(), kWaveHeaderSize);
             WaveHeader header;
             std::memcpy(&header, bytes.data(), sizeof header);
-            EXPECT_EQ(header.data_length, bytes.size() - kWaveHeaderSize);
-            EXPECT_EQ(header.riff_size, bytes.size() - 8);
-            EXPECT_EQ(header.sample_count, header.data_length / 2);
+            // Copies: the packed header's fields may not be bound by reference.
+            const std::size_t data_length = header.data_length;
+            const std::size_t riff_size = header.riff_size;
+            const std::size_t sample_count = header.sample_count;
+            EXPECT_EQ(data_length, bytes.size() - kWaveHeaderSize);
+            EXPECT_EQ(riff_size, bytes.size() - 8);
+            EXPECT_EQ(sample_count, data_length / 2);
             if (frames_before >= 0) {
-                EXPECT_EQ(header.data_length, frames_before * kFrameSamples * 2);
+                EXPECT_EQ(data_length, frames_before * kFrameSamples * 2);
             }
             olva_test::SoundFile sound(file);
             ASSERT_NE(sound.file, nullptr) << sf_strerror(nullptr);
-            EXPECT_EQ(sound.info.frames, static_cast<sf_count_t>(header.data_length / 2));
+            EXPECT_EQ(sound.info.frames, static_cast<sf_count_t>(data_length / 2));
         }
         replug();
     }
