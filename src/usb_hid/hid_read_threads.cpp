@@ -148,7 +148,8 @@ void HidDevice::Tz2501B_handle_thread_read()
             std::lock_guard<std::mutex> channel(channel_mutex_);
             read = sync_read(report, kStatusReportSize, &error);
         }
-        if (error == usb::kErrorNoDevice) {
+        // A record closed under the read fails the same way: not a plug-out.
+        if (error == usb::kErrorNoDevice && record_usable() && !closing_.load()) {
             gone = true;
             break;
         }
