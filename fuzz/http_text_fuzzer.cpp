@@ -6,29 +6,18 @@
 #include <string>
 #include <string_view>
 
+#include "input_lines.h"
 #include "ukit/http_util.h"
 #include "ukit/origin_policy.h"
-
-namespace {
-
-std::string_view line(std::string_view& text)
-{
-    const std::size_t at = text.find('\n');
-    const std::string_view head = text.substr(0, at);
-    text.remove_prefix(at == std::string_view::npos ? text.size() : at + 1);
-    return head;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::string_view target = line(text);
-    const std::string_view name = line(text);
-    const std::string_view host = line(text);
-    const std::string_view listed = line(text);
-    const std::string_view origin = line(text);
+    const std::string_view target = fuzz::next_line(text);
+    const std::string_view name = fuzz::next_line(text);
+    const std::string_view host = fuzz::next_line(text);
+    const std::string_view listed = fuzz::next_line(text);
+    const std::string_view origin = fuzz::next_line(text);
 
     std::string value;
     web::get_query_var(web::target_query(target), name, value);

@@ -181,7 +181,9 @@ TEST_F(UnplugTest, Tz2501bPollStopsWhenTheBoxGoesOrCloses)
         EXPECT_FALSE(hid.read_thread_active());
         stop.store(true);
         user.join();
-        EXPECT_EQ(hid.plugOuts(), 0);
+        // A close ends the poll without a plug-out; a box that went may
+        // have ended itself first, once, at its poll's "no device".
+        EXPECT_LE(hid.plugOuts(), unplug ? 1 : 0);
     }
 }
 

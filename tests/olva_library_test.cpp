@@ -347,6 +347,26 @@ TEST_F(LibraryTest, ABoxWithoutASoundCardIsReportedGoneAndComesBackToItsSlot)
     EXPECT_EQ(thread_count(), threads_before);
 }
 
+// A Tz2501B pulled out while its sound card still reads (or never opened)
+// is ended by its status poll's "no device", once, instead of polling the
+// gone box for ever.
+TEST_F(LibraryTest, ATz2501bWhoseCardStillReadsIsReportedGoneWhenPulledOut)
+{
+    SimRegisterBox& box = plugTz2501b(1);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        SCOPED_TRACE(cycle);
+        ASSERT_EQ(manager().search_pass(), 1);
+        ASSERT_EQ(manager().slot(1).device_index(), 1);
+        recorder().clear();
+        sim_.unplug(box);
+        ASSERT_TRUE(waitForEnd(1));
+        EXPECT_THAT(recorder().lineEvents(),
+                    ElementsAre(LibraryEvent{0x101, OLVA_EVENT_PLUG_OUT, 0, 0}));
+        EXPECT_EQ(olva_get_line_state(0x101), OLVA_ERR_NO_DEVICE);
+        sim_.replug(box);
+    }
+}
+
 TEST_F(LibraryTest, HandlesAreCheckedBeforeTheBox)
 {
     SimTz2401Box& box = plugTz2401b(1);

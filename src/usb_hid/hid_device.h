@@ -108,8 +108,9 @@ public:
     // --- reports (hid_io.cpp) ---
 
     bool sync_write(const std::uint8_t* data, unsigned long len);
-    // GET_REPORT of exactly len bytes (input report, id 0).
-    bool sync_read(std::uint8_t* data, unsigned long len);
+    // GET_REPORT of exactly len bytes (input report, id 0). When the
+    // transfer failed, its libusb error goes to *error (if given).
+    bool sync_read(std::uint8_t* data, unsigned long len, int* error = nullptr);
     int olva_get_device_versionnum(float& version);
 
     // --- Tz2401 family command reports (tz2401_commands.cpp) ---

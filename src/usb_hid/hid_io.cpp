@@ -90,7 +90,7 @@ int HidDevice::get_report(std::uint8_t* data, unsigned long len)
         kGetReportTimeoutMs);
 }
 
-bool HidDevice::sync_read(std::uint8_t* data, unsigned long len)
+bool HidDevice::sync_read(std::uint8_t* data, unsigned long len, int* error)
 {
     if (unplugged_.load())
         return false;
@@ -106,6 +106,8 @@ bool HidDevice::sync_read(std::uint8_t* data, unsigned long len)
         return true;
     }
     log_get_report_error(__func__, result, true);
+    if (error)
+        *error = result;
     return false;
 }
 

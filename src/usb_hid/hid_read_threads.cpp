@@ -136,20 +136,29 @@ void HidDevice::Tz2701_handle_thread_read(hid_device_* dev)
 void HidDevice::Tz2501B_handle_thread_read()
 {
     hid_log(4, "%s ++", __func__);
+    // A box pulled out ends here even when its sound card, whose failed
+    // read would otherwise tell, still reads or never opened.
+    bool gone = false;
     while (record_usable() && !unplugged_.load() && !closing_.load()) {
         std::uint8_t report[kStatusReportSize] = {};
         bool read;
+        int error = 0;
         {
             // Register reads share this GET_REPORT channel.
             std::lock_guard<std::mutex> channel(channel_mutex_);
-            read = sync_read(report, kStatusReportSize);
+            read = sync_read(report, kStatusReportSize, &error);
+        }
+        // A record closed under the read fails the same way: not a plug-out.
+        if (error == usb::kErrorNoDevice && record_usable() && !closing_.load()) {
+            gone = true;
+            break;
         }
         std::uint8_t bits = 0;
         if (read && tz2501b_status_bits(report, bits))
             handle_Hid_data_Tz2501B(bits);
         platform::sleeper().sleepMs(kStatusPollPeriodMs);
     }
-    if (unplugged_.load()) {
+    if (gone || unplugged_.load()) {
         hid_log(1, "%s usb hid plugout ", __func__);
         handle_plug_out();
     }

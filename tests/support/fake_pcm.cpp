@@ -400,4 +400,10 @@ std::vector<FakePcmOpen> FakePcmFactory::opens() const
     return opens_;
 }
 
+void FakePcmFactory::clearOpens()
+{
+    std::lock_guard lock(mutex_);
+    opens_.clear();
+}
+
 }  // namespace olva_test

@@ -141,6 +141,8 @@ public:
 
     // Every open asked for, in order.
     std::vector<FakePcmOpen> opens() const;
+    // Forgets the opens so far.
+    void clearOpens();
 
 private:
     mutable std::mutex mutex_;

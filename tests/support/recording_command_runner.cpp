@@ -36,4 +36,10 @@ std::vector<std::string> RecordingCommandRunner::commands() const
     return commands_;
 }
 
+void RecordingCommandRunner::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands_.clear();
+}
+
 }  // namespace olva_test

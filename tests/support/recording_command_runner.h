@@ -24,6 +24,8 @@ public:
     void setResult(const std::string& command, platform::CommandResult result);
     // Every command run, in order.
     std::vector<std::string> commands() const;
+    // Forgets the commands run so far.
+    void clear();
 
 private:
     mutable std::mutex mutex_;
