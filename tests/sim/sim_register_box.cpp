@@ -64,6 +64,13 @@ std::vector<SimRegisterBox::Pins> SimRegisterBox::pins() const
     return pins_;
 }
 
+void SimRegisterBox::clearPins()
+{
+    auto held = lock();
+    pins_.clear();
+    pins_.shrink_to_fit();
+}
+
 int SimRegisterBox::latch1(int output) const
 {
     auto held = lock();

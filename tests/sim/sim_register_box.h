@@ -40,6 +40,8 @@ public:
     void setStatusReport(std::array<std::uint8_t, 4> report);
     // Every pin report in order.
     std::vector<Pins> pins() const;
+    // Forgets the pin reports seen so far.
+    void clearPins();
     int latch1(int output) const;  // -1 while never set
     int latch2(int output) const;
     // Master commands given without the settings of their direction.

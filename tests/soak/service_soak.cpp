@@ -180,6 +180,7 @@ TEST_F(ServiceSoak, PlugAndUnplugTwoBoxesAThousandTimesWithBrowsersConnected)
         // The simulated bus, cards and command runner keep what they saw:
         // not the service's memory.
         sim_.clearTrace();
+        tz2501b.clearPins();
         pcm_.clearOpens();
         commands_.clear();
 
