@@ -3,6 +3,7 @@
 // 0 (the GSM side acts on line 1 whatever the handle's line).
 #include <functional>
 #include <initializer_list>
+#include <vector>
 
 #include "logger.h"
 #include "olva_manager/olva_manager.h"
@@ -14,11 +15,12 @@ using Box = OlvaManager::CUsbBoxDevice;
 
 constexpr unsigned long kBoxLine = 0;
 
-// The box's operation on the products that offer it, -1 on the others.
+// The box's operation on the products that offer it, -1 on the others. The
+// products are copied: an initializer list's array ends with the call.
 template <class Call>
 std::function<int(Box&, unsigned long)> only_on(std::initializer_list<int> products, Call call)
 {
-    return [products, call](Box& box, unsigned long) {
+    return [products = std::vector<int>(products), call](Box& box, unsigned long) {
         for (const int product : products)
             if (product == box.model())
                 return call(box);
