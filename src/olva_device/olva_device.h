@@ -355,11 +355,15 @@ protected:
     void poll_module(int reports);
 
 private:
-    enum class EndState { kFree, kOpen, kEnding };
+    // kOpening: the open is still setting the box up; a plug-out seen by a
+    // read thread meanwhile is left for the open to carry out at its end.
+    enum class EndState { kFree, kOpening, kOpen, kEnding };
 
     // The end of an open life: true for the one caller that runs it.
     bool claim_end();
     void finish_end();
+    // The open is done: carries out a plug-out that came meanwhile.
+    void finish_open();
     // Waits until no end runs on another thread.
     void wait_for_end();
 
@@ -502,6 +506,7 @@ private:
     std::mutex end_mutex_;
     std::condition_variable end_done_;
     EndState end_state_ = EndState::kFree;  // end_mutex_
+    bool plug_out_pending_ = false;         // end_mutex_
 };
 
 // Logs with the box's tag as the record's tag and as the format's leading

@@ -2,6 +2,7 @@
 // plug-out that ends an open life from one of the box's own threads.
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "logger.h"
 #include "olva_device/olva_device.h"
@@ -55,10 +56,25 @@ std::string OlvaDevice::box_tag() const
 bool OlvaDevice::claim_end()
 {
     std::lock_guard<std::mutex> lock(end_mutex_);
-    if (end_state_ != EndState::kOpen)
+    if (end_state_ != EndState::kOpen && end_state_ != EndState::kOpening)
         return false;
     end_state_ = EndState::kEnding;
     return true;
+}
+
+void OlvaDevice::finish_open()
+{
+    bool plug_out = false;
+    {
+        std::lock_guard<std::mutex> lock(end_mutex_);
+        // A close that came meanwhile has claimed the end itself.
+        if (end_state_ != EndState::kOpening)
+            return;
+        end_state_ = EndState::kOpen;
+        plug_out = std::exchange(plug_out_pending_, false);
+    }
+    if (plug_out)
+        handle_plug_out();
 }
 
 void OlvaDevice::finish_end()
@@ -164,7 +180,8 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     }
     {
         std::lock_guard<std::mutex> lock(end_mutex_);
-        end_state_ = EndState::kOpen;
+        end_state_ = EndState::kOpening;
+        plug_out_pending_ = false;
     }
     {
         std::lock_guard<std::mutex> lock(names_mutex_);
@@ -194,6 +211,7 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     if (identified == OLVA_PRODUCT_TZ2701A)
         init_gsm(version2());
     open_audio_device();
+    finish_open();
     BOX_LOG(3, "%s--");
     return true;
 }
@@ -232,6 +250,15 @@ void OlvaDevice::olva_close(int mode)
 
 void OlvaDevice::handle_plug_out()
 {
+    {
+        // The read threads start before the sound card opens: the open
+        // ends the box itself once it has set it up.
+        std::lock_guard<std::mutex> lock(end_mutex_);
+        if (end_state_ == EndState::kOpening) {
+            plug_out_pending_ = true;
+            return;
+        }
+    }
     if (!claim_end())
         return;
     BOX_LOG(3, "%s++  %s", __func__);
