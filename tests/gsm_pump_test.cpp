@@ -88,6 +88,20 @@ protected:
                 events_.push_back(gsm::describe(action));
     }
     void prompt() { gsm::handle_prompt(state_, "> "); }
+    // Sends the first queued part, which the module takes, then the second,
+    // which it answers with answer.
+    void send_first_part_then_second(const std::string& answer)
+    {
+        state_.sms_active = true;
+        step();
+        prompt();
+        step();
+        reply("OK");
+        step();
+        prompt();
+        step();
+        reply(answer);
+    }
     void drop_parts(long index)
     {
         std::erase_if(queues_.sms, [index](const auto& e) { return e->sms_index == index; });
@@ -248,15 +262,7 @@ TEST_F(PumpTest, AFailedPartEndsTheMessageAndDropsItsOtherParts)
     const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
     for (int i = 0; i < 3; ++i)
         queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 9, 3));
-    state_.sms_active = true;
-    step();
-    prompt();
-    step();
-    reply("OK");
-    step();
-    prompt();
-    step();
-    reply("+CMS ERROR: 500");
+    send_first_part_then_second("+CMS ERROR: 500");
     EXPECT_THAT(events_, ElementsAre("fire 34 (0, 15, 0) \"+CMS ERROR: 500\"", "fire 40 (0, 0, 0)"));
     EXPECT_TRUE(queues_.sms.empty());
     EXPECT_THAT(run(30000), IsEmpty());
@@ -308,15 +314,7 @@ TEST_F(PumpTest, AFailedPartDropsOnlyItsOwnMessagesParts)
     for (int i = 0; i < 3; ++i)
         queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 9, 3));
     queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 10, 1));
-    state_.sms_active = true;
-    step();
-    prompt();
-    step();
-    reply("OK");
-    step();
-    prompt();
-    step();
-    reply("ERROR");
+    send_first_part_then_second("ERROR");
     ASSERT_EQ(queues_.sms.size(), 1u);
     EXPECT_EQ(queues_.sms.front()->sms_index, 10);
     EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
