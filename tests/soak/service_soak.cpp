@@ -38,7 +38,7 @@ constexpr int kReportEvery = 100;
 // Cycles before the baseline: the first opens start the log file, read the
 // sound cards' configuration and fill the allocator's pools.
 constexpr int kWarmUpCycles = 10;
-constexpr long kRssMarginKb = 4096;
+constexpr long kRssMarginKb = 512;
 constexpr long kFdMargin = 2;
 
 struct Usage {
@@ -177,12 +177,13 @@ TEST_F(ServiceSoak, PlugAndUnplugTwoBoxesAThousandTimesWithBrowsersConnected)
         for (auto& browser : browsers)
             ASSERT_TRUE(sees_all(*browser, plug_outs)) << "cycle " << cycle;
         ASSERT_TRUE(slots_ended()) << "cycle " << cycle;
-        // The simulated bus, cards and command runner keep what they saw:
-        // not the service's memory.
+        // The simulated bus, cards, command runner and sleeper keep what
+        // they saw: not the service's memory.
         sim_.clearTrace();
         tz2501b.clearPins();
         pcm_.clearOpens();
         commands_.clear();
+        sleeper_.clear();
 
         if (cycle == kWarmUpCycles) {
             baseline = usage();
