@@ -1,8 +1,4 @@
-// An accepted connection speaking HTTP/1.1 until a WebSocket upgrade. Its
-// asynchronous operations (the TLS handshake and shutdown, reading a
-// request, writing a reply held in memory or one read from a file) are
-// compiled in files of their own for each kind of stream: web_http_plain.h,
-// web_http_tls.h.
+// An accepted connection speaking HTTP/1.1 until a WebSocket upgrade.
 #pragma once
 
 #include <optional>
@@ -28,7 +24,17 @@ public:
     {
     }
 
-    void run();
+    void run()
+    {
+        if constexpr (kIsTls<Stream>) {
+            beast::get_lowest_layer(stream_).expires_after(kTlsHandshakeTimeout);
+            stream_.async_handshake(asio::ssl::stream_base::server,
+                                    beast::bind_front_handler(&HttpSession::on_handshake,
+                                                              this->shared_from_this()));
+        } else {
+            do_read();
+        }
+    }
 
 private:
     void on_handshake(beast::error_code ec)
@@ -37,7 +43,15 @@ private:
         do_read();
     }
 
-    void do_read();
+    void do_read()
+    {
+        parser_.emplace();
+        parser_->body_limit(kMaxRequestBody);
+        parser_->header_limit(kMaxRequestHeader);
+        beast::get_lowest_layer(stream_).expires_after(kHttpTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         beast::bind_front_handler(&HttpSession::on_read, this->shared_from_this()));
+    }
 
     void on_read(beast::error_code ec, std::size_t)
     {
@@ -72,12 +86,16 @@ private:
     void send(HttpResponse res)
     {
         response_ = std::move(res);
-        std::visit([this](auto& message) { write(message); }, response_);
+        std::visit(
+            [this](auto& message) {
+                keep_alive_ = message.keep_alive();
+                beast::get_lowest_layer(stream_).expires_after(kHttpTimeout);
+                http::async_write(stream_, message,
+                                  beast::bind_front_handler(&HttpSession::on_write,
+                                                            this->shared_from_this()));
+            },
+            response_);
     }
-
-    // Writes the reply held in response_.
-    template <class Message>
-    void write(Message& message);
 
     void on_write(beast::error_code ec, std::size_t)
     {
@@ -88,7 +106,17 @@ private:
         do_read();
     }
 
-    void do_close();
+    void do_close()
+    {
+        if constexpr (kIsTls<Stream>) {
+            beast::get_lowest_layer(stream_).expires_after(kTlsHandshakeTimeout);
+            stream_.async_shutdown(
+                beast::bind_front_handler(&HttpSession::on_shutdown, this->shared_from_this()));
+        } else {
+            beast::error_code ignored;
+            stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        }
+    }
 
     void on_shutdown(beast::error_code ec)
     {
@@ -104,52 +132,5 @@ private:
     HttpResponse response_;
     bool keep_alive_ = false;
 };
-
-// Defined out of the class, so that a file may leave them to another with
-// an extern template declaration.
-template <class Stream>
-void HttpSession<Stream>::run()
-{
-    if constexpr (kIsTls<Stream>) {
-        beast::get_lowest_layer(stream_).expires_after(kTlsHandshakeTimeout);
-        stream_.async_handshake(asio::ssl::stream_base::server,
-                                beast::bind_front_handler(&HttpSession::on_handshake, this->shared_from_this()));
-    } else {
-        do_read();
-    }
-}
-
-template <class Stream>
-void HttpSession<Stream>::do_read()
-{
-    parser_.emplace();
-    parser_->body_limit(kMaxRequestBody);
-    parser_->header_limit(kMaxRequestHeader);
-    beast::get_lowest_layer(stream_).expires_after(kHttpTimeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     beast::bind_front_handler(&HttpSession::on_read, this->shared_from_this()));
-}
-
-template <class Stream>
-template <class Message>
-void HttpSession<Stream>::write(Message& message)
-{
-    keep_alive_ = message.keep_alive();
-    beast::get_lowest_layer(stream_).expires_after(kHttpTimeout);
-    http::async_write(stream_, message,
-                      beast::bind_front_handler(&HttpSession::on_write, this->shared_from_this()));
-}
-
-template <class Stream>
-void HttpSession<Stream>::do_close()
-{
-    if constexpr (kIsTls<Stream>) {
-        beast::get_lowest_layer(stream_).expires_after(kTlsHandshakeTimeout);
-        stream_.async_shutdown(beast::bind_front_handler(&HttpSession::on_shutdown, this->shared_from_this()));
-    } else {
-        beast::error_code ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    }
-}
 
 }  // namespace web::session

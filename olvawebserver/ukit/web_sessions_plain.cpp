@@ -1,14 +1,7 @@
-// The HTTP sessions of plain connections: the session, its start and its end.
-#include "ukit/web_http_plain.h"
+// The HTTP sessions of plain connections.
+#include "ukit/web_http_session.h"
 
 namespace web {
-
-namespace session {
-
-template void HttpSession<beast::tcp_stream>::run();
-template void HttpSession<beast::tcp_stream>::do_close();
-
-}  // namespace session
 
 void start_plain_session(boost::asio::ip::tcp::socket socket, WebEvents& events, std::string address,
                          ConnectionSlot slot)
