@@ -1,5 +1,5 @@
 // What the HTTP and the WebSocket sessions share. Each kind of session is
-// compiled for each kind of stream, plain or TLS, in a file of its own.
+// compiled for each kind of stream, plain or TLS, in files of its own.
 #pragma once
 
 #include <chrono>

@@ -1,4 +1,6 @@
-// A WebSocket connection over a stream handed on by its HTTP session.
+// A WebSocket connection over a stream handed on by its HTTP session. Its
+// three asynchronous operations (accept, read, write) are each compiled in a
+// file of their own for each kind of stream: web_ws_plain.h, web_ws_tls.h.
 #pragma once
 
 #include <deque>
@@ -59,10 +61,7 @@ private:
         std::string text;  // the frame, or the close reason
     };
 
-    void do_accept()
-    {
-        ws_.async_accept(req_, beast::bind_front_handler(&WsSession::on_accept, this->shared_from_this()));
-    }
+    void do_accept();
 
     void on_accept(beast::error_code ec)
     {
@@ -72,10 +71,7 @@ private:
         do_read();
     }
 
-    void do_read()
-    {
-        ws_.async_read(buffer_, beast::bind_front_handler(&WsSession::on_read, this->shared_from_this()));
-    }
+    void do_read();
 
     void on_read(beast::error_code ec, std::size_t)
     {
@@ -101,18 +97,7 @@ private:
         }
     }
 
-    void do_write()
-    {
-        Outgoing& next = queue_.front();
-        if (next.close) {
-            ws_.async_close(websocket::close_reason(websocket::close_code::normal, next.text),
-                            beast::bind_front_handler(&WsSession::on_close, this->shared_from_this()));
-            return;
-        }
-        ws_.text(true);
-        ws_.async_write(asio::buffer(next.text),
-                        beast::bind_front_handler(&WsSession::on_write, this->shared_from_this()));
-    }
+    void do_write();
 
     void on_write(beast::error_code ec, std::size_t)
     {
@@ -139,6 +124,34 @@ private:
     bool open_ = false;           // handshake done, not yet ended
     bool closing_ = false;        // close frame queued, or the connection ended
 };
+
+// Defined out of the class, so that a file may leave them to another with
+// an extern template declaration.
+template <class Stream>
+void WsSession<Stream>::do_accept()
+{
+    ws_.async_accept(req_, beast::bind_front_handler(&WsSession::on_accept, this->shared_from_this()));
+}
+
+template <class Stream>
+void WsSession<Stream>::do_read()
+{
+    ws_.async_read(buffer_, beast::bind_front_handler(&WsSession::on_read, this->shared_from_this()));
+}
+
+template <class Stream>
+void WsSession<Stream>::do_write()
+{
+    Outgoing& next = queue_.front();
+    if (next.close) {
+        ws_.async_close(websocket::close_reason(websocket::close_code::normal, next.text),
+                        beast::bind_front_handler(&WsSession::on_close, this->shared_from_this()));
+        return;
+    }
+    ws_.text(true);
+    ws_.async_write(asio::buffer(next.text),
+                    beast::bind_front_handler(&WsSession::on_write, this->shared_from_this()));
+}
 
 template <class Stream>
 void start_ws_session(Stream&& stream, WebEvents& events, std::string address, ConnectionSlot slot,

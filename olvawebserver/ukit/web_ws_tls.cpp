@@ -1,12 +1,9 @@
-// The WebSocket sessions of TLS connections.
-#include <boost/beast/ssl/ssl_stream.hpp>
-#include <boost/beast/websocket/ssl.hpp>
-
-#include "ukit/web_ws_session.h"
+// The WebSocket sessions of TLS connections: the session and its handshake.
+#include "ukit/web_ws_tls.h"
 
 namespace web::session {
 
-using SslStream = beast::ssl_stream<beast::tcp_stream>;
-template void start_ws_session<SslStream>(SslStream&&, WebEvents&, std::string, ConnectionSlot, HttpRequest);
+template void WsSession<TlsStream>::do_accept();
+template void start_ws_session<TlsStream>(TlsStream&&, WebEvents&, std::string, ConnectionSlot, HttpRequest);
 
 }  // namespace web::session
