@@ -26,10 +26,7 @@ using ::testing::ElementsAre;
 
 using MemoryBox = olva_test::OpenedAsBox;
 
-Bytes number(std::uint8_t seed)
-{
-    return olva_test::user_number(seed);
-}
+using olva_test::user_number;
 
 Bytes checked(const Bytes& user)
 {
@@ -61,7 +58,7 @@ struct Model {
     unsigned primary;  // where the primary copy of the user number lies
 };
 
-const Model kTz2401b = {
+const Model kTz2401bModel = {
     "Tz2401B",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2401Box>(SimTz2401Box::tz2401b()); },
     OLVA_PRODUCT_TZ2401B, 0,
@@ -69,7 +66,7 @@ const Model kTz2401b = {
         static_cast<SimTz2401Box&>(box).setEeprom(addr, bytes);
     },
     [](SimBox& box) { return static_cast<SimTz2401Box&>(box).eeprom(); }, 96};
-const Model kReport17 = {
+const Model kReport17Model = {
     "Tz2402B (17-byte)",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimReport17Box>(); },
     OLVA_PRODUCT_TZ2402B, 0x42,
@@ -77,7 +74,7 @@ const Model kReport17 = {
         static_cast<SimReport17Box&>(box).setEeprom(addr, bytes);
     },
     [](SimBox& box) { return static_cast<SimReport17Box&>(box).eeprom(); }, 111};
-const Model kTz2501a = {
+const Model kTz2501aModel = {
     "Tz2501A",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2501ABox>(); },
     OLVA_PRODUCT_TZ2501A, 0,
@@ -85,7 +82,7 @@ const Model kTz2501a = {
         static_cast<SimTz2501ABox&>(box).setEeprom(addr, bytes);
     },
     [](SimBox& box) { return static_cast<SimTz2501ABox&>(box).eeprom(); }, 96};
-const Model kTz2501b = {
+const Model kTz2501bModel = {
     "Tz2501B",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimRegisterBox>(); },
     OLVA_PRODUCT_TZ2501B, 0x80,
@@ -93,7 +90,7 @@ const Model kTz2501b = {
         static_cast<SimRegisterBox&>(box).setMemory(0x50, addr, bytes);
     },
     [](SimBox& box) { return static_cast<SimRegisterBox&>(box).memory(0x50); }, 0};
-const Model kTz2402d = {
+const Model kTz2402dModel = {
     "Tz2402D",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimRegisterBox>(); },
     OLVA_PRODUCT_TZ2402B, 0x70,
@@ -101,7 +98,7 @@ const Model kTz2402d = {
         static_cast<SimRegisterBox&>(box).setMemory(0x50, addr, bytes);
     },
     [](SimBox& box) { return static_cast<SimRegisterBox&>(box).memory(0x50); }, 0};
-const Model kTz2701a = {
+const Model kTz2701aModel = {
     "Tz2701A",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2401Box>(SimTz2401Box::tz2701a()); },
     OLVA_PRODUCT_TZ2701A, 0x20,
@@ -111,7 +108,7 @@ const Model kTz2701a = {
     [](SimBox& box) { return static_cast<SimTz2401Box&>(box).controllerMemory(0); }, 0x80};
 
 // The EEPROM boxes: a marker, backups at 18 and 35, the primary.
-const Model* const kEepromModels[] = {&kTz2401b, &kReport17, &kTz2501a};
+const Model* const kEepromModels[] = {&kTz2401bModel, &kReport17Model, &kTz2501aModel};
 
 class BoxEepromTest : public olva_test::HidSimTest {
 protected:
@@ -161,18 +158,18 @@ TEST_F(BoxEepromTest, TheUserNumberRoundTripsOnEveryModel)
         };
     };
     const Case cases[] = {
-        {&kTz2401b, copies(96)},
-        {&kReport17, copies(111)},
-        {&kTz2501a, copies(96)},
-        {&kTz2501b, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
-        {&kTz2402d, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
-        {&kTz2701a, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2701_write_user(user.data(), 16)); }},
+        {&kTz2401bModel, copies(96)},
+        {&kReport17Model, copies(111)},
+        {&kTz2501aModel, copies(96)},
+        {&kTz2501bModel, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
+        {&kTz2402dModel, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
+        {&kTz2701aModel, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2701_write_user(user.data(), 16)); }},
     };
     std::uint8_t seed = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.model->name);
         open(*c.model);
-        const Bytes user = number(seed++);
+        const Bytes user = user_number(seed++);
         c.store(box_, user);
         int result = 1;
         EXPECT_EQ(readNumber(*c.model, &result), user);
@@ -183,7 +180,7 @@ TEST_F(BoxEepromTest, TheUserNumberRoundTripsOnEveryModel)
 
 TEST_F(BoxEepromTest, ACorruptedPrimaryIsRecoveredFromABackup)
 {
-    const Bytes user = number(0x40);
+    const Bytes user = user_number(0x40);
     const Bytes good = checked(user);
     const Bytes bad = spoiled(good);
     struct Case {
@@ -223,10 +220,10 @@ TEST_F(BoxEepromTest, ACorruptedPrimaryIsRecoveredFromABackup)
 
 TEST_F(BoxEepromTest, WithoutTheMarkerThePrimaryIsTakenAsItIs)
 {
-    SimBox& box = open(kReport17);
-    kReport17.preset(box, 111, number(9));
+    SimBox& box = open(kReport17Model);
+    kReport17Model.preset(box, 111, user_number(9));
     int result = 1;
-    EXPECT_EQ(usernum(box_, &result), number(9));
+    EXPECT_EQ(usernum(box_, &result), user_number(9));
     EXPECT_EQ(result, 0);
 }
 
@@ -235,14 +232,14 @@ TEST_F(BoxEepromTest, APrimaryReadInPartIsNoCopy)
     // A zero primary passes its check when read whole; when one of its
     // reads fails it is not taken for zeros, whatever the backups hold.
     const Bytes zeros(17, 0);
-    const Bytes good = checked(number(0x22));
+    const Bytes good = checked(user_number(0x22));
     struct Case {
         const Model* model;
         std::function<void(SimBox&)> fail_second_piece;
     };
     const Case cases[] = {
-        {&kTz2401b, [](SimBox& box) { static_cast<SimTz2401Box&>(box).refuseEepromRead(104); }},
-        {&kReport17, [](SimBox& box) { static_cast<SimReport17Box&>(box).spoilReadAt(119); }},
+        {&kTz2401bModel, [](SimBox& box) { static_cast<SimTz2401Box&>(box).refuseEepromRead(104); }},
+        {&kReport17Model, [](SimBox& box) { static_cast<SimReport17Box&>(box).spoilReadAt(119); }},
     };
     for (const Case& c : cases) {
         for (const bool backup_good : {true, false}) {
@@ -254,7 +251,7 @@ TEST_F(BoxEepromTest, APrimaryReadInPartIsNoCopy)
             const Bytes out = readNumber(*c.model, &result);
             if (backup_good) {
                 EXPECT_EQ(result, 0);
-                EXPECT_EQ(out, number(0x22));
+                EXPECT_EQ(out, user_number(0x22));
             } else {
                 EXPECT_NE(result, 0);
                 EXPECT_EQ(out, Bytes(16, 0xEE));
@@ -268,28 +265,28 @@ TEST_F(BoxEepromTest, ABackupThatCannotBeReadIsSkipped)
 {
     // The first backup holds a good number but one of its reads fails: it is
     // passed over for the second, never taken in part.
-    const Bytes first = checked(number(0x31));
-    const Bytes second = checked(number(0x52));
+    const Bytes first = checked(user_number(0x31));
+    const Bytes second = checked(user_number(0x52));
     struct Case {
         const Model* model;
         std::function<void(SimBox&)> fail_middle_piece;
     };
     const Case cases[] = {
-        {&kTz2401b, [](SimBox& box) { static_cast<SimTz2401Box&>(box).refuseEepromRead(26); }},
-        {&kReport17, [](SimBox& box) { static_cast<SimReport17Box&>(box).spoilReadAt(26); }},
+        {&kTz2401bModel, [](SimBox& box) { static_cast<SimTz2401Box&>(box).refuseEepromRead(26); }},
+        {&kReport17Model, [](SimBox& box) { static_cast<SimReport17Box&>(box).spoilReadAt(26); }},
     };
     for (const Case& c : cases) {
         for (const bool second_good : {true, false}) {
             SCOPED_TRACE(std::string(c.model->name) + (second_good ? ", second good" : ", second bad"));
             SimBox& box = open(*c.model);
-            storeCopies(*c.model, box, spoiled(checked(number(0x13))), first,
+            storeCopies(*c.model, box, spoiled(checked(user_number(0x13))), first,
                         second_good ? second : spoiled(second));
             c.fail_middle_piece(box);
             int result = 1;
             const Bytes out = readNumber(*c.model, &result);
             if (second_good) {
                 EXPECT_EQ(result, 0);
-                EXPECT_EQ(out, number(0x52));
+                EXPECT_EQ(out, user_number(0x52));
             } else {
                 EXPECT_EQ(result, c.model->product == OLVA_PRODUCT_TZ2401B ? -1 : OLVA_ERR_USERNUM_CHECK);
                 EXPECT_EQ(out, Bytes(16, 0xEE));
@@ -332,16 +329,16 @@ TEST_F(BoxEepromTest, AWriteWithOnePieceLostFailsThoughTheOthersLand)
 TEST_F(BoxEepromTest, ANewOpenForgetsTheLastBoxsNumber)
 {
     // The slot's box object serves one box after another.
-    auto& first = static_cast<SimTz2401Box&>(kTz2401b.plug(sim_));
-    first.setEeprom(96, checked(number(1)));
+    auto& first = static_cast<SimTz2401Box&>(kTz2401bModel.plug(sim_));
+    first.setEeprom(96, checked(user_number(1)));
     ASSERT_TRUE(box_.hid_open(sim_.path(first).c_str(), 1, OLVA_PRODUCT_TZ2401B));
     ASSERT_TRUE(box_.get_2401B_user());
     int result = 1;
-    ASSERT_EQ(usernum(box_, &result), number(1));
+    ASSERT_EQ(usernum(box_, &result), user_number(1));
 
-    auto& second = static_cast<SimTz2401Box&>(kTz2401b.plug(sim_));
+    auto& second = static_cast<SimTz2401Box&>(kTz2401bModel.plug(sim_));
     for (unsigned at : {18u, 35u, 96u})
-        second.setEeprom(static_cast<std::uint8_t>(at), spoiled(checked(number(2))));
+        second.setEeprom(static_cast<std::uint8_t>(at), spoiled(checked(user_number(2))));
     ASSERT_TRUE(box_.hid_open(sim_.path(second).c_str(), 1, OLVA_PRODUCT_TZ2401B));
     EXPECT_FALSE(box_.get_2401B_user());
     EXPECT_EQ(usernum(box_, &result), Bytes(16, 0xEE));
@@ -353,13 +350,13 @@ TEST_F(BoxEepromTest, ANewOpenForgetsTheLastBoxsNumber)
 
 TEST_F(BoxEepromTest, AChipReadThatFailsLeavesTheCallersBytes)
 {
-    SimBox& box = open(kTz2501b);
-    static_cast<SimRegisterBox&>(box).setMemory(0x52, 112, number(3));
+    SimBox& box = open(kTz2501bModel);
+    static_cast<SimRegisterBox&>(box).setMemory(0x52, 112, user_number(3));
     sim_.failTransfers(box, olva_sim::kGetReports, 6, 1, usb::kErrorTimeout);
     int result = 1;
     EXPECT_EQ(usernum(box_, &result), Bytes(16, 0xEE));
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(usernum(box_, &result), number(3));
+    EXPECT_EQ(usernum(box_, &result), user_number(3));
     EXPECT_EQ(result, 0);
 }
 
@@ -373,9 +370,9 @@ TEST_F(BoxEepromTest, BytesRoundTripAtBoxAddresses)
         std::uint8_t device;   // Tz2701A controller device
     };
     const Case cases[] = {
-        {&kReport17, 0, 9, 0, 0},      {&kReport17, 0x6F, 17, 0x6F, 0}, {&kTz2501a, 3, 9, 3, 0},
-        {&kTz2501b, 102, 9, 76, 0},    {&kTz2501b, 105, 2, 79, 0},      {&kTz2402d, 110, 1, 84, 0},
-        {&kTz2701a, 1024, 9, 4, 4},    {&kTz2701a, 1030, 3, 10, 4},     {&kTz2701a, 1276, 4, 1, 5},
+        {&kReport17Model, 0, 9, 0, 0},    {&kReport17Model, 0x6F, 17, 0x6F, 0}, {&kTz2501aModel, 3, 9, 3, 0},
+        {&kTz2501bModel, 102, 9, 76, 0},  {&kTz2501bModel, 105, 2, 79, 0},      {&kTz2402dModel, 110, 1, 84, 0},
+        {&kTz2701aModel, 1024, 9, 4, 4},  {&kTz2701aModel, 1030, 3, 10, 4},     {&kTz2701aModel, 1276, 4, 1, 5},
     };
     std::uint8_t seed = 0x10;
     for (const Case& c : cases) {
@@ -405,9 +402,9 @@ TEST_F(BoxEepromTest, BytesRoundTripAtBoxAddresses)
 
 TEST_F(BoxEepromTest, Tz2401bReadsAreServedFromTheNumberFoundAtOpen)
 {
-    SimBox& box = open(kTz2401b);
-    const Bytes copy = checked(number(5));
-    kTz2401b.preset(box, 96, copy);
+    SimBox& box = open(kTz2401bModel);
+    const Bytes copy = checked(user_number(5));
+    kTz2401bModel.preset(box, 96, copy);
     ASSERT_TRUE(box_.get_2401B_user());
     Bytes read(17, 0);
     ASSERT_EQ(box_.olva_read_eepromEx(0, read.data(), 17), 0);
@@ -423,7 +420,7 @@ TEST_F(BoxEepromTest, Tz2401bReadsAreServedFromTheNumberFoundAtOpen)
 
 TEST_F(BoxEepromTest, Tz2701aWriteIsOneEraseThenPiecesAndFailsWhenOneFails)
 {
-    SimBox& box = open(kTz2701a);
+    SimBox& box = open(kTz2701aModel);
     auto& tz2701 = static_cast<SimTz2401Box&>(box);
     tz2701.setControllerMemory(4, 8, {0xA0, 0xA1, 0xA2, 0xA3});
     sim_.clearTrace();
@@ -449,7 +446,7 @@ TEST_F(BoxEepromTest, Tz2701aWriteIsOneEraseThenPiecesAndFailsWhenOneFails)
 
 TEST_F(BoxEepromTest, TheUsbChipWindowIsKept)
 {
-    SimBox& box = open(kTz2501b);
+    SimBox& box = open(kTz2501bModel);
     const Bytes two = {1, 2};
     sim_.clearTrace();
     for (unsigned addr : {101u, 111u, 110u})
@@ -458,8 +455,8 @@ TEST_F(BoxEepromTest, TheUsbChipWindowIsKept)
     EXPECT_EQ(box_.olva_read_eepromEx(101, read.data(), 2), -1);
     EXPECT_TRUE(sim_.reports(box).empty());
     // The codec's configuration beside the window is untouched.
-    EXPECT_EQ(kTz2501b.memory(box)[75], 0xFF);
-    EXPECT_EQ(kTz2501b.memory(box)[85], 0xFF);
+    EXPECT_EQ(kTz2501bModel.memory(box)[75], 0xFF);
+    EXPECT_EQ(kTz2501bModel.memory(box)[85], 0xFF);
 }
 
 }  // namespace

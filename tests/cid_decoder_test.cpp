@@ -29,7 +29,7 @@ using olva_test::spandspNoise;
 using olva_test::spandspSdmf;
 using olva_test::spandspTone;
 
-constexpr int kFrame = cid_decoder::kFrameLength;
+constexpr int kCidFrame = cid_decoder::kFrameLength;
 
 // The line's view of the demodulator: every hook recorded.
 class RecordingCidDecoder : public cid_decoder {
@@ -58,8 +58,8 @@ public:
     // Whole frames (the tail padded with silence); counts message ends.
     void feed(Samples s, int shift = 0)
     {
-        s.resize((s.size() + kFrame - 1) / kFrame * kFrame, 0);
-        for (std::size_t pos = 0; pos < s.size(); pos += kFrame, ++frames)
+        s.resize((s.size() + kCidFrame - 1) / kCidFrame * kCidFrame, 0);
+        for (std::size_t pos = 0; pos < s.size(); pos += kCidFrame, ++frames)
             if (cid_detect_frame(&s[pos], shift))
                 ends.push_back(frames);
     }
@@ -218,7 +218,7 @@ TEST(CidDecoderTest, SilenceNoiseAndTonesGiveNothing)
         EXPECT_TRUE(d.bytes.empty()) << c.what;
         EXPECT_TRUE(d.ends.empty()) << c.what;
         EXPECT_TRUE(d.dc_offsets.empty()) << c.what;
-        EXPECT_EQ(d.low_pass_outputs, static_cast<long>(d.frames * kFrame)) << c.what;
+        EXPECT_EQ(d.low_pass_outputs, static_cast<long>(d.frames * kCidFrame)) << c.what;
     }
 }
 

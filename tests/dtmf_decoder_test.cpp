@@ -18,7 +18,7 @@ using olva_test::spandspTone;
 
 constexpr char kKeys[] = "0123456789ABCD*#";  // by key code
 const std::string kAllKeys = "123A456B789C*0#D";
-constexpr int kFrame = dtmf_decoder::kFrameLength;
+constexpr int kDtmfFrame = dtmf_decoder::kFrameLength;
 
 struct Decoded {
     std::string keys;
@@ -28,15 +28,15 @@ struct Decoded {
 // Runs whole frames through the detector (the tail padded with silence).
 Decoded run(dtmf_decoder& d, Samples s, bool strict)
 {
-    s.resize((s.size() + kFrame - 1) / kFrame * kFrame, 0);
+    s.resize((s.size() + kDtmfFrame - 1) / kDtmfFrame * kDtmfFrame, 0);
     Decoded out;
-    for (std::size_t pos = 0; pos < s.size(); pos += kFrame) {
+    for (std::size_t pos = 0; pos < s.size(); pos += kDtmfFrame) {
         std::int16_t code = -1;
         if (d.dtmf_detect(&s[pos], &code, strict)) {
             EXPECT_GE(code, 0);
             EXPECT_LT(code, 16);
             out.keys += kKeys[code];
-            out.frames.push_back(pos / kFrame);
+            out.frames.push_back(pos / kDtmfFrame);
         }
     }
     return out;
@@ -83,7 +83,7 @@ TEST(DtmfDecoderTest, ReportsEverySpandspKeyOnceInOrder)
     };
     for (const Case& c : cases) {
         const Samples keys = spandspDtmf(kAllKeys, c.level_dbm0, c.twist_db, c.on_ms, c.off_ms);
-        for (std::size_t lead = 0; lead < kFrame * 2; lead += 17)
+        for (std::size_t lead = 0; lead < kDtmfFrame * 2; lead += 17)
             EXPECT_EQ(decode(framed(keys, 800 + lead), c.strict).keys, kAllKeys)
                 << "level " << c.level_dbm0 << " twist " << c.twist_db << " on " << c.on_ms
                 << " off " << c.off_ms << " strict " << c.strict << " lead " << lead;
@@ -181,7 +181,7 @@ TEST(DtmfDecoderTest, ReportsWithoutACodePointerAndRefusesNoFrame)
     dtmf_decoder d;
     d.dtmf_init();
     int reports = 0;
-    for (std::size_t pos = 0; pos + kFrame <= s.size(); pos += kFrame)
+    for (std::size_t pos = 0; pos + kDtmfFrame <= s.size(); pos += kDtmfFrame)
         reports += d.dtmf_detect(&s[pos], nullptr, true);
     EXPECT_EQ(reports, 1);
     std::int16_t code = -1;

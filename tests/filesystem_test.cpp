@@ -12,6 +12,7 @@
 
 namespace {
 
+using olva_test::pathExists;
 using olva_test::TempDir;
 using olva_test::writeFile;
 
@@ -19,12 +20,6 @@ bool is_dir(const std::string& path)
 {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
 }
 
 TEST(ConvDirsepTest, TurnsBackslashesIntoSlashes)
@@ -67,7 +62,7 @@ TEST(MkdirTreeTest, CreatesTheDirectoriesOfAPath)
     EXPECT_EQ(mkdir_tree(file_path.c_str(), nullptr), -1);
     EXPECT_TRUE(is_dir(dir.file("a")));
     EXPECT_TRUE(is_dir(dir.file("a/b")));
-    EXPECT_FALSE(exists(file_path));
+    EXPECT_FALSE(pathExists(file_path));
 
     // Backslashes, a directory path ending in a separator, and the caller's
     // work buffer.
@@ -97,7 +92,7 @@ TEST(MkdirTreeTest, StopsAtAFileInThePath)
     TempDir dir;
     writeFile(dir.file("plain"), "x");
     EXPECT_EQ(mkdir_tree(dir.file("plain/sub/").c_str(), nullptr), -1);
-    EXPECT_FALSE(exists(dir.file("plain/sub")));
+    EXPECT_FALSE(pathExists(dir.file("plain/sub")));
 }
 
 TEST(MkdirTreeTest, RefusesEmptyAndOverlongPaths)
@@ -161,17 +156,17 @@ TEST_F(ClearDirTest, RemovesOldFilesAndTheDirectoriesTheyLeaveEmpty)
 {
     clear_dir(dir_.file("top").c_str(), 10);
 
-    EXPECT_FALSE(exists(top("old.log")));
-    EXPECT_FALSE(exists(top(".hidden")));
-    EXPECT_FALSE(exists(top("sub")));
-    EXPECT_FALSE(exists(top("empty")));
-    EXPECT_TRUE(exists(top("young/new.log")));
-    EXPECT_TRUE(exists(top("future.log")));
+    EXPECT_FALSE(pathExists(top("old.log")));
+    EXPECT_FALSE(pathExists(top(".hidden")));
+    EXPECT_FALSE(pathExists(top("sub")));
+    EXPECT_FALSE(pathExists(top("empty")));
+    EXPECT_TRUE(pathExists(top("young/new.log")));
+    EXPECT_TRUE(pathExists(top("future.log")));
     EXPECT_TRUE(is_dir(dir_.file("top")));
     // The links are entries of the log directory; their targets are not.
-    EXPECT_FALSE(exists(top("link-file")));
-    EXPECT_FALSE(exists(top("link-dir")));
-    EXPECT_TRUE(exists(dir_.file("outside/precious")));
+    EXPECT_FALSE(pathExists(top("link-file")));
+    EXPECT_FALSE(pathExists(top("link-dir")));
+    EXPECT_TRUE(pathExists(dir_.file("outside/precious")));
 }
 
 TEST_F(ClearDirTest, KeepZeroRemovesEverythingBelowButTheDirectory)
@@ -179,16 +174,16 @@ TEST_F(ClearDirTest, KeepZeroRemovesEverythingBelowButTheDirectory)
     clear_dir(dir_.file("top").c_str(), 0);
 
     EXPECT_TRUE(is_dir(dir_.file("top")));
-    EXPECT_FALSE(exists(top("young")));
-    EXPECT_FALSE(exists(top("future.log")));
-    EXPECT_TRUE(exists(dir_.file("outside/precious")));
+    EXPECT_FALSE(pathExists(top("young")));
+    EXPECT_FALSE(pathExists(top("future.log")));
+    EXPECT_TRUE(pathExists(dir_.file("outside/precious")));
 }
 
 TEST_F(ClearDirTest, MissingDirectoryIsLeftAlone)
 {
     clear_dir(dir_.file("nothing").c_str(), 0);
     clear_dir(top("old.log").c_str(), 0);
-    EXPECT_TRUE(exists(top("old.log")));
+    EXPECT_TRUE(pathExists(top("old.log")));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "gsm/at_text.h"
 #include "gsm/line_assembler.h"
 #include "gsm/reply_rules.h"
+#include "support/gsm_levels.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using Item = LineAssembler::Item;
 
-constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
+using olva_test::kGsmLevels;
 
 std::vector<std::string> lines_of(const std::vector<Item>& items)
 {
@@ -555,7 +556,7 @@ void run_lines(const RuleCase& c, const std::vector<std::string>& lines)
     c.before(state, context);
     std::vector<std::string> actions;
     for (const std::string& line : lines)
-        for (const std::string& e : effects(gsm::handle_line(state, context, kLevels, line)))
+        for (const std::string& e : effects(gsm::handle_line(state, context, kGsmLevels, line)))
             actions.push_back(e);
     EXPECT_THAT(actions, ElementsAreArray(c.actions)) << c.name;
     c.after(state);

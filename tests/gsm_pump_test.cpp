@@ -12,6 +12,7 @@
 #include "gsm/pump.h"
 #include "gsm/reply_rules.h"
 #include "gsm/startup_script.h"
+#include "support/gsm_levels.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ using gsm::GsmState;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
+using olva_test::kGsmLevels;
 constexpr int kTick = 20;
 
 std::unique_ptr<hid_cmd_op> entry(int type, const std::string& text, int sms_index = 0,
@@ -79,7 +80,7 @@ protected:
     }
     void reply(const std::string& line)
     {
-        for (const Action& action : gsm::handle_line(state_, {}, kLevels, line))
+        for (const Action& action : gsm::handle_line(state_, {}, kGsmLevels, line))
             if (action.kind == Action::Kind::kQueueAt)
                 queues_.commands.push_back(entry(gsm::kEntryAt, action.text));
             else if (action.kind == Action::Kind::kDropSmsParts)
@@ -383,7 +384,7 @@ std::vector<std::string> startup_run(GsmState& state, int module_type, std::vect
     take(gsm::begin_startup(state, module_type));
     while (state.startup_running) {
         now += kTick;
-        take(gsm::step_startup(state, kTick, kLevels));
+        take(gsm::step_startup(state, kTick, kGsmLevels));
         if (!queued.empty() && state.boot)
             ADD_FAILURE() << "script queued during the boot wait";
     }
@@ -426,9 +427,9 @@ TEST(GsmStartup, TheBootWaitEndsWithTheSecondAfterTheLastPulse)
     gsm::begin_startup(state, 0x05);
     EXPECT_TRUE(state.boot);
     for (int t = kTick; t < 1000; t += kTick)
-        EXPECT_THAT(gsm::step_startup(state, kTick, kLevels), IsEmpty());
+        EXPECT_THAT(gsm::step_startup(state, kTick, kGsmLevels), IsEmpty());
     EXPECT_TRUE(state.boot);
-    gsm::step_startup(state, kTick, kLevels);
+    gsm::step_startup(state, kTick, kGsmLevels);
     EXPECT_FALSE(state.boot);
     EXPECT_FALSE(state.startup_running);
 }

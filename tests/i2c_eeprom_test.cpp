@@ -31,7 +31,7 @@ Bytes pattern(std::size_t length, std::uint8_t seed)
     return bytes;
 }
 
-Bytes slice(const std::array<std::uint8_t, 256>& memory, std::uint8_t addr, std::size_t length)
+Bytes eeprom_bytes(const std::array<std::uint8_t, 256>& memory, std::uint8_t addr, std::size_t length)
 {
     Bytes bytes;
     for (std::size_t i = 0; i < length; ++i)
@@ -70,7 +70,7 @@ bool chipRead(HidTestBox& hid, std::uint8_t addr, Bytes& out)
     return hid.Tz2402D_Read_2402(addr, out.data(), static_cast<int>(out.size()));
 }
 
-const Path kTz2401b = {
+const Path kTz2401bPath = {
     "Tz2401B",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2401Box>(SimTz2401Box::tz2401b()); },
     [](HidTestBox& hid, const std::string& path) {
@@ -85,7 +85,7 @@ const Path kTz2401b = {
     byteRead,
 };
 
-const Path kReport17 = {
+const Path kReport17Path = {
     "17-byte box",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimReport17Box>(); },
     [](HidTestBox& hid, const std::string& path) {
@@ -99,7 +99,7 @@ const Path kReport17 = {
     byteRead,
 };
 
-const Path kTz2501a = {
+const Path kTz2501aPath = {
     "Tz2501A bit-banged",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2501ABox>(); },
     [](HidTestBox& hid, const std::string& path) {
@@ -154,7 +154,7 @@ protected:
         const auto before = path.memory(box);
         ASSERT_TRUE(path.write(hid, addr, data));
         const auto after = path.memory(box);
-        EXPECT_EQ(slice(after, addr, data.size()), data);
+        EXPECT_EQ(eeprom_bytes(after, addr, data.size()), data);
         // Nothing outside the range changed.
         for (int i = 0; i < 256; ++i) {
             const auto offset = static_cast<std::uint8_t>(i - addr);
@@ -204,10 +204,10 @@ TEST_F(EepromTest, EveryPathRoundTrips)
         std::size_t length;
     };
     const Case cases[] = {
-        {&kTz2401b, 0x00, 1},       {&kTz2401b, 0x10, 4},       {&kTz2401b, 0x21, 5},
-        {&kTz2401b, 0x60, 8},       {&kTz2401b, 0xFC, 8},
-        {&kReport17, 0x00, 1},      {&kReport17, 0x6F, 8},      {&kReport17, 0xF8, 13},
-        {&kTz2501a, 0x00, 1},       {&kTz2501a, 0x30, 3},       {&kTz2501a, 0xFE, 4},
+        {&kTz2401bPath, 0x00, 1},       {&kTz2401bPath, 0x10, 4},       {&kTz2401bPath, 0x21, 5},
+        {&kTz2401bPath, 0x60, 8},       {&kTz2401bPath, 0xFC, 8},
+        {&kReport17Path, 0x00, 1},      {&kReport17Path, 0x6F, 8},      {&kReport17Path, 0xF8, 13},
+        {&kTz2501aPath, 0x00, 1},       {&kTz2501aPath, 0x30, 3},       {&kTz2501aPath, 0xFE, 4},
         {&kTz2501bChip, 76, 9},     {&kTz2501bChip, 0, 16},     {&kTz2501bChip, 77, 2},
         {&kTz2501bChip, 77, 1},     {&kTz2501bChip, 126, 2},    {&kTz2402dChip, 76, 9},
         {&kTz2402dChip, 101, 6},
@@ -320,7 +320,7 @@ TEST_F(EepromTest, BitBangedWriteToASilentMemoryStillCompletes)
     ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501A));
     const Bytes data = {1, 2, 3};
     EXPECT_EQ(hid.eeprom_write(0x20, data.data(), 3), 0);
-    EXPECT_EQ(slice(box.eeprom(), 0x20, 3), Bytes(3, 0));
+    EXPECT_EQ(eeprom_bytes(box.eeprom(), 0x20, 3), Bytes(3, 0));
     // Each byte is a whole transaction ending in a stop: SDA and SCL high, driven.
     EXPECT_EQ(hid.g1() & 0x03, 0x03);
     EXPECT_EQ(hid.g2() & 0x03, 0x03);
@@ -380,7 +380,7 @@ TEST_F(EepromTest, UsbChipRefusesWordsBeyondTheBank)
     }
 }
 
-const Path* const kAllPaths[] = {&kTz2401b, &kReport17, &kTz2501a, &kTz2501bChip, &kTz2402dChip};
+const Path* const kAllPaths[] = {&kTz2401bPath, &kReport17Path, &kTz2501aPath, &kTz2501bChip, &kTz2402dChip};
 
 TEST_F(EepromTest, AWriteThatMeetsAFailureNeverClaimsSuccess)
 {
@@ -393,7 +393,7 @@ TEST_F(EepromTest, AWriteThatMeetsAFailureNeverClaimsSuccess)
                     sim_.failTransfers(box, olva_sim::kAllTransfers, n, failures, usb::kErrorIo);
                 },
                 [&](HidTestBox& hid, SimBox&) { return path->write(hid, 0x44, data); },
-                [&](HidTestBox&, SimBox& box) { return slice(path->memory(box), 0x44, 4) == data; });
+                [&](HidTestBox&, SimBox& box) { return eeprom_bytes(path->memory(box), 0x44, 4) == data; });
         }
     }
 }
@@ -425,7 +425,7 @@ TEST_F(EepromTest, UnpluggingDuringAWriteEndsItCleanly)
         sweep(
             *path, [&](SimBox& box, int n) { sim_.unplugAfter(box, n + 1); },
             [&](HidTestBox& hid, SimBox&) { return path->write(hid, 0x20, data); },
-            [&](HidTestBox&, SimBox& box) { return slice(path->memory(box), 0x20, 4) == data; });
+            [&](HidTestBox&, SimBox& box) { return eeprom_bytes(path->memory(box), 0x20, 4) == data; });
     }
 }
 

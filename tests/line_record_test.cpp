@@ -35,7 +35,7 @@ Frame tone(int index)
 
 // A line without a box: it records its audio-data events (when the
 // callback returns) and can hold the callback of the first one.
-class TestLine final : public CLineDevice {
+class RecordTestLine final : public CLineDevice {
 public:
     void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long,
                     unsigned long) override
@@ -115,7 +115,7 @@ private:
 TEST(LineRecordTest, OnlyAStartOnAnIdleLineResetsTheGainControlAtTheNextFrame)
 {
     olva_test::TempDir dir;
-    TestLine line;
+    RecordTestLine line;
     // With the gain control off the frames leave the gain as the reset set it.
     line.line_close_agc(1);
     line.setGain(5.0f);
@@ -145,7 +145,7 @@ TEST(LineRecordTest, OnlyAStartOnAnIdleLineResetsTheGainControlAtTheNextFrame)
 
 TEST(LineRecordTest, AStopWaitsForTheEventBeingRaisedAndSendsTheMp3TailAfterIt)
 {
-    TestLine line;
+    RecordTestLine line;
     line.holdFirstEvent();
     ASSERT_EQ(line.line_record_stream(OLVA_CODER_MP3), OLVA_OK);
     std::thread capture([&] {
@@ -179,7 +179,7 @@ TEST(LineRecordTest, TheEventsCallbackMayStopTheRecording)
 {
     olva_test::TempDir dir;
     const std::string file = dir.file("short.wav");
-    TestLine line;
+    RecordTestLine line;
     ASSERT_EQ(line.line_record_file(file.c_str(), OLVA_CODER_PCM), OLVA_OK);
     ASSERT_EQ(line.line_record_stream(OLVA_CODER_ALAW), OLVA_OK);
     line.stopInsideNextEvent();
@@ -205,7 +205,7 @@ TEST(LineRecordTest, DescriptorZeroIsAFileLikeAnyOther)
     const int saved = ::dup(0);
     ASSERT_GE(saved, 0);
     ::close(0);
-    TestLine line;
+    RecordTestLine line;
     const int started = line.line_record_file(file.c_str(), OLVA_CODER_ALAW);
     const int probe = ::open("/dev/null", O_RDONLY);
     line.frame(tone(0));

@@ -36,8 +36,8 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-constexpr int kOffHook = 3;
-constexpr int kRinging = 2;
+constexpr int kOffHookPhase = 3;
+constexpr int kRingingPhase = 2;
 
 // 450 Hz, 350 ms on and 350 ms off: three busy reports in ten periods.
 Samples busyCadence(int on_ms = 350, int off_ms = 350, int periods = 10)
@@ -91,7 +91,7 @@ TEST_F(LineSignalTest, DtmfKeysRaiseTheirAsciiCodesAndDigitsFillTheDialBuffer)
 
 TEST_F(LineSignalTest, DigitsAreReportedInEveryLineState)
 {
-    for (int phase : {0, kRinging, kOffHook, 9}) {
+    for (int phase : {0, kRingingPhase, kOffHookPhase, 9}) {
         open(OLVA_PRODUCT_TZ2401B);
         line_->setCallPhase(phase);
         line_->feed(withLead(spandspDtmf("5", -10, 0, 100, 100)));
@@ -138,7 +138,7 @@ TEST_F(LineSignalTest, AnFskCallerIdInTheRingPauseRaisesNumberTimeAndName)
     };
     for (const Case& c : cases) {
         open(OLVA_PRODUCT_TZ2401B);
-        line_->setCallPhase(kRinging);
+        line_->setCallPhase(kRingingPhase);
         line_->setLogicalState(CLineDevice::kRingPause);
         line_->feed(withLead(c.message.signal));
         EXPECT_THAT(line_->signalEvents(), ElementsAre(c.expected)) << c.what;
@@ -151,12 +151,12 @@ TEST_F(LineSignalTest, TheDemodulatorIsNotFedDuringAnOffHookCall)
     open(OLVA_PRODUCT_TZ2401B);
     const Samples message =
         withLead(spandspSdmf(CidStandard::Bell202, "10011750", "13812345678").signal);
-    line_->setCallPhase(kOffHook);
+    line_->setCallPhase(kOffHookPhase);
     line_->setRingCount(1);  // no dial-tone watch either
     line_->feed(message);
     EXPECT_THAT(line_->signalEvents(), IsEmpty());
     // Ringing again, the same signal is a caller ID.
-    line_->setCallPhase(kRinging);
+    line_->setCallPhase(kRingingPhase);
     line_->feed(message);
     EXPECT_THAT(line_->signalEvents(), ElementsAre(callerId("13812345678", "10011750", "")));
 }
@@ -164,7 +164,7 @@ TEST_F(LineSignalTest, TheDemodulatorIsNotFedDuringAnOffHookCall)
 TEST_F(LineSignalTest, ABusyCadenceRaisesBusyTone)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHook);
+    line_->setCallPhase(kOffHookPhase);
     line_->setRingCount(1);
     line_->feed(busyCadence());
     EXPECT_THAT(line_->signalEvents(),
@@ -193,12 +193,12 @@ TEST_F(LineSignalTest, DialToneAndRingbackAreReportedOnlyOnAnOutgoingCallInItsFi
         int ringbacks;   // with p1 2
         bool levels;     // with p1 0
     } const cases[] = {
-        {"dial tone off-hook", kOffHook, kOffHook, 0, 0, dial, 20, 0, true},
-        {"dial tone, logical state off-hook", 9, kOffHook, 0, 0, dial, 20, 0, true},
-        {"ringback", kOffHook, kOffHook, 0, 0, ringback, -1, 2, true},
-        {"incoming call", kOffHook, kOffHook, 1, 0, dial, 0, 0, false},
+        {"dial tone off-hook", kOffHookPhase, kOffHookPhase, 0, 0, dial, 20, 0, true},
+        {"dial tone, logical state off-hook", 9, kOffHookPhase, 0, 0, dial, 20, 0, true},
+        {"ringback", kOffHookPhase, kOffHookPhase, 0, 0, ringback, -1, 2, true},
+        {"incoming call", kOffHookPhase, kOffHookPhase, 1, 0, dial, 0, 0, false},
         {"on-hook", 9, 1, 0, 0, dial, 0, 0, false},
-        {"after 60 s", kOffHook, kOffHook, 0, CLineDevice::kDialWindowSamples, dial, 0, 0, false},
+        {"after 60 s", kOffHookPhase, kOffHookPhase, 0, CLineDevice::kDialWindowSamples, dial, 0, 0, false},
     };
     for (const Case& c : cases) {
         open(OLVA_PRODUCT_TZ2401B);
@@ -226,8 +226,8 @@ TEST_F(LineSignalTest, DialToneAndRingbackAreReportedOnlyOnAnOutgoingCallInItsFi
 TEST_F(LineSignalTest, TheDialWindowEndsAfter480000Samples)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHook);
-    line_->setLogicalState(kOffHook);
+    line_->setCallPhase(kOffHookPhase);
+    line_->setLogicalState(kOffHookPhase);
     // 59 s of silence, then a dial tone that runs over the minute's end.
     line_->feed(silence(59000));
     EXPECT_EQ(line_->count(OLVA_EVENT_DIAL_TONE, 1), 0);
@@ -243,7 +243,7 @@ TEST_F(LineSignalTest, TheDialWindowEndsAfter480000Samples)
 
     // An open starts the window again.
     line_->line_open(1, "", OLVA_PRODUCT_TZ2401B, true);
-    line_->setCallPhase(kOffHook);
+    line_->setCallPhase(kOffHookPhase);
     line_->clear();
     line_->feed(spandspTone(450, -15, 0, 0, 2000, 0, 2000));
     EXPECT_GE(line_->count(OLVA_EVENT_DIAL_TONE, 1), 10);
@@ -269,7 +269,7 @@ TEST_F(LineSignalTest, LinesWithoutDetectionOnlyRunTheGainControl)
     };
     for (const Case& c : cases) {
         open(c.product, c.line);
-        line_->setLogicalState(kOffHook);  // dial-tone watch on, demodulator fed
+        line_->setLogicalState(kOffHookPhase);  // dial-tone watch on, demodulator fed
         const Samples out = line_->feed(signal);
         const std::string what =
             "product " + std::to_string(c.product) + " line " + std::to_string(c.line);
@@ -441,7 +441,7 @@ TEST_F(LineSignalTest, DigitsToSendSetTheDiallingFlagAndEchoAsKeys)
 TEST_F(LineSignalTest, NewBusySettingsTakeEffectAtTheNextFrame)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHook);
+    line_->setCallPhase(kOffHookPhase);
     line_->setRingCount(1);
     // 500 ms on and off, in blocks of 10 ms.
     line_->set_busy_info(tagBusyInfo{0, 450, 420, 50, 50, 5, 12, 3});
@@ -463,7 +463,7 @@ TEST_F(LineSignalTest, NewBusySettingsTakeEffectAtTheNextFrame)
 TEST_F(LineSignalTest, BusySettingsChangeWhileFramesComeFromTheCaptureThread)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHook);
+    line_->setCallPhase(kOffHookPhase);
     line_->setRingCount(1);
     const Samples slow = busyCadence(500, 500, 30);
     std::atomic<bool> stop{false};

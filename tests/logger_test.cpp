@@ -19,6 +19,7 @@ namespace {
 using olva_test::FakeClock;
 using olva_test::localTimeMs;
 using olva_test::readFile;
+using olva_test::pathExists;
 using olva_test::TempDir;
 
 std::vector<std::string> lines_of(const std::string& text)
@@ -28,12 +29,6 @@ std::vector<std::string> lines_of(const std::string& text)
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
-}
-
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
 }
 
 class LoggerTest : public ::testing::Test {
@@ -246,10 +241,10 @@ TEST_F(LoggerTest, ClearRemovesFilesOlderThanTenDaysAndKeepsTheRest)
     loger_clear();
 
     for (const Case& c : cases)
-        EXPECT_EQ(exists(log_dir + "/" + c.name), c.kept) << c.name;
-    EXPECT_FALSE(exists(log_dir + "/old")) << "emptied directories go";
+        EXPECT_EQ(pathExists(log_dir + "/" + c.name), c.kept) << c.name;
+    EXPECT_FALSE(pathExists(log_dir + "/old")) << "emptied directories go";
     EXPECT_EQ(readFile(outside), "keep me");
-    EXPECT_TRUE(exists(logFile())) << "today's file stays";
+    EXPECT_TRUE(pathExists(logFile())) << "today's file stays";
 }
 
 TEST_F(LoggerTest, RecordsAfterCloseReopenTheDaysFile)
@@ -352,7 +347,7 @@ TEST_F(LoggerTest, KeepDaysSettingSetsTheKeepTime)
     olva_test::writeFile(day_old, "x");
     olva_test::setModificationTime(day_old, clock_.wallSeconds() - 2 * 86400);
     loger_clear();
-    EXPECT_FALSE(exists(day_old));
+    EXPECT_FALSE(pathExists(day_old));
     logger_set_keep_days(10);
 }
 

@@ -21,7 +21,7 @@ using olva_test::CaptureFifo;
 using olva_test::TestBox;
 using ::testing::ElementsAre;
 
-std::vector<std::int16_t> pattern(int seed, std::size_t count)
+std::vector<std::int16_t> card_samples(int seed, std::size_t count)
 {
     std::vector<std::int16_t> samples(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -66,7 +66,7 @@ TEST_F(AlsaBoxTest, MonoCaptureReachesLineOneFrameByFrameInOrder)
 
     std::vector<std::vector<std::int16_t>> sent;
     for (int period = 0; period < 5; ++period) {
-        sent.push_back(pattern(period, 160));
+        sent.push_back(card_samples(period, 160));
         ASSERT_TRUE(fifo.write(sent.back()));
     }
     ASSERT_TRUE(box.waitForFrames(1, 5));
@@ -90,7 +90,7 @@ TEST_F(AlsaBoxTest, StereoCaptureIsReducedToEachLine)
     ASSERT_TRUE(box.capture_running());
 
     // Two reads of 1920 stereo frames: four 20 ms frames per line.
-    std::vector<std::int16_t> stereo = pattern(9, 2 * 2 * 1920);
+    std::vector<std::int16_t> stereo = card_samples(9, 2 * 2 * 1920);
     stereo[0] = 1000;
     stereo[1] = -1000;
     ASSERT_TRUE(fifo.write(std::vector(stereo.begin(), stereo.begin() + 2 * 1920)));

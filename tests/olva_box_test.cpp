@@ -42,7 +42,7 @@ int count(const std::vector<int>& values, int value)
 }
 
 // Distinct samples with both signs, odd and even.
-std::vector<std::int16_t> pattern(int seed, std::size_t count)
+std::vector<std::int16_t> distinct_samples(int seed, std::size_t count)
 {
     std::vector<std::int16_t> samples(count);
     for (std::size_t i = 0; i < count; ++i)
@@ -479,12 +479,14 @@ TEST_F(BoxTest, TheCaptureLoopRidesOverOverrunsAndShortReads)
     const Card card = addCard(sim_box, 1, olva_test::kTz2401CardId);
     TestBox box;
     ASSERT_TRUE(open(box, sim_box, OLVA_PRODUCT_TZ2401B));
-    const std::vector<std::int16_t> a = pattern(1, 160), b = pattern(2, 160), c = pattern(3, 160);
+    const std::vector<std::int16_t> a = distinct_samples(1, 160);
+    const std::vector<std::int16_t> b = distinct_samples(2, 160);
+    const std::vector<std::int16_t> c = distinct_samples(3, 160);
     card.capture.feed(a);
     card.capture.feedError(-EPIPE);
     card.capture.feed(b);
     card.capture.feedError(-EAGAIN);
-    card.capture.feed(pattern(4, 80));  // a short read: dropped
+    card.capture.feed(distinct_samples(4, 80));  // a short read: dropped
     card.capture.feed(c);
     ASSERT_TRUE(box.waitForFrames(1, 3));
     EXPECT_THAT(box.frames(1), ElementsAre(a, b, c));
@@ -509,7 +511,7 @@ TEST_F(BoxTest, StereoCaptureIsReducedToOneFramePerLineEvery20Ms)
     TestBox box;
     ASSERT_TRUE(open(box, sim_box, OLVA_PRODUCT_TZ2501B));
     // One read: 1920 stereo frames (40 ms).
-    std::vector<std::int16_t> read = pattern(5, 2 * 1920);
+    std::vector<std::int16_t> read = distinct_samples(5, 2 * 1920);
     read[0] = 1000;
     read[1] = -1000;
     read[12] = -1001;  // frame 6

@@ -26,13 +26,13 @@ using olva_sim::SimTz2401Box;
 using olva_test::append;
 using olva_test::CidStandard;
 using olva_test::FakePcmDevice;
+using olva_test::kFirstLine;
 using olva_test::framed;
 using olva_test::holdStatus;
 using olva_test::Samples;
 using olva_test::silence;
 using platform::PcmStream;
 
-constexpr unsigned long kLine = 0x101;
 
 // What the library answered inside one event.
 struct Answers {
@@ -53,7 +53,7 @@ void reentrantCallback(unsigned long handle, int event, unsigned long, unsigned 
         OLVA_EVENT_LINE_VOLTAGE, OLVA_EVENT_CALLER_ID,     OLVA_EVENT_DTMF_DOWN,
         OLVA_EVENT_LINE_HOOK_ON,
     };
-    if (handle != kLine || !kEvents.count(event))
+    if (handle != kFirstLine || !kEvents.count(event))
         return;
     const Answers answers{olva_soft_hook_on(handle), olva_get_line_state(handle),
                           olva_stop_record(handle), olva_set_volume(handle, 5)};
@@ -121,7 +121,7 @@ TEST_F(CallbackReentryTest, EveryEventOfACallMayCallBackIntoTheLibrary)
     append(key, olva_test::spandspDtmf("5", -10, 0, 100, 100));
     append(key, silence(200));
     feedAll(capture, framed(key));
-    ASSERT_EQ(olva_start_read_line_voltage(kLine), 0);
+    ASSERT_EQ(olva_start_read_line_voltage(kFirstLine), 0);
     // 48 V in the nibble form of this firmware, with its check nibble.
     olva_test::pushReports(sim_, box, {olva_test::tz2401Voltage(0, 0x0D, 0x03)});
     holdStatus(sim_, box, olva_test::kTz2401Idle, 6);

@@ -90,14 +90,6 @@ Samples sixTimes(const Samples& samples)
     return out;
 }
 
-int count(const TestBox& box, int event)
-{
-    int n = 0;
-    for (const BoxEvent& e : box.events())
-        n += e.event == event;
-    return n;
-}
-
 struct BoxCase {
     const char* name;
     OLVA_PRODUCT model;
@@ -204,8 +196,8 @@ TEST_P(PlaybackAlsaBoxTest, WaveFilesWrittenByLibsndfilePlayTheirSamplesOnTheLin
         EXPECT_FALSE(box->line(static_cast<int>(box_case.line)).playing());
         const Samples played = closeAndReadPlayback(*box, card);
         EXPECT_EQ(heardOnLine(box_case, played, true), expected);
-        EXPECT_EQ(count(*box, OLVA_EVENT_PLAY_END), 1);
-        EXPECT_EQ(count(*box, OLVA_EVENT_PLAY_ERROR), 0);
+        EXPECT_EQ(box->eventCount(OLVA_EVENT_PLAY_END), 1);
+        EXPECT_EQ(box->eventCount(OLVA_EVENT_PLAY_ERROR), 0);
         const BoxEvent end{1, box_case.line, OLVA_EVENT_PLAY_END, 0, 0};
         EXPECT_EQ(box->events().back(), end);
         ++card;
@@ -256,11 +248,11 @@ TEST_F(PlaybackAlsaTest, AQueueOfThreePlaysInOrder)
             olva_test::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, parts[i]));
         ASSERT_EQ(box->olva_play_file(box_case.line, path.c_str()), 0);
     }
-    ASSERT_TRUE(box->waitFor([&] { return count(*box, OLVA_EVENT_PLAY_END) == 3; }));
+    ASSERT_TRUE(box->waitFor([&] { return box->eventCount(OLVA_EVENT_PLAY_END) == 3; }));
     const Samples played = closeAndReadPlayback(*box, 5);
     EXPECT_EQ(heardOnLine(box_case, played, true), signal);
-    EXPECT_EQ(count(*box, OLVA_EVENT_PLAY_END), 3);
-    EXPECT_EQ(count(*box, OLVA_EVENT_PLAY_ERROR), 0);
+    EXPECT_EQ(box->eventCount(OLVA_EVENT_PLAY_END), 3);
+    EXPECT_EQ(box->eventCount(OLVA_EVENT_PLAY_ERROR), 0);
 }
 
 }  // namespace

@@ -43,14 +43,6 @@ Samples pattern(std::size_t count, int seed = 1)
     return s;
 }
 
-int count(const TestBox& box, int event)
-{
-    int n = 0;
-    for (const BoxEvent& e : box.events())
-        n += e.event == event;
-    return n;
-}
-
 // The events of the play queue's items, in order.
 std::vector<BoxEvent> playEvents(const TestBox& box)
 {
@@ -288,7 +280,7 @@ TEST_F(PlaybackTest, ItemsAreRefusedWithTheirReason)
         ASSERT_EQ(box_.olva_play_file(1, good.c_str()), 0) << i;
     EXPECT_EQ(box_.olva_play_file(1, good.c_str()), -1);
     EXPECT_EQ(box_.olva_send_dtmf(1, "5"), -1);
-    EXPECT_EQ(count(box_, OLVA_EVENT_DTMF_DOWN), 0) << "a refused string is not echoed";
+    EXPECT_EQ(box_.eventCount(OLVA_EVENT_DTMF_DOWN), 0) << "a refused string is not echoed";
     EXPECT_EQ(box_.play_queue_size(), PlayQueue::kMaxItems);
     // The close empties the queue.
     box_.olva_close(0);
@@ -307,7 +299,7 @@ TEST_F(PlaybackTest, TheTz2701aSendsItsDigitsItselfAndQueuesNothing)
     box_.clearEvents();
     EXPECT_EQ(box_.olva_send_dtmf(1, "12"), 0);
     EXPECT_EQ(box_.play_queue_size(), 0u);
-    EXPECT_EQ(count(box_, OLVA_EVENT_DTMF_DOWN), 0) << "not echoed";
+    EXPECT_EQ(box_.eventCount(OLVA_EVENT_DTMF_DOWN), 0) << "not echoed";
     // A file played after it is the first thing the card gets.
     ASSERT_EQ(box_.olva_play_file(1, wave("after.wav", pattern(320)).c_str()), 0);
     ASSERT_TRUE(box_.waitForEvent(OLVA_EVENT_PLAY_END));
@@ -370,7 +362,7 @@ TEST_F(PlaybackTest, ACloseStopsThePlayThreadAndAReopenStartsANewOne)
     box_.olva_close(0);
     EXPECT_FALSE(box_.play_thread_running());
     EXPECT_FALSE(playback_->isOpen());
-    EXPECT_EQ(count(box_, OLVA_EVENT_PLAY_ERROR), 1);
+    EXPECT_EQ(box_.eventCount(OLVA_EVENT_PLAY_ERROR), 1);
 
     box_.clearEvents();
     ASSERT_TRUE(box_.olva_open(sim_.path(*sim_box_).c_str(), 1, model_));

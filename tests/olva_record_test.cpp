@@ -36,11 +36,11 @@ namespace {
 using olva_sim::SimTz2401Box;
 using olva_test::EventRecorder;
 using olva_test::FakePcmDevice;
+using olva_test::kFirstLine;
+using olva_test::kFrameSamples;
 using olva_test::SoundFile;
 using platform::PcmStream;
 
-constexpr unsigned long kLine = 0x101;
-constexpr std::size_t kFrameSamples = 160;
 using Frame = std::vector<std::int16_t>;
 
 // The bytes of the audio-data events, by handle, copied while the callback
@@ -216,7 +216,7 @@ protected:
         playback_ = &pcm_.addDevice("plughw:1,0", PcmStream::kPlayback);
         ASSERT_EQ(g_pOlvaMgr->search_pass(), 1);
         // Frames are recorded as they were captured.
-        ASSERT_EQ(olva_close_agc(kLine, 1), OLVA_OK);
+        ASSERT_EQ(olva_close_agc(kFirstLine, 1), OLVA_OK);
         // The capture thread waits in its first read.
         ASSERT_TRUE(olva_test::eventually([this] { return capture_->counters().reads >= 1; }));
     }
@@ -287,14 +287,14 @@ TEST_F(RecordTest, EachWavCoderRecordsTheFramesAndStreamsTheSameBytes)
         SCOPED_TRACE(coder);
         VoiceData::clear();
         const std::string file = path("call" + std::to_string(coder) + ".wav");
-        ASSERT_EQ(olva_record_file(kLine, file.c_str(), coder), OLVA_OK);
-        ASSERT_EQ(olva_record_stream(kLine, coder), OLVA_OK);
+        ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), coder), OLVA_OK);
+        ASSERT_EQ(olva_record_stream(kFirstLine, coder), OLVA_OK);
         deliver(frames);
-        ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+        ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
 
         // One second: 8000 samples.
         expectWholeWav(file, coder, joined(frames));
-        EXPECT_EQ(VoiceData::of(kLine), encoded(coder, joined(frames)));
+        EXPECT_EQ(VoiceData::of(kFirstLine), encoded(coder, joined(frames)));
     }
 }
 
@@ -302,14 +302,14 @@ TEST_F(RecordTest, AnMp3RecordingHoldsTheWholeCallAndItsStreamTheSameBytes)
 {
     const std::vector<Frame> frames = toneFrames(50, 8000);
     const std::string file = path("call.mp3");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_MP3), OLVA_OK);
-    ASSERT_EQ(olva_record_stream(kLine, OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_stream(kFirstLine, OLVA_CODER_MP3), OLVA_OK);
     deliver(frames);
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
 
     const std::string bytes = olva_test::readFile(file);
     ASSERT_FALSE(bytes.empty());
-    EXPECT_EQ(VoiceData::of(kLine), bytes);
+    EXPECT_EQ(VoiceData::of(kFirstLine), bytes);
     const Mp3Audio audio = decodeMp3(file);
     ASSERT_TRUE(audio.ok);
     EXPECT_EQ(audio.rate, 8000);
@@ -323,13 +323,13 @@ TEST_F(RecordTest, EachMp3RecordingStartsWithAFreshEncoder)
 {
     const std::string first = path("first.mp3");
     const std::string second = path("second.mp3");
-    ASSERT_EQ(olva_record_file(kLine, first.c_str(), OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, first.c_str(), OLVA_CODER_MP3), OLVA_OK);
     deliver(toneFrames(25, 12000));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     // The second call is silent: nothing of the first may sound in it.
-    ASSERT_EQ(olva_record_file(kLine, second.c_str(), OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, second.c_str(), OLVA_CODER_MP3), OLVA_OK);
     deliver(toneFrames(25, 0));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
 
     const Mp3Audio loud = decodeMp3(first);
     const Mp3Audio quiet = decodeMp3(second);
@@ -346,10 +346,10 @@ TEST_F(RecordTest, CodersThreeAndTwentyAreAcceptedAndRecordNothing)
         SCOPED_TRACE(coder);
         EventRecorder::instance().clear();
         const std::string file = path("nothing" + std::to_string(coder) + ".wav");
-        ASSERT_EQ(olva_record_file(kLine, file.c_str(), coder), OLVA_OK);
-        ASSERT_EQ(olva_record_stream(kLine, coder), OLVA_OK);
+        ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), coder), OLVA_OK);
+        ASSERT_EQ(olva_record_stream(kFirstLine, coder), OLVA_OK);
         deliver(patternFrames(10));
-        ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+        ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
         EXPECT_TRUE(std::filesystem::exists(file));
         EXPECT_EQ(std::filesystem::file_size(file), 0u);
         EXPECT_THAT(EventRecorder::instance().events(), ::testing::IsEmpty());
@@ -369,25 +369,25 @@ TEST_F(RecordTest, AFileAndAStreamInDifferentCodersEachGetTheirOwnBytes)
         VoiceData::clear();
         const std::string file = path("mixed" + std::to_string(c.file_coder) + ".wav");
         // The stream first this time: the order does not matter.
-        ASSERT_EQ(olva_record_stream(kLine, c.stream_coder), OLVA_OK);
-        ASSERT_EQ(olva_record_file(kLine, file.c_str(), c.file_coder), OLVA_OK);
+        ASSERT_EQ(olva_record_stream(kFirstLine, c.stream_coder), OLVA_OK);
+        ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), c.file_coder), OLVA_OK);
         deliver(frames);
-        ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+        ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
         expectWholeWav(file, c.file_coder, joined(frames));
-        EXPECT_EQ(VoiceData::of(kLine), encoded(c.stream_coder, joined(frames)));
+        EXPECT_EQ(VoiceData::of(kFirstLine), encoded(c.stream_coder, joined(frames)));
     }
 
     // A WAV file beside an MP3 stream.
     VoiceData::clear();
     const std::string file = path("beside-mp3.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
-    ASSERT_EQ(olva_record_stream(kLine, OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_stream(kFirstLine, OLVA_CODER_MP3), OLVA_OK);
     const std::vector<Frame> tone = toneFrames(50, 8000);
     deliver(tone);
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     expectWholeWav(file, OLVA_CODER_ALAW, joined(tone));
     const std::string stream_file = path("stream.mp3");
-    olva_test::writeFile(stream_file, VoiceData::of(kLine));
+    olva_test::writeFile(stream_file, VoiceData::of(kFirstLine));
     const Mp3Audio audio = decodeMp3(stream_file);
     ASSERT_TRUE(audio.ok);
     EXPECT_NEAR(loudSpan(audio.samples, 2000), 8000, 40);
@@ -396,8 +396,8 @@ TEST_F(RecordTest, AFileAndAStreamInDifferentCodersEachGetTheirOwnBytes)
 TEST_F(RecordTest, RefusedStartsLeaveTheRunningRecordingAlone)
 {
     const std::string file = path("running.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
-    ASSERT_EQ(olva_record_stream(kLine, OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
+    ASSERT_EQ(olva_record_stream(kFirstLine, OLVA_CODER_ALAW), OLVA_OK);
     const std::vector<Frame> before = patternFrames(5, 2);
     deliver(before);
 
@@ -408,10 +408,10 @@ TEST_F(RecordTest, RefusedStartsLeaveTheRunningRecordingAlone)
         int expected;
     };
     const Case cases[] = {
-        {"file busy", olva_record_file(kLine, other.c_str(), OLVA_CODER_ALAW), OLVA_ERR_BUSY},
-        {"file busy, bad coder", olva_record_file(kLine, other.c_str(), 2), OLVA_ERR_BUSY},
-        {"stream busy", olva_record_stream(kLine, OLVA_CODER_PCM), OLVA_ERR_BUSY},
-        {"stream busy, bad coder", olva_record_stream(kLine, 2), OLVA_ERR_BUSY},
+        {"file busy", olva_record_file(kFirstLine, other.c_str(), OLVA_CODER_ALAW), OLVA_ERR_BUSY},
+        {"file busy, bad coder", olva_record_file(kFirstLine, other.c_str(), 2), OLVA_ERR_BUSY},
+        {"stream busy", olva_record_stream(kFirstLine, OLVA_CODER_PCM), OLVA_ERR_BUSY},
+        {"stream busy, bad coder", olva_record_stream(kFirstLine, 2), OLVA_ERR_BUSY},
         {"no handle", olva_record_file(static_cast<unsigned long>(-1), other.c_str(), 0),
          OLVA_ERR_INVALID_HANDLE},
         {"no box", olva_record_file(0x201, other.c_str(), 0), OLVA_ERR_NO_DEVICE},
@@ -428,11 +428,11 @@ TEST_F(RecordTest, RefusedStartsLeaveTheRunningRecordingAlone)
 
     const std::vector<Frame> after = patternFrames(5, 3);
     deliver(after);
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     std::vector<Frame> all = before;
     all.insert(all.end(), after.begin(), after.end());
     expectWholeWav(file, OLVA_CODER_PCM, joined(all));
-    EXPECT_EQ(VoiceData::of(kLine), encoded(OLVA_CODER_ALAW, joined(all)));
+    EXPECT_EQ(VoiceData::of(kFirstLine), encoded(OLVA_CODER_ALAW, joined(all)));
 }
 
 TEST_F(RecordTest, BadStartsOnAnIdleLineAreRefusedAndLeaveItIdle)
@@ -457,18 +457,18 @@ TEST_F(RecordTest, BadStartsOnAnIdleLineAreRefusedAndLeaveItIdle)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(olva_record_file(kLine, c.file.empty() ? nullptr : c.file.c_str(), c.coder),
+        EXPECT_EQ(olva_record_file(kFirstLine, c.file.empty() ? nullptr : c.file.c_str(), c.coder),
                   c.expected);
     }
     for (int coder : {2, -1, 39, 101})
-        EXPECT_EQ(olva_record_stream(kLine, coder), OLVA_ERR_CODER) << coder;
+        EXPECT_EQ(olva_record_stream(kFirstLine, coder), OLVA_ERR_CODER) << coder;
     EXPECT_FALSE(std::filesystem::exists(good));
 
     // Nothing was left running: a good start follows.
-    ASSERT_EQ(olva_record_file(kLine, good.c_str(), OLVA_CODER_ALAW), OLVA_OK);
-    ASSERT_EQ(olva_record_stream(kLine, OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, good.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_stream(kFirstLine, OLVA_CODER_ALAW), OLVA_OK);
     deliver(patternFrames(2));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     expectWholeWav(good, OLVA_CODER_ALAW, joined(patternFrames(2)));
 }
 
@@ -476,10 +476,10 @@ TEST_F(RecordTest, ABackslashPathIsRecordedWithSlashesAndTheCallersTextKept)
 {
     std::string text = files_.path() + "\\day\\line1\\call.wav";
     const std::string copy = text;
-    ASSERT_EQ(olva_record_file(kLine, text.c_str(), OLVA_CODER_PCM), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, text.c_str(), OLVA_CODER_PCM), OLVA_OK);
     EXPECT_EQ(text, copy);
     deliver(patternFrames(3));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     expectWholeWav(files_.file("day/line1/call.wav"), OLVA_CODER_PCM, joined(patternFrames(3)));
     EXPECT_EQ(text, copy);
 }
@@ -488,8 +488,8 @@ TEST_F(RecordTest, AStopBeforeAnyFrameLeavesTheHeaderAlone)
 {
     startLog();
     const std::string file = path("empty.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     const std::string bytes = olva_test::readFile(file);
     ASSERT_EQ(bytes.size(), kWaveHeaderSize);
     EXPECT_EQ(dataLength(bytes), 0u);
@@ -508,11 +508,11 @@ TEST_F(RecordTest, AFullDiskStopsTheFileWithAHeaderThatStatesWhatWasStored)
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
 
     const std::string file = path("full.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
-    ASSERT_EQ(olva_record_stream(kLine, OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
+    ASSERT_EQ(olva_record_stream(kFirstLine, OLVA_CODER_ALAW), OLVA_OK);
     const std::vector<Frame> frames = patternFrames(20);
     deliver(frames);
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old_limit), 0);
     std::signal(SIGXFSZ, old_handler);
 
@@ -526,24 +526,24 @@ TEST_F(RecordTest, AFullDiskStopsTheFileWithAHeaderThatStatesWhatWasStored)
     const std::vector<std::int16_t> all = joined(frames);
     EXPECT_EQ(sound.samples(), std::vector<short>(all.begin(), all.begin() + 1680));
     // The stream went on to the end.
-    EXPECT_EQ(VoiceData::of(kLine), encoded(OLVA_CODER_ALAW, all));
+    EXPECT_EQ(VoiceData::of(kFirstLine), encoded(OLVA_CODER_ALAW, all));
 }
 
 TEST_F(RecordTest, AnMp3RecordingToAFullDeviceStopsWritingAndEndsCleanly)
 {
     startLog();
-    ASSERT_EQ(olva_record_file(kLine, "/dev/full", OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, "/dev/full", OLVA_CODER_MP3), OLVA_OK);
     deliver(toneFrames(20, 8000));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     const std::string log = logText();
     EXPECT_THAT(log, ::testing::HasSubstr("line.1-3: write file failed: No space left on device"));
     // Logged once, not once per frame.
     EXPECT_EQ(log.find("write file failed"), log.rfind("write file failed"));
     // The line is idle again.
     const std::string file = path("after.mp3");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_MP3), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_MP3), OLVA_OK);
     deliver(toneFrames(50, 8000));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     const Mp3Audio audio = decodeMp3(file);
     ASSERT_TRUE(audio.ok);
     EXPECT_NEAR(loudSpan(audio.samples, 2000), 8000, 40);
@@ -552,28 +552,28 @@ TEST_F(RecordTest, AnMp3RecordingToAFullDeviceStopsWritingAndEndsCleanly)
 TEST_F(RecordTest, AnUnpluggedBoxLeavesItsRecordingWhole)
 {
     const std::string file = path("unplugged.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_ULAW), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_ULAW), OLVA_OK);
     const std::vector<Frame> frames = patternFrames(10);
     deliver(frames);
     sim_.unplug(*box_);
     capture_->unplug();
     playback_->unplug();
-    ASSERT_TRUE(EventRecorder::instance().waitForEvent(kLine, OLVA_EVENT_PLUG_OUT));
+    ASSERT_TRUE(EventRecorder::instance().waitForEvent(kFirstLine, OLVA_EVENT_PLUG_OUT));
     ASSERT_TRUE(olva_test::eventually([] { return !g_pOlvaMgr->slot(1).capture_running(); }));
     expectWholeWav(file, OLVA_CODER_ULAW, joined(frames));
-    EXPECT_EQ(olva_stop_record(kLine), OLVA_ERR_NO_DEVICE);
+    EXPECT_EQ(olva_stop_record(kFirstLine), OLVA_ERR_NO_DEVICE);
 }
 
 TEST_F(RecordTest, ALostLineEndsTheRecordingWhole)
 {
     const auto lost = [] {
         for (const olva_test::LibraryEvent& e : EventRecorder::instance().lineEvents())
-            if (e.handle == kLine && e.event == OLVA_EVENT_LING_HANG)
+            if (e.handle == kFirstLine && e.event == OLVA_EVENT_LING_HANG)
                 return true;
         return false;
     };
     const std::string file = path("lost.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_PCM), OLVA_OK);
     const std::vector<Frame> before = patternFrames(10, 1);
     deliver(before);
     // Floating, not yet for hang_wait_time: still recorded.
@@ -590,19 +590,19 @@ TEST_F(RecordTest, ALostLineEndsTheRecordingWhole)
     expectWholeWav(file, OLVA_CODER_PCM, joined(recorded));
 
     // The line records again once it is back.
-    EXPECT_EQ(olva_stop_record(kLine), OLVA_OK);
+    EXPECT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     olva_test::holdStatus(sim_, *box_, olva_test::kTz2401Idle, 3);
     const std::string next = path("next.wav");
-    ASSERT_EQ(olva_record_file(kLine, next.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, next.c_str(), OLVA_CODER_ALAW), OLVA_OK);
     deliver(patternFrames(3, 4));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     expectWholeWav(next, OLVA_CODER_ALAW, joined(patternFrames(3, 4)));
 }
 
 TEST_F(RecordTest, ClosingTheLibraryEndsTheRecordingWhole)
 {
     const std::string file = path("closed.wav");
-    ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
     const std::vector<Frame> frames = patternFrames(10);
     deliver(frames);
     olva_close();
@@ -617,10 +617,10 @@ TEST_F(RecordTest, StartsAndStopsNeverInterleaveWithAFrame)
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         const std::string file = path("busy" + std::to_string(round) + ".wav");
-        ASSERT_EQ(olva_record_file(kLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
+        ASSERT_EQ(olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_ALAW), OLVA_OK);
         const int reads = capture_->counters().reads;
         ASSERT_TRUE(olva_test::eventually([&] { return capture_->counters().reads > reads + 2; }));
-        ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+        ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
         const std::string bytes = olva_test::readFile(file);
         ASSERT_GE(bytes.size(), kWaveHeaderSize);
         const WaveHeader header = headerOf(bytes);
@@ -638,15 +638,15 @@ TEST_F(RecordTest, OfTwoStartsAtOnceOneIsRefused)
         int stream_results[2] = {1, 1};
         const std::string files[2] = {path("a.wav"), path("b.wav")};
         std::thread other([&] {
-            results[1] = olva_record_file(kLine, files[1].c_str(), OLVA_CODER_PCM);
-            stream_results[1] = olva_record_stream(kLine, OLVA_CODER_PCM);
+            results[1] = olva_record_file(kFirstLine, files[1].c_str(), OLVA_CODER_PCM);
+            stream_results[1] = olva_record_stream(kFirstLine, OLVA_CODER_PCM);
         });
-        results[0] = olva_record_file(kLine, files[0].c_str(), OLVA_CODER_PCM);
-        stream_results[0] = olva_record_stream(kLine, OLVA_CODER_PCM);
+        results[0] = olva_record_file(kFirstLine, files[0].c_str(), OLVA_CODER_PCM);
+        stream_results[0] = olva_record_stream(kFirstLine, OLVA_CODER_PCM);
         other.join();
         EXPECT_THAT(results, ::testing::UnorderedElementsAre(OLVA_OK, OLVA_ERR_BUSY));
         EXPECT_THAT(stream_results, ::testing::UnorderedElementsAre(OLVA_OK, OLVA_ERR_BUSY));
-        ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+        ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     }
 }
 

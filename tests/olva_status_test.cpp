@@ -33,8 +33,8 @@ using Bytes = olva_test::HidReport;
 using olva_test::tz2401Status;
 using olva_test::tz2401Voltage;
 
-constexpr unsigned long kTz2401b = 0x101;
-constexpr unsigned long kTz2501b = 0x201;
+constexpr unsigned long kTz2401bHandle = 0x101;
+constexpr unsigned long kTz2501bHandle = 0x201;
 
 // The line state each event's callback read back through the library.
 std::mutex g_states_mutex;
@@ -167,19 +167,19 @@ TEST_F(StatusTest, Tz2401bStatusCodesDriveItsLineWithCode19AsTheClock)
     SimTz2401Box& box = openTz2401b();
     // Two steps do not confirm a state; the third does.
     hold(box, 15, 2);
-    EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_IDLE);
+    EXPECT_EQ(olva_get_line_state(kTz2401bHandle), OLVA_STATE_IDLE);
     EXPECT_EQ(manager().slot(1).line(1).pending_state(), OLVA_STATE_RINGING);
     hold(box, 15, 1);
-    EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_RINGING);
+    EXPECT_EQ(olva_get_line_state(kTz2401bHandle), OLVA_STATE_RINGING);
     hold(box, 8, 3);
     hold(box, 22, 3);
     hold(box, 8, 6);
     EXPECT_THAT(recorder().lineEvents(),
-                ElementsAre(LibraryEvent{kTz2401b, OLVA_EVENT_LINE_RING, 0, 0},
-                            LibraryEvent{kTz2401b, OLVA_EVENT_LINE_RING, 0, 0},
-                            LibraryEvent{kTz2401b, OLVA_EVENT_RING_STOP, 0, 0},
-                            LibraryEvent{kTz2401b, OLVA_EVENT_LINE_HOOK_OFF, 0, 0},
-                            LibraryEvent{kTz2401b, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
+                ElementsAre(LibraryEvent{kTz2401bHandle, OLVA_EVENT_LINE_RING, 0, 0},
+                            LibraryEvent{kTz2401bHandle, OLVA_EVENT_LINE_RING, 0, 0},
+                            LibraryEvent{kTz2401bHandle, OLVA_EVENT_RING_STOP, 0, 0},
+                            LibraryEvent{kTz2401bHandle, OLVA_EVENT_LINE_HOOK_OFF, 0, 0},
+                            LibraryEvent{kTz2401bHandle, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
     // Each callback asked the library for the line's state on the HID read
     // thread without deadlock.
     EXPECT_THAT(statesInCallback(),
@@ -189,10 +189,10 @@ TEST_F(StatusTest, Tz2401bStatusCodesDriveItsLineWithCode19AsTheClock)
     // A lost line, reported after hang_wait_time.
     recorder().clear();
     hold(box, 7, 7);
-    EXPECT_THAT(eventCodes(kTz2401b), IsEmpty());
+    EXPECT_THAT(eventCodes(kTz2401bHandle), IsEmpty());
     hold(box, 7, 1);
-    EXPECT_THAT(eventCodes(kTz2401b), ElementsAre(OLVA_EVENT_LING_HANG));
-    EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_FLOATING);
+    EXPECT_THAT(eventCodes(kTz2401bHandle), ElementsAre(OLVA_EVENT_LING_HANG));
+    EXPECT_EQ(olva_get_line_state(kTz2401bHandle), OLVA_STATE_FLOATING);
 }
 
 TEST_F(StatusTest, ARingNotAnsweredIsCancelledByTheTz2401bsClock)
@@ -201,10 +201,10 @@ TEST_F(StatusTest, ARingNotAnsweredIsCancelledByTheTz2401bsClock)
     hold(box, 15, 4);
     // 300 ms of debounce and ring_cancel_time (7000 ms) of idle.
     hold(box, 8, 72);
-    EXPECT_THAT(eventCodes(kTz2401b),
+    EXPECT_THAT(eventCodes(kTz2401bHandle),
                 ElementsAre(OLVA_EVENT_LINE_RING, OLVA_EVENT_LINE_RING, OLVA_EVENT_RING_STOP));
     hold(box, 8, 1);
-    EXPECT_THAT(eventCodes(kTz2401b),
+    EXPECT_THAT(eventCodes(kTz2401bHandle),
                 ElementsAre(OLVA_EVENT_LINE_RING, OLVA_EVENT_LINE_RING, OLVA_EVENT_RING_STOP,
                             OLVA_EVENT_RING_CANCEL));
 }
@@ -222,15 +222,15 @@ TEST_F(StatusTest, Tz2401bReportsThatAreNoStatusChangeNothing)
                   tz2401Status(19),
               });
     EXPECT_EQ(manager().slot(1).line(1).pending_state(), OLVA_STATE_IDLE);
-    EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_IDLE);
+    EXPECT_EQ(olva_get_line_state(kTz2401bHandle), OLVA_STATE_IDLE);
     EXPECT_THAT(recorder().lineEvents(), IsEmpty());
 
     // The manager's timer leaves the Tz2401B to its own reports.
     hold(box, 22, 0);
     lineSteps(5);
-    EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_IDLE);
+    EXPECT_EQ(olva_get_line_state(kTz2401bHandle), OLVA_STATE_IDLE);
     hold(box, 22, 3);
-    EXPECT_EQ(olva_get_line_state(kTz2401b), OLVA_STATE_OFF_HOOK);
+    EXPECT_EQ(olva_get_line_state(kTz2401bHandle), OLVA_STATE_OFF_HOOK);
 }
 
 TEST_F(StatusTest, OnlyATz2401bDecodesTz2401bReports)
@@ -244,7 +244,7 @@ TEST_F(StatusTest, OnlyATz2401bDecodesTz2401bReports)
     const Bytes clock = tz2401Status(19);
     for (int i = 0; i < 3; ++i)
         box.handle_hid_read(clock.data(), clock.size());
-    EXPECT_EQ(olva_get_line_state(kTz2501b), OLVA_STATE_IDLE);
+    EXPECT_EQ(olva_get_line_state(kTz2501bHandle), OLVA_STATE_IDLE);
     EXPECT_THAT(recorder().lineEvents(), IsEmpty());
 }
 
@@ -269,7 +269,7 @@ TEST_F(StatusTest, Tz2501bStatusBitsGiveLineAndExtensionStates)
         // The poll hands the same bits on every 10 ms: the debounce still
         // ends after three steps.
         lineSteps(3);
-        EXPECT_EQ(olva_get_line_state(kTz2501b), c.line);
+        EXPECT_EQ(olva_get_line_state(kTz2501bHandle), c.line);
         EXPECT_EQ(manager().slot(2).line(1).slic_confirmed_state(), c.extension);
     }
 }
@@ -283,8 +283,8 @@ TEST_F(StatusTest, Tz2501bLineAndExtensionRaiseTheirEvents)
     EXPECT_THAT(recorder().lineEvents(), IsEmpty());
     lineSteps(1);
     EXPECT_THAT(recorder().lineEvents(),
-                ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_OFF, 7, 0},
-                            LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_OFF, 0, 0}));
+                ElementsAre(LibraryEvent{kTz2501bHandle, OLVA_EVENT_LINE_HOOK_OFF, 7, 0},
+                            LibraryEvent{kTz2501bHandle, OLVA_EVENT_LINE_HOOK_OFF, 0, 0}));
     recorder().clear();
     box.setStatus(tz2501bStatus(0b001));  // reversed, extension still off-hook
     ASSERT_TRUE(polled(OLVA_STATE_REVERSE_OFF_HOOK));
@@ -293,9 +293,9 @@ TEST_F(StatusTest, Tz2501bLineAndExtensionRaiseTheirEvents)
     ASSERT_TRUE(polled(OLVA_STATE_IDLE, OLVA_STATE_IDLE));
     lineSteps(6);
     EXPECT_THAT(recorder().lineEvents(),
-                ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_POLARITY, 1, 0},
-                            LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_ON, 0, 0},
-                            LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
+                ElementsAre(LibraryEvent{kTz2501bHandle, OLVA_EVENT_POLARITY, 1, 0},
+                            LibraryEvent{kTz2501bHandle, OLVA_EVENT_LINE_HOOK_ON, 0, 0},
+                            LibraryEvent{kTz2501bHandle, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
 }
 
 // The soft hook takes the line through the extension circuit: the box then
@@ -304,30 +304,30 @@ TEST_F(StatusTest, Tz2501bLineAndExtensionRaiseTheirEvents)
 TEST_F(StatusTest, Tz2501bSoftHookRoundTrip)
 {
     SimRegisterBox& box = openTz2501b();
-    EXPECT_EQ(olva_soft_hook_off(kTz2501b), 0);
+    EXPECT_EQ(olva_soft_hook_off(kTz2501bHandle), 0);
     EXPECT_EQ(box.latch2(4), 1);
     box.setStatus(tz2501bStatus(0b010));  // idle line, extension off-hook
     ASSERT_TRUE(polled(OLVA_STATE_IDLE, OLVA_STATE_OFF_HOOK));
     lineSteps(3);
     EXPECT_THAT(recorder().lineEvents(),
-                ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_OFF, 0, 0}));
+                ElementsAre(LibraryEvent{kTz2501bHandle, OLVA_EVENT_LINE_HOOK_OFF, 0, 0}));
     recorder().clear();
-    EXPECT_EQ(olva_soft_hook_on(kTz2501b), 0);
+    EXPECT_EQ(olva_soft_hook_on(kTz2501bHandle), 0);
     EXPECT_EQ(box.latch2(4), 0);
     box.setStatus(tz2501bStatus(0b110));
     ASSERT_TRUE(polled(OLVA_STATE_IDLE, OLVA_STATE_IDLE));
     lineSteps(3);
     EXPECT_THAT(recorder().lineEvents(),
-                ElementsAre(LibraryEvent{kTz2501b, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
+                ElementsAre(LibraryEvent{kTz2501bHandle, OLVA_EVENT_LINE_HOOK_ON, 0, 0}));
     // The Tz2401B has no soft hook.
-    EXPECT_EQ(olva_soft_hook_off(kTz2401b), OLVA_ERR_FAILED);
+    EXPECT_EQ(olva_soft_hook_off(kTz2401bHandle), OLVA_ERR_FAILED);
     EXPECT_EQ(olva_soft_hook_on(0x301), OLVA_ERR_NO_DEVICE);
 }
 
 TEST_F(StatusTest, TheLineVoltageOfNewerFirmwareComesAsCheckedNibbles)
 {
     SimTz2401Box& box = openTz2401b(0x42);
-    EXPECT_EQ(olva_start_read_line_voltage(kTz2401b), 0);
+    EXPECT_EQ(olva_start_read_line_voltage(kTz2401bHandle), 0);
     EXPECT_TRUE(box.lineVoltageReading());
     // 167 = 0xA7: byte 5 holds 0xA, byte 4 0x7 and a check nibble that
     // makes the sum of the nibbles 0 modulo 16.
@@ -336,9 +336,9 @@ TEST_F(StatusTest, TheLineVoltageOfNewerFirmwareComesAsCheckedNibbles)
         Bytes report;
         std::vector<LibraryEvent> events;
     } cases[] = {
-        {"167", tz2401Voltage(0, 0x7F, 0x0A), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 167, 0}}},
-        {"1", tz2401Voltage(200, 0x1F, 0x00), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 1, 0}}},
-        {"255", tz2401Voltage(0, 0xF2, 0xFF), {{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, 255, 0}}},
+        {"167", tz2401Voltage(0, 0x7F, 0x0A), {{kTz2401bHandle, OLVA_EVENT_LINE_VOLTAGE, 167, 0}}},
+        {"1", tz2401Voltage(200, 0x1F, 0x00), {{kTz2401bHandle, OLVA_EVENT_LINE_VOLTAGE, 1, 0}}},
+        {"255", tz2401Voltage(0, 0xF2, 0xFF), {{kTz2401bHandle, OLVA_EVENT_LINE_VOLTAGE, 255, 0}}},
         {"check nibble not 0", tz2401Voltage(0, 0x7E, 0x0A), {}},
         {"voltage 0", tz2401Voltage(50, 0x00, 0x00), {}},
     };
@@ -350,7 +350,7 @@ TEST_F(StatusTest, TheLineVoltageOfNewerFirmwareComesAsCheckedNibbles)
     }
 
     // Not while reading is off.
-    EXPECT_EQ(olva_stop_read_line_voltage(kTz2401b), 0);
+    EXPECT_EQ(olva_stop_read_line_voltage(kTz2401bHandle), 0);
     EXPECT_FALSE(box.lineVoltageReading());
     recorder().clear();
     push(box, {tz2401Voltage(0, 0x7F, 0x0A)});
@@ -372,7 +372,7 @@ TEST_F(StatusTest, TheLineVoltageOfOlderFirmwareIsByteOne)
         push(box, {tz2401Voltage(c.volts, 0x7F, 0x0A)});
         if (c.reported)
             EXPECT_THAT(recorder().lineEvents(),
-                        ElementsAre(LibraryEvent{kTz2401b, OLVA_EVENT_LINE_VOLTAGE, c.volts, 0}));
+                        ElementsAre(LibraryEvent{kTz2401bHandle, OLVA_EVENT_LINE_VOLTAGE, c.volts, 0}));
         else
             EXPECT_THAT(recorder().lineEvents(), IsEmpty());
     }
@@ -382,8 +382,8 @@ TEST_F(StatusTest, VoltageReadingIsOfferedByTheTz2401bOnly)
 {
     SimRegisterBox& tz2501b = openTz2501b();
     const std::size_t reports = sim_.reports(tz2501b).size();
-    EXPECT_EQ(olva_start_read_line_voltage(kTz2501b), -1);
-    EXPECT_EQ(olva_stop_read_line_voltage(kTz2501b), 0);
+    EXPECT_EQ(olva_start_read_line_voltage(kTz2501bHandle), -1);
+    EXPECT_EQ(olva_stop_read_line_voltage(kTz2501bHandle), 0);
     EXPECT_EQ(sim_.reports(tz2501b).size(), reports);
     EXPECT_EQ(olva_start_read_line_voltage(static_cast<unsigned long>(-1)), -3);
     EXPECT_EQ(olva_start_read_line_voltage(0x301), -2);
@@ -391,12 +391,12 @@ TEST_F(StatusTest, VoltageReadingIsOfferedByTheTz2401bOnly)
     EXPECT_THAT(recorder().lineEvents(), IsEmpty());
 
     // The Tz2401B is sent the reading on and off.
-    EXPECT_EQ(olva_start_read_line_voltage(kTz2401b), 0);
+    EXPECT_EQ(olva_start_read_line_voltage(kTz2401bHandle), 0);
     EXPECT_EQ(tz2401b_->commandCount(0xFE), 1);
     EXPECT_EQ(tz2401b_->commandCount(0x70), 1);
     EXPECT_TRUE(tz2401b_->lineVoltageReading());
     const int stops = tz2401b_->commandCount(0x90);
-    EXPECT_EQ(olva_stop_read_line_voltage(kTz2401b), 0);
+    EXPECT_EQ(olva_stop_read_line_voltage(kTz2401bHandle), 0);
     EXPECT_EQ(tz2401b_->commandCount(0x90), stops + 1);
     EXPECT_FALSE(tz2401b_->lineVoltageReading());
 }
@@ -404,39 +404,39 @@ TEST_F(StatusTest, VoltageReadingIsOfferedByTheTz2401bOnly)
 TEST_F(StatusTest, ThresholdsAreSetOnTheTz2401bAsThresholdWords)
 {
     SimTz2401Box& box = openTz2401b();
-    EXPECT_EQ(olva_set_hang_threshold(kTz2401b, 18), 0);
+    EXPECT_EQ(olva_set_hang_threshold(kTz2401bHandle, 18), 0);
     EXPECT_EQ(box.hangWord(), 0x12D);
-    EXPECT_EQ(olva_set_hookoff_threshold(kTz2401b, 3), 0);
+    EXPECT_EQ(olva_set_hookoff_threshold(kTz2401bHandle, 3), 0);
     EXPECT_EQ(box.hookOffWord(), 0x03D);
-    EXPECT_EQ(olva_set_hookoff_threshold(kTz2401b, 15), 0);
+    EXPECT_EQ(olva_set_hookoff_threshold(kTz2401bHandle, 15), 0);
     EXPECT_EQ(box.hookOffWord(), 0x0F1);
 
     // Values without a threshold word are refused and nothing is sent.
     const int sent = box.commandCount(0xB8);
     for (unsigned value : {0xFFu, 0x99u, 256u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(value);
-        EXPECT_EQ(olva_set_hang_threshold(kTz2401b, value), -4);
+        EXPECT_EQ(olva_set_hang_threshold(kTz2401bHandle, value), -4);
     }
     EXPECT_EQ(box.commandCount(0xB8), sent);
     EXPECT_EQ(box.hangWord(), 0x12D);
 
     // A report that does not go out fails the call.
     sim_.failTransfers(box, olva_sim::kOutputTransfers, 0, 3, usb::kErrorIo);
-    EXPECT_EQ(olva_set_hang_threshold(kTz2401b, 3), -1);
+    EXPECT_EQ(olva_set_hang_threshold(kTz2401bHandle, 3), -1);
     EXPECT_EQ(box.hangWord(), 0x12D);
 
     // The box's thresholds cannot be read back in this work mode.
-    EXPECT_EQ(olva_get_hang_threshold(kTz2401b), -6);
-    EXPECT_EQ(olva_get_hookoff_threshold(kTz2401b), -6);
+    EXPECT_EQ(olva_get_hang_threshold(kTz2401bHandle), -6);
+    EXPECT_EQ(olva_get_hookoff_threshold(kTz2401bHandle), -6);
 }
 
 TEST_F(StatusTest, OtherBoxesHaveNoThresholds)
 {
     openTz2501b();
-    EXPECT_EQ(olva_set_hang_threshold(kTz2501b, 3), -15);
-    EXPECT_EQ(olva_set_hookoff_threshold(kTz2501b, 18), -15);
-    EXPECT_EQ(olva_get_hang_threshold(kTz2501b), -15);
-    EXPECT_EQ(olva_get_hookoff_threshold(kTz2501b), -15);
+    EXPECT_EQ(olva_set_hang_threshold(kTz2501bHandle, 3), -15);
+    EXPECT_EQ(olva_set_hookoff_threshold(kTz2501bHandle, 18), -15);
+    EXPECT_EQ(olva_get_hang_threshold(kTz2501bHandle), -15);
+    EXPECT_EQ(olva_get_hookoff_threshold(kTz2501bHandle), -15);
     EXPECT_EQ(olva_get_hang_threshold(static_cast<unsigned long>(-1)), -3);
     EXPECT_EQ(olva_set_hang_threshold(0x301, 3), -2);
     EXPECT_EQ(olva_get_hookoff_threshold(0x301), -2);

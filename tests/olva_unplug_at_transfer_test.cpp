@@ -36,11 +36,11 @@ using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_test::EventRecorder;
 using olva_test::FakePcmDevice;
+using olva_test::kFirstLine;
+using olva_test::kFrameSamples;
 using olva_test::LibraryEvent;
 using platform::PcmStream;
 
-constexpr unsigned long kLine = 0x101;
-constexpr std::size_t kFrameSamples = 160;
 using Frame = std::vector<std::int16_t>;
 
 std::vector<Frame> frames(int count)
@@ -118,7 +118,7 @@ protected:
     {
         recorder().clear();
         ASSERT_EQ(g_pOlvaMgr->search_pass(), 1);
-        ASSERT_TRUE(recorder().waitForEvent(kLine, OLVA_EVENT_PLUG_IN));
+        ASSERT_TRUE(recorder().waitForEvent(kFirstLine, OLVA_EVENT_PLUG_IN));
         ASSERT_TRUE(olva_test::eventually([this] { return capture_->counters().reads >= 1; }));
     }
     // The box has ended: slot 1 is free and none of its threads runs.
@@ -220,9 +220,9 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfARecordingTheFileStaysWhole)
     // A whole recording tells how many USB transfers it takes.
     const int before = sim_.transferCount(*box_);
     const std::string probe = files_.file("probe.wav");
-    ASSERT_EQ(olva_record_file(kLine, probe.c_str(), OLVA_CODER_PCM), OLVA_OK);
+    ASSERT_EQ(olva_record_file(kFirstLine, probe.c_str(), OLVA_CODER_PCM), OLVA_OK);
     ASSERT_TRUE(capture_->feedFrames(frames(kFrames), std::chrono::seconds(10)));
-    ASSERT_EQ(olva_stop_record(kLine), OLVA_OK);
+    ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     const int usb_transfers = sim_.transferCount(*box_) - before;
     unplug();
     ASSERT_TRUE(waitForEnd());
@@ -237,7 +237,7 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfARecordingTheFileStaysWhole)
         const int frames_before = n - usb_transfers - 1;
         if (frames_before < 0)
             sim_.unplugAfter(*box_, n);
-        const int started = olva_record_file(kLine, file.c_str(), OLVA_CODER_PCM);
+        const int started = olva_record_file(kFirstLine, file.c_str(), OLVA_CODER_PCM);
         if (frames_before >= 0) {
             ASSERT_EQ(started, OLVA_OK);
             if (frames_before > 0) {
@@ -247,10 +247,10 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfARecordingTheFileStaysWhole)
         }
         capture_->feedError(-ENODEV);
         cardGone();
-        ASSERT_TRUE(recorder().waitForEvent(kLine, OLVA_EVENT_PLUG_OUT));
+        ASSERT_TRUE(recorder().waitForEvent(kFirstLine, OLVA_EVENT_PLUG_OUT));
         ASSERT_TRUE(waitForEnd());
         expectEndedOnce();
-        EXPECT_NE(olva_stop_record(kLine), OLVA_OK);
+        EXPECT_NE(olva_stop_record(kFirstLine), OLVA_OK);
 
         if (started == OLVA_OK) {
             // The header states what the file holds, and libsndfile agrees.
@@ -289,8 +289,8 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfAPlaybackTheBoxEndsWithoutAHang)
     plug(OLVA_PRODUCT_TZ2401B);
     open();
     const int before = sim_.transferCount(*box_);
-    ASSERT_EQ(olva_play_file(kLine, file.c_str()), OLVA_OK);
-    ASSERT_TRUE(recorder().waitForEvent(kLine, OLVA_EVENT_PLAY_END));
+    ASSERT_EQ(olva_play_file(kFirstLine, file.c_str()), OLVA_OK);
+    ASSERT_TRUE(recorder().waitForEvent(kFirstLine, OLVA_EVENT_PLAY_END));
     ASSERT_EQ(playback_->written().size(), kChunkSamples * kChunks);
     const int usb_transfers = sim_.transferCount(*box_) - before;
     unplug();
@@ -307,11 +307,12 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfAPlaybackTheBoxEndsWithoutAHang)
             sim_.unplugAfter(*box_, n);
         else
             playback_->holdWritesAt(static_cast<std::size_t>(chunks_before) * kChunkSamples);
-        const int queued = olva_play_file(kLine, file.c_str());
+        const int queued = olva_play_file(kFirstLine, file.c_str());
         // The box goes at its N-th transfer, also at the channel switch after
         // the last chunk: the card's error must not end it before then.
-        if (chunks_before < 0)
-            ASSERT_TRUE(recorder().waitForEvent(kLine, OLVA_EVENT_PLUG_OUT));
+        if (chunks_before < 0) {
+            ASSERT_TRUE(recorder().waitForEvent(kFirstLine, OLVA_EVENT_PLUG_OUT));
+        }
         if (chunks_before >= 0) {
             ASSERT_EQ(queued, OLVA_OK);
             ASSERT_TRUE(playback_->waitForHeldWrite(std::chrono::seconds(10)));
@@ -319,7 +320,7 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfAPlaybackTheBoxEndsWithoutAHang)
         }
         capture_->feedError(-ENODEV);
         cardGone();
-        ASSERT_TRUE(recorder().waitForEvent(kLine, OLVA_EVENT_PLUG_OUT));
+        ASSERT_TRUE(recorder().waitForEvent(kFirstLine, OLVA_EVENT_PLUG_OUT));
         ASSERT_TRUE(waitForEnd());
         expectEndedOnce();
         std::vector<LibraryEvent> events = recorder().events();

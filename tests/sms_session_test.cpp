@@ -75,7 +75,7 @@ TEST(SmsPlan, PartSizesByTextLength)
                 EXPECT_EQ(s.udl * 2u, s.ud.size());
             } else {
                 EXPECT_EQ(s.first, 0x51);
-                char header[13];
+                char header[64];
                 std::snprintf(header, sizeof header, "0500032A%02zX%02zX", plan.pdus.size(), i + 1);
                 EXPECT_EQ(s.ud.substr(0, 12), header);
                 EXPECT_EQ(s.ud.size() - 12, c.part_hex[i]);

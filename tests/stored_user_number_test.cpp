@@ -22,10 +22,7 @@ using ::testing::Each;
 constexpr std::uint8_t kCopyBase = 0x80;
 constexpr std::uint8_t kCopySize = 20;
 
-Bytes number(std::uint8_t seed)
-{
-    return olva_test::user_number(seed);
-}
+using olva_test::user_number;
 
 // A stored Tz2701A copy: the number, its check byte and three zeros.
 Bytes storedCopy(const Bytes& user)
@@ -113,7 +110,7 @@ TEST_F(Tz2701UserTest, TheFirstCopyThatPassesItsCheckIsTaken)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         for (int n = 0; n < 3; ++n) {
-            Bytes copy = storedCopy(number(static_cast<std::uint8_t>(10 * n + 1)));
+            Bytes copy = storedCopy(user_number(static_cast<std::uint8_t>(10 * n + 1)));
             if (!c.good[static_cast<std::size_t>(n)])
                 copy[3] ^= 0x40;
             storeCopy(n, copy);
@@ -121,7 +118,7 @@ TEST_F(Tz2701UserTest, TheFirstCopyThatPassesItsCheckIsTaken)
         EXPECT_EQ(hid_.Tz2701_read_user(), c.taken >= 0);
         EXPECT_EQ(hid_.user_number_valid(), c.taken >= 0);
         if (c.taken >= 0)
-            EXPECT_EQ(area(hid_), number(static_cast<std::uint8_t>(10 * c.taken + 1)));
+            EXPECT_EQ(area(hid_), user_number(static_cast<std::uint8_t>(10 * c.taken + 1)));
         else
             EXPECT_TRUE(area(hid_).empty());
     }
@@ -132,13 +129,13 @@ TEST_F(Tz2701UserTest, ACopyReadInPartIsSkippedNotTakenAsZeros)
     // The first copy is all zeros, which passes its check when read whole;
     // the second holds the number.
     storeCopy(0, Bytes(kCopySize, 0));
-    storeCopy(1, storedCopy(number(7)));
+    storeCopy(1, storedCopy(user_number(7)));
     for (int piece = 0; piece < 5; ++piece) {
         SCOPED_TRACE("piece " + std::to_string(piece) + " of the first copy lost");
         sim_.failTransfers(box_, olva_sim::kOutputTransfers, requestOfPiece(0, piece), 1,
                            usb::kErrorIo);
         ASSERT_TRUE(hid_.Tz2701_read_user());
-        EXPECT_EQ(area(hid_), number(7));
+        EXPECT_EQ(area(hid_), user_number(7));
     }
     // Read whole, the zero copy counts.
     ASSERT_TRUE(hid_.Tz2701_read_user());
@@ -147,9 +144,9 @@ TEST_F(Tz2701UserTest, ACopyReadInPartIsSkippedNotTakenAsZeros)
 
 TEST_F(Tz2701UserTest, AFailedReadLeavesNoEarlierNumberBehind)
 {
-    storeCopy(0, storedCopy(number(3)));
+    storeCopy(0, storedCopy(user_number(3)));
     ASSERT_TRUE(hid_.Tz2701_read_user());
-    ASSERT_EQ(area(hid_), number(3));
+    ASSERT_EQ(area(hid_), user_number(3));
 
     // Later the first copy cannot be read whole and the others are erased:
     // the earlier number must not stay as if it had been read again.
@@ -163,9 +160,9 @@ TEST_F(Tz2701UserTest, AFailedReadLeavesNoEarlierNumberBehind)
 
 TEST_F(Tz2701UserTest, EveryLostTransferOfAReadEndsInTheNumberOrInNone)
 {
-    storeCopy(0, storedCopy(number(5)));
-    storeCopy(1, storedCopy(number(5)));
-    storeCopy(2, storedCopy(number(5)));
+    storeCopy(0, storedCopy(user_number(5)));
+    storeCopy(1, storedCopy(user_number(5)));
+    storeCopy(2, storedCopy(user_number(5)));
     for (int n = 0;; ++n) {
         SCOPED_TRACE("transfer " + std::to_string(n));
         const int before = sim_.transferCount(box_);
@@ -174,7 +171,7 @@ TEST_F(Tz2701UserTest, EveryLostTransferOfAReadEndsInTheNumberOrInNone)
         const bool reached = sim_.transferCount(box_) - before > n;
         EXPECT_EQ(hid_.user_number_valid(), found);
         if (found)
-            EXPECT_EQ(area(hid_), number(5));
+            EXPECT_EQ(area(hid_), user_number(5));
         else
             EXPECT_TRUE(area(hid_).empty());
         if (!reached) {
@@ -290,11 +287,11 @@ TEST_F(ChipUserTest, TheReadIsFortyFiveReportsSixteenAnswersAnd180Ms)
 {
     ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
     hid_.setPins(0x1B, 0x1F, 0x35);
-    box_.setMemory(0x52, 112, number(0x30));
+    box_.setMemory(0x52, 112, user_number(0x30));
     const int before = sim_.transferCount(box_);
     Bytes out(16, 0);
     ASSERT_TRUE(hid_.Tz2402D_ReadUser(out.data()));
-    EXPECT_EQ(out, number(0x30));
+    EXPECT_EQ(out, user_number(0x30));
 
     std::vector<Bytes> expected;
     auto reg = [&](std::uint16_t r, std::uint8_t v) {
@@ -338,11 +335,11 @@ TEST_F(ChipUserTest, ATz2402dRestoresItsOwnPinsAndNoPinReset)
 TEST_F(ChipUserTest, AFailedRegisterReadKeepsItsByteAndFailsTheRead)
 {
     ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
-    box_.setMemory(0x52, 112, number(1));
+    box_.setMemory(0x52, 112, user_number(1));
     sim_.failTransfers(box_, olva_sim::kGetReports, 4, 1, usb::kErrorTimeout);
     Bytes out(16, 0xEE);
     EXPECT_FALSE(hid_.Tz2402D_ReadUser(out.data()));
-    Bytes expected = number(1);
+    Bytes expected = user_number(1);
     expected[4] = 0xEE;
     EXPECT_EQ(out, expected);
 }
@@ -352,7 +349,7 @@ TEST_F(ChipUserTest, AWrittenNumberIsReadBack)
     for (const auto& [model, version] : {std::pair{OLVA_PRODUCT_TZ2501B, 0x80}, std::pair{OLVA_PRODUCT_TZ2402B, 0x70}}) {
         SCOPED_TRACE(model);
         ASSERT_TRUE(hid_.openAs(sim_.path(box_), model, static_cast<std::uint8_t>(version)));
-        const Bytes user = number(static_cast<std::uint8_t>(model));
+        const Bytes user = user_number(static_cast<std::uint8_t>(model));
         sim_.clearTrace();
         ASSERT_TRUE(hid_.Tz2402D_WriteUser(user.data()));
         // Words 56..63: command values 0xF8..0xFF, 20 ms each.
@@ -369,7 +366,7 @@ TEST_F(ChipUserTest, AWrittenNumberIsReadBack)
     // A register write that fails makes the whole write fail.
     ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
     sim_.failTransfers(box_, olva_sim::kOutputTransfers, 12, 3, usb::kErrorIo);
-    const Bytes user = number(99);
+    const Bytes user = user_number(99);
     EXPECT_FALSE(hid_.Tz2402D_WriteUser(user.data()));
 }
 

@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 
 // Bytes a text field could not carry unchanged: NUL, CR LF, a boundary-like
 // line, high bytes.
-const std::string kAudio = std::string("RIFF\0\0\r\n--\r\n\xff\xfe", 14) + std::string(70000, 'a');
+const std::string kFormAudio = std::string("RIFF\0\0\r\n--\r\n\xff\xfe", 14) + std::string(70000, 'a');
 constexpr int kPortPipe = 3;
 
 struct JsonDeleter {
@@ -57,7 +57,7 @@ protected:
         const std::optional<std::string> port = server_->read_pipe_line(20s);
         ASSERT_TRUE(port) << readFile(temp_.file("server.log"));
         url_ = "http://127.0.0.1:" + *port;
-        writeFile(audio_, kAudio);
+        writeFile(audio_, kFormAudio);
     }
 
     TempDir temp_;
@@ -101,8 +101,8 @@ TEST_F(UploadFormPythonTest, TheFormHoldsTheThreeFieldsAndTheFileAsSent)
     EXPECT_EQ(text_of(file, "type"), "application/octet-stream");
     const cJSON* size = cJSON_GetObjectItemCaseSensitive(file, "size");
     ASSERT_TRUE(cJSON_IsNumber(size)) << result;
-    EXPECT_EQ(size->valuedouble, static_cast<double>(kAudio.size()));
-    EXPECT_EQ(readFile(parsed_dir_ + "/3.bin"), kAudio);
+    EXPECT_EQ(size->valuedouble, static_cast<double>(kFormAudio.size()));
+    EXPECT_EQ(readFile(parsed_dir_ + "/3.bin"), kFormAudio);
 }
 
 }  // namespace

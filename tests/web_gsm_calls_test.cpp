@@ -18,6 +18,7 @@
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
+#include "support/browser_events.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "support/indented_event.h"
@@ -37,8 +38,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
 
-constexpr const char* kPlugIn = "{\"event\":\"plugin\",\"handle\":257}";
-constexpr const char* kRing = "{\"event\":\"ring\",\"handle\":257}";
 constexpr const char* kTakenBySoftware = "{\"event\":\"hookoff\",\"handle\":257,\"type\":6}";
 constexpr const char* kExtensionLifted = "{\"event\":\"hookoff\",\"handle\":257,\"type\":0}";
 constexpr const char* kEarphoneKey = "{\"event\":\"hookoff\",\"handle\":257,\"type\":2}";

@@ -11,7 +11,7 @@
 namespace olva_test {
 namespace {
 
-constexpr const char* kEvents = "document.getElementById('events').textContent";
+constexpr const char* kEventsShown = "document.getElementById('events').textContent";
 constexpr const char* kGreeting = "document.getElementById('greeting').textContent";
 constexpr const char* kLineHandles =
     "[...document.querySelectorAll('#lines tr')].map(r => r.cells[0].textContent).join(',')";
@@ -50,10 +50,10 @@ TEST_F(WebPagesTest, SelfTestPageShowsTheGreetingEventsLinesAndSendsCommands)
     std::string last;
     ASSERT_TRUE(browser_.wait_until_holds(kGreeting, greeting, &last)) << last;
     // The page asks for the lines as soon as it is greeted: none yet.
-    ASSERT_TRUE(browser_.wait_until_holds(kEvents, "\"channels\":[]", &last)) << last;
+    ASSERT_TRUE(browser_.wait_until_holds(kEventsShown, "\"channels\":[]", &last)) << last;
 
     raise(0x101, OLVA_EVENT_PLUG_IN);
-    EXPECT_TRUE(browser_.wait_until_holds(kEvents, "{\"event\":\"plugin\",\"handle\":257}", &last))
+    EXPECT_TRUE(browser_.wait_until_holds(kEventsShown, "{\"event\":\"plugin\",\"handle\":257}", &last))
         << last;
     // A plug-in makes the page read the lines again.
     EXPECT_TRUE(browser_.wait_until_holds(kLineHandles, "257", &last)) << last;
@@ -61,10 +61,10 @@ TEST_F(WebPagesTest, SelfTestPageShowsTheGreetingEventsLinesAndSendsCommands)
 
     // An indented event text, and a caller number that is markup, shown as text.
     raise(0x101, OLVA_EVENT_SIM_STATE, 1, 2);
-    EXPECT_TRUE(browser_.wait_until_holds(kEvents, "\"event\":\t\"simstate\"", &last)) << last;
+    EXPECT_TRUE(browser_.wait_until_holds(kEventsShown, "\"event\":\t\"simstate\"", &last)) << last;
     const std::string number = "<b id=injected>1</b>";
     raise(0x101, OLVA_EVENT_CALLER_ID, olva_fake::text_param(number));
-    EXPECT_TRUE(browser_.wait_until_holds(kEvents, "\"callernumber\":\"<b id=injected>1</b>\"", &last))
+    EXPECT_TRUE(browser_.wait_until_holds(kEventsShown, "\"callernumber\":\"<b id=injected>1</b>\"", &last))
         << last;
     EXPECT_EQ(browser_.evaluate("document.getElementById('injected') === null"), "true");
 
@@ -73,12 +73,12 @@ TEST_F(WebPagesTest, SelfTestPageShowsTheGreetingEventsLinesAndSendsCommands)
     ASSERT_EQ(browser_.evaluate("document.getElementById('cmd-GetProductID').click()"), "undefined");
     EXPECT_TRUE(olva_fake::wait_for_call("olva_get_product_ID(257)"));
     EXPECT_TRUE(browser_.wait_until_holds(
-        kEvents, "{\"event\":\"answer\",\"type\":\"GetProductID\",\"handle\":257,\"result\":\"3\"}",
+        kEventsShown, "{\"event\":\"answer\",\"type\":\"GetProductID\",\"handle\":257,\"result\":\"3\"}",
         &last))
         << last;
 
     raise(0x101, OLVA_EVENT_PLUG_OUT);
-    EXPECT_TRUE(browser_.wait_until_holds(kEvents, "{\"event\":\"plugout\",\"handle\":257}", &last))
+    EXPECT_TRUE(browser_.wait_until_holds(kEventsShown, "{\"event\":\"plugout\",\"handle\":257}", &last))
         << last;
     EXPECT_TRUE(browser_.wait_until_holds("String(" + std::string(kLineHandles) + ".length === 0)",
                                           "true", &last))
@@ -109,7 +109,7 @@ TEST_F(WebPagesTest, EveryCommandButtonSendsAFrameTheServiceRuns)
                              "olva_uploadFile(http://127.0.0.1/upload,file,/tmp/test.wav)"})
         EXPECT_TRUE(olva_fake::wait_for_call(call)) << call;
     EXPECT_TRUE(browser_.wait_until_holds(
-        kEvents, "{\"event\":\"answer\",\"type\":\"uwebclose\",\"handle\":0,\"result\":\"\"}", &last))
+        kEventsShown, "{\"event\":\"answer\",\"type\":\"uwebclose\",\"handle\":0,\"result\":\"\"}", &last))
         << last;
     EXPECT_TRUE(wait_for_log("start get sysinfo  from addr:127.0.0.1:"));
 }

@@ -45,7 +45,6 @@ using olva_sim::SimTz2401Box;
 using platform::PcmStream;
 
 constexpr const char* kPlugOut = "{\"event\":\"plugout\",\"handle\":257}";
-constexpr const char* kRing = "{\"event\":\"ring\",\"handle\":257}";
 // A line in a "getinfo" reply, just plugged in.
 std::string plugged_line(int handle)
 {

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@
 #include "support/test_box.h"
 
 namespace olva_test {
+
+// The library's handle of line 1 of the box in the first slot.
+inline constexpr unsigned long kFirstLine = 0x101;
+// The samples of one 20 ms frame of a line.
+inline constexpr std::size_t kFrameSamples = 160;
 
 class BoxSimTest : public ::testing::Test {
 protected:

@@ -53,4 +53,10 @@ void setModificationTime(const std::string& path, std::int64_t seconds)
         throw std::runtime_error("utimensat failed on " + path);
 }
 
+bool pathExists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
 }  // namespace olva_test

@@ -28,5 +28,7 @@ void writeFile(const std::string& path, const std::string& content);
 // Sets a file's modification time (seconds since the epoch), without
 // following a link.
 void setModificationTime(const std::string& path, std::int64_t seconds);
+// Whether anything stands at path, a dangling link included.
+bool pathExists(const std::string& path);
 
 }  // namespace olva_test

@@ -52,6 +52,13 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
+    int eventCount(int code) const
+    {
+        int n = 0;
+        for (const BoxEvent& event : events())
+            n += event.event == code;
+        return n;
+    }
     std::vector<int> eventCodes() const
     {
         std::vector<int> codes;

@@ -20,6 +20,7 @@
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
+#include "support/browser_events.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "support/recording_tray.h"
@@ -29,7 +30,6 @@
 
 namespace olva_test {
 
-inline constexpr const char* kPlugIn = "{\"event\":\"plugin\",\"handle\":257}";
 inline constexpr const char* kHookOn = "{\"event\":\"hookup\",\"handle\":257,\"type\":0}";
 
 // The threads of this process.
