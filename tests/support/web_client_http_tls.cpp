@@ -1,7 +1,5 @@
-// First, so that the template below sees the TLS stream's open_stream.
-#include "support/web_client_tls.h"
-
 #include "support/web_client_http.h"
+#include "support/web_client_tls.h"
 
 namespace olva_test::web_client_detail {
 

@@ -13,6 +13,10 @@
 
 #include "support/web_client.h"
 
+namespace web {
+class TlsStream;
+}
+
 namespace olva_test::web_client_detail {
 
 namespace asio = boost::asio;
@@ -38,8 +42,10 @@ bool run_until(asio::io_context& ioc, Done done, std::chrono::milliseconds timeo
 std::shared_ptr<asio::ssl::context> client_tls(const ClientOptions& options);
 std::string host_of(const ClientOptions& options);
 
-// Connects the stream's socket.
+// Connects the stream's socket; a TLS stream also makes its handshake. Both
+// are declared here, so that every client template sees both.
 beast::error_code open_stream(asio::io_context& ioc, beast::tcp_stream& stream, const ClientOptions& options);
+beast::error_code open_stream(asio::io_context& ioc, web::TlsStream& stream, const ClientOptions& options);
 
 // The WebSocket clients, plain and TLS.
 std::unique_ptr<WsClient> connect_plain(const ClientOptions& options, std::string* error, int* status);

@@ -10,7 +10,4 @@ namespace olva_test::web_client_detail {
 
 using SslStream = web::TlsStream;
 
-// Connects the stream's socket and makes the TLS handshake.
-beast::error_code open_stream(asio::io_context& ioc, SslStream& stream, const ClientOptions& options);
-
 }  // namespace olva_test::web_client_detail

@@ -2,7 +2,6 @@
 // (web_client_ws_tls*.cpp).
 #pragma once
 
-// Before web_client_ws.h, so that its template sees the TLS stream's open_stream.
 #include "support/web_client_tls.h"
 #include "support/web_client_ws.h"
 
