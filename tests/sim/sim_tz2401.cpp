@@ -416,10 +416,10 @@ void SimTz2401Box::flushGsmLocked()
     for (const std::string& text : module_.takeOutput()) {
         for (std::size_t at = 0; at < text.size(); at += kModuleBytesPerReport) {
             const std::size_t n = std::min(kModuleBytesPerReport, text.size() - at);
-            std::vector<std::uint8_t> report = {kReportId, static_cast<std::uint8_t>(0x80 + n)};
-            report.insert(report.end(), text.begin() + static_cast<long>(at),
-                          text.begin() + static_cast<long>(at + n));
-            report.resize(8, 0);
+            std::vector<std::uint8_t> report(8, 0);
+            report[0] = kReportId;
+            report[1] = static_cast<std::uint8_t>(0x80 + n);
+            std::copy_n(text.begin() + static_cast<long>(at), n, report.begin() + 2);
             emit(std::move(report));
         }
     }
