@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "Database.h"
+#include "database/Database.h"
 #include "support/temp_dir.h"
 
 namespace {

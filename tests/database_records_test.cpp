@@ -1,6 +1,6 @@
 // Call records on a real SQLite file: adding, listing by page, counting and
 // deleting, checked against what SQLite itself finds in the file.
-#include "Database.h"
+#include "database/Database.h"
 
 #include <climits>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Opening and closing the record database on real SQLite files.
-#include "Database.h"
+#include "database/Database.h"
 
 #include <functional>
 #include <string>
@@ -218,9 +218,130 @@ TEST(OpenDbaseTest, ReopeningMovesToTheNewFile)
               std::vector<long long>{1});
 }
 
+// The operations on the tables besides the records fail with -1 and leave
+// what they were given as it was.
+void expect_tables_closed(Database& db)
+{
+    PERSON_INFO person{};
+    person.manid = 55;
+    EXPECT_EQ(db.AddPerson(person), -1);
+    EXPECT_EQ(person.manid, 55);
+    EXPECT_EQ(db.EdtPerson(person), -1);
+    EXPECT_EQ(db.EdtPerson(1, 2), -1);
+    EXPECT_EQ(db.DelPerson(1), -1);
+    EXPECT_EQ(db.GetPerson(1, person), -1);
+    EXPECT_EQ(db.GetPerson("1", person), -1);
+    EXPECT_EQ(person.manid, 55);
+    std::vector<PERSON_INFO> persons(1);
+    EXPECT_EQ(db.GetPerson(1, persons), -1);
+    EXPECT_EQ(db.GetPerson(persons), -1);
+    EXPECT_EQ(persons.size(), 1u);
+    EXPECT_EQ(db.IsPersonByName("a"), -1);
+    EXPECT_EQ(db.IsPersonByPhone("1"), -1);
+    EXPECT_EQ(db.IsExten("1"), -1);
+
+    GROUP_INFO group{};
+    group.groupid = 55;
+    EXPECT_EQ(db.AddGroup(group), -1);
+    EXPECT_EQ(group.groupid, 55);
+    EXPECT_EQ(db.EdtGroup(group), -1);
+    EXPECT_EQ(db.DelGroup(1), -1);
+    EXPECT_EQ(db.GetGroup(1, group), -1);
+    std::vector<GROUP_INFO> groups;
+    EXPECT_EQ(db.GetGroup(groups), -1);
+    EXPECT_TRUE(groups.empty());
+    EXPECT_EQ(db.IsGroupByName("a"), -1);
+
+    USER_INFO user{};
+    set_record_text(user.acco, "admin");
+    EXPECT_EQ(db.AddUser(user), -1);
+    EXPECT_EQ(db.EdtUser(user), -1);
+    EXPECT_EQ(db.DelUser("admin"), -1);
+    EXPECT_EQ(db.GetUser("admin", user), -1);
+    std::vector<USER_INFO> users;
+    EXPECT_EQ(db.GetUser(users), -1);
+    EXPECT_TRUE(users.empty());
+    EXPECT_EQ(db.IsUserByAcco("admin"), -1);
+    EXPECT_EQ(db.UpdatePswd("admin", "x"), -1);
+    EXPECT_EQ(db.UserLogin("admin", "Tq7Lw2pZcV9xNa4RkHs0bE==", user), -1);
+    EXPECT_EQ(record_text(user.acco), "admin");
+    EXPECT_EQ(record_text(user.pswd), "");
+
+    USERLOG_INFO entry{};
+    EXPECT_EQ(db.AddUserLog(entry), -1);
+    EXPECT_EQ(db.DelUserLog(0, 10), -1);
+    EXPECT_EQ(db.DelUserLog("admin", 0, 10), -1);
+    std::vector<USERLOG_INFO> entries;
+    EXPECT_EQ(db.GetUserLog("admin", 0, 10, entries), -1);
+    EXPECT_TRUE(entries.empty());
+
+    BACKDIR_INFO dir{};
+    dir.id = 55;
+    EXPECT_EQ(db.AddBackDir(dir), -1);
+    EXPECT_EQ(dir.id, 55);
+    EXPECT_EQ(db.EdtBackDir(dir), -1);
+    EXPECT_EQ(db.DelBackDir(1), -1);
+    EXPECT_EQ(db.GetBackDir(1, dir), -1);
+    std::vector<BACKDIR_INFO> dirs;
+    EXPECT_EQ(db.GetBackDir(dirs), -1);
+    EXPECT_TRUE(dirs.empty());
+
+    LINECONFIG_INFO line{};
+    EXPECT_EQ(db.AddLineConfig(line), -1);
+    std::vector<LINECONFIG_INFO> lines;
+    EXPECT_EQ(db.GetLineConfig(lines), -1);
+    EXPECT_TRUE(lines.empty());
+
+    TASK_INFO task{};
+    task.id = 55;
+    EXPECT_EQ(db.AddTask(task), -1);
+    EXPECT_EQ(task.id, 55);
+    std::vector<TASK_INFO> tasks;
+    EXPECT_EQ(db.GetTask(tasks), -1);
+    EXPECT_TRUE(tasks.empty());
+    EXPECT_EQ(db.createTaskListTable("list"), -1);
+    EXPECT_EQ(db.AddCallTasklistPhoneNumber("list", "1"), -1);
+    std::vector<CALLLIST_INFO> numbers;
+    EXPECT_EQ(db.GetCalllist("list", numbers), -1);
+    EXPECT_EQ(db.GetCalllistEx("list", RECORD_PAGE{0, 5}, numbers), -1);
+    EXPECT_TRUE(numbers.empty());
+    EXPECT_EQ(db.SqlExe("SELECT 1"), -1);
+    // Area codes are not kept, open or closed.
+    char area[8] = "kept";
+    EXPECT_EQ(db.GetCode("010", area, sizeof area), 0);
+    EXPECT_STREQ(area, "kept");
+}
+
+// The record operations beyond adding, listing, counting and deleting by id.
+void expect_more_records_closed(Database& db)
+{
+    RECORD_INFO record{};
+    record.recordid = 55;
+    EXPECT_EQ(db.EdtRecord(record), -1);
+    EXPECT_EQ(db.EdtRecord(1, "memo"), -1);
+    EXPECT_EQ(db.DelRecord(RECORD_BEFORE{100}), -1);
+    EXPECT_EQ(db.DelRecord("1", RECORD_BEFORE{100}), -1);
+    EXPECT_EQ(db.GetRecord(1, record), -1);
+    EXPECT_EQ(db.GetRecord("1", 100, record), -1);
+    EXPECT_EQ(std::int32_t{record.recordid}, 55);
+    std::vector<RECORD_INFO> records;
+    EXPECT_EQ(db.GetAllRecord(records), -1);
+    EXPECT_EQ(db.GetRecordType(1, records), -1);
+    EXPECT_TRUE(records.empty());
+    std::vector<RECORD_QUERY> named;
+    EXPECT_EQ(db.GetRecord(PERSON_PHONE::phone, {}, named), -1);
+    EXPECT_EQ(db.GetRecord(PERSON_PHONE::mobile1, {record_filter_of(1, 0, 0), record_page_of(1, 20)}, named), -1);
+    EXPECT_EQ(db.GetRecordEx({}, named), -1);
+    EXPECT_TRUE(named.empty());
+    EXPECT_EQ(db.IsHaveRecord("1"), -1);
+    EXPECT_EQ(db.GetMaxRecordId(), -1);
+}
+
 // Every call but OpenDbase fails with -1, and changes nothing it was given.
 void expect_closed(Database& db)
 {
+    expect_more_records_closed(db);
+    expect_tables_closed(db);
     RECORD_INFO record{};
     record.recordid = 55;
     EXPECT_EQ(db.AddRecord(record), -1);

@@ -24,7 +24,7 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
-#include "Database.h"
+#include "database/Database.h"
 #include "ukit/olva_line.h"
 #include "ukit/origin_policy.h"
 #include "ukit/tray_notifier.h"
