@@ -56,7 +56,10 @@ protected:
         ASSERT_EQ(db_.OpenDbase((dir_.path() + "/").c_str()), 0);
     }
 
-    std::vector<long long> file_ids() { return olva_test::SqliteFile(file()).integers("SELECT recordid FROM recordinfo ORDER BY recordid"); }
+    std::vector<long long> file_ids()
+    {
+        return olva_test::SqliteFile(file()).integers("SELECT recordid FROM recordinfo ORDER BY recordid");
+    }
 
     static std::vector<long long> ids_of(const std::vector<RECORD_INFO>& records)
     {
@@ -97,7 +100,8 @@ TEST_F(RecordOpsTest, DeletesRecordsThatStartedBeforeATime)
         SCOPED_TRACE(std::string(c.phone ? c.phone : "any") + " before " + std::to_string(c.before - kT));
         renew();
         add_all(kCalls);
-        const int res = c.phone ? db_.DelRecord(c.phone, RECORD_BEFORE{c.before}) : db_.DelRecord(RECORD_BEFORE{c.before});
+        const int res =
+            c.phone ? db_.DelRecord(c.phone, RECORD_BEFORE{c.before}) : db_.DelRecord(RECORD_BEFORE{c.before});
         EXPECT_EQ(res, 0);
         EXPECT_EQ(file_ids(), c.left);
     }
@@ -122,8 +126,8 @@ TEST_F(RecordOpsTest, EditsEveryFieldOrTheMemo)
     set_record_text(edited.memo, "改过");
     ASSERT_EQ(db_.EdtRecord(edited), 0);
     EXPECT_EQ(rows("SELECT * FROM recordinfo WHERE recordid = 2"),
-              (DbRows{{"2", "2", "7", "9", "+86'10", "#123*", "北京", std::to_string(kT * 2), std::to_string(kT * 2 + 5),
-                       "/录音/it's.mp3", "4096", "改过"}}));
+              (DbRows{{"2", "2", "7", "9", "+86'10", "#123*", "北京", std::to_string(kT * 2),
+                       std::to_string(kT * 2 + 5), "/录音/it's.mp3", "4096", "改过"}}));
     RECORD_INFO read{};
     ASSERT_EQ(db_.GetRecord(2, read), 0);
     edited.reserved = 0;

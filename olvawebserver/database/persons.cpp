@@ -1,4 +1,6 @@
 // Contacts and their groups.
+#include <string>
+
 #include "database/Database.h"
 #include "database/table_rows.h"
 
@@ -64,8 +66,8 @@ int Database::GetPerson(int manid, PERSON_INFO& person)
 int Database::GetPerson(const char* phone, PERSON_INFO& person)
 {
     const Value values[] = {text_of(phone)};
-    return collect_one(db_, "get person by phone", select_of(kPersons.name, kPersons.fields) + kOfPhone + " ORDER BY manid LIMIT 1",
-                       values, reader(kPersons.fields), person);
+    const std::string sql = select_of(kPersons.name, kPersons.fields) + kOfPhone + " ORDER BY manid LIMIT 1";
+    return collect_one(db_, "get person by phone", sql, values, reader(kPersons.fields), person);
 }
 
 int Database::GetPerson(int groupid, std::vector<PERSON_INFO>& persons)

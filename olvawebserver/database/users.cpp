@@ -1,4 +1,6 @@
 // Users and their logs.
+#include <string>
+
 #include "database/Database.h"
 #include "database/table_rows.h"
 
