@@ -3,11 +3,11 @@
 // each table states its columns once.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "database/database_types.h"
