@@ -23,20 +23,23 @@ inline constexpr std::chrono::microseconds kLookPause{1000};
 inline constexpr std::chrono::microseconds kProcessLookPause{20000};
 
 // Looks at pred until it holds or the time-out has passed; true when it held.
-// The first looks only yield, then the pauses double up to max_pause (a
-// condition that starts a program or asks another process takes a longer
-// one).
+// For its first millisecond the wait only yields, which ends a wait on a
+// thread that is busy anyway without a sleeper's wake-up delay; then it
+// pauses, each pause twice the last, up to max_pause (a condition that
+// starts a program or asks another process takes a longer one).
 template <class Pred>
 bool eventually(Pred&& pred, std::chrono::milliseconds timeout = kWait,
                 std::chrono::microseconds max_pause = kLookPause)
 {
-    constexpr int kYields = 16;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::chrono::microseconds pause{1};
-    for (int look = 0; !pred(); ++look) {
-        if (std::chrono::steady_clock::now() >= deadline)
+    constexpr std::chrono::microseconds kYieldingFor{1000};
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + timeout;
+    std::chrono::microseconds pause{10};
+    while (!pred()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
             return false;
-        if (look < kYields) {
+        if (now - start < kYieldingFor) {
             std::this_thread::yield();
             continue;
         }
