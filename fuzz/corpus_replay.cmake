@@ -13,7 +13,7 @@ function(olva_add_corpus_replay name)
         list(APPEND inputs ${CMAKE_CURRENT_SOURCE_DIR}/crashes/${name})
     endif()
     add_test(NAME fuzz_replay.${name} COMMAND fuzz_replay_${name} ${inputs})
-    set_tests_properties(fuzz_replay.${name} PROPERTIES TIMEOUT 120)
+    set_tests_properties(fuzz_replay.${name} PROPERTIES TIMEOUT ${OLVA_TEST_TIMEOUT})
 endfunction()
 
 olva_add_corpus_replay(ini olva_core)
