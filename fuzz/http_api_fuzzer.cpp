@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (!started_in || uWebMgr.init_uWeb(options) != 0 || chdir(started_in) != 0)
         std::abort();
     std::free(started_in);
+    // The service's threads end before the statics they log through go.
+    std::atexit([] { uWebMgr.close_uWeb(); });
     // The service logs every request: not worth the time here.
     logger_enable(0);
     return 0;
