@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -21,10 +22,9 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char dir[] = "/tmp/olva-fuzz-http-XXXXXX";
-    if (!mkdtemp(dir))
+    std::string app = std::filesystem::temp_directory_path() / "olva-fuzz-http-XXXXXX";
+    if (!mkdtemp(app.data()))
         std::abort();
-    const std::string app = dir;
     mkdir((app + "/webroot").c_str(), 0755);
     std::ofstream(app + "/config.ini") << "[CONFIG]\nHttpPort=0\n";
     std::ofstream(app + "/wakeup_count") << "7\n";
@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     if (!started_in || uWebMgr.init_uWeb(options) != 0 || chdir(started_in) != 0)
         std::abort();
     std::free(started_in);
+    // The service's threads end before the statics they log through go.
+    std::atexit([] { uWebMgr.close_uWeb(); });
     // The service logs every request: not worth the time here.
     logger_enable(0);
     return 0;

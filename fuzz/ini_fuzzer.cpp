@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -17,10 +18,10 @@ namespace {
 std::string file_path()
 {
     static const std::string path = [] {
-        char dir[] = "/tmp/olva-fuzz-ini-XXXXXX";
-        if (!mkdtemp(dir))
+        std::string dir = std::filesystem::temp_directory_path() / "olva-fuzz-ini-XXXXXX";
+        if (!mkdtemp(dir.data()))
             std::abort();
-        return std::string(dir) + "/config.ini";
+        return dir + "/config.ini";
     }();
     return path;
 }

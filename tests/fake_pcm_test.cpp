@@ -20,7 +20,6 @@ using platform::Pcm;
 using platform::PcmHwParams;
 using platform::PcmStream;
 
-constexpr auto kTimeout = 5s;
 constexpr PcmHwParams kMono8k{1, 8000, 160, 32000};
 
 std::vector<std::int16_t> ramp(int first, std::size_t count)
@@ -137,7 +136,7 @@ TEST(FakePcm, ABlockedReadWakesForDataDropAndUnplug)
             std::async(std::launch::async, [&] { return pcm->readi(buffer.data(), 160); });
         EXPECT_EQ(reader.wait_for(50ms), std::future_status::timeout) << "the read did not block";
         c.wake(device, *pcm);
-        ASSERT_EQ(reader.wait_for(kTimeout), std::future_status::ready);
+        ASSERT_EQ(reader.wait_for(olva_test::kWait), std::future_status::ready);
         EXPECT_EQ(reader.get(), c.result);
     }
 }
@@ -149,7 +148,7 @@ TEST_F(FakePcmTest, WaitTellsWhetherDataIsReady)
     EXPECT_EQ(pcm->wait(0), 0);
     auto waiter = std::async(std::launch::async, [&] { return pcm->wait(10000); });
     mic_.feed(ramp(0, 160));
-    ASSERT_EQ(waiter.wait_for(kTimeout), std::future_status::ready);
+    ASSERT_EQ(waiter.wait_for(olva_test::kWait), std::future_status::ready);
     EXPECT_EQ(waiter.get(), 1);
     EXPECT_EQ(mic_.counters().waits, 2);
     EXPECT_EQ(mic_.counters().last_wait_timeout_ms, 10000);

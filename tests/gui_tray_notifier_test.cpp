@@ -43,7 +43,7 @@ protected:
     // Runs the GUI thread's queued work until count requests have been shown.
     bool run_gui_until(std::size_t count)
     {
-        return poll_until(
+        return eventually(
             [&] {
                 wxAppConsole::GetInstance()->ProcessPendingEvents();
                 return shown().size() >= count;

@@ -44,7 +44,7 @@ TEST_F(ReadThreadTest, Tz2401bStatusReportsReachTheHandlerInEventMode)
     sim_.pushInput(box, first);
     sim_.pushInput(box, dropped);
     sim_.pushInput(box, second);
-    ASSERT_TRUE(hid_.waitFor([&] { return hid_.reportCount() >= 2; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return hid_.reportCount() >= 2; }));
     const auto reports = hid_.reports();
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].kind, Kind::kTz2401);
@@ -72,7 +72,7 @@ TEST_F(ReadThreadTest, Tz2701aLoopAsksForItsStatusAndHandsOnTheAnswer)
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a());
     box.setStatus(1, 0);
     openTz2401(box, OLVA_PRODUCT_TZ2701A, true);
-    ASSERT_TRUE(hid_.waitFor([&] { return hid_.reportCount() >= 1; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return hid_.reportCount() >= 1; }));
     const auto reports = hid_.reports();
     EXPECT_EQ(reports[0].kind, Kind::kTz2701A);
     EXPECT_EQ(reports[0].bytes, (Bytes{3, 0x91, 0x20, 1, 0, 0, 1, 0}));
@@ -87,7 +87,7 @@ TEST_F(ReadThreadTest, TheLoopOutlastsTimeOutsAndUnknownTransferEnds)
     openTz2401(box, OLVA_PRODUCT_TZ2401B, true);
     sim_.failInterrupt(box, 2, usb::TransferStatus::kStall);
     sim_.pushInput(box, {3, 0x19, 0, 0, 0, 0, 0, 0});
-    EXPECT_TRUE(hid_.waitFor([&] { return hid_.reportCount() == 1; }));
+    EXPECT_TRUE(olva_test::eventually([&] { return hid_.reportCount() == 1; }));
 }
 
 TEST_F(ReadThreadTest, AnEventHandlingErrorEndsTheLoopWithoutAPlugOut)
@@ -131,7 +131,7 @@ TEST_F(ReadThreadTest, TheUnpluggedFlagEndsTheLoopWithOnePlugOut)
         hid.startReadThread();
         // As the box's close with a mode does before it closes.
         hid.setUnplugged(true);
-        EXPECT_TRUE(hid.waitFor([&] { return hid.plugOuts() == 1; }));
+        EXPECT_TRUE(olva_test::eventually([&] { return hid.plugOuts() == 1; }));
         // The plug-out closed the record on the read thread itself.
         EXPECT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
         EXPECT_FALSE(hid.is_open());
@@ -188,9 +188,9 @@ TEST_F(ReadThreadTest, Tz2501bPollHandsOnTheStatusBits)
                 return true;
         return false;
     };
-    EXPECT_TRUE(hid_.waitFor([&] { return saw(3); }));
+    EXPECT_TRUE(olva_test::eventually([&] { return saw(3); }));
     box.setStatus(0x40);
-    EXPECT_TRUE(hid_.waitFor([&] { return saw(4); }));
+    EXPECT_TRUE(olva_test::eventually([&] { return saw(4); }));
 }
 
 TEST_F(ReadThreadTest, Tz2501bPollDropsReportsThatAreNotStatus)

@@ -41,7 +41,7 @@ TEST_F(UnplugTest, UnpluggingDuringAReadEndsTheWaitAtOnce)
     });
     ASSERT_TRUE(olva_test::eventually([&] { return box.commandCount(0xF1) == 1; }));
     sim_.unplug(box);
-    ASSERT_EQ(reader.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(reader.wait_for(olva_test::kWait), std::future_status::ready);
     EXPECT_FALSE(reader.get());
     // Later requests fail without waiting either.
     std::uint8_t version = 0;
@@ -86,7 +86,7 @@ TEST_F(UnplugTest, ATransferThatEndsWithNoDeviceDuringTheCloseIsNotWaitedForFore
     SimTz2401Box& box = openTz2401(hid);
     sim_.unplugOnCancel(box);
     auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
-    ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(closer.wait_for(olva_test::kWait), std::future_status::ready);
     EXPECT_FALSE(hid.read_thread_active());
     EXPECT_FALSE(hid.is_open());
 }
@@ -97,7 +97,7 @@ TEST_F(UnplugTest, ATransferThatDiedBeforeTheCloseIsNotWaitedFor)
     SimTz2401Box& box = openTz2401(hid);
     sim_.unplug(box);
     auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
-    ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(closer.wait_for(olva_test::kWait), std::future_status::ready);
     EXPECT_FALSE(hid.read_thread_active());
 }
 
@@ -132,7 +132,7 @@ TEST_F(UnplugTest, ClosingWhileOthersReadAndWriteLeavesThemFailingSafely)
         if (unplug_first)
             sim_.unplug(box);
         auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
-        ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+        ASSERT_EQ(closer.wait_for(olva_test::kWait), std::future_status::ready);
         // After the close every use fails at once.
         const int seen = rounds.load();
         ASSERT_TRUE(olva_test::eventually([&] { return rounds.load() > seen + 10; }));
@@ -151,7 +151,7 @@ TEST_F(UnplugTest, APlugOutAndAnOutsideCloseAtOnceCloseOnce)
         openTz2401(hid);
         hid.setUnplugged(true);
         auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
-        ASSERT_EQ(closer.wait_for(10s), std::future_status::ready);
+        ASSERT_EQ(closer.wait_for(olva_test::kWait), std::future_status::ready);
         ASSERT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
         EXPECT_FALSE(hid.is_open());
         EXPECT_LE(hid.plugOuts(), 1);
@@ -208,7 +208,7 @@ TEST_F(UnplugTest, AHandlerMayCloseItsOwnBox)
     SimTz2401Box& box = openTz2401(hid);
     hid.setEventMode(true);
     sim_.pushInput(box, {3, 0x19, 0, 0, 0, 0, 0, 0});
-    ASSERT_TRUE(hid.waitFor([&] { return hid.reportCount() == 1; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return hid.reportCount() == 1; }));
     EXPECT_TRUE(hid.closed_inside_);
     EXPECT_FALSE(hid.is_open());
     ASSERT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));

@@ -252,7 +252,7 @@ TEST_F(IdentifyTest, CreateThreadSwitchesTheTz2401bToEventMode)
     hid_.create_thread();
     EXPECT_THAT(sim_.reports(box), ElementsAre(command(0x90)));
     sim_.pushInput(box, {3, 0x19, 0, 0, 0, 0, 0, 0});
-    EXPECT_TRUE(hid_.waitFor([&] { return hid_.reportCount() == 1; }));
+    EXPECT_TRUE(olva_test::eventually([&] { return hid_.reportCount() == 1; }));
 }
 
 TEST_F(IdentifyTest, CreateThreadDoesNothingOnAnUnpluggedBox)
@@ -391,7 +391,7 @@ TEST_F(Tz2501bOpenTest, CreateThreadReadsTheMicRegisterRestoresThePinsAndPolls)
     ASSERT_GE(reports.size(), 2u);
     EXPECT_EQ(reports[0], (Bytes{0, 0x60, 0x82, 0x02, 0x10}));
     EXPECT_EQ(reports[1], (Bytes{0, 0x60, g1, g2, g3}));
-    EXPECT_TRUE(hid_.waitFor([&] { return hid_.reportCount() >= 1; }));
+    EXPECT_TRUE(olva_test::eventually([&] { return hid_.reportCount() >= 1; }));
     EXPECT_EQ(hid_.reports()[0].bytes, Bytes{3});
     // A second switch starts no second poll.
     hid_.create_thread();

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include "support/eventually.h"
 #include "umockdev_usb_box.h"
 
 namespace {
@@ -114,10 +115,11 @@ protected:
         claimed_ = true;
     }
 
-    // Runs libusb's event handling until done() holds; false after 5 s.
+    // Runs libusb's event handling until done() holds; false after the
+    // tests' wait.
     bool runEventsUntil(const std::function<bool()>& done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + olva_test::kWait;
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
@@ -521,10 +523,7 @@ TEST_F(LibusbBackendTest, ACompletionOnAnotherThreadNeverLeavesTheTransferInFlig
     for (int round = 0; round < kRounds; ++round) {
         box().sendInterruptIn({0x03, static_cast<std::uint8_t>(round)});
         ASSERT_EQ(transfer->submit(), usb::kSuccess);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (transfer->inFlight() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        ASSERT_FALSE(transfer->inFlight())
+        ASSERT_TRUE(olva_test::eventually([&] { return !transfer->inFlight(); }))
             << "round " << round << ": in flight after " << completed.load() << " completions";
     }
     EXPECT_EQ(completed.load(), kRounds);

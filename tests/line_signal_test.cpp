@@ -490,8 +490,8 @@ TEST_F(LineSignalTest, BusySettingsChangeWhileFramesComeFromTheCaptureThread)
     // The slow cadence is busy tone once its settings stand.
     line_->set_busy_info(tagBusyInfo{0, 450, 420, 50, 50, 5, 12, 3});
     line_->clear();
-    EXPECT_TRUE(olva_test::eventually(
-        [&] { return line_->count(OLVA_EVENT_DEVICE_BUSY_TONE) > 0; }, std::chrono::seconds(30)));
+    EXPECT_TRUE(
+        olva_test::eventually([&] { return line_->count(OLVA_EVENT_DEVICE_BUSY_TONE) > 0; }));
     stop.store(true);
     capture.join();
     // The try-locks of the recorder may meet the test thread's own locks.

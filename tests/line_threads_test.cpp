@@ -110,7 +110,7 @@ TEST_F(LineThreadsTest, ACallbackCallsBackIntoItsLine)
         });
         {
             std::unique_lock<std::mutex> lock(done_mutex);
-            if (done.wait_for(lock, std::chrono::seconds(5), [&] { return locked; }))
+            if (done.wait_for(lock, olva_test::kWait, [&] { return locked; }))
                 ++play_mutex_free;
         }
         other.join();

@@ -74,7 +74,7 @@ protected:
     // runs any more.
     static bool waitForEnd(const TestBox& box)
     {
-        return box.waitFor([&] {
+        return olva_test::eventually([&] {
             return box.device_index() == -1 && !box.capture_running() && !box.read_thread_active();
         });
     }
@@ -377,7 +377,7 @@ TEST_F(BoxTest, APlugOutSeenByTheCaptureThreadEndsTheBoxOnce)
                                   c.two_lines ? olva_test::kTz2501BCardId : olva_test::kTz2401CardId);
         TestBox box;
         ASSERT_TRUE(open(box, *sim_box, model));
-        ASSERT_TRUE(box.waitFor([&] { return box.read_thread_active(); }));
+        ASSERT_TRUE(olva_test::eventually([&] { return box.read_thread_active(); }));
         sim_.unplug(*sim_box);
         card.capture.feedError(-ENODEV);
         ASSERT_TRUE(waitForEnd(box));
@@ -443,7 +443,7 @@ TEST_F(BoxTest, CloseEndsACaptureThreadBlockedInARead)
     const Card card = addCard(sim_box, 1, olva_test::kTz2401CardId);
     TestBox box;
     ASSERT_TRUE(open(box, sim_box, OLVA_PRODUCT_TZ2401B));
-    ASSERT_TRUE(box.waitFor([&] { return card.capture.counters().reads > 0; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return card.capture.counters().reads > 0; }));
     box.olva_close(0);
     EXPECT_FALSE(box.capture_running());
     EXPECT_GE(card.capture.counters().drops, 1);

@@ -88,7 +88,7 @@ protected:
     {
         capture.feed(std::move(samples));
         capture.feed(Samples(160, 0));
-        ASSERT_TRUE(capture.waitUntilConsumed(std::chrono::seconds(30)));
+        ASSERT_TRUE(capture.waitUntilConsumed());
     }
 
     olva_test::FakePcmFactory pcm_;

@@ -141,7 +141,7 @@ protected:
     {
         capture.feed(std::move(samples));
         capture.feed(Samples(read_samples, 0));
-        ASSERT_TRUE(capture.waitUntilConsumed(std::chrono::seconds(30)));
+        ASSERT_TRUE(capture.waitUntilConsumed());
     }
     // The line's events; event 21's texts are read through callerIds().
     static std::vector<LibraryEvent> lineEvents()

@@ -248,7 +248,7 @@ TEST_F(PlaybackAlsaTest, AQueueOfThreePlaysInOrder)
             olva_test::writeSoundFile(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, parts[i]));
         ASSERT_EQ(box->olva_play_file(box_case.line, path.c_str()), 0);
     }
-    ASSERT_TRUE(box->waitFor([&] { return box->eventCount(OLVA_EVENT_PLAY_END) == 3; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return box->eventCount(OLVA_EVENT_PLAY_END) == 3; }));
     const Samples played = closeAndReadPlayback(*box, 5);
     EXPECT_EQ(heardOnLine(box_case, played, true), signal);
     EXPECT_EQ(box->eventCount(OLVA_EVENT_PLAY_END), 3);

@@ -84,7 +84,7 @@ protected:
     }
     bool waitForEvents(std::size_t n)
     {
-        return box_.waitFor([&] { return playEvents(box_).size() >= n; });
+        return olva_test::eventually([&] { return playEvents(box_).size() >= n; });
     }
 
     olva_test::FakePcmFactory pcm_;
@@ -104,7 +104,7 @@ TEST_F(PlaybackTest, AStopInTheMiddleOfAFileEndsItThereWithOnePlayEnd)
     playback_->holdWritesAt(1600);
     ASSERT_EQ(box_.olva_play_file(1, wave("long.wav", first).c_str()), 0);
     ASSERT_EQ(box_.olva_play_file(1, wave("next.wav", second).c_str()), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     EXPECT_TRUE(box_.line(1).playing());
 
     ASSERT_EQ(box_.olva_stop_play(1), 0);
@@ -124,7 +124,7 @@ TEST_F(PlaybackTest, AStopInTheMiddleOfADigitStringEndsTheDialling)
     // 180 ms per digit at 8 kHz: the hold comes before the third digit.
     playback_->holdWritesAt(2 * 1440);
     ASSERT_EQ(box_.olva_send_dtmf(1, "123456"), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     ASSERT_EQ(box_.olva_stop_play(1), 0);
     ASSERT_TRUE(box_.waitForEvent(OLVA_EVENT_CALL_OUT_FINISH));
     EXPECT_EQ(playEvents(box_), (std::vector<BoxEvent>{{1, 1, OLVA_EVENT_CALL_OUT_FINISH, 0, 0}}));
@@ -134,7 +134,8 @@ TEST_F(PlaybackTest, AStopInTheMiddleOfADigitStringEndsTheDialling)
 
     // Digits sent after it play whole.
     ASSERT_EQ(box_.olva_send_dtmf(1, "9"), 0);
-    ASSERT_TRUE(box_.waitFor([&] { return playback_->written().size() == written.size() + 1440; }));
+    ASSERT_TRUE(olva_test::eventually(
+        [&] { return playback_->written().size() == written.size() + 1440; }));
     const Samples all = playback_->written();
     EXPECT_EQ(olva_test::spandspDtmfDecode(all.data() + written.size(), 1440), "9");
 }
@@ -144,7 +145,7 @@ TEST_F(PlaybackTest, AStopOnOneLineLeavesTheOtherLinesFilePlaying)
     openBox(true);
     playback_->holdWritesAt(2 * 960 * 5);
     ASSERT_EQ(box_.olva_play_file(2, wave("two.wav", pattern(4000)).c_str()), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     const int drops = playback_->counters().drops;
     ASSERT_EQ(box_.olva_stop_play(1), 0);
     EXPECT_EQ(playback_->counters().drops, drops);
@@ -247,7 +248,7 @@ TEST_F(PlaybackTest, AFileRemovedWhileQueuedEndsWithPlayErrorAndAnEmptyOneWithPl
     const std::string gone = wave("gone.wav", pattern(1600));
     ASSERT_EQ(box_.olva_play_file(1, gone.c_str()), 0);
     ASSERT_EQ(box_.olva_play_file(1, wave("empty.wav", {}).c_str()), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     std::filesystem::remove(gone);
     ASSERT_EQ(box_.olva_stop_play(1), 0);
     ASSERT_TRUE(waitForEvents(3));
@@ -275,7 +276,7 @@ TEST_F(PlaybackTest, ItemsAreRefusedWithTheirReason)
     // A full queue refuses the next item, of either kind.
     playback_->holdWritesAt(0);
     ASSERT_EQ(box_.olva_play_file(1, good.c_str()), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     for (std::size_t i = 0; i < PlayQueue::kMaxItems; ++i)
         ASSERT_EQ(box_.olva_play_file(1, good.c_str()), 0) << i;
     EXPECT_EQ(box_.olva_play_file(1, good.c_str()), -1);
@@ -328,11 +329,11 @@ TEST_F(PlaybackTest, APlugOutDuringPlaybackEndsItWithoutAHang)
     playback_->holdWritesAt(800);
     ASSERT_EQ(box_.olva_play_file(1, wave("long.wav", pattern(16000)).c_str()), 0);
     ASSERT_EQ(box_.olva_play_file(1, wave("queued.wav", pattern(160)).c_str()), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     sim_.unplug(*sim_box_);
     playback_->unplug();
     capture_->unplug();
-    ASSERT_TRUE(box_.waitFor([&] {
+    ASSERT_TRUE(olva_test::eventually([&] {
         return box_.device_index() == -1 && !box_.play_thread_running() && !box_.capture_running();
     }));
     // The file in progress failed before the box's end; the queued one
@@ -356,7 +357,7 @@ TEST_F(PlaybackTest, ACloseStopsThePlayThreadAndAReopenStartsANewOne)
     openBox();
     playback_->holdWritesAt(160);
     ASSERT_EQ(box_.olva_play_file(1, wave("long.wav", pattern(1600)).c_str()), 0);
-    ASSERT_TRUE(playback_->waitForHeldWrite(10s));
+    ASSERT_TRUE(playback_->waitForHeldWrite());
     // The close ends the held write: the thread is joined before its
     // stream closes.
     box_.olva_close(0);

@@ -232,7 +232,7 @@ protected:
     // capture thread then waits in its next read.
     void deliver(const std::vector<Frame>& frames)
     {
-        ASSERT_TRUE(capture_->feedFrames(frames, std::chrono::seconds(10)));
+        ASSERT_TRUE(capture_->feedFrames(frames));
     }
 
     std::string path(const std::string& name) const { return files_.file(name); }

@@ -221,7 +221,7 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfARecordingTheFileStaysWhole)
     const int before = sim_.transferCount(*box_);
     const std::string probe = files_.file("probe.wav");
     ASSERT_EQ(olva_record_file(kFirstLine, probe.c_str(), OLVA_CODER_PCM), OLVA_OK);
-    ASSERT_TRUE(capture_->feedFrames(frames(kFrames), std::chrono::seconds(10)));
+    ASSERT_TRUE(capture_->feedFrames(frames(kFrames)));
     ASSERT_EQ(olva_stop_record(kFirstLine), OLVA_OK);
     const int usb_transfers = sim_.transferCount(*box_) - before;
     unplug();
@@ -241,7 +241,7 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfARecordingTheFileStaysWhole)
         if (frames_before >= 0) {
             ASSERT_EQ(started, OLVA_OK);
             if (frames_before > 0) {
-                ASSERT_TRUE(capture_->feedFrames(frames(frames_before), std::chrono::seconds(10)));
+                ASSERT_TRUE(capture_->feedFrames(frames(frames_before)));
             }
             sim_.unplug(*box_);
         }
@@ -315,7 +315,7 @@ TEST_F(UnplugAtTransferTest, AtEachTransferOfAPlaybackTheBoxEndsWithoutAHang)
         }
         if (chunks_before >= 0) {
             ASSERT_EQ(queued, OLVA_OK);
-            ASSERT_TRUE(playback_->waitForHeldWrite(std::chrono::seconds(10)));
+            ASSERT_TRUE(playback_->waitForHeldWrite());
             sim_.unplug(*box_);
         }
         capture_->feedError(-ENODEV);

@@ -13,6 +13,8 @@
 
 #include <spandsp.h>
 
+#include "support/eventually.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -68,7 +70,7 @@ TEST(PlayQueueTest, AWaitEndsWithAnItemOrAWake)
     PlayQueue queue;
     AudioPlayContent taken;
     std::thread pusher([&] { queue.push(item(2, "late.wav")); });
-    ASSERT_TRUE(queue.wait_take(&taken, 10s));
+    ASSERT_TRUE(queue.wait_take(&taken, olva_test::kWait));
     EXPECT_EQ(std::string(taken.text), "late.wav");
     pusher.join();
 

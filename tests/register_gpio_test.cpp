@@ -174,7 +174,7 @@ TEST_F(RegisterTest, StatusPollAndRegisterReadsNeverTakeEachOthersAnswer)
     // Status bits 3; a register answer taken for a status would give 4.
     box_.setStatus(0xA0);
     hid_.startReadThread();
-    ASSERT_TRUE(hid_.waitFor([&] { return hid_.reportCount() > 0; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return hid_.reportCount() > 0; }));
     for (int i = 0; i < 300; ++i) {
         const auto expected = static_cast<std::uint8_t>(0x40 + (i % 0x20));
         box_.setReg(0x0A, expected);

@@ -249,7 +249,7 @@ TEST_F(Tz2701EepromTest, TheAnswerReachesAReaderInEventModeToo)
     ASSERT_EQ(hid_.Tz2701_read_eeprom(1, 0x10, read.data(), 4), 1);
     EXPECT_EQ(read, (Bytes{9, 8, 7, 6}));
     // The status report went to its handler, the answer did not.
-    ASSERT_TRUE(hid_.waitFor([&] { return hid_.reportCount() > 0; }));
+    ASSERT_TRUE(olva_test::eventually([&] { return hid_.reportCount() > 0; }));
     for (const HidTestBox::Report& report : hid_.reports())
         EXPECT_EQ(report.bytes[1], 0x91);
     hid_.setEventMode(false);

@@ -21,7 +21,6 @@
 namespace olva_test {
 namespace {
 
-constexpr auto kStartWait = std::chrono::seconds(20);
 // The dialogs' captions: the first-run question, the About box and the
 // exit confirmation share one; a failed start has its own.
 constexpr const char* kCaption = "vude";
@@ -34,8 +33,10 @@ constexpr const char* kMenuExit = "Up Return";
 // The XPM's blue and the keys' white.
 constexpr std::uint32_t kIconBlue = 0x1565C0;
 constexpr std::uint32_t kIconWhite = 0xFFFFFF;
-// Times the keys of an answer are sent to a box that stays.
+// Times the keys of an answer are sent to a box that stays, and how long a
+// box that took them may take to go before they are sent again.
 constexpr int kAnswerAttempts = 3;
+constexpr auto kAnswerWait = std::chrono::seconds(5);
 // The exit status of g_exit_code -1.
 constexpr int kExitUnset = 255;
 
@@ -97,33 +98,34 @@ protected:
 
     bool wait_for_output(const std::string& text)
     {
-        return poll_until([&] { return output().find(text) != std::string::npos; }, kStartWait);
+        return eventually([&] { return output().find(text) != std::string::npos; });
     }
 
     bool wait_for_browser(const std::string& url)
     {
-        return poll_until([&] { return readFile(browser_log()).find(url + "\n") != std::string::npos; },
-                          kWait);
+        return eventually(
+            [&] { return readFile(browser_log()).find(url + "\n") != std::string::npos; });
     }
 
     std::optional<unsigned long> wait_for_icon()
     {
         std::optional<unsigned long> icon;
-        poll_until([&] { return (icon = x_.tray_icon_of(app_->pid())).has_value(); }, kStartWait);
+        eventually([&] { return (icon = x_.tray_icon_of(app_->pid())).has_value(); }, kWait,
+                   kProcessLookPause);
         return icon;
     }
 
     std::optional<unsigned long> wait_for_box(const char* caption)
     {
         std::optional<unsigned long> box;
-        poll_until(
+        eventually(
             [&] {
                 const auto found = x_.windows_titled(app_->pid(), caption);
                 if (!found.empty())
                     box = found.front();
                 return box.has_value();
             },
-            kStartWait);
+            kWait, kProcessLookPause);
         return box;
     }
 
@@ -135,9 +137,9 @@ protected:
         const auto box = wait_for_box(caption);
         ASSERT_TRUE(box) << "no box " << caption << "\n" << output();
         const auto box_gone = [&] {
-            return poll_until(
+            return eventually(
                 [&] { return std::ranges::count(x_.windows_titled(app_->pid(), caption), *box) == 0; },
-                kWait);
+                kAnswerWait, kProcessLookPause);
         };
         bool gone = false;
         for (int attempt = 0; attempt < kAnswerAttempts && !gone; ++attempt) {
@@ -154,12 +156,12 @@ protected:
         ASSERT_TRUE(where);
         const auto before = x_.search("--onlyvisible --pid " + std::to_string(app_->pid()));
         x_.click(where->x + where->width / 2, where->y + where->height / 2, 3);
-        ASSERT_TRUE(poll_until(
+        ASSERT_TRUE(eventually(
             [&] {
                 return x_.search("--onlyvisible --pid " + std::to_string(app_->pid())).size() >
                        before.size();
             },
-            kWait))
+            kWait, kProcessLookPause))
             << "the menu did not open";
         x_.type(keys);
     }
@@ -194,7 +196,7 @@ TEST_F(TrayTest, FirstRunAsksThenTheMenuOpensPagesAndExitsWithZero)
     const int area = where->width * where->height;
     int blue = 0;
     int white = 0;
-    EXPECT_TRUE(poll_until(
+    EXPECT_TRUE(eventually(
         [&] {
             const auto screen = x_.capture();
             if (!screen)
@@ -203,7 +205,7 @@ TEST_F(TrayTest, FirstRunAsksThenTheMenuOpensPagesAndExitsWithZero)
             white = screen->count_near(where->x, where->y, where->width, where->height, kIconWhite, 8);
             return blue > area / 5 && white > area / 50;
         },
-        kWait))
+        kWait, kProcessLookPause))
         << blue << " blue and " << white << " white pixels of " << area;
     const std::string artefacts = OLVA_TEST_ARTEFACT_DIR;
     std::filesystem::create_directories(artefacts);
@@ -230,7 +232,7 @@ TEST_F(TrayTest, FirstRunAsksThenTheMenuOpensPagesAndExitsWithZero)
 
     choose_from_menu(*icon, kMenuExit);
     answer(kCaption, "Return");
-    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
+    EXPECT_EQ(app_->wait_exit(kWait), std::optional<int>(0)) << output();
     EXPECT_FALSE(tcp_connects("127.0.0.1", port));
 
     const std::string log = output();
@@ -249,7 +251,7 @@ TEST_F(TrayTest, SecondRunAsksNothing)
     ASSERT_TRUE(wait_for_icon()) << output();
     // Yes: the program ends at once, for the restart.
     answer(kCaption, "Return");
-    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(kExitUnset)) << output();
+    EXPECT_EQ(app_->wait_exit(kWait), std::optional<int>(kExitUnset)) << output();
     EXPECT_EQ(readFile(browser_log()), "");
     EXPECT_EQ(run_count(), 1);
 
@@ -261,7 +263,7 @@ TEST_F(TrayTest, SecondRunAsksNothing)
     ASSERT_TRUE(icon) << output();
     choose_from_menu(*icon, kMenuExit);
     answer(kCaption, "Return");
-    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
+    EXPECT_EQ(app_->wait_exit(kWait), std::optional<int>(0)) << output();
     EXPECT_EQ(readFile(browser_log()), "");
 }
 
@@ -278,7 +280,8 @@ TEST_F(TrayTest, StopSignalsShutDownLikeTheMenuAndKeepRecordingsWhole)
         ClientOptions options;
         options.port = port;
         std::unique_ptr<WsClient> client;
-        ASSERT_TRUE(poll_until([&] { return (client = WsClient::connect(options)) != nullptr; }, kStartWait))
+        ASSERT_TRUE(eventually([&] { return (client = WsClient::connect(options)) != nullptr; },
+                               kWait, kProcessLookPause))
             << output();
         // The box, found by the library's search before or after the
         // browser came, is listed.
@@ -293,16 +296,16 @@ TEST_F(TrayTest, StopSignalsShutDownLikeTheMenuAndKeepRecordingsWhole)
                     return message->find("{\"handle\":257,") != std::string::npos;
             }
         };
-        ASSERT_TRUE(poll_until(line_listed, kStartWait)) << output();
+        ASSERT_TRUE(eventually(line_listed, kWait, kProcessLookPause)) << output();
         const std::string file = temp_.file("call-" + std::to_string(signal_number) + ".wav");
         ASSERT_TRUE(client->send("{\"event\":\"RecordFile\",\"handle\":257,\"filename\":\"" + file +
                                  "\",\"codec\":" + std::to_string(OLVA_CODER_PCM) + "}"));
         // Half a second of line audio on disk, and the recording goes on.
-        ASSERT_TRUE(poll_until([&] { return readFile(file).size() >= kWaveHeaderSize + 8000; }, kStartWait))
+        ASSERT_TRUE(eventually([&] { return readFile(file).size() >= kWaveHeaderSize + 8000; }))
             << output();
 
         ASSERT_EQ(kill(app_->pid(), signal_number), 0);
-        EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(0)) << output();
+        EXPECT_EQ(app_->wait_exit(kWait), std::optional<int>(0)) << output();
         EXPECT_TRUE(client->wait_closed());
         EXPECT_NE(output().find(" signal " + std::to_string(signal_number) + ": shutting down"),
                   std::string::npos);
@@ -336,7 +339,7 @@ TEST_F(TrayTest, FailedBindShowsTheBoxThenTheQuestionAndExitsWithOne)
     // The help page at the configured port, where a running copy may serve.
     EXPECT_TRUE(wait_for_browser("http://127.0.0.1:" + std::to_string(busy.port()) + "/doc/index.html"))
         << readFile(browser_log());
-    EXPECT_EQ(app_->wait_exit(kStartWait), std::optional<int>(1)) << output();
+    EXPECT_EQ(app_->wait_exit(kWait), std::optional<int>(1)) << output();
     EXPECT_EQ(run_count(), -1) << "a failed start is not counted";
 }
 

@@ -54,7 +54,7 @@ protected:
         std::string error;
         server_ = ChildProcess::start(options, &error);
         ASSERT_TRUE(server_) << error;
-        const std::optional<std::string> port = server_->read_pipe_line(20s);
+        const std::optional<std::string> port = server_->read_pipe_line(kWait);
         ASSERT_TRUE(port) << readFile(temp_.file("server.log"));
         url_ = "http://127.0.0.1:" + *port;
         writeFile(audio_, kFormAudio);

@@ -239,7 +239,7 @@ TEST_F(UploadQueueFile, KillDuringRewriteLeavesWholeFile)
         ASSERT_TRUE(child);
         // Wait until it is rewriting, then let it run a random while more.
         const std::string first = readFile(file_);
-        ASSERT_TRUE(poll_until([&] { return readFile(file_) != first; }, kWait));
+        ASSERT_TRUE(eventually([&] { return readFile(file_) != first; }));
         std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
         ::kill(child->pid(), SIGKILL);
         ASSERT_EQ(child->wait_exit(kWait), 128 + SIGKILL);

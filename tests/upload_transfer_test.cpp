@@ -284,7 +284,7 @@ TEST_F(UploadWorkerTest, ThreadStopsByItsFlagMidTransfer)
     queue_.push(packet());
     slow.start();
     ASSERT_TRUE(server_.wait_for_requests(1));
-    ASSERT_TRUE(poll_until([this] { return reports().size() >= 1; }, kWait));
+    ASSERT_TRUE(eventually([this] { return reports().size() >= 1; }));
     EXPECT_EQ(queue_.size(), 0u);
 
     server_.reply_with({200, R"({"code":"success"})", true});

@@ -345,11 +345,7 @@ TEST_F(WebService, ConnectionsBeyondTheCapAreRefusedWhileClientsAreServed)
 
     for (int i = 0; i < 10; ++i)
         idle.close_one();
-    bool served = false;
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (!served && std::chrono::steady_clock::now() < deadline)
-        served = http_request(options).status == 200;
-    EXPECT_TRUE(served);
+    EXPECT_TRUE(eventually([&] { return http_request(options).status == 200; }));
     const std::string log = log_text();
     const std::string full = " 512 connections open: new ones are refused";
     EXPECT_NE(log.find(full), std::string::npos);
@@ -501,11 +497,8 @@ TEST_F(WebService, SystemSleepClearsTheAlarmsOfBoundLines)
     raise(257, 3, 2, 1);
     ASSERT_TRUE(client->read());
     writeFile(options_.wakeup_count_path, "9\n");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     std::string info;
-    while (std::chrono::steady_clock::now() < deadline && (info = getinfo(*client)) != cleared) {
-    }
-    EXPECT_EQ(info, cleared);
+    EXPECT_TRUE(eventually([&] { return (info = getinfo(*client)) == cleared; })) << info;
 }
 
 TEST_F(WebService, UnreadableWakeUpCountCountsAsAValue)

@@ -311,7 +311,7 @@ TEST_F(WholeServiceTest, ARecordingStartedAndStoppedByABrowserIsWhole)
                              "\",\"codec\":" + std::to_string(OLVA_CODER_PCM) + "}"));
     ASSERT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
     const std::vector<Samples> frames(50, framed(spandspTone(440, -10, 0, 0, 20, 0, 20)));
-    ASSERT_TRUE(capture.feedFrames(frames, std::chrono::seconds(10)));
+    ASSERT_TRUE(capture.feedFrames(frames));
     ASSERT_TRUE(client->send("{\"event\":\"StopRecord\",\"handle\":257}"));
     ASSERT_EQ(ask(*client, "{\"event\":\"getinfo\"}"), getinfo_reply(plugged_line(257)));
 
@@ -357,7 +357,7 @@ TEST_F(WholeServiceTest, FilesPlayedAndStoppedByABrowserReachTheLine)
     // Stopped in its middle: the end comes at once, and no reply.
     playback.holdWritesAt(hello.size() + 800);
     ASSERT_TRUE(client->send(play_hello));
-    ASSERT_TRUE(playback.waitForHeldWrite(std::chrono::seconds(10)));
+    ASSERT_TRUE(playback.waitForHeldWrite());
     ASSERT_TRUE(client->send("{\"event\":\"StopPlay\",\"handle\":257}"));
     EXPECT_EQ(client->read(), "{\"event\":\"playEnd\",\"handle\":257}");
     EXPECT_EQ(playback.written().size(), hello.size() + 800);

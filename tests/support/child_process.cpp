@@ -11,14 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <thread>
 
 extern char** environ;
 
 namespace olva_test {
 namespace {
 
-constexpr auto kPollPause = std::chrono::milliseconds(20);
 constexpr auto kTermGrace = std::chrono::seconds(3);
 
 std::vector<std::string> merged_environment(const std::vector<std::string>& extra)
@@ -49,11 +47,6 @@ std::vector<char*> pointers(std::vector<std::string>& texts)
 }
 
 }  // namespace
-
-void poll_pause()
-{
-    std::this_thread::sleep_for(kPollPause);
-}
 
 bool have_program(const std::string& name)
 {
@@ -125,7 +118,7 @@ ChildProcess::~ChildProcess()
 
 std::optional<int> ChildProcess::wait_exit(std::chrono::milliseconds timeout)
 {
-    poll_until(
+    eventually(
         [&] {
             if (status_)
                 return true;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/eventually.h"
+
 namespace olva_test {
 
 struct ChildOptions {
@@ -47,24 +49,6 @@ private:
     int pipe_read_;
     std::optional<int> status_;
 };
-
-// A few milliseconds between two polls of something a test waits for.
-void poll_pause();
-
-// Polls check() until it returns true or the time-out ends; the pause
-// between polls only spares the CPU.
-template <class Check>
-bool poll_until(Check check, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (check())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        poll_pause();
-    }
-}
 
 // Whether a program of this name is found in PATH.
 bool have_program(const std::string& name);

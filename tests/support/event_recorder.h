@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cavrel_olva.h"
+#include "support/eventually.h"
 
 namespace olva_test {
 
@@ -68,13 +69,13 @@ public:
         return threads_;
     }
     bool waitFor(const std::function<bool(const std::vector<LibraryEvent>&)>& pred,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
+                 std::chrono::milliseconds timeout = kWait) const
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return pred(events_); });
     }
     bool waitForEvent(unsigned long handle, int event,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
+                      std::chrono::milliseconds timeout = kWait) const
     {
         return waitFor(
             [&](const std::vector<LibraryEvent>& events) {

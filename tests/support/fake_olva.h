@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/eventually.h"
+
 namespace olva_fake {
 
 struct Call {
@@ -27,7 +29,7 @@ std::vector<Call> calls();
 bool was_called(const std::string& text);
 // Waits until a call with this text has been recorded.
 std::optional<Call> wait_for_call(const std::string& text,
-                                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
+                                  std::chrono::milliseconds timeout = olva_test::kWait);
 
 // What the named function returns from now on (0 until set).
 void set_result(const std::string& function, int result);

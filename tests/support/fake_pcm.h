@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/pcm.h"
+#include "support/eventually.h"
 
 namespace olva_test {
 
@@ -55,12 +56,12 @@ public:
     void feedError(int error);
     void setIdle(Idle idle);
     // True once every feed and fed error was read.
-    bool waitUntilConsumed(std::chrono::milliseconds timeout);
+    bool waitUntilConsumed(std::chrono::milliseconds timeout = kWait);
     // For a reader that waits in a read: feeds the frames, one read each,
     // and is true once the reader has come back for the read after the
     // last, having handled them all.
     bool feedFrames(const std::vector<std::vector<std::int16_t>>& frames,
-                    std::chrono::milliseconds timeout);
+                    std::chrono::milliseconds timeout = kWait);
 
     // Playback. The next write gives result: a negative error (-EPIPE an
     // underrun), or that count, of which at most the frames asked are taken.
@@ -72,9 +73,9 @@ public:
     // the hold.
     void holdWritesAt(std::size_t samples);
     // True once a write is waiting in the hold.
-    bool waitForHeldWrite(std::chrono::milliseconds timeout);
+    bool waitForHeldWrite(std::chrono::milliseconds timeout = kWait);
     std::vector<std::int16_t> written() const;
-    bool waitForWritten(std::size_t samples, std::chrono::milliseconds timeout);
+    bool waitForWritten(std::size_t samples, std::chrono::milliseconds timeout = kWait);
 
     // The next open fails with error, times times.
     void failOpens(int error, int times);

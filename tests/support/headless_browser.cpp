@@ -9,8 +9,6 @@
 namespace olva_test {
 namespace {
 
-constexpr auto kBrowserStart = std::chrono::seconds(30);
-
 using Json = std::unique_ptr<cJSON, decltype(&cJSON_Delete)>;
 
 Json parse(const std::string& text)
@@ -77,7 +75,7 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profile_di
     const std::string port_file = profile_dir + "/DevToolsActivePort";
     unsigned short port = 0;
     std::string path;
-    const bool attached = poll_until(
+    const bool attached = eventually(
         [&] {
             if (!browser_->running())
                 return true;
@@ -87,7 +85,7 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profile_di
                 path = page_socket_path(port, url);
             return !path.empty();
         },
-        kBrowserStart);
+        kWait, kProcessLookPause);
     if (!attached || path.empty()) {
         if (error)
             *error = "no DevTools page for " + url + ": " + readFile(options.output_file);
@@ -101,8 +99,9 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profile_di
         return false;
     // The page is listed before it has loaded; a busy machine may take
     // longer to load it than a test waits for what the page shows.
-    const bool loaded = poll_until(
-        [&] { return evaluate("document.readyState").value_or("") == "complete"; }, kBrowserStart);
+    const bool loaded = eventually(
+        [&] { return evaluate("document.readyState").value_or("") == "complete"; }, kWait,
+        kProcessLookPause);
     if (!loaded && error)
         *error = "the page " + url + " did not load";
     return loaded;
@@ -146,14 +145,14 @@ std::optional<std::string> HeadlessBrowser::evaluate(const std::string& expressi
 bool HeadlessBrowser::wait_until_holds(const std::string& expression, const std::string& needle,
                                        std::string* last)
 {
-    return poll_until(
+    return eventually(
         [&] {
             const std::string value = evaluate(expression).value_or("(no value)");
             if (last)
                 *last = value;
             return value.find(needle) != std::string::npos;
         },
-        kWait);
+        kWait, kProcessLookPause);
 }
 
 }  // namespace olva_test

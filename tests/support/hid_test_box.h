@@ -4,9 +4,7 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -49,36 +47,13 @@ public:
         hidClose();
         std::lock_guard<std::mutex> lock(mutex_);
         ++plug_outs_;
-        ++generation_;
-        changed_.notify_all();
     }
     void fire_hid_event(int event, int param) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.emplace_back(event, param);
-        ++generation_;
-        changed_.notify_all();
     }
 
-    // Waits until pred holds (checked again whenever a handler was called),
-    // at most the time-out; returns whether it held.
-    bool waitFor(const std::function<bool()>& pred,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            const std::uint64_t seen = generation_;
-            lock.unlock();
-            if (pred())
-                return true;
-            lock.lock();
-            if (!changed_.wait_until(lock, deadline, [&] { return generation_ != seen; })) {
-                lock.unlock();
-                return pred();
-            }
-        }
-    }
     std::vector<Report> reports() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -188,17 +163,13 @@ private:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         reports_.push_back(std::move(report));
-        ++generation_;
-        changed_.notify_all();
     }
 
     TempDir dir_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<Report> reports_;
     std::vector<std::pair<int, int>> events_;
     int plug_outs_ = 0;
-    std::uint64_t generation_ = 0;
 };
 
 }  // namespace olva_test

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/web_client.h"
+#include "support/eventually.h"
 #include "ukit/tray_notifier.h"
 
 namespace olva_test {

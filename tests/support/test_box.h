@@ -3,10 +3,8 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <mutex>
 #include <ostream>
 #include <set>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "olva_device/olva_device.h"
+#include "support/eventually.h"
 
 namespace olva_test {
 
@@ -34,8 +33,6 @@ inline void PrintTo(const BoxEvent& e, std::ostream* out)
 
 class TestBox final : public OlvaDevice {
 public:
-    static constexpr std::chrono::milliseconds kRecheck{5};
-
     ~TestBox() override { shutdown(); }
 
     void fire_event(unsigned long line, int event, unsigned long p1, unsigned long p2,
@@ -43,8 +40,6 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back({device_index(), line, event, p1, p2});
-        ++generation_;
-        changed_.notify_all();
     }
 
     std::vector<BoxEvent> events() const
@@ -85,27 +80,9 @@ public:
         cards_in_use_ = std::move(cards);
     }
 
-    // Waits until pred holds, checked after every event and frame and at
-    // least every few milliseconds, at most the time-out.
-    bool waitFor(const std::function<bool()>& pred,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
+    bool waitForEvent(int event, std::chrono::milliseconds timeout = kWait) const
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            const std::uint64_t seen = generation_;
-            lock.unlock();
-            if (pred())
-                return true;
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            lock.lock();
-            changed_.wait_for(lock, kRecheck, [&] { return generation_ != seen; });
-        }
-    }
-    bool waitForEvent(int event, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
-    {
-        return waitFor(
+        return eventually(
             [&] {
                 for (const BoxEvent& e : events())
                     if (e.event == event)
@@ -115,9 +92,9 @@ public:
             timeout);
     }
     bool waitForFrames(int line, std::size_t count,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const
+                       std::chrono::milliseconds timeout = kWait) const
     {
-        return waitFor([&] { return frames(line).size() >= count; }, timeout);
+        return eventually([&] { return frames(line).size() >= count; }, timeout);
     }
 
     // The box's USB bus and address from its HID path "%04x:%04x:%02x".
@@ -139,19 +116,15 @@ protected:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             frames_[&line == &this->line(2) ? 1 : 0].emplace_back(samples, samples + len / 2);
-            ++generation_;
         }
-        changed_.notify_all();
         OlvaDevice::handle_line_frame(line, frame, len);
     }
 
 private:
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<BoxEvent> events_;                     // mutex_
     std::vector<std::vector<std::int16_t>> frames_[2];  // mutex_
     std::set<int> cards_in_use_;                       // mutex_
-    std::uint64_t generation_ = 0;                     // mutex_
 };
 
 }  // namespace olva_test

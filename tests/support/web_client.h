@@ -8,10 +8,9 @@
 #include <optional>
 #include <string>
 
-namespace olva_test {
+#include "support/eventually.h"
 
-// How long a test waits for something that must come.
-constexpr std::chrono::milliseconds kWait{5000};
+namespace olva_test {
 
 struct ClientOptions {
     unsigned short port = 0;

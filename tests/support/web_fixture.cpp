@@ -90,13 +90,7 @@ std::string WebServiceTest::log_text() const
 
 bool WebServiceTest::wait_for_log(const std::string& text) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (log_text().find(text) == std::string::npos) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
+    return eventually([&] { return log_text().find(text) != std::string::npos; });
 }
 
 void WebServiceTest::raise(unsigned long handle, int event, unsigned long p1, unsigned long p2,

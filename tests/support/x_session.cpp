@@ -12,7 +12,6 @@
 namespace olva_test {
 namespace {
 
-constexpr auto kStartTimeout = std::chrono::seconds(10);
 // Xvfb writes its display number to this descriptor once it accepts clients.
 constexpr int kDisplayFd = 3;
 
@@ -94,7 +93,7 @@ bool XSession::start(const std::string& log_dir, std::string* error)
     xvfb_ = ChildProcess::start(xvfb, error);
     if (!xvfb_)
         return false;
-    const auto number = xvfb_->read_pipe_line(kStartTimeout);
+    const auto number = xvfb_->read_pipe_line(kWait);
     if (!number || number->empty()) {
         if (error)
             *error = "Xvfb gave no display: " + readFile(xvfb.output_file);
@@ -110,13 +109,13 @@ bool XSession::start(const std::string& log_dir, std::string* error)
     trayer_ = ChildProcess::start(trayer, error);
     if (!trayer_)
         return false;
-    const bool up = poll_until(
+    const bool up = eventually(
         [&] {
             const auto panels = search("--name '^panel$'");
             panel_ = panels.empty() ? 0 : panels.front();
             return panel_ != 0;
         },
-        kStartTimeout);
+        kWait, kProcessLookPause);
     if (!up && error)
         *error = "trayer's panel did not appear: " + readFile(trayer.output_file);
     return up;
