@@ -173,7 +173,9 @@ TEST_F(LoggerTest, CutTextEndsAtACharacterBoundary)
             text += "录";
         text.append(2000 - text.size(), 'z');
         logger(4, nullptr, nullptr, "%s", text.c_str());
-        const std::string line = records().back();
+        const auto lines = records();
+        ASSERT_EQ(lines.size(), ascii + 1) << "the record was not written";
+        const std::string line = lines.back();
         ASSERT_TRUE(line.ends_with(mark)) << line.substr(line.size() - 60);
         const std::size_t body = line.find(std::string(ascii, 'a') + "录");
         ASSERT_NE(body, std::string::npos);
