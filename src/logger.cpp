@@ -16,15 +16,24 @@
 
 namespace {
 
-// A record's formatted text holds 1 to kMaxRecordText characters.
+// A record's formatted text holds 1 to kMaxRecordText characters; a longer
+// one is cut to fit and ends with a mark saying so.
 constexpr int kRecordBufferSize = 1024;
 constexpr int kMaxRecordText = kRecordBufferSize - 2;
+constexpr const char* kCutMark = " [cut, %d characters in all]";
 // Longest log directory and base name accepted by logger_init.
 constexpr std::size_t kMaxNameLength = 255;
 constexpr int kDumpRowBytes = 16;
-// A day's file stops growing here: a flood of bad input must not fill the
-// disk, as files are only cleared at start.
+// A day's file, and a day's standard output, stop growing here: a flood of
+// bad input must not fill the disk (files are only cleared at start), nor
+// whatever keeps the service's output.
 constexpr long long kMaxDayFileBytes = 100LL * 1024 * 1024;
+
+// What one stream took today, against the daily cap.
+struct DayCap {
+    long long bytes = 0;
+    bool full = false;  // the cap was reached: nothing more today
+};
 
 struct LocalTime {
     std::tm tm{};
@@ -48,8 +57,9 @@ int g_logger_openday = -1;  // date (YYYYMMDD) of the open file
 std::string g_logger_path;
 std::string g_logger_basename;
 std::FILE* g_logger_fp = nullptr;
-long long g_logger_file_bytes = 0;  // the open file's size
-bool g_logger_file_full = false;    // the open file reached its cap
+DayCap g_logger_file_cap;    // the open file, from its size when opened
+DayCap g_logger_stdout_cap;  // standard output, since g_logger_stdout_day began
+int g_logger_stdout_day = -1;
 
 LocalTime get_local_time()
 {
@@ -94,30 +104,68 @@ void logger_open_file(const LocalTime& now)
         return;
     g_logger_openday = now.date();
     std::fseek(g_logger_fp, 0, SEEK_END);
-    g_logger_file_bytes = std::max(0L, std::ftell(g_logger_fp));
+    g_logger_file_cap.bytes = std::max(0L, std::ftell(g_logger_fp));
     // A file left full by an earlier run already says so.
-    g_logger_file_full = g_logger_file_bytes >= g_logger_max_file_bytes.load();
+    g_logger_file_cap.full = g_logger_file_cap.bytes >= g_logger_max_file_bytes.load();
 }
 
-// Whether a record of bytes still fits the day's file. The first record
-// that does not is replaced by one line saying that the rest of the day's
-// records are dropped. Called with g_logger_mutex held.
-bool fits_day_file(std::size_t bytes)
+// Whether a record of bytes still fits today's cap of the stream. The first
+// record that does not is replaced by one line saying that the rest of the
+// day's records are dropped. Called with g_logger_mutex held.
+bool fits_day_cap(DayCap& day, std::FILE* stream, const char* what, std::size_t bytes)
 {
-    if (g_logger_file_full)
+    if (day.full)
         return false;
     const long long cap = g_logger_max_file_bytes.load();
-    if (g_logger_file_bytes + static_cast<long long>(bytes) <= cap) {
-        g_logger_file_bytes += static_cast<long long>(bytes);
+    if (day.bytes + static_cast<long long>(bytes) <= cap) {
+        day.bytes += static_cast<long long>(bytes);
         return true;
     }
-    g_logger_file_full = true;
-    g_logger_file_bytes += std::fprintf(g_logger_fp,
-                                        "log file reached its cap of %lld bytes: the rest of "
-                                        "today's records are dropped\n",
-                                        cap);
-    std::fflush(g_logger_fp);
+    day.full = true;
+    day.bytes += std::fprintf(stream, "%s reached its cap of %lld bytes: the rest of today's records are dropped\n",
+                              what, cap);
+    std::fflush(stream);
     return false;
+}
+
+bool fits_day_file(std::size_t bytes)
+{
+    return fits_day_cap(g_logger_file_cap, g_logger_fp, "log file", bytes);
+}
+
+// Standard output's day starts with the first record of the day, whether a
+// file is open or not. Called with g_logger_mutex held.
+bool fits_day_stdout(const LocalTime& now, std::size_t bytes)
+{
+    if (g_logger_stdout_day != now.date()) {
+        g_logger_stdout_day = now.date();
+        g_logger_stdout_cap = DayCap{};
+    }
+    return fits_day_cap(g_logger_stdout_cap, stdout, "log output", bytes);
+}
+
+// Formats a record's text into text (kRecordBufferSize bytes) with "\n"
+// after it; false when the text is empty or cannot be formatted. A text
+// longer than kMaxRecordText is cut at a character boundary and marked, so
+// that the record is still written and stays valid UTF-8.
+bool format_record(char* text, const char* format, va_list args)
+{
+    const int length = std::vsnprintf(text, kMaxRecordText + 1, format, args);
+    if (length < 1)
+        return false;
+    int end = length;
+    if (length > kMaxRecordText) {
+        char mark[64];
+        const int mark_length = std::snprintf(mark, sizeof mark, kCutMark, length);
+        end = kMaxRecordText - mark_length;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;  // not inside a UTF-8 sequence
+        std::memcpy(text + end, mark, static_cast<std::size_t>(mark_length));
+        end += mark_length;
+    }
+    text[end] = '\n';
+    text[end + 1] = '\0';
+    return true;
 }
 
 // Called with g_logger_mutex held: reopens the file when the day changed.
@@ -142,14 +190,17 @@ void logger_write(const LocalTime& now, int level, const char* module, const cha
     if (tag)
         std::snprintf(prefix + length, sizeof prefix - length, "%-8.64s ", tag);
 
-    if (g_logger_is_enable.load() && g_logger_fp && fits_day_file(std::strlen(prefix) + std::strlen(text))) {
+    const std::size_t bytes = std::strlen(prefix) + std::strlen(text);
+    if (g_logger_is_enable.load() && g_logger_fp && fits_day_file(bytes)) {
         std::fputs(prefix, g_logger_fp);
         std::fputs(text, g_logger_fp);
         std::fflush(g_logger_fp);
     }
-    std::fputs(prefix, stdout);
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    if (fits_day_stdout(now, bytes)) {
+        std::fputs(prefix, stdout);
+        std::fputs(text, stdout);
+        std::fflush(stdout);
+    }
 }
 
 std::string dump_row(const unsigned char* row, int count, unsigned long offset)
@@ -240,13 +291,10 @@ void logger(int level, const char* module, const char* tag, const char* format, 
     char text[kRecordBufferSize];
     va_list args;
     va_start(args, format);
-    const int length = std::vsnprintf(text, kMaxRecordText + 1, format, args);
+    const bool formatted = format_record(text, format, args);
     va_end(args);
-    if (length < 1 || length > kMaxRecordText)
-        return;
-    text[length] = '\n';
-    text[length + 1] = '\0';
-    logger_write(now, level, module, tag, text);
+    if (formatted)
+        logger_write(now, level, module, tag, text);
 }
 
 void logger_dump(int level, const char* module, const char* tag, const char* data,

@@ -17,6 +17,9 @@ void logger_close();
 // Removes the log files older than the keep time (10 days).
 void loger_clear();
 
+// A text longer than 1022 characters is written cut to that length, ending
+// in a mark that says it was cut and how long it was; an empty one is not
+// written.
 void logger(int level, const char* module, const char* tag, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
@@ -32,9 +35,9 @@ int logger_get_base_level();
 void logger_set_base_level(int level);
 int logger_get_keep_days();
 void logger_set_keep_days(int days);
-// A day's file stops at this size (100 MB unless set): the records that do
-// not fit are dropped, and the file says so in one line. Standard output
-// still gets them.
+// A day's file, and a day's standard output, each stop at this size (100 MB
+// unless set): the records that do not fit are dropped, and the stream says
+// so in one line.
 void logger_set_max_file_size(long long bytes);
 long long logger_default_max_file_size();
 // The log directory ("<dir>/olva-log"), empty before logger_init.

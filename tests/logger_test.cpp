@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,17 +139,52 @@ TEST_F(LoggerTest, ModuleAndTagColumnsAreLeftOutWhenNull)
     }
 }
 
-TEST_F(LoggerTest, TextOf1022CharactersIsWrittenLongerOrEmptyIsNot)
+// A text that does not fit one record is written cut, with a mark, so that
+// no action goes unlogged for a long path; an empty text is not written.
+TEST_F(LoggerTest, TextOf1022CharactersIsWrittenWholeLongerIsCutEmptyIsNot)
 {
     const std::string fits(1022, 'a');
-    const std::string too_long(1023, 'b');
+    const std::string too_long = "head " + std::string(5000, 'b') + " tail";
     logger(4, nullptr, nullptr, "%s", fits.c_str());
     logger(4, nullptr, nullptr, "%s", too_long.c_str());
     logger(4, nullptr, nullptr, "%s", "");
 
     const auto lines = records();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].substr(lines[0].size() - fits.size()), fits);
+    const std::string cut = lines[1].substr(lines[1].find("head "));
+    EXPECT_EQ(cut.size(), 1022u) << cut;
+    const std::string mark = " [cut, 5010 characters in all]";
+    ASSERT_TRUE(cut.ends_with(mark)) << cut.substr(900);
+    EXPECT_EQ(cut.substr(0, cut.size() - mark.size()), too_long.substr(0, cut.size() - mark.size()));
+}
+
+// The cut never splits a character: the record stays UTF-8 for the browser
+// that reads the log.
+TEST_F(LoggerTest, CutTextEndsAtACharacterBoundary)
+{
+    const std::string mark = " [cut, 2000 characters in all]";
+    for (std::size_t ascii = 0; ascii < 3; ++ascii) {
+        SCOPED_TRACE(ascii);
+        // "录" is three bytes: with 0, 1 or 2 ASCII bytes ahead of the
+        // characters, the limit falls at each place inside one of them.
+        std::string text(ascii, 'a');
+        while (text.size() + 3 <= 2000)
+            text += "录";
+        text.append(2000 - text.size(), 'z');
+        logger(4, nullptr, nullptr, "%s", text.c_str());
+        const auto lines = records();
+        ASSERT_EQ(lines.size(), ascii + 1) << "the record was not written";
+        const std::string line = lines.back();
+        ASSERT_TRUE(line.ends_with(mark)) << line.substr(line.size() - 60);
+        const std::size_t body = line.find(std::string(ascii, 'a') + "录");
+        ASSERT_NE(body, std::string::npos);
+        const std::string cut = line.substr(body, line.size() - mark.size() - body);
+        EXPECT_LE(cut.size() + mark.size(), 1022u);
+        EXPECT_GT(cut.size() + mark.size(), 1019u);
+        EXPECT_EQ(cut, text.substr(0, cut.size()));
+        EXPECT_EQ((cut.size() - ascii) % 3, 0u) << "a character was split";
+    }
 }
 
 TEST_F(LoggerTest, FirstRecordAfterMidnightGoesToTheNewDaysFile)
@@ -195,6 +231,70 @@ TEST_F(LoggerTest, DaysFileStopsAtItsCapWithOneLineSayingSo)
     logger(4, "m", "t", "next day");
     ASSERT_EQ(records("20261211").size(), 1u);
     EXPECT_NE(records("20261211")[0].find("next day"), std::string::npos);
+}
+
+// Standard output goes to a file of the test's own while the object lives.
+class StdoutToFile {
+public:
+    explicit StdoutToFile(const std::string& path)
+    {
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ok_ = saved_ >= 0 && fd >= 0 && dup2(fd, STDOUT_FILENO) >= 0;
+        if (fd >= 0)
+            close(fd);
+    }
+    ~StdoutToFile()
+    {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            dup2(saved_, STDOUT_FILENO);
+            close(saved_);
+        }
+    }
+    StdoutToFile(const StdoutToFile&) = delete;
+    StdoutToFile& operator=(const StdoutToFile&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    int saved_ = -1;
+    bool ok_ = false;
+};
+
+// Standard output takes the day's cap as the file does, with the file on
+// or off, and starts again the next day.
+TEST_F(LoggerTest, StandardOutputStopsAtTheSameDailyCap)
+{
+    constexpr long long kCap = 4096;
+    logger_set_max_file_size(kCap);
+    const std::string out_file = dir_.path() + "/stdout.txt";
+    const std::string filler(60, 'x');
+    for (const int enabled : {1, 0}) {
+        SCOPED_TRACE(enabled);
+        {
+            StdoutToFile redirect(out_file);
+            ASSERT_TRUE(redirect.ok());
+            logger_enable(enabled);
+            for (int i = 0; i < 100; ++i)
+                logger(4, "m", "t", "record %03d %s", i, filler.c_str());
+            clock_.advanceMs(24LL * 3600 * 1000);
+            logger(4, "m", "t", "next day");
+            logger_enable(1);
+        }
+        const std::string out = readFile(out_file);
+        const auto lines = lines_of(out);
+        EXPECT_LE(static_cast<long long>(out.size()), kCap + 300);
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_GT(lines.size(), 30u) << "records up to the cap are kept";
+        EXPECT_EQ(lines[lines.size() - 2],
+                  "log output reached its cap of 4096 bytes: the rest of today's records are dropped");
+        EXPECT_NE(lines.back().find("next day"), std::string::npos) << lines.back();
+        for (std::size_t i = 0; i + 2 < lines.size(); ++i)
+            EXPECT_NE(lines[i].find("record " + std::string(i < 10 ? "00" : "0") + std::to_string(i)),
+                      std::string::npos)
+                << lines[i];
+    }
 }
 
 TEST_F(LoggerTest, SameDayOfAnotherMonthStillOpensANewFile)

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <random>
 
+#include <sys/stat.h>
+
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 #include "support/upload_server.h"
@@ -59,6 +61,19 @@ TEST(UploadResult, FinishedTransferGivesItsText)
         {"no body, 200, custom text with quotes", false, "", 200, R"(say "hi")",
          R"({"code":"success","errMsg":"", "data":"say \"hi\""})"},
         {"no body, 404", false, "", 404, "", kNoResponse},
+        {"a JSON object is printed again", true, " {\"code\" : 200,\n\t\"msg\" : \"成功\"} ", 200, "",
+         R"({"code":200,"msg":"成功"})"},
+        {"GBK bytes", true, "{\"code\":200,\"msg\":\"\xb3\xc9\xb9\xa6\"}", 200, "", kNoResponse},
+        {"a leading zero", true, R"({"code":0200})", 200, "", kNoResponse},
+        {"a point without digits", true, R"({"code":200.})", 200, "", kNoResponse},
+        {"a raw tab in a string", true, "{\"code\":\"success\",\"msg\":\"a\tb\"}", 200, "", kNoResponse},
+        {"a control byte between tokens", true, "{\"code\":\x01\"success\"}", 200, "", kNoResponse},
+        {"a custom field of lenient JSON is a text", false, "", 204, "000012",
+         R"({"code":"success","errMsg":"", "data":"000012"})"},
+        {"a custom JSON field is printed again", false, "", 204, "{ \"call\" : 12 }",
+         R"({"code":"success","errMsg":"", "data":{"call":12}})"},
+        {"a custom field that is not UTF-8", false, "", 204, "call \xb3\xc9",
+         "{\"code\":\"success\",\"errMsg\":\"\", \"data\":\"call \xef\xbf\xbd\xef\xbf\xbd\"}"},
     };
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -138,20 +153,24 @@ TEST(UploadFile, BadFilesAndElementsAreLeftOut)
     const struct {
         std::string text;
         std::size_t jobs;
+        std::size_t elements;  // of the array, whole jobs or not
     } cases[] = {
-        {"", 0},
-        {"not json", 0},
-        {good, 0},  // an object, not an array
-        {"[" + good + "," + good + "]", 2},
-        {"[" + good + R"(,{"mod":1,"url":"u","localfilename":"l","bucketName":"b"}])", 1},
-        {"[" + good + R"(,{"mod":"1","url":"u","localfilename":"l","bucketName":"b","objectName":"o"}])", 1},
-        {"[" + good + R"(,{"mod":1,"url":7,"localfilename":"l","bucketName":"b","objectName":"o"}])", 1},
-        {"[" + good + ",3,null]", 1},
-        {"[" + good + std::string("\0", 1) + "]", 0},
-        {"[" + good, 0},
+        {"", 0, 0},
+        {"not json", 0, 0},
+        {good, 0, 0},  // an object, not an array
+        {"[" + good + "," + good + "]", 2, 2},
+        {"[" + good + R"(,{"mod":1,"url":"u","localfilename":"l","bucketName":"b"}])", 1, 2},
+        {"[" + good + R"(,{"mod":"1","url":"u","localfilename":"l","bucketName":"b","objectName":"o"}])", 1, 2},
+        {"[" + good + R"(,{"mod":1,"url":7,"localfilename":"l","bucketName":"b","objectName":"o"}])", 1, 2},
+        {"[" + good + ",3,null]", 1, 3},
+        {"[" + good + std::string("\0", 1) + "]", 0, 0},
+        {"[" + good, 0, 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(parse_upload_queue(c.text).size(), c.jobs) << c.text;
+    for (const auto& c : cases) {
+        std::size_t elements = 99;
+        EXPECT_EQ(parse_upload_queue(c.text, &elements).size(), c.jobs) << c.text;
+        EXPECT_EQ(elements, c.elements) << c.text;
+    }
 }
 
 class UploadQueueFile : public ::testing::Test {
@@ -206,6 +225,30 @@ TEST_F(UploadQueueFile, FullQueueRefusesTheNewJob)
     queue.read_upload_from_file(file_);
     EXPECT_EQ(queue.size(), kLimit);
     EXPECT_EQ(queue.front()->objectName, "object1");
+}
+
+// Jobs kept from an earlier run pass the upload rule again: what is not a
+// regular recording (a FIFO would hold the upload thread at every start,
+// a link or another file would be sent) leaves the queue and the file.
+TEST_F(UploadQueueFile, LoadedJobsAreCheckedAgain)
+{
+    writeFile(temp_.file("call.wav"), "RIFF....");
+    writeFile(temp_.file("passwd"), "root:x:0:0");
+    std::filesystem::create_symlink(temp_.file("call.wav"), temp_.file("link.wav"));
+    ASSERT_EQ(mkfifo(temp_.file("fifo.wav").c_str(), 0600), 0);
+    const auto packet = [&](const char* name) {
+        return FileUploadPacket{"http://127.0.0.1:8/u", "b", name, temp_.file(name), "", 1};
+    };
+    writeFile(file_, upload_queue_json({packet("fifo.wav"), packet("call.wav"), packet("passwd"),
+                                        packet("link.wav"), packet("gone.wav")}));
+    UploadQueue queue;
+    queue.read_upload_from_file(file_);
+    ASSERT_EQ(queue.size(), 2u);
+    EXPECT_EQ(*queue.front(), packet("call.wav"));
+    const auto kept = parse_upload_queue(readFile(file_));
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0], packet("call.wav"));
+    EXPECT_EQ(kept[1], packet("gone.wav"));
 }
 
 TEST_F(UploadQueueFile, UnwritableFileKeepsTheJobInMemory)

@@ -5,7 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/busy_port.h"
 #include "support/child_process.h"
@@ -164,6 +171,78 @@ TEST_F(UploadTransferTest, PlainUploadCodes)
     for (const auto& c : cases)
         EXPECT_EQ(transfer_.UploadFileEx(c.url, c.param, c.path), c.code) << c.url << "|" << c.param << "|" << c.path;
     EXPECT_EQ(server_.request_count(), 0u);
+}
+
+// What is not a regular recording is neither sent nor waited on: a FIFO,
+// a link (even to a recording), a folder and any other file fail at once
+// as a file that does not open, and no request is made.
+TEST_F(UploadTransferTest, OnlyRegularRecordingsAreSent)
+{
+    writeFile(temp_.file("passwd"), "root:x:0:0");
+    std::filesystem::create_symlink(audio_, temp_.file("link.wav"));
+    std::filesystem::create_directory(temp_.file("folder.mp3"));
+    const std::string fifo = temp_.file("fifo.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Should a FIFO be waited on, writers come after a while to free the
+    // test, which then fails on the time taken.
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread rescuer([&] {
+        std::unique_lock lock(mutex);
+        auto patience = std::chrono::milliseconds(5s);
+        while (!finished.wait_for(lock, patience, [&] { return done; })) {
+            const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                close(fd);
+            patience = 50ms;
+        }
+    });
+    const std::string refused[] = {fifo, temp_.file("passwd"), temp_.file("link.wav"), temp_.file("folder.mp3")};
+    const auto begin = std::chrono::steady_clock::now();
+    for (const std::string& path : refused) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(transfer_.UploadFormFile(server_.url(), "b", path, "o", ""),
+                  upload::failure_text(upload::kOpenFailed));
+        EXPECT_EQ(transfer_.UploadFileEx(server_.url(), "file", path), UploadTransfer::kPlainOpenFailed);
+    }
+    const auto took = std::chrono::steady_clock::now() - begin;
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    finished.notify_all();
+    rescuer.join();
+    EXPECT_LT(took, 2s);
+    EXPECT_EQ(server_.request_count(), 0u);
+}
+
+// libcurl speaks http and https only: a file:// address does not hand the
+// file back as the result, and gopher:// or dict:// write nothing to a
+// local service.
+TEST_F(UploadTransferTest, OnlyHttpAndHttpsAreSpoken)
+{
+    const std::string secret = temp_.file("secret.json");
+    writeFile(secret, R"({"code":"success","token":"s3cr3t"})");
+    BusyPort service;
+    const std::string local = "127.0.0.1:" + std::to_string(service.port());
+    const std::string urls[] = {
+        "file://" + secret,
+        "gopher://" + local + "/_hello%0d%0a",
+        "dict://" + local + "/d:word",
+        "telnet://" + local + "/",
+    };
+    for (const std::string& url : urls) {
+        SCOPED_TRACE(url);
+        const std::string result = form(url);
+        EXPECT_EQ(result, upload::perform_failed_text(1));  // CURLE_UNSUPPORTED_PROTOCOL
+        EXPECT_EQ(result.find("s3cr3t"), std::string::npos);
+        EXPECT_EQ(transfer_.UploadFileEx(url, "file", audio_), UploadTransfer::kPlainPerformFailed);
+        EXPECT_FALSE(service.connection_waiting()) << "the local service was reached";
+    }
+    // The same transfer still speaks http.
+    server_.reply_with({200, R"({"code":"success"})"});
+    EXPECT_EQ(form(server_.url()), R"({"code":"success"})");
 }
 
 // The stop flag, set from another thread, ends a transfer that the server

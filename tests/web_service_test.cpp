@@ -129,6 +129,28 @@ TEST_F(WebService, FirstStartCompletesConfigAndCountsTheRun)
     EXPECT_EQ(config_value(config, "system_run_count"), "2");
 }
 
+// The run counter near the largest int: it stops there instead of wrapping
+// round to a negative count (an overflow the sanitizer build stops at).
+TEST_F(WebService, RunCountStopsAtTheLargestInt)
+{
+    const struct {
+        const char* stored;
+        int member;
+        const char* written;
+    } cases[] = {
+        {"2147483646", 2147483647, "2147483647"},
+        {"2147483647", 2147483647, "2147483647"},
+        {"99999999999", 2147483647, "2147483647"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        start(std::string("system_run_count=") + c.stored + "\n");
+        EXPECT_EQ(uWebMgr.get_system_work_runcount(), c.member);
+        EXPECT_EQ(config_value(app_dir_ + "/config.ini", "system_run_count"), c.written);
+        uWebMgr.close_uWeb();
+    }
+}
+
 TEST_F(WebService, DefaultPortIs8054)
 {
     if (tcp_connects("127.0.0.1", 8054))

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "support/busy_port.h"
 #include "support/child_process.h"
 #include "support/eventually.h"
@@ -224,6 +226,88 @@ TEST_F(WebUpload, UploadFileExAnswersItsBrowserWithoutBlockingTheOthers)
     ASSERT_TRUE(asking->send(R"({"event":"UploadFileEx","url":"http://h/","paramname":"file","filename":)" +
                              web::json_quote(temp_.file("missing.wav")) + "}"));
     EXPECT_EQ(asking->read(), R"({"event":"notify","errorType":"UploadFileEx","handle":0,"result":-4})");
+}
+
+// The three upload commands send recordings only: the user's other files,
+// a link, a FIFO and a folder are refused at once, with a log line, and
+// nothing is queued, sent or handed to the library.
+TEST_F(WebUpload, CommandsRefuseWhatIsNotARegularRecording)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    writeFile(temp_.file("passwd"), "root:x:0:0");
+    writeFile(temp_.file("notes.txt"), "text");
+    std::filesystem::create_symlink(audio_, temp_.file("link.wav"));
+    std::filesystem::create_symlink(temp_.file("passwd"), temp_.file("passwd.mp3"));
+    std::filesystem::create_directory(temp_.file("folder.wav"));
+    ASSERT_EQ(mkfifo(temp_.file("fifo.wav").c_str(), 0600), 0);
+    const std::string url = web::json_quote(server_.url());
+    for (const char* name : {"passwd", "notes.txt", "link.wav", "passwd.mp3", "folder.wav", "fifo.wav"}) {
+        SCOPED_TRACE(name);
+        const std::string path = web::json_quote(temp_.file(name));
+        ASSERT_TRUE(client->send(R"({"event":"UploadFile","url":)" + url + R"(,"paramname":"file","filename":)" +
+                                 path + "}"));
+        EXPECT_EQ(client->read(), R"({"event":"notify","errorType":"UploadFile","handle":0,"result":-4})");
+        ASSERT_TRUE(client->send(R"({"event":"UploadFileEx","url":)" + url + R"(,"paramname":"file","filename":)" +
+                                 path + "}"));
+        EXPECT_EQ(client->read(), R"({"event":"notify","errorType":"UploadFileEx","handle":0,"result":-4})");
+        ASSERT_TRUE(client->send(R"({"event":"UploadFormFile","uploadurl":)" + url +
+                                 R"(,"bucketName":"b","objectName":"o","localfilepath":)" + path + "}"));
+        EXPECT_EQ(client->read(),
+                  result_event(R"({"code":"failure","errMsg":"open upload filename failed", "data":""})"));
+        EXPECT_NE(log_text().find("UploadFormFile, filename:" + temp_.file(name) +
+                                  " refused: not a regular .wav or .mp3 file"),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(drain(*client).empty());
+    EXPECT_TRUE(saved_jobs().empty());
+    EXPECT_EQ(server_.request_count(), 0u);
+    for (const auto& call : olva_fake::calls())
+        EXPECT_FALSE(call.text.starts_with("olva_uploadFile")) << call.text;
+
+    // A recording is still handed to the library.
+    ASSERT_TRUE(client->send(R"({"event":"UploadFile","url":)" + url + R"(,"paramname":"file","filename":)" +
+                             web::json_quote(audio_) + "}"));
+    EXPECT_EQ(client->read(), R"({"event":"notify","errorType":"UploadFile","handle":0,"result":0})");
+    EXPECT_TRUE(olva_fake::was_called("olva_uploadFile(" + server_.url() + ",file," + audio_ + ")"));
+}
+
+// Jobs kept in "uploadfile.json" are checked again at start, and each step
+// of the load is logged.
+TEST_F(WebUpload, SavedJobsAreCheckedAgainAtStart)
+{
+    writeFile(temp_.file("passwd"), "root:x:0:0");
+    ASSERT_EQ(mkfifo(temp_.file("fifo.wav").c_str(), 0600), 0);
+    server_.reply_with({200, R"({"code":"success"})", true});
+    const auto packet = [&](const std::string& path) {
+        return FileUploadPacket{server_.url(), "b", "o", path, "", 1};
+    };
+    const std::string text = upload_queue_json(
+        {packet(temp_.file("fifo.wav")), packet(temp_.file("passwd")), packet(audio_), packet(audio_)});
+    writeFile(app_dir_ + "/uploadfile.json", text + "\n");
+    start();
+    // The FIFO and the other file are gone; the recording is uploaded.
+    ASSERT_TRUE(server_.wait_for_requests(1));
+    EXPECT_EQ(server_.requests()[0].part("localfilename")->data, audio_);
+    ASSERT_EQ(saved_jobs().size(), 2u);
+    EXPECT_EQ(saved_jobs()[0].localfilename, audio_);
+    const std::string log = log_text();
+    const std::string lines[] = {
+        "   unupload1 file size:" + std::to_string(text.size() + 1),
+        "   unupload file size:4",
+        "   unupload2 file size:4",
+        "   unupload job of " + temp_.file("fifo.wav") + " dropped: not a regular .wav or .mp3 file",
+        "   unupload job of " + temp_.file("passwd") + " dropped: not a regular .wav or .mp3 file",
+        "   unupload3 file size:2",
+        "   unupload4 file size:2",
+    };
+    std::size_t at = 0;
+    for (const std::string& line : lines) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " (in this order)";
+    }
+    server_.release();
 }
 
 TEST_F(WebUpload, StopDoesNotWaitForAPlainUpload)

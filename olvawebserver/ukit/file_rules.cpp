@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace web {
 namespace {
@@ -57,6 +62,44 @@ bool is_recording_path(const std::string& path)
     std::error_code ec;
     return has_audio_extension(path) &&
            std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
+}
+
+bool is_upload_path(const std::string& path)
+{
+    if (!has_audio_extension(path))
+        return false;
+    std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::symlink_status(path, ec).type();
+    return type == std::filesystem::file_type::regular || type == std::filesystem::file_type::not_found;
+}
+
+int open_upload_file(const std::string& path)
+{
+    if (!has_audio_extension(path)) {
+        errno = EINVAL;
+        return -1;
+    }
+    // Looked at before opening, so that no device is ever opened.
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0)
+        return -1;
+    if (S_ISLNK(st.st_mode)) {
+        errno = ELOOP;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace web

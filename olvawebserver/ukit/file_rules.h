@@ -28,4 +28,18 @@ std::optional<std::string> audio_file_path(const std::string& path);
 // what they lead to; a link is never taken for its target by the deletion.
 bool is_recording_path(const std::string& path);
 
+// Whether a browser may have path uploaded: a name ending in ".wav" or
+// ".mp3" (either case) that, when something is there, is a regular file
+// itself: a link is not followed, a FIFO or a device is refused. A name
+// under which nothing exists passes; its upload then fails to open it, as
+// an upload of a file that has gone always has.
+bool is_upload_path(const std::string& path);
+
+// Opens path for reading as an upload does, by the rule above and without
+// waiting on anything: no link is followed at the end of the path, and a
+// FIFO put there after the check is opened without blocking, then refused.
+// The descriptor (close-on-exec), or -1 with errno set: ELOOP for a link,
+// EINVAL for what is not a regular ".wav" or ".mp3" file.
+int open_upload_file(const std::string& path);
+
 }  // namespace web

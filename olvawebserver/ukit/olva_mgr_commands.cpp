@@ -24,10 +24,13 @@ using web::arg_path;
 using web::arg_text;
 
 // Browser commands that name files touch recordings only, as the HTTP
-// routes do: a page must not delete or probe the user's other files.
-bool recording_or_refuse(const char* addr, const char* command, const std::string& path)
+// routes do: a page must not delete, probe or upload the user's other
+// files. rule is web::is_recording_path, or web::is_upload_path, which
+// follows no link.
+bool recording_or_refuse(const char* addr, const char* command, const std::string& path,
+                         bool (*rule)(const std::string&) = web::is_recording_path)
 {
-    if (web::is_recording_path(path))
+    if (rule(path))
         return true;
     logger(1, "userver", "", "recv from %s %s, filename:%.512s refused: not a regular .wav or .mp3 file",
            addr, command, path.c_str());
@@ -307,7 +310,9 @@ void COlvaMgr::cmd_upload_file(const Frame& f)
     const std::string url = arg_text(f.json, "url");
     const std::string param = arg_text(f.json, "paramname");
     const std::string path = arg_path(f.json, "filename");
-    const int result = olva_uploadFile(url.c_str(), param.c_str(), path.c_str());
+    const int result = recording_or_refuse(f.addr, "UploadFile", path, web::is_upload_path)
+                           ? olva_uploadFile(url.c_str(), param.c_str(), path.c_str())
+                           : OLVA_ERR_INVALID_PARAM;
     logger(-1, "userver", "", "recv from %s UploadFile, filename:%.512s,, result=%d", f.addr,
            path.c_str(), result);
     send_notiy_msg(f.conn, "UploadFile", 0, result);
@@ -325,6 +330,10 @@ void COlvaMgr::cmd_sendcmd(const Frame& f)
 void COlvaMgr::cmd_upload_file_ex(const Frame& f)
 {
     std::string path = arg_path(f.json, "filename");
+    if (!recording_or_refuse(f.addr, "UploadFileEx", path, web::is_upload_path)) {
+        send_notiy_msg(f.conn, "UploadFileEx", 0, UploadTransfer::kPlainOpenFailed);
+        return;
+    }
     // The browser waits for its answer, the web thread does not: the upload
     // runs on the plain upload thread and its answer is posted back here.
     auto done = [this, weak = shared_connection(f.conn), addr = std::string(f.addr), path](int code) {
@@ -392,6 +401,12 @@ void COlvaMgr::cmd_upload_form_file(const Frame& f)
         logger(-1, "olva server", "", "addr:%s UploadFormFile customFiled:%.512s", f.addr,
                packet.customFiled.c_str());
     const std::string local = packet.localfilename;
+    if (!recording_or_refuse(f.addr, "UploadFormFile", local, web::is_upload_path)) {
+        const std::string result = upload::failure_text(upload::kOpenFailed);
+        send_upload_result(f.conn, result);
+        logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+        return;
+    }
     const std::optional<std::size_t> queued = upload_queue_.push(std::move(packet));
     if (!queued) {
         const std::string result = upload::failure_text(upload::kQueueFull);

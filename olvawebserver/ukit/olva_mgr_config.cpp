@@ -2,6 +2,8 @@
 // or holding -1, is written back with its default.
 #include "ukit/olva_mgr.h"
 
+#include <limits>
+
 #include "base_ini.h"
 #include "logger.h"
 
@@ -81,6 +83,9 @@ void COlvaMgr::count_run()
 {
     const std::string path = config_path();
     const int stored = readIntValue(kSection, "system_run_count", path.c_str());
-    system_run_count_ = stored == -1 ? 0 : stored + 1;
-    writeIntValue(kSection, "system_run_count", stored == -1 ? 1 : stored + 1, path.c_str());
+    // The count stops at the largest int rather than wrapping round to a
+    // negative one.
+    const int next = stored == std::numeric_limits<int>::max() ? stored : stored + 1;
+    system_run_count_ = stored == -1 ? 0 : next;
+    writeIntValue(kSection, "system_run_count", stored == -1 ? 1 : next, path.c_str());
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "logger.h"
+#include "ukit/file_rules.h"
 
 namespace {
 
@@ -61,14 +62,18 @@ std::string upload_queue_json(const std::deque<FileUploadPacket>& packets)
     return text;
 }
 
-std::vector<FileUploadPacket> parse_upload_queue(std::string_view text)
+std::vector<FileUploadPacket> parse_upload_queue(std::string_view text, std::size_t* elements)
 {
     std::vector<FileUploadPacket> packets;
+    if (elements)
+        *elements = 0;
     if (text.find('\0') != std::string_view::npos)
         return packets;
     JsonPtr json(cJSON_ParseWithLength(text.data(), text.size()), &cJSON_Delete);
     if (!cJSON_IsArray(json.get()))
         return packets;
+    if (elements)
+        *elements = static_cast<std::size_t>(cJSON_GetArraySize(json.get()));
     const cJSON* element = nullptr;
     cJSON_ArrayForEach(element, json.get())
     {
@@ -88,17 +93,43 @@ int UploadQueue::read_upload_from_file(const std::string& file)
 {
     std::ifstream in(file, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::vector<FileUploadPacket> packets = parse_upload_queue(text);
-    if (!packets.empty())
-        logger(-1, "userver", "", "   unupload file size:%d", static_cast<int>(packets.size()));
+    // The steps of the load are logged: the bytes read, the array's length,
+    // the whole jobs in it, the jobs that pass the upload rule, and the
+    // queue's length at the end.
+    if (in.is_open())
+        logger(-1, "userver", "", "   unupload1 file size:%d", static_cast<int>(text.size()));
+    std::size_t elements = 0;
+    std::vector<FileUploadPacket> packets = parse_upload_queue(text, &elements);
+    const bool logged = elements > 0;
+    std::size_t refused = 0;
+    if (logged) {
+        logger(-1, "userver", "", "   unupload file size:%d", static_cast<int>(elements));
+        logger(-1, "userver", "", "   unupload2 file size:%d", static_cast<int>(packets.size()));
+        refused = std::erase_if(packets, [](const FileUploadPacket& packet) {
+            if (web::is_upload_path(packet.localfilename))
+                return false;
+            logger(1, "userver", "", "   unupload job of %.512s dropped: not a regular .wav or .mp3 file",
+                   packet.localfilename.c_str());
+            return true;
+        });
+        logger(-1, "userver", "", "   unupload3 file size:%d", static_cast<int>(packets.size()));
+    }
     if (packets.size() > limit_) {
         logger(1, "userver", "", "   unupload file holds %d jobs, only the first %d are kept",
                static_cast<int>(packets.size()), static_cast<int>(limit_));
         packets.resize(limit_);
     }
-    std::lock_guard lock(mutex_);
-    file_ = file;
-    packets_.assign(std::make_move_iterator(packets.begin()), std::make_move_iterator(packets.end()));
+    std::size_t queued = 0;
+    {
+        std::lock_guard lock(mutex_);
+        file_ = file;
+        packets_.assign(std::make_move_iterator(packets.begin()), std::make_move_iterator(packets.end()));
+        if (refused > 0)
+            update_upload_to_file();
+        queued = packets_.size();
+    }
+    if (logged)
+        logger(-1, "userver", "", "   unupload4 file size:%d", static_cast<int>(queued));
     return 0;
 }
 

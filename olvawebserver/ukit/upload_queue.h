@@ -29,7 +29,8 @@ struct FileUploadPacket {
 std::string upload_queue_json(const std::deque<FileUploadPacket>& packets);
 // The packets of such a text; elements that lack a member, or hold one of
 // another type, are left out. Nothing when the text is not a JSON array.
-std::vector<FileUploadPacket> parse_upload_queue(std::string_view text);
+// elements, when given, gets the array's length, every element counted.
+std::vector<FileUploadPacket> parse_upload_queue(std::string_view text, std::size_t* elements = nullptr);
 
 class UploadQueue {
 public:
@@ -41,7 +42,9 @@ public:
     explicit UploadQueue(std::size_t limit = kMaxQueuedUploads) : limit_(limit) {}
 
     // Forgets the jobs in memory and reads the jobs kept in file (its
-    // directory must exist). Returns 0.
+    // directory must exist). A job whose file an upload may not send
+    // (file_rules.h) is dropped, and the file rewritten without it.
+    // Returns 0.
     int read_upload_from_file(const std::string& file);
     // Appends the job and rewrites the file; the queue length after it, or
     // nothing when the queue is full.

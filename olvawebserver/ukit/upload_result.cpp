@@ -5,6 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#include "ukit/json_text.h"
+#include "ukit/strict_json.h"
+
 namespace upload {
 namespace {
 
@@ -32,12 +35,6 @@ JsonPtr parse(std::string_view text)
     return json;
 }
 
-bool is_json_object(std::string_view text)
-{
-    const JsonPtr json = parse(text);
-    return json && cJSON_IsObject(json.get());
-}
-
 }  // namespace
 
 std::string failure_text(std::string_view message)
@@ -57,23 +54,18 @@ std::string success_text()
 
 std::string success_text(std::string_view custom)
 {
-    if (parse(custom))
-        return "{\"code\":\"success\",\"errMsg\":\"\", \"data\":" + std::string(custom) + "}";
-    cJSON* quoted = cJSON_CreateString(std::string(custom).c_str());
-    char* printed = cJSON_PrintUnformatted(quoted);
-    std::string text = "{\"code\":\"success\",\"errMsg\":\"\", \"data\":" +
-                       std::string(printed ? printed : "\"\"") + "}";
-    cJSON_free(printed);
-    cJSON_Delete(quoted);
-    return text;
+    const std::optional<std::string> json = web::reprint_strict_json(custom);
+    return "{\"code\":\"success\",\"errMsg\":\"\", \"data\":" + (json ? *json : web::json_quote(custom)) + "}";
 }
 
 std::string form_reply_result(bool replied, std::string_view body, long status,
                               std::string_view custom)
 {
     const bool ok_status = status == kHttpOk || status == kHttpNoContent;
-    if (replied && body.size() > 1)
-        return is_json_object(body) ? std::string(body) : failure_text(kNoResponse);
+    if (replied && body.size() > 1) {
+        const std::optional<std::string> json = web::reprint_strict_json(body);
+        return json && json->starts_with('{') ? *json : failure_text(kNoResponse);
+    }
     if (ok_status && (replied || custom.size() < kMinCustomField))
         return success_text();
     if (ok_status)

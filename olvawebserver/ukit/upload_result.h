@@ -28,13 +28,14 @@ std::string perform_failed_text(int code);
 // {"code":"success","errMsg":"", "data":""}
 std::string success_text();
 // {"code":"success","errMsg":"", "data":<custom>}. A custom field that is
-// JSON text goes in as it stands; any other text goes in as a JSON string,
-// so that the result stays one JSON object.
+// strict JSON goes in printed again (strict_json.h); any other text goes in
+// as a JSON string, so that the result stays one JSON object.
 std::string success_text(std::string_view custom);
 
 // What a finished form transfer reports. replied: the server sent a body.
-// A body that is a JSON object is the result itself; anything else the
-// server says is reported with the failure text, never pasted raw.
+// A body that is a JSON object, strict and in UTF-8, is the result, printed
+// again (strict_json.h); anything else the server says is reported with the
+// failure text, never pasted raw.
 std::string form_reply_result(bool replied, std::string_view body, long status,
                               std::string_view custom);
 

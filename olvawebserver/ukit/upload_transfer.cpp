@@ -2,12 +2,17 @@
 
 #include <curl/curl.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "logger.h"
+#include "ukit/file_rules.h"
 #include "ukit/upload_result.h"
 
 namespace {
@@ -22,6 +27,10 @@ constexpr const char* kFileContentType = "application/octet-stream";
 constexpr const char* kFormContentType = "Content-Type: multipart/form-data; charset=UTF-8";
 // Without it libcurl would wait for "100 Continue" before sending the body.
 constexpr const char* kNoExpect = "Expect:";
+// Uploads go to web servers only, redirects included: a page must not have
+// a file read back (file://) or raw bytes written to a local service
+// (gopher://, dict://, telnet://...).
+constexpr const char* kUploadProtocols = "http,https";
 
 struct CurlDeleter {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
@@ -67,10 +76,19 @@ CurlPtr new_transfer()
     return CurlPtr(curl_easy_init());
 }
 
-// The settings both uploads share.
-void set_common(CURL* curl, const std::string& url, std::chrono::milliseconds timeout,
-                curl_slist* headers, curl_mime* form, Reply& reply, const std::atomic<bool>& stop)
+// The settings both uploads share; the libcurl code of a protocol limit
+// that cannot be set, when the transfer must not run.
+CURLcode set_common(CURL* curl, const std::string& url, std::chrono::milliseconds timeout,
+                    curl_slist* headers, curl_mime* form, Reply& reply, const std::atomic<bool>& stop)
 {
+    for (const CURLoption limit : {CURLOPT_PROTOCOLS_STR, CURLOPT_REDIR_PROTOCOLS_STR}) {
+        const CURLcode res = curl_easy_setopt(curl, limit, kUploadProtocols);
+        if (res != CURLE_OK) {
+            logger(1, "olva upload", "", "upload protocols cannot be limited to %s: %s", kUploadProtocols,
+                   curl_easy_strerror(res));
+            return res;
+        }
+    }
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
@@ -81,6 +99,7 @@ void set_common(CURL* curl, const std::string& url, std::chrono::milliseconds ti
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, on_progress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &stop);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    return CURLE_OK;
 }
 
 bool add_text_field(curl_mime* form, const char* name, const std::string& value)
@@ -88,14 +107,6 @@ bool add_text_field(curl_mime* form, const char* name, const std::string& value)
     curl_mimepart* part = curl_mime_addpart(form);
     return part && curl_mime_name(part, name) == CURLE_OK &&
            curl_mime_data(part, value.c_str(), CURL_ZERO_TERMINATED) == CURLE_OK;
-}
-
-bool add_file_part(curl_mime* form, const std::string& path)
-{
-    curl_mimepart* part = curl_mime_addpart(form);
-    return part && curl_mime_name(part, "file") == CURLE_OK &&
-           curl_mime_filedata(part, path.c_str()) == CURLE_OK &&
-           curl_mime_type(part, kFileContentType) == CURLE_OK;
 }
 
 HeaderPtr headers(std::initializer_list<const char*> lines)
@@ -112,19 +123,75 @@ HeaderPtr headers(std::initializer_list<const char*> lines)
     return HeaderPtr(list);
 }
 
-enum class FileCheck { kOk, kNotOpened, kNoLength };
-
-FileCheck check_file(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return FileCheck::kNotOpened;
-    const long length = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-    std::fclose(file);
-    return length == -1 ? FileCheck::kNoLength : FileCheck::kOk;
-}
-
 }  // namespace
+
+// The local file of an upload, opened by the upload rule (file_rules.h) and
+// read by libcurl through the descriptor, so that the file sent is the one
+// checked, whatever is put at its path meanwhile.
+class UploadFile {
+public:
+    enum class Status { kOk, kNotOpened, kNoLength };
+
+    explicit UploadFile(const std::string& path) : path_(path), fd_(web::open_upload_file(path))
+    {
+        struct stat st {};
+        if (fd_ < 0) {
+            status_ = Status::kNotOpened;
+            why_ = errno == EINVAL ? "not a regular .wav or .mp3 file" : std::strerror(errno);
+        } else if (fstat(fd_, &st) != 0) {
+            status_ = Status::kNoLength;
+            why_ = std::strerror(errno);
+        } else {
+            size_ = st.st_size;
+        }
+    }
+    ~UploadFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    UploadFile(const UploadFile&) = delete;
+    UploadFile& operator=(const UploadFile&) = delete;
+
+    Status status() const { return status_; }
+    const char* why() const { return why_; }
+
+    // The part "file", named after the file as libcurl names a file part.
+    bool add_part(curl_mime* form)
+    {
+        const std::size_t slash = path_.rfind('/');
+        const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+        curl_mimepart* part = curl_mime_addpart(form);
+        return part && curl_mime_name(part, "file") == CURLE_OK &&
+               curl_mime_data_cb(part, size_, &UploadFile::read, &UploadFile::seek, nullptr, this) == CURLE_OK &&
+               curl_mime_filename(part, name.c_str()) == CURLE_OK &&
+               curl_mime_type(part, kFileContentType) == CURLE_OK;
+    }
+
+private:
+    static std::size_t read(char* buffer, std::size_t size, std::size_t count, void* user)
+    {
+        auto* file = static_cast<UploadFile*>(user);
+        const ssize_t got = ::read(file->fd_, buffer, size * count);
+        if (got < 0) {
+            logger(1, "olva upload", "", "read upload file %s failed: %s", file->path_.c_str(), std::strerror(errno));
+            return CURL_READFUNC_ABORT;
+        }
+        return static_cast<std::size_t>(got);
+    }
+    // libcurl rewinds the part when it sends the body again.
+    static int seek(void* user, curl_off_t offset, int origin)
+    {
+        auto* file = static_cast<UploadFile*>(user);
+        return lseek(file->fd_, static_cast<off_t>(offset), origin) < 0 ? CURL_SEEKFUNC_FAIL : CURL_SEEKFUNC_OK;
+    }
+
+    std::string path_;
+    int fd_;
+    curl_off_t size_ = 0;
+    Status status_ = Status::kOk;
+    const char* why_ = "";
+};
 
 std::string UploadTransfer::UploadFormFile(const std::string& url, const std::string& bucketName,
                                            const std::string& localfilename,
@@ -160,14 +227,15 @@ std::string UploadTransfer::form_upload(const std::string& url, const std::strin
             return upload::failure_text(required.failure);
         }
     }
-    switch (check_file(localfilename)) {
-    case FileCheck::kNotOpened:
-        logger(1, "olva upload", "", "open upload file %s failed", localfilename.c_str());
+    UploadFile file(localfilename);
+    switch (file.status()) {
+    case UploadFile::Status::kNotOpened:
+        logger(1, "olva upload", "", "open upload file %s failed: %s", localfilename.c_str(), file.why());
         return upload::failure_text(upload::kOpenFailed);
-    case FileCheck::kNoLength:
+    case UploadFile::Status::kNoLength:
         logger(1, "olva upload", "", "get file %s  size is failed ", localfilename.c_str());
         return upload::failure_text(upload::kSizeFailed);
-    case FileCheck::kOk:
+    case UploadFile::Status::kOk:
         break;
     }
 
@@ -176,13 +244,14 @@ std::string UploadTransfer::form_upload(const std::string& url, const std::strin
     const HeaderPtr header_list = headers({kFormContentType, kNoExpect});
     if (!form || !header_list || !add_text_field(form.get(), "bucketName", bucketName) ||
         !add_text_field(form.get(), "localfilename", localfilename) ||
-        !add_text_field(form.get(), "objectName", objectName) ||
-        !add_file_part(form.get(), localfilename)) {
+        !add_text_field(form.get(), "objectName", objectName) || !file.add_part(form.get())) {
         logger(1, "olva upload", "", "uploadform cannot be built");
         return upload::perform_failed_text(CURLE_FAILED_INIT);
     }
     Reply reply;
-    set_common(curl.get(), url, timeouts_.form, header_list.get(), form.get(), reply, stop_);
+    if (const CURLcode res = set_common(curl.get(), url, timeouts_.form, header_list.get(), form.get(), reply, stop_);
+        res != CURLE_OK)
+        return upload::perform_failed_text(res);
     if (url.find("https") != std::string::npos) {
         // Upload servers often show certificates of their own making.
         curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 0L);
@@ -219,24 +288,26 @@ int UploadTransfer::UploadFileEx(const std::string& url, const std::string& para
             logger(1, "olva upload", "", "paramName is null");
             return kPlainPathNull;
         }
-        switch (check_file(path)) {
-        case FileCheck::kNotOpened:
+        UploadFile file(path);
+        switch (file.status()) {
+        case UploadFile::Status::kNotOpened:
             logger(1, "olva upload", "", "paramName is null");
+            logger(1, "olva upload", "", "open upload file %s failed: %s", path.c_str(), file.why());
             return kPlainOpenFailed;
-        case FileCheck::kNoLength:
+        case UploadFile::Status::kNoLength:
             logger(1, "olva upload", "", "file len is -1");
             return kPlainLengthFailed;
-        case FileCheck::kOk:
+        case UploadFile::Status::kOk:
             break;
         }
-        return plain_upload(url, path);
+        return plain_upload(url, file);
     } catch (const std::exception&) {
         logger(1, "userver", "", " upload except");
         return kPlainPerformFailed;
     }
 }
 
-int UploadTransfer::plain_upload(const std::string& url, const std::string& path) const
+int UploadTransfer::plain_upload(const std::string& url, UploadFile& file) const
 {
     const CurlPtr curl = new_transfer();
     if (!curl) {
@@ -247,13 +318,14 @@ int UploadTransfer::plain_upload(const std::string& url, const std::string& path
     // form cannot share one transfer, and servers take this upload's form.
     const MimePtr form(curl_mime_init(curl.get()));
     const HeaderPtr header_list = headers({kNoExpect});
-    if (!form || !header_list || !add_file_part(form.get(), path)) {
+    if (!form || !header_list || !file.add_part(form.get())) {
         logger(1, "olva upload", "", "formpost is  NULL");
         return kPlainFormFailed;
     }
     Reply reply;
     reply.log_size = true;
-    set_common(curl.get(), url, timeouts_.plain, header_list.get(), form.get(), reply, stop_);
+    if (set_common(curl.get(), url, timeouts_.plain, header_list.get(), form.get(), reply, stop_) != CURLE_OK)
+        return kPlainPerformFailed;
     const CURLcode res = curl_easy_perform(curl.get());
     if (res != CURLE_OK) {
         logger(1, "olva upload", "", " perform failed, res;%d", res);

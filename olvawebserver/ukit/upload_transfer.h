@@ -8,6 +8,8 @@
 #include <chrono>
 #include <string>
 
+class UploadFile;
+
 struct UploadTimeouts {
     std::chrono::milliseconds form{30000};   // total time of one form upload
     std::chrono::milliseconds plain{10000};  // total time of one plain upload
@@ -47,7 +49,7 @@ private:
     std::string form_upload(const std::string& url, const std::string& bucketName,
                             const std::string& localfilename, const std::string& objectName,
                             const std::string& customFiled) const;
-    int plain_upload(const std::string& url, const std::string& path) const;
+    int plain_upload(const std::string& url, UploadFile& file) const;
 
     UploadTimeouts timeouts_;
     const std::atomic<bool>& stop_;

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,6 +30,13 @@ public:
     BusyPort(const BusyPort&) = delete;
     BusyPort& operator=(const BusyPort&) = delete;
     unsigned short port() const { return port_; }
+    // Whether a client has connected: the socket never accepts, so a
+    // connection made waits in its backlog.
+    bool connection_waiting() const
+    {
+        pollfd ready{fd_, POLLIN, 0};
+        return poll(&ready, 1, 0) == 1;
+    }
 
 private:
     int fd_ = -1;
