@@ -106,6 +106,9 @@ TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
         "{\"event\":\"GETINFO\"}",
         "{\"event\":\"NoSuchCommand\",\"handle\":257}",
         std::string("{\"event\":\"getinfo\0\"}", 21),
+        R"({"event":"getinfo\u0000x"})",
+        R"({"event\u0000x":"getinfo"})",
+        R"({"event":"getinfo","x\u0000":1})",
         "{\"event\":\"getinfo\"}x",
         "{\"event\":\"getinfo\"}{\"event\":\"uwebclose\"}",
         "{\"event\":\"getinfo\"},",
@@ -123,6 +126,11 @@ TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
     EXPECT_NE(log.find("error json msg: ["), std::string::npos);
     EXPECT_NE(log.find("other msg recv from 127.0.0.1:"), std::string::npos);
     EXPECT_NE(log.find("--{\"event\":\"NoSuchCommand\",\"handle\":257}"), std::string::npos);
+    // An escaped backslash before "u0000" is no NUL: the command runs.
+    ASSERT_TRUE(client->send(R"({"event":"getinfo","note":"\\u0000"})"));
+    const std::optional<std::string> info = client->read();
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->starts_with("{\"event\":\"getinfo\"")) << *info;
 }
 
 // A command is a text frame holding one JSON text: blanks around it are part
