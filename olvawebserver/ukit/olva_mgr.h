@@ -109,7 +109,6 @@ private:
         bool contains;  // the path holds the text anywhere; else it equals it
         const char* path;
         HttpHandler handle;
-        bool changes_state;  // taken only from the pages the origin policy allows
     };
 
     // web::WebEvents, on the web thread.
