@@ -19,7 +19,7 @@ class FuzzConnection final : public web::WsConnection {
 public:
     FuzzConnection() : WsConnection("127.0.0.1:40000") {}
     void send_text(std::string text) override { sent_ += text.size(); }
-    void send_close(std::string reason) override { sent_ += reason.size(); }
+    void send_close(web::CloseCode, std::string reason) override { sent_ += reason.size(); }
 
 private:
     std::size_t sent_ = 0;

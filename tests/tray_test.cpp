@@ -13,6 +13,7 @@
 #include "wave.h"
 #include "support/busy_port.h"
 #include "support/child_process.h"
+#include "support/headless_browser.h"
 #include "support/sound_file.h"
 #include "support/temp_dir.h"
 #include "support/web_client.h"
@@ -39,6 +40,15 @@ constexpr int kAnswerAttempts = 3;
 constexpr auto kAnswerWait = std::chrono::seconds(5);
 // The exit status of g_exit_code -1.
 constexpr int kExitUnset = 255;
+// How long a stop signal may take to end the program.
+constexpr auto kStopTime = std::chrono::seconds(5);
+#if defined(__SANITIZE_ADDRESS__)
+// The leak check after main, over the toolkit's heap, takes seconds of its
+// own on a loaded machine; the program's own shut-down keeps kStopTime.
+constexpr auto kExitAfterStop = kStartWait;
+#else
+constexpr auto kExitAfterStop = kStopTime;
+#endif
 
 class TrayTest : public ::testing::Test {
 protected:
@@ -321,6 +331,63 @@ TEST_F(TrayTest, StopSignalsShutDownLikeTheMenuAndKeepRecordingsWhole)
         ASSERT_NE(sound.file, nullptr) << sf_strerror(nullptr);
         EXPECT_EQ(sound.info.frames, static_cast<sf_count_t>((bytes.size() - kWaveHeaderSize) / 2));
     }
+}
+
+// A browser connected when a stop signal comes is told the service goes
+// away (close 1001), and the program ends with 0 within 5 s.
+TEST_F(TrayTest, StopSignalsTellABrowserTheServiceGoesAway)
+{
+    if (!have_program(HeadlessBrowser::kProgram))
+        GTEST_SKIP() << "the test needs " << HeadlessBrowser::kProgram;
+    writeFile(app_dir_ + "/webroot/blank.html", "<!DOCTYPE html><html><body></body></html>");
+    for (const int signal_number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal_number);
+        const unsigned short port = free_loopback_port();
+        write_config("HttpPort=" + std::to_string(port) + "\nsystem_run_count=1\n");
+        start_app();
+        const std::string service = "127.0.0.1:" + std::to_string(port);
+        ASSERT_TRUE(eventually([&] { return tcp_connects("127.0.0.1", port); }, kStartWait)) << output();
+        HeadlessBrowser browser;
+        std::string error;
+        ASSERT_TRUE(browser.open("http://" + service + "/blank.html",
+                                 temp_.file("chromium-" + std::to_string(signal_number)), &error))
+            << error;
+        ASSERT_EQ(browser.evaluate("(() => { window.greeting = ''; window.closes = '';"
+                                   "const ws = new WebSocket('ws://" + service + "/');"
+                                   "ws.onmessage = e => { window.greeting = e.data; };"
+                                   "ws.onclose = e => { window.closes += e.code + ' ' + e.reason; };"
+                                   "return 'opened'; })()"),
+                  "opened");
+        std::string last;
+        ASSERT_TRUE(browser.wait_until_holds("window.greeting", "{\"event\":\"joined\"", &last)) << last;
+
+        const auto signalled = std::chrono::steady_clock::now();
+        ASSERT_EQ(kill(app_->pid(), signal_number), 0);
+        EXPECT_TRUE(eventually([&] { return output().find("~MyApp--") != std::string::npos; }, kStopTime))
+            << output();
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, kStopTime);
+        EXPECT_EQ(app_->wait_exit(kExitAfterStop), std::optional<int>(0)) << output();
+        EXPECT_TRUE(browser.wait_until_holds("window.closes", "1001 going away", &last)) << last;
+        EXPECT_EQ(last, "1001 going away");
+        EXPECT_EQ(output().find("did not answer the close"), std::string::npos) << output();
+    }
+}
+
+// A stop signal while the first-run question is shown ends the program: the
+// question goes, no page is opened, and the exit code is 0.
+TEST_F(TrayTest, StopSignalDuringTheFirstRunQuestionEndsTheProgram)
+{
+    write_config("HttpPort=0\n");
+    start_app();
+    const auto question = wait_for_box(kCaption);
+    ASSERT_TRUE(question) << output();
+    ASSERT_EQ(kill(app_->pid(), SIGTERM), 0);
+    EXPECT_TRUE(eventually([&] { return output().find("~MyApp--") != std::string::npos; }, kStopTime))
+        << output();
+    EXPECT_EQ(app_->wait_exit(kExitAfterStop), std::optional<int>(0)) << output();
+    EXPECT_NE(output().find(" signal " + std::to_string(SIGTERM) + ": shutting down"), std::string::npos);
+    EXPECT_NE(output().find(" OlvaTaskExit--"), std::string::npos) << output();
+    EXPECT_EQ(readFile(browser_log()), "");
 }
 
 TEST_F(TrayTest, FailedBindShowsTheBoxThenTheQuestionAndExitsWithOne)

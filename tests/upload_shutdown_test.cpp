@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include "support/eventually.h"
 #include "support/busy_port.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -95,7 +96,7 @@ TEST_F(UploadShutdown, SigtermEndsTheProgramWhileAnUploadWaits)
         if (c.plain) {
             ClientOptions options;
             options.port = port;
-            ASSERT_TRUE(poll_until([&] { return (client = WsClient::connect(options)) != nullptr; }, kProgramStart))
+            ASSERT_TRUE(eventually([&] { return (client = WsClient::connect(options)) != nullptr; }, kProgramStart))
                 << readFile(output);
             ASSERT_TRUE(client->send(R"({"event":"UploadFileEx","url":)" + web::json_quote(silent.url()) +
                                      R"(,"paramname":"file","filename":)" + web::json_quote(audio) + "}"));

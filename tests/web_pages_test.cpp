@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include "cavrel_olva.h"
+#include "support/eventually.h"
 #include "support/headless_browser.h"
+#include "support/upload_server.h"
 #include "support/web_fixture.h"
 
 namespace olva_test {
@@ -36,6 +38,43 @@ protected:
         ASSERT_TRUE(browser_.open("http://127.0.0.1:" + std::to_string(port_) + path,
                                   temp_.file("chromium"), &error))
             << error;
+    }
+
+    // JavaScript that tries what a hostile page would: the WebSocket and a
+    // POST deleting record 1 (no-cors, which needs no permission of the
+    // service to be sent). Each outcome goes to report(text) with the
+    // prefix. Single quotes only, so that it fits in an attribute.
+    std::string probe_script(const std::string& report, const std::string& prefix) const
+    {
+        const std::string service = "127.0.0.1:" + std::to_string(port_);
+        return "(function () {"
+               "const say = t => (" + report + ")('" + prefix + "' + t);"
+               "say('origin:' + self.origin);"
+               "const ws = new WebSocket('ws://" + service + "/');"
+               "ws.onmessage = e => say('ws:message:' + e.data.slice(0, 17));"
+               "ws.onclose = e => say('ws:closed:' + e.code);"
+               "fetch('http://" + service + "/deleteRecord', {method: 'POST', mode: 'no-cors',"
+               " body: JSON.stringify([{ID: 1}])}).then(r => say('post:sent'), e => say('post:failed'));"
+               "})();";
+    }
+
+    // Adds record 1 and returns the ids listed.
+    std::string add_record_one()
+    {
+        const HttpResult added = request("/addRecord", R"({"lineId":257,"phoneNumber":"10086"})");
+        EXPECT_EQ(added.body, "{ \"code\": 200, \"id\":1}");
+        return record_ids();
+    }
+
+    std::string record_ids() const
+    {
+        const HttpResult listed = request("/getRecord", "{}");
+        std::string ids;
+        for (std::size_t at = 0; (at = listed.body.find("\"ID\":\t", at)) != std::string::npos;) {
+            at += 6;
+            ids += listed.body.substr(at, listed.body.find_first_of(",\n", at) - at) + ";";
+        }
+        return ids;
     }
 
     HeadlessBrowser browser_;
@@ -112,6 +151,79 @@ TEST_F(WebPagesTest, EveryCommandButtonSendsAFrameTheServiceRuns)
         kEventsShown, "{\"event\":\"answer\",\"type\":\"uwebclose\",\"handle\":0,\"result\":\"\"}", &last))
         << last;
     EXPECT_TRUE(wait_for_log("start get sysinfo  from addr:127.0.0.1:"));
+}
+
+// A site the user merely visits, and a sandboxed iframe on it (which sends
+// the origin "null"), can neither join the WebSocket nor delete a record;
+// the user's own page stays connected, although the service keeps only one
+// client.
+TEST_F(WebPagesTest, AForeignSiteAndItsSandboxedFrameAreRefused)
+{
+    start();
+    ASSERT_EQ(add_record_one(), "1;");
+    auto own = connect();
+    ASSERT_TRUE(own);
+
+    const std::string frame_script = probe_script("t => parent.postMessage(t, '*')", "frame:");
+    const std::string page =
+        "<!DOCTYPE html><html><head><title>foreign</title></head><body><pre id=out></pre><script>"
+        "const show = t => { document.getElementById('out').textContent += t + '\\n'; };"
+        "window.addEventListener('message', e => show(String(e.data)));" +
+        probe_script("show", "top:") +
+        "</script><iframe sandbox=\"allow-scripts\" srcdoc=\"<script>" + frame_script +
+        "</script>\"></iframe></body></html>";
+    UploadServer foreign;
+    foreign.reply_with({200, page});
+    std::string error;
+    ASSERT_TRUE(browser_.open("http://foreign.example:" + std::to_string(foreign.port()) + "/",
+                              temp_.file("chromium"), &error,
+                              {"--host-resolver-rules=MAP foreign.example 127.0.0.1"}))
+        << error;
+    const std::string shown = "document.getElementById('out').textContent";
+    std::string last;
+    for (const char* outcome : {"frame:origin:null", "frame:ws:closed:1006", "frame:post:sent",
+                                "top:origin:http://foreign.example:", "top:ws:closed:1006", "top:post:sent"})
+        EXPECT_TRUE(browser_.wait_until_holds(shown, outcome, &last)) << outcome << "\n" << last;
+    EXPECT_EQ(last.find("ws:message"), std::string::npos) << last;
+
+    EXPECT_EQ(record_ids(), "1;") << "nothing deleted";
+    EXPECT_TRUE(wait_for_log(" refused a page of origin (null): not local and not in allowed_origins"));
+    EXPECT_TRUE(wait_for_log(" refused a page of origin (http://foreign.example:"));
+    // Nobody pushed the user's page out.
+    EXPECT_NE(getinfo(*own).find("\"event\":\"getinfo\""), std::string::npos);
+    EXPECT_FALSE(own->got_close_frame());
+}
+
+// A page opened from a file sends "null" too: the user lets such pages in by
+// listing "null", and only then.
+TEST_F(WebPagesTest, ALocalFilePageGetsInOnlyWithNullListed)
+{
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed);
+        start(listed ? "allowed_origins=null\n" : "");
+        ASSERT_EQ(add_record_one(), "1;");
+        const std::string file = temp_.file(listed ? "listed.html" : "unlisted.html");
+        writeFile(file, "<!DOCTYPE html><html><body><pre id=out></pre><script>" +
+                            probe_script("t => { document.getElementById('out').textContent += t + '\\n'; }", "") +
+                            "</script></body></html>");
+        HeadlessBrowser browser;
+        std::string error;
+        ASSERT_TRUE(browser.open("file://" + file, temp_.file(listed ? "chromium-listed" : "chromium"), &error))
+            << error;
+        const std::string shown = "document.getElementById('out').textContent";
+        std::string last;
+        EXPECT_TRUE(browser.wait_until_holds(shown, "origin:null", &last)) << last;
+        EXPECT_TRUE(browser.wait_until_holds(shown, "post:", &last)) << last;
+        if (listed) {
+            EXPECT_TRUE(browser.wait_until_holds(shown, "ws:message:{\"event\":\"joined\"", &last)) << last;
+            EXPECT_TRUE(eventually([&] { return record_ids().empty(); }, kWait)) << "record 1 deleted";
+        } else {
+            EXPECT_TRUE(browser.wait_until_holds(shown, "ws:closed:1006", &last)) << last;
+            EXPECT_EQ(record_ids(), "1;");
+        }
+        uWebMgr.close_uWeb();
+        std::filesystem::remove(uWebMgr.work_path() + "olva.db");
+    }
 }
 
 TEST_F(WebPagesTest, HelpPageNamesTheAddressesInChinese)

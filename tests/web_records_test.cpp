@@ -6,6 +6,7 @@
 
 #include <cJSON.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -155,6 +156,7 @@ TEST_F(HttpRecords, BodiesThatAreNotJsonObjectsAddNothing)
     start();
     const std::string bodies[] = {
         "", "not json", "[1,2]", "7", R"({"lineId":1)", R"({"lineId":1}x)", std::string("{\"lineId\":1}\0", 13),
+        R"({"lineId":1,"phoneNumber\u0000x":"1"})", R"({"lineId":1,"fileName":"a.wav\u0000.txt"})",
     };
     for (const std::string& body : bodies) {
         SCOPED_TRACE(body);
@@ -218,7 +220,7 @@ TEST_F(HttpRecords, PagesSelectWhatTheirSqlTailsSelect)
         {R"({"phoneType":3,"endTime":1100})", 3, 0, 1100, 0, 20},
         {R"({"phoneType":2,"startTime":-5,"endTime":1200})", 2, -5, 1200, 0, 20},
         {R"({"startTime":1100,"limit":50})", 0, 1100, 0, 0, 50},
-        {R"({"page":0,"limit":10})", 0, 0, 0, -10, 10},
+        {R"({"page":0,"limit":10})", 0, 0, 0, 0, 10},
         {R"({"phoneType":1,"limit":0})", 1, 0, 0, 0, 0},
         {R"({"phoneType":7})", 7, 0, 0, 0, 20},
         {R"({"page":"2","limit":"5"})", 0, 0, 0, 0, 20},
@@ -242,14 +244,59 @@ TEST_F(HttpRecords, PagesSelectWhatTheirSqlTailsSelect)
             std::snprintf(tail, sizeof tail, " ORDER BY begintime DESC limit %d,%d  ", c.offset, c.count);
         EXPECT_EQ(ids_listed(c.body), ids_found_by(std::string("SELECT * FROM recordinfo ") + tail));
     }
-    // A body that cannot be read lists every record, in the order of the file.
-    const std::vector<long long> all = ids_found_by("SELECT * FROM recordinfo ");
+    // A body that cannot be read lists the newest records, as many as a page
+    // may hold: here all of them.
+    const std::vector<long long> all = ids_found_by("SELECT * FROM recordinfo ORDER BY begintime DESC");
     ASSERT_EQ(all.size(), 30u);
     EXPECT_EQ(ids_listed(""), all);
     EXPECT_EQ(ids_listed("[{}]"), all);
     // Far pages list nothing, however large the offset.
     EXPECT_EQ(ids_listed(R"({"page":2147483647,"limit":2147483647})"), std::vector<long long>{});
     EXPECT_TRUE(wait_for_log("   get record failed, res:-2"));
+}
+
+// However a page sizes its query, a reply holds at most 1000 records and
+// pages start at 1.
+TEST_F(HttpRecords, PageAndLimitAreClampedToTheirBounds)
+{
+    start();
+    constexpr int kRecords = 1005;
+    {
+        SqliteFile file(db_file());
+        file.exec("BEGIN");
+        for (int i = 1; i <= kRecords; ++i)
+            file.exec("INSERT INTO recordinfo VALUES (null, 257, 257, 1, '" + std::to_string(i) + "', '', '', " +
+                      std::to_string(1000 + i) + ", " + std::to_string(1001 + i) + ", '', 0, '')");
+        file.exec("COMMIT");
+    }
+    const auto newest = [&](int offset, int count) {
+        return ids_found_by("SELECT recordid FROM recordinfo ORDER BY begintime DESC LIMIT " +
+                            std::to_string(count) + " OFFSET " + std::to_string(offset));
+    };
+    struct Case {
+        const char* body;
+        int offset;
+        int count;
+    };
+    const Case cases[] = {
+        {R"({"limit":-1})", 0, 0},
+        {R"({"limit":-2147483648})", 0, 0},
+        {R"({"limit":1000})", 0, 1000},
+        {R"({"limit":1001})", 0, 1000},
+        {R"({"limit":2147483647})", 0, 1000},
+        {R"({"page":2,"limit":5000})", 1000, 1000},
+        {R"({"page":-3,"limit":2})", 0, 2},
+        {R"({"page":-2147483648,"limit":1000})", 0, 1000},
+        {R"({"phoneType":1,"page":0})", 0, 20},
+        {"", 0, 1000},
+        {"[]", 0, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        const std::vector<long long> expected = newest(c.offset, c.count);
+        ASSERT_EQ(expected.size(), static_cast<std::size_t>(std::min(c.count, kRecords - c.offset)));
+        EXPECT_EQ(ids_listed(c.body), expected);
+    }
 }
 
 TEST_F(HttpRecords, CountsWhatTheirConditionsCount)

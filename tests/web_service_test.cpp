@@ -283,16 +283,25 @@ TEST_F(WebService, RefusesForeignHostHeaders)
     EXPECT_NE(log_text().find("refused request from 127.0.0.1:"), std::string::npos);
 }
 
+// Every route of the HTTP API, reads and file downloads too.
+constexpr const char* kApiTargets[] = {
+    "/addRecord", "/getRecord", "/playaudiofile?filename=a.wav", "/deleteRecord", "/getRecordCount",
+    "/SetBaseConfigParam", "/SetVoltageConfigParam", "/SetDialConfigParam", "/GetConfigParam", "/getLog",
+    "/x/downloadwav?filename=a.wav", "/downloadlogfile?filename=a.log",
+};
+
 // A page of another site that the user merely visits must not drive the
-// service: its browser names the page's origin, and only local pages, local
-// files and the listed sites pass.
+// service nor read from it: its browser names the page's origin, and only
+// local pages and the listed sites pass. "null" is what a sandboxed iframe
+// on any site sends: refused unless listed.
 TEST_F(WebService, RefusesPagesOfOtherSitesUnlessListed)
 {
     start("allowed_origins=https://crm.example.com, http://intranet:8080/\n");
     writeFile(app_dir_ + "/webroot/a.txt", "hello");
     const std::pair<std::string, bool> cases[] = {
         {"", true},
-        {"null", true},
+        {"null", false},
+        {"NULL", false},
         {"http://localhost:3000", true},
         {"https://127.0.0.1", true},
         {"http://[::1]:" + std::to_string(port_), true},
@@ -324,11 +333,15 @@ TEST_F(WebService, RefusesPagesOfOtherSitesUnlessListed)
         const HttpResult changed = http_request(options, "POST", "[]");
         EXPECT_EQ(changed.status, allowed ? 200 : 403);
         EXPECT_EQ(changed.body.find("success") != std::string::npos, allowed);
-        // Reading is left to the browser's own same-origin rule.
+        for (const char* target : kApiTargets) {
+            SCOPED_TRACE(target);
+            options.target = target;
+            const HttpResult read = http_request(options, "POST", "{}");
+            EXPECT_EQ(read.status == 403, !allowed) << read.status << " " << read.error;
+        }
+        // The pages themselves are left to the browser's own same-origin rule.
         options.target = "/a.txt";
         EXPECT_EQ(http_request(options).status, 200);
-        options.target = "/getRecordCount";
-        EXPECT_EQ(http_request(options, "POST").status, 200);
     }
     const std::string log = log_text();
     const std::string refused = " refused a page of origin (https://evil.example): not local and not in allowed_origins";
@@ -336,6 +349,32 @@ TEST_F(WebService, RefusesPagesOfOtherSitesUnlessListed)
     EXPECT_NE(first, std::string::npos);
     EXPECT_EQ(log.find(refused, first + 1), std::string::npos) << "one line per origin";
     EXPECT_NE(log.find(" allowed origins:https://crm.example.com, http://intranet:8080/"), std::string::npos);
+}
+
+// Pages opened from local files send "null": the user lets them in by
+// listing it.
+TEST_F(WebService, NullOriginPassesWhenListed)
+{
+    for (const std::string listed : {"null", "https://crm.example.com NULL"}) {
+        SCOPED_TRACE(listed);
+        start("allowed_origins=" + listed + "\n");
+        ClientOptions options = client_options();
+        options.origin = "null";
+        std::string error;
+        auto client = WsClient::connect(options, &error);
+        ASSERT_TRUE(client) << error;
+        EXPECT_EQ(client->read(), "{\"event\":\"joined\",\"OS\":\"linux\",\"path\":\"" + app_dir_ + "/\"}");
+        for (const char* target : kApiTargets) {
+            SCOPED_TRACE(target);
+            options.target = target;
+            EXPECT_NE(http_request(options, "POST", "{}").status, 403);
+        }
+        options.origin = "https://evil.example";
+        options.target = "/getRecord";
+        EXPECT_EQ(http_request(options, "POST", "{}").status, 403);
+        client.reset();
+        uWebMgr.close_uWeb();
+    }
 }
 
 // Idle connections fill the cap, not the descriptor table: the next ones
@@ -441,6 +480,104 @@ TEST_F(WebService, ServesStaticFilesAndListsDirectories)
     EXPECT_EQ(head.headers["content-length"], "5");
     EXPECT_EQ(head.body, "");
     EXPECT_EQ(http_request(options, "POST").status, 405);
+}
+
+// A folder's redirect names a path of this site: "//doc/" would send the
+// browser to http://doc/.
+TEST_F(WebService, FolderRedirectsAreNeverNetworkPathReferences)
+{
+    const std::string root = app_dir_ + "/webroot";
+    std::filesystem::create_directories(root + "/doc/sub");
+    std::filesystem::create_directories(root + "/\\doc");
+    std::filesystem::create_directories(root + "/a b");
+    start();
+    const std::pair<std::string, std::string> cases[] = {
+        {"/doc", "/doc/"},
+        {"//doc", "/doc/"},
+        {"///doc?x=//evil", "/doc/"},
+        {"/%2Fdoc", "/doc/"},
+        {"/%2F%2Fdoc", "/doc/"},
+        {"//doc//sub", "/doc/sub/"},
+        {"/%5Cdoc", "/%5Cdoc/"},
+        {"/\\doc", "/%5Cdoc/"},
+        {"/a%20b", "/a%20b/"},
+    };
+    for (const auto& [target, location] : cases) {
+        SCOPED_TRACE(target);
+        ClientOptions options = client_options();
+        options.target = target;
+        HttpResult moved = http_request(options);
+        EXPECT_EQ(moved.status, 301) << moved.error;
+        EXPECT_EQ(moved.headers["location"], location);
+    }
+}
+
+// Links in the web root are served only when they lead to files inside it;
+// a link to elsewhere is neither served nor listed.
+TEST_F(WebService, StaticFilesAreServedFromInsideTheWebRootOnly)
+{
+    const std::string root = app_dir_ + "/webroot";
+    const std::string elsewhere = temp_.file("elsewhere");
+    std::filesystem::create_directories(elsewhere + "/deep");
+    writeFile(elsewhere + "/secret.txt", "not for browsers");
+    writeFile(elsewhere + "/deep/index.html", "<p>not for browsers</p>");
+    writeFile(root + "/a.txt", "hello");
+    std::filesystem::create_directories(root + "/sub");
+    std::filesystem::create_symlink(elsewhere, root + "/out");
+    std::filesystem::create_symlink(elsewhere + "/secret.txt", root + "/outfile.txt");
+    std::filesystem::create_symlink(elsewhere + "/deep", root + "/sub/deep");
+    std::filesystem::create_symlink("../a.txt", root + "/sub/inlink.txt");
+    std::filesystem::create_symlink("..", root + "/sub/up");
+    // A name that starts as the root's does is not inside it.
+    std::filesystem::create_directories(root + "2");
+    writeFile(root + "2/b.txt", "next door");
+    std::filesystem::create_symlink("../webroot2", root + "/next");
+    start();
+
+    struct Case {
+        std::string target;
+        int status;
+        std::string body_part;
+    };
+    const Case cases[] = {
+        {"/out/", 404, ""},
+        {"/out", 404, ""},
+        {"/out/secret.txt", 404, ""},
+        {"/outfile.txt", 404, ""},
+        {"/sub/deep/", 404, ""},
+        {"/sub/deep/index.html", 404, ""},
+        {"/next/b.txt", 404, ""},
+        {"/sub/inlink.txt", 200, "hello"},
+        {"/sub/up/a.txt", 200, "hello"},
+        {"/sub/up/sub/inlink.txt", 200, "hello"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        ClientOptions options = client_options();
+        options.target = c.target;
+        const HttpResult result = http_request(options);
+        EXPECT_EQ(result.status, c.status) << result.error;
+        EXPECT_NE(result.body.find(c.body_part), std::string::npos) << result.body;
+        EXPECT_EQ(result.body.find("browsers"), std::string::npos) << result.body;
+    }
+    const std::pair<std::string, std::vector<std::string>> listings[] = {
+        {"/", {"a.txt", "sub/"}},
+        {"/sub/", {"../", "inlink.txt", "up/"}},
+    };
+    for (const auto& [target, names] : listings) {
+        SCOPED_TRACE(target);
+        ClientOptions options = client_options();
+        options.target = target;
+        const HttpResult listed = http_request(options);
+        ASSERT_EQ(listed.status, 200);
+        std::vector<std::string> shown;
+        for (std::size_t at = 0; (at = listed.body.find("<a href=\"", at)) != std::string::npos;) {
+            at += 9;
+            shown.push_back(listed.body.substr(at, listed.body.find('"', at) - at));
+        }
+        EXPECT_EQ(shown, names) << listed.body;
+    }
+    EXPECT_TRUE(wait_for_log("   refused file (" + root + "/outfile.txt): its real path lies outside the web root"));
 }
 
 TEST_F(WebService, TlsServesWebSocketAndHttpWithItsCertificate)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "cavrel_olva.h"
 #include "ukit/json_text.h"
@@ -106,6 +107,9 @@ TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
         "{\"event\":\"GETINFO\"}",
         "{\"event\":\"NoSuchCommand\",\"handle\":257}",
         std::string("{\"event\":\"getinfo\0\"}", 21),
+        R"({"event":"getinfo\u0000x"})",
+        R"({"event\u0000x":"getinfo"})",
+        R"({"event":"getinfo","x\u0000":1})",
         "{\"event\":\"getinfo\"}x",
         "{\"event\":\"getinfo\"}{\"event\":\"uwebclose\"}",
         "{\"event\":\"getinfo\"},",
@@ -123,6 +127,11 @@ TEST_F(WebSocket, BadFramesGetNoReplyAndBreakNothing)
     EXPECT_NE(log.find("error json msg: ["), std::string::npos);
     EXPECT_NE(log.find("other msg recv from 127.0.0.1:"), std::string::npos);
     EXPECT_NE(log.find("--{\"event\":\"NoSuchCommand\",\"handle\":257}"), std::string::npos);
+    // An escaped backslash before "u0000" is no NUL: the command runs.
+    ASSERT_TRUE(client->send(R"({"event":"getinfo","note":"\\u0000"})"));
+    const std::optional<std::string> info = client->read();
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->starts_with("{\"event\":\"getinfo\"")) << *info;
 }
 
 // A command is a text frame holding one JSON text: blanks around it are part
@@ -407,6 +416,87 @@ TEST_F(WebSocket, CommandsAndFollowUpsRunOnTheWebThread)
     EXPECT_EQ(play->thread, command->thread);
     EXPECT_EQ(getinfo(*client), getinfo_reply(app_dir_, ""));
     EXPECT_NE(log_text().find("olva(258) play file result=-2"), std::string::npos);
+}
+
+// The times a text occurs in the log.
+std::size_t occurrences(const std::string& log, const std::string& text)
+{
+    std::size_t count = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        ++count;
+    return count;
+}
+
+// A client that stops reading is not given memory without end: once its
+// queue would pass its bound in bytes it is closed with 1008 (logged once),
+// while a client that reads gets every frame.
+TEST_F(WebSocket, AClientThatStopsReadingIsClosedWithPolicyViolation)
+{
+    start("keep_only_conncet=0\n");
+    auto slow = connect();
+    auto reader = connect();
+    ASSERT_TRUE(slow && reader);
+    // 64 KiB frames, far more of them than the socket buffers and the
+    // queue's 4 MiB hold together, but fewer than the queue's frame count.
+    const std::string text = "+CMT: " + std::string(64 * 1024, 'x');
+    constexpr int kFrames = 600;
+    for (int i = 0; i < kFrames; ++i) {
+        raise(0x101, OLVA_EVENT_GSM_MSG, olva_fake::text_param(text));
+        const std::optional<std::string> message = reader->read();
+        ASSERT_TRUE(message) << "frame " << i;
+        ASSERT_GT(message->size(), text.size()) << "frame " << i;
+    }
+    ASSERT_TRUE(wait_for_log(" reads too slowly: "));
+    int received = 0;
+    while (slow->read())
+        ++received;
+    EXPECT_GT(received, 0);
+    EXPECT_LT(received, kFrames);
+    EXPECT_TRUE(slow->got_close_frame());
+    EXPECT_EQ(slow->close_code(), 1008);
+    EXPECT_EQ(occurrences(log_text(), " reads too slowly: "), 1u) << "one line for the client";
+    // The reader is still served.
+    EXPECT_NE(getinfo(*reader).find("\"event\":\"getinfo\""), std::string::npos);
+}
+
+// At shut-down every browser is told the service goes away: a close frame
+// 1001 before the listener closes and the library is closed.
+TEST_F(WebSocket, ShutDownSendsEveryClientGoingAway)
+{
+    start("keep_only_conncet=0\n");
+    auto first = connect();
+    auto second = connect();
+    ASSERT_TRUE(first && second);
+    // The clients answer the close only while they read: close_uWeb, which
+    // waits for their answers, runs beside them.
+    std::thread closer([] { uWebMgr.close_uWeb(); });
+    for (WsClient* client : {first.get(), second.get()}) {
+        EXPECT_TRUE(client->wait_closed());
+        EXPECT_TRUE(client->got_close_frame());
+        EXPECT_EQ(client->close_code(), 1001);
+        EXPECT_EQ(client->close_reason(), "going away");
+    }
+    closer.join();
+    EXPECT_FALSE(tcp_connects("127.0.0.1", port_));
+    const std::string log = log_text();
+    const std::size_t farewell = log.find(" closing 2 websocket connections: going away");
+    ASSERT_NE(farewell, std::string::npos) << log;
+    EXPECT_LT(farewell, log.find(" start close usb device ..."));
+    EXPECT_EQ(log.find("did not answer the close"), std::string::npos) << "both answered at once";
+}
+
+// A client that never answers the close does not hold the shut-down: it
+// is dropped after a second.
+TEST_F(WebSocket, ShutDownDropsAClientThatDoesNotAnswerTheClose)
+{
+    start();
+    auto silent = connect();
+    ASSERT_TRUE(silent);
+    const auto begun = std::chrono::steady_clock::now();
+    uWebMgr.close_uWeb();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(3));
+    EXPECT_TRUE(wait_for_log(" websocket clients did not answer the close in time: dropped"));
+    EXPECT_TRUE(silent->wait_closed());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "ukit/http_util.h"
+#include "ukit/json_input.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_line.h"
 #include "ukit/static_files.h"
@@ -55,6 +56,48 @@ TEST(JsonQuote, EscapesWhatJsonRequiresAndReplacesBrokenUtf8)
         const std::string quoted = web::json_quote(c.input);
         EXPECT_EQ(quoted, c.quoted);
         EXPECT_EQ(parsed_back(quoted), c.read_back);
+    }
+}
+
+// Where cJSON, which we did not write, would read a string shorter than
+// the text says, the text is refused; everything else passes.
+TEST(HoldsNul, FindsRawAndEscapedNulsInStringsOnly)
+{
+    struct Case {
+        std::string json;
+        bool nul;
+    };
+    const Case cases[] = {
+        {R"({"event":"getinfo"})", false},
+        {R"({"event":"getinfo\u0000x"})", true},
+        {R"({"event\u0000x":"getinfo"})", true},
+        {R"({"event":"getinfo","filename":"/tmp/a.wav\u0000.txt"})", true},
+        {R"(["\u0000"])", true},
+        {std::string("{\"event\":\"getinfo\0\"}", 21), true},
+        {std::string("{\"event\":\"getinfo\"}\0", 20), true},
+        // An escaped backslash before "u0000", and other escapes.
+        {R"({"note":"\\u0000"})", false},
+        {R"({"note":"\\\\u0000"})", false},
+        {R"({"note":"\\\u0000"})", true},
+        {R"({"note":"\u0001\u00000"})", true},
+        {R"({"note":"\u0100 \"u0000\" \/"})", false},
+        // Outside a string "\u0000" is no escape (and no JSON either).
+        {R"({"a":1} \u0000)", false},
+        {"", false},
+        {"\"\\", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.json);
+        EXPECT_EQ(web::holds_nul(c.json), c.nul);
+        if (c.nul)
+            continue;
+        // What passes, cJSON reads whole: no string is cut short.
+        cJSON* json = cJSON_ParseWithLength(c.json.c_str(), c.json.size());
+        const cJSON* note = cJSON_GetObjectItemCaseSensitive(json, "note");
+        if (cJSON_IsString(note)) {
+            EXPECT_NE(std::string(note->valuestring).find("u0000"), std::string::npos);
+        }
+        cJSON_Delete(json);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "logger.h"
 #include "ukit/http_util.h"
+#include "ukit/json_input.h"
 
 namespace web {
 
@@ -16,9 +17,7 @@ JsonDoc parse_body(const HttpRequest& req, BodyKind kind)
 {
     const std::string& body = req.body();
     JsonDoc json;
-    // JSON text holds no NUL byte; cJSON would take one as the end of the
-    // body and read only what stands before it.
-    if (body.find('\0') == std::string::npos)
+    if (!holds_nul(body))
         json.reset(cJSON_ParseWithOpts(body.c_str(), nullptr, 1));
     const bool wanted = kind == BodyKind::Object ? cJSON_IsObject(json.get()) : cJSON_IsArray(json.get());
     if (!wanted) {

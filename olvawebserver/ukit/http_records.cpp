@@ -17,6 +17,16 @@ namespace {
 constexpr const char* kModule = "olva server";
 constexpr int kDefaultPage = 1;
 constexpr int kDefaultLimit = 20;
+// Any page may ask for a page of records: no reply holds more than this
+// many (300 000 records in one reply took 123 MB and held the web thread
+// for seconds), and pages start at 1.
+constexpr int kMinPage = 1;
+constexpr int kMaxRecordLimit = 1000;
+
+RECORD_PAGE clamped_page(int page, int limit)
+{
+    return record_page_of(std::max(page, kMinPage), std::clamp(limit, 0, kMaxRecordLimit));
+}
 
 int member_or_0(const cJSON* body, const char* name)
 {
@@ -83,11 +93,13 @@ web::HttpResponse COlvaMgr::AddRecord(const web::HttpRequest& req)
 
 web::HttpResponse COlvaMgr::GetRecord(const web::HttpRequest& req)
 {
-    RECORD_SELECT query;  // a body that cannot be read lists every record
+    // A body that cannot be read lists the newest records, as many as any
+    // page may have.
+    RECORD_SELECT query{{}, clamped_page(kDefaultPage, kMaxRecordLimit)};
     if (const web::JsonDoc body = web::parse_body(req, web::BodyKind::Object)) {
         query.filter = filter_of(body.get());
-        query.page = record_page_of(web::int_member(body.get(), "page").value_or(kDefaultPage),
-                                    web::int_member(body.get(), "limit").value_or(kDefaultLimit));
+        query.page = clamped_page(web::int_member(body.get(), "page").value_or(kDefaultPage),
+                                  web::int_member(body.get(), "limit").value_or(kDefaultLimit));
     }
     std::vector<RECORD_INFO> records;
     const int res = database_.GetOlvaRecord(query, records);

@@ -1,7 +1,7 @@
 // The routes of the HTTP API, tried in order against the request's path
-// (without its query); the first that matches handles the request. A route
-// that changes records, settings or files is refused to pages of other
-// sites.
+// (without its query); the first that matches handles the request. Every
+// route, reads too, is refused to pages that the origin policy does not
+// allow: records and settings are for the user's own pages only.
 #include "ukit/http_util.h"
 #include "ukit/olva_mgr.h"
 #include "ukit/static_files.h"
@@ -9,18 +9,18 @@
 std::span<const COlvaMgr::HttpRoute> COlvaMgr::http_routes()
 {
     static constexpr HttpRoute kRoutes[] = {
-        {false, "/addRecord", &COlvaMgr::AddRecord, true},
-        {false, "/getRecord", &COlvaMgr::GetRecord, false},
-        {false, "/playaudiofile", &COlvaMgr::PlayAudioFile, false},
-        {false, "/deleteRecord", &COlvaMgr::DeleteRecord, true},
-        {false, "/getRecordCount", &COlvaMgr::GetRecordCount, false},
-        {false, "/SetBaseConfigParam", &COlvaMgr::SetBaseConfigParam, true},
-        {false, "/SetVoltageConfigParam", &COlvaMgr::SetVoltageConfigParam, true},
-        {false, "/SetDialConfigParam", &COlvaMgr::SetDialConfigParam, true},
-        {false, "/GetConfigParam", &COlvaMgr::GetConfigParam, false},
-        {false, "/getLog", &COlvaMgr::GetLog, false},
-        {true, "/downloadwav", &COlvaMgr::DownloadAudioFile, false},
-        {true, "/downloadlogfile", &COlvaMgr::DownloadLogFile, false},
+        {false, "/addRecord", &COlvaMgr::AddRecord},
+        {false, "/getRecord", &COlvaMgr::GetRecord},
+        {false, "/playaudiofile", &COlvaMgr::PlayAudioFile},
+        {false, "/deleteRecord", &COlvaMgr::DeleteRecord},
+        {false, "/getRecordCount", &COlvaMgr::GetRecordCount},
+        {false, "/SetBaseConfigParam", &COlvaMgr::SetBaseConfigParam},
+        {false, "/SetVoltageConfigParam", &COlvaMgr::SetVoltageConfigParam},
+        {false, "/SetDialConfigParam", &COlvaMgr::SetDialConfigParam},
+        {false, "/GetConfigParam", &COlvaMgr::GetConfigParam},
+        {false, "/getLog", &COlvaMgr::GetLog},
+        {true, "/downloadwav", &COlvaMgr::DownloadAudioFile},
+        {true, "/downloadlogfile", &COlvaMgr::DownloadLogFile},
     };
     return kRoutes;
 }
@@ -33,7 +33,7 @@ web::HttpResponse COlvaMgr::route_http_request(const web::HttpRequest& req)
                                           : path == route.path;
         if (!match)
             continue;
-        if (route.changes_state && !origin_allowed(req))
+        if (!origin_allowed(req))
             return web::text_reply(web::http::status::forbidden, "forbidden origin\n", req.version(), false);
         return (this->*route.handle)(req);
     }

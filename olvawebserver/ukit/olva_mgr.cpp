@@ -91,6 +91,7 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
     // unavailable and everything else runs.
     database_.OpenDbase(work_dir_.c_str());
 
+    leaving_ = false;
     service_running_.store(true);
     work_ = std::make_unique<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>>(
         ioc_->get_executor());
@@ -169,6 +170,7 @@ int COlvaMgr::close_uWeb()
 {
     if (!service_running_.load())
         return 0;
+    bid_farewell();
     service_running_.store(false);
     // The upload threads post their results to the web thread: they stop
     // first. A transfer in progress is aborted, its job kept.

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -109,7 +110,6 @@ private:
         bool contains;  // the path holds the text anywhere; else it equals it
         const char* path;
         HttpHandler handle;
-        bool changes_state;  // taken only from the pages the origin policy allows
     };
 
     // web::WebEvents, on the web thread.
@@ -128,6 +128,12 @@ private:
     bool start_listener();
     void WebServer_handle_thread_read();
     void post_to_web(std::function<void()> work);
+    // On the GUI thread, while the web thread runs: every WebSocket client
+    // gets a close frame 1001, then the listener closes; waits until the
+    // clients have answered, kFarewellTimeout at most.
+    void bid_farewell();
+    // On the web thread: tells bid_farewell when no client is left.
+    void note_if_all_left();
     // Sends text to every open WebSocket connection; on the web thread.
     void broadcast(const std::string& text);
     // The open connection c, to answer it later; on the web thread.
@@ -252,6 +258,11 @@ private:
     std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> work_;
     std::unique_ptr<web::WebServer> server_;
     std::vector<std::shared_ptr<web::WsConnection>> ws_connections_;  // open, oldest first
+    bool leaving_ = false;  // the farewell has begun; web thread only, set again by init_uWeb
+    // Guards all_left_, which the web thread sets for bid_farewell.
+    std::mutex farewell_mutex_;
+    std::condition_variable farewell_done_;
+    bool all_left_ = false;
     std::thread web_thread_;
     // Opened by init_uWeb before the web thread starts, used by the web
     // thread only, closed by close_uWeb after it has stopped.

@@ -12,6 +12,7 @@
 #include "logger.h"
 #include "ukit/command_args.h"
 #include "ukit/file_rules.h"
+#include "ukit/json_input.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_mgr.h"
 #include "ukit/upload_result.h"
@@ -85,16 +86,15 @@ void COlvaMgr::handle_recv_event(web::WsConnection& c, std::string_view payload)
 {
     const char* addr = c.address().c_str();
     const std::string frame(payload);
-    // JSON text holds no NUL byte; cJSON would take one inside a string as
-    // its end, and {"event":"getinfo<NUL>x"} would run "getinfo". The frame
+    // A NUL, raw or escaped, would cut a name short: no command. The frame
     // is one JSON text as a whole: bytes after the object (but blanks) make
     // it no command, so {"event":"getinfo"}{"event":"StopRecord"} runs
     // nothing. The length counts the string's own NUL, where cJSON wants
     // the text to end.
-    const std::size_t nul = frame.find('\0');
-    const char* parse_end = nul == std::string::npos ? nullptr : frame.c_str() + nul;
+    const bool nul = web::holds_nul(frame);
+    const char* parse_end = nullptr;
     std::unique_ptr<cJSON, decltype(&cJSON_Delete)> json(
-        parse_end ? nullptr : cJSON_ParseWithLengthOpts(frame.c_str(), frame.size() + 1, &parse_end, 1),
+        nul ? nullptr : cJSON_ParseWithLengthOpts(frame.c_str(), frame.size() + 1, &parse_end, 1),
         &cJSON_Delete);
     if (!json) {
         logger(1, "userver", "", "recv from %s  error json msg: [%.256s] %.512s\n", addr,

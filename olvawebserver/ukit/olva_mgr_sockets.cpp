@@ -3,12 +3,19 @@
 #include "ukit/olva_mgr.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "logger.h"
 #include "ukit/http_util.h"
 #include "ukit/json_text.h"
 
 namespace {
+
+// The close reason of the farewell at shut-down.
+constexpr const char* kGoingAway = "going away";
+// A browser answers a close frame at once; one that does not is not waited
+// for longer than this.
+constexpr auto kFarewellTimeout = std::chrono::seconds(1);
 
 // The connection events, as their exception log lines number them.
 enum WebEvent { kEvClose = 1, kEvHttpRequest = 2, kEvHandshakeDone = 3, kEvFrame = 4 };
@@ -56,6 +63,9 @@ void COlvaMgr::on_ws_open(const std::shared_ptr<web::WsConnection>& c)
         const std::string greeting = web::greeting_text(work_dir_);
         logger(-1, "userver", "", "new connect from %s --%s", c->address().c_str(), greeting.c_str());
         ws_connections_.push_back(c);
+        // A handshake that ends during the farewell gets the farewell.
+        if (leaving_)
+            return c->send_close(web::CloseCode::going_away, kGoingAway);
         send_msg(*c, greeting);
         close_other_socket(*c);
     });
@@ -72,7 +82,38 @@ void COlvaMgr::on_ws_close(const std::shared_ptr<web::WsConnection>& c)
         logger(-1, "userver", "", "disconnect connect from %s --%s", c->address().c_str(),
                web::kFarewellText);
         std::erase(ws_connections_, c);
+        note_if_all_left();
     });
+}
+
+void COlvaMgr::bid_farewell()
+{
+    {
+        std::lock_guard lock(farewell_mutex_);
+        all_left_ = false;
+    }
+    post_to_web([this] {
+        leaving_ = true;
+        logger(-1, "userver", "", " closing %zu websocket connections: going away", ws_connections_.size());
+        for (const auto& c : ws_connections_)
+            c->send_close(web::CloseCode::going_away, kGoingAway);
+        server_->close();
+        note_if_all_left();
+    });
+    std::unique_lock lock(farewell_mutex_);
+    if (!farewell_done_.wait_for(lock, kFarewellTimeout, [this] { return all_left_; }))
+        logger(2, "userver", "", " websocket clients did not answer the close in time: dropped");
+}
+
+void COlvaMgr::note_if_all_left()
+{
+    if (!leaving_ || !ws_connections_.empty())
+        return;
+    {
+        std::lock_guard lock(farewell_mutex_);
+        all_left_ = true;
+    }
+    farewell_done_.notify_all();
 }
 
 void COlvaMgr::close_other_socket(const web::WsConnection& keep)
@@ -85,7 +126,7 @@ void COlvaMgr::close_other_socket(const web::WsConnection& keep)
             logger(-1, "userver", "", " not close addr:%s connect", c->address().c_str());
         } else {
             logger(-1, "userver", "", " close addr:%s to connect", c->address().c_str());
-            c->send_close(web::kFarewellText);
+            c->send_close(web::CloseCode::normal, web::kFarewellText);
         }
     }
 }

@@ -51,7 +51,7 @@ bool OriginPolicy::allows(const HttpRequest& req) const
     if (field == req.end())
         return true;
     const std::string origin = lower_origin(field->value());
-    return origin == "null" || is_local_origin(origin) ||
+    return is_local_origin(origin) ||
            std::find(listed_.begin(), listed_.end(), origin) != listed_.end();
 }
 

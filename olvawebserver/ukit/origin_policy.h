@@ -1,11 +1,12 @@
 // Which web pages may drive the service. Any page the user visits can open
 // ws://127.0.0.1:8054/ or post to the API; the Host check does not stop it,
 // but its browser names the page's origin in the Origin header, which the
-// page cannot change. Allowed: no Origin (not a browser), "null" (a page
-// opened from a local file), the local origins (http or https with host
-// localhost, 127.0.0.1 or [::1], any port) and the origins the user lists in
-// "config.ini" (key "allowed_origins", e.g.
-// "https://crm.example.com, http://intranet:8080").
+// page cannot change. Allowed: no Origin (not a browser), the local origins
+// (http or https with host localhost, 127.0.0.1 or [::1], any port) and the
+// origins the user lists in "config.ini" (key "allowed_origins", e.g.
+// "https://crm.example.com, http://intranet:8080"). "null" passes only when
+// listed: a page opened from a local file sends it, but so does a sandboxed
+// iframe on any site, and the two cannot be told apart.
 #pragma once
 
 #include <cstddef>

@@ -68,6 +68,38 @@ std::string url_encode(std::string_view text)
     return out;
 }
 
+namespace fs = std::filesystem;
+
+// The real path of file (links followed) when it lies inside the real root;
+// a link to elsewhere, or a file that is not there, gives nothing.
+std::optional<fs::path> real_path_inside(const fs::path& real_root, const fs::path& file)
+{
+    std::error_code ec;
+    fs::path real = fs::canonical(file, ec);
+    if (ec)
+        return std::nullopt;
+    const auto [root_end, real_at] = std::mismatch(real_root.begin(), real_root.end(), real.begin(), real.end());
+    if (root_end != real_root.end())
+        return std::nullopt;
+    return real;
+}
+
+// A path of our own for the redirect of a folder: its segments encoded and
+// empty ones dropped, so that it is never read as "//host/..." (a request
+// for "//doc" must not send the browser to http://doc/).
+std::string folder_location(std::string_view decoded_path)
+{
+    std::string location = "/";
+    std::size_t start = 0;
+    while (start < decoded_path.size()) {
+        const std::size_t end = std::min(decoded_path.find('/', start), decoded_path.size());
+        if (end > start)
+            location += url_encode(decoded_path.substr(start, end - start)) + "/";
+        start = end + 1;
+    }
+    return location;
+}
+
 // The decoded request path when it stays below the root, else empty.
 std::string safe_path(std::string_view target)
 {
@@ -84,7 +116,9 @@ std::string safe_path(std::string_view target)
     return path;
 }
 
-StringResponse listing(const std::string& dir, const std::string& url_path, const HttpRequest& req)
+// Lists what the web root serves: links that lead out of it are left out.
+StringResponse listing(const fs::path& real_root, const fs::path& dir, const std::string& url_path,
+                       const HttpRequest& req)
 {
     struct Entry {
         std::string name;
@@ -93,7 +127,9 @@ StringResponse listing(const std::string& dir, const std::string& url_path, cons
     };
     std::vector<Entry> entries;
     std::error_code ec;
-    for (const auto& item : std::filesystem::directory_iterator(dir, ec)) {
+    for (const auto& item : fs::directory_iterator(dir, ec)) {
+        if (!real_path_inside(real_root, item.path()))
+            continue;
         std::error_code ignored;
         const bool directory = item.is_directory(ignored);
         const std::uintmax_t size = directory ? 0 : item.file_size(ignored);
@@ -127,10 +163,11 @@ StringResponse listing(const std::string& dir, const std::string& url_path, cons
     return res;
 }
 
-HttpResponse file_reply(const std::string& file, const HttpRequest& req)
+// file is the real path; the content type follows the name asked for.
+HttpResponse file_reply(const std::string& file, const std::string& asked, const HttpRequest& req)
 {
     std::string error;
-    if (std::optional<HttpResponse> res = file_response(file, content_type_of(file), req, error))
+    if (std::optional<HttpResponse> res = file_response(file, content_type_of(asked), req, error))
         return std::move(*res);
     logger(2, "userver", "", "   open file name (%s) failed: %s", file.c_str(), error.c_str());
     return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
@@ -191,22 +228,30 @@ HttpResponse serve_static(const std::string& root, const HttpRequest& req)
 
     const std::string full = root + path;
     std::error_code ec;
-    const auto status = std::filesystem::status(full, ec);
-    if (std::filesystem::is_directory(status)) {
+    const fs::path real_root = fs::canonical(root, ec);
+    const std::optional<fs::path> real = ec ? std::nullopt : real_path_inside(real_root, full);
+    if (!real) {
+        if (fs::exists(fs::symlink_status(full, ec)))
+            logger(2, "userver", "", "   refused file (%.512s): its real path lies outside the web root",
+                   full.c_str());
+        return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
+    }
+    const auto status = fs::status(*real, ec);
+    if (fs::is_directory(status)) {
         if (!path.ends_with('/')) {
             StringResponse res{http::status::moved_permanently, req.version()};
-            res.set(http::field::location, std::string(target_path(req.target())) + "/");
+            res.set(http::field::location, folder_location(path));
             res.keep_alive(req.keep_alive());
             res.prepare_payload();
             return res;
         }
-        const std::string index = full + "index.html";
-        if (std::filesystem::is_regular_file(index, ec))
-            return file_reply(index, req);
-        return listing(full, path, req);
+        const std::optional<fs::path> index = real_path_inside(real_root, *real / "index.html");
+        if (index && fs::is_regular_file(*index, ec))
+            return file_reply(index->string(), "index.html", req);
+        return listing(real_root, *real, path, req);
     }
-    if (std::filesystem::is_regular_file(status))
-        return file_reply(full, req);
+    if (fs::is_regular_file(status))
+        return file_reply(real->string(), full, req);
     return text_reply(http::status::not_found, "not found\n", req.version(), req.keep_alive());
 }
 

@@ -2,6 +2,7 @@
 // the server calls. Everything here runs on the web thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,6 +10,13 @@
 #include "ukit/http_types.h"
 
 namespace web {
+
+// The close codes the service sends.
+enum class CloseCode : std::uint16_t {
+    normal = 1000,            // a newer client took over
+    going_away = 1001,        // the service shuts down
+    policy_violation = 1008,  // the client fell too far behind in reading
+};
 
 class WsConnection {
 public:
@@ -19,11 +27,12 @@ public:
     // The peer as "ip:port".
     const std::string& address() const { return address_; }
 
-    // Queues one text frame; frames go out in the order queued.
+    // Queues one text frame; frames go out in the order queued. A client
+    // whose queue would pass its bounds is closed with 1008 instead.
     virtual void send_text(std::string text) = 0;
-    // Queues a close frame with status 1000 and the reason, after the frames
+    // Queues a close frame with the code and the reason, after the frames
     // already queued; nothing is sent after it.
-    virtual void send_close(std::string reason) = 0;
+    virtual void send_close(CloseCode code, std::string reason) = 0;
 
 protected:
     explicit WsConnection(std::string address) : address_(std::move(address)) {}

@@ -20,7 +20,10 @@ using tcp = asio::ip::tcp;
 constexpr std::size_t kMaxRequestBody = 1024 * 1024;  // no route takes more
 constexpr std::size_t kMaxRequestHeader = 16 * 1024;
 constexpr std::size_t kMaxFrameSize = 256 * 1024;     // one command frame, any larger closes
-constexpr std::size_t kMaxQueuedFrames = 1024;        // per client; a full queue drops the newest
+// A client's send queue, frames not yet written; past either bound the
+// client is not reading, its queue is dropped and it is closed with 1008.
+constexpr std::size_t kMaxQueuedFrames = 1024;
+constexpr std::size_t kMaxQueuedBytes = 4 * 1024 * 1024;
 constexpr auto kHttpTimeout = std::chrono::seconds(30);  // to read a request or write a reply
 constexpr auto kTlsHandshakeTimeout = std::chrono::seconds(10);
 constexpr auto kWsHandshakeTimeout = std::chrono::seconds(30);

@@ -36,21 +36,20 @@ public:
     {
         if (closing_)
             return;
-        if (queue_.size() >= kMaxQueuedFrames) {
-            logger(2, "userver", "", " %s reads too slowly, frame dropped", address().c_str());
-            return;
-        }
-        queue_.push_back({false, std::move(text)});
+        if (queue_.size() >= kMaxQueuedFrames || queued_bytes_ + text.size() > kMaxQueuedBytes)
+            return fell_behind();
+        queued_bytes_ += text.size();
+        queue_.push_back({false, CloseCode::normal, std::move(text)});
         if (queue_.size() == 1)
             do_write();
     }
 
-    void send_close(std::string reason) override
+    void send_close(CloseCode code, std::string reason) override
     {
         if (closing_)
             return;
         closing_ = true;
-        queue_.push_back({true, std::move(reason)});
+        queue_.push_back({true, code, std::move(reason)});
         if (queue_.size() == 1)
             do_write();
     }
@@ -58,8 +57,22 @@ public:
 private:
     struct Outgoing {
         bool close;
+        CloseCode code;    // of a close frame
         std::string text;  // the frame, or the close reason
     };
+
+    // The frames waiting behind the one being written are dropped; the close
+    // goes out once the client reads again, or the idle time-out ends it.
+    void fell_behind()
+    {
+        logger(1, "userver", "", " %s reads too slowly: %zu frames of %zu bytes queued, closed", address().c_str(),
+               queue_.size(), queued_bytes_);
+        if (!queue_.empty()) {
+            queue_.erase(queue_.begin() + 1, queue_.end());
+            queued_bytes_ = queue_.front().text.size();
+        }
+        send_close(CloseCode::policy_violation, "send queue full");
+    }
 
     void do_accept();
 
@@ -102,6 +115,7 @@ private:
     void on_write(beast::error_code ec, std::size_t)
     {
         if (ec) return fail(ec, "websocket write");
+        queued_bytes_ -= queue_.front().text.size();
         queue_.pop_front();
         if (!queue_.empty())
             do_write();
@@ -121,6 +135,7 @@ private:
     HttpRequest req_;
     beast::flat_buffer buffer_;
     std::deque<Outgoing> queue_;  // front: the frame being written
+    std::size_t queued_bytes_ = 0;  // of the text frames in queue_
     bool open_ = false;           // handshake done, not yet ended
     bool closing_ = false;        // close frame queued, or the connection ended
 };
@@ -144,7 +159,7 @@ void WsSession<Stream>::do_write()
 {
     Outgoing& next = queue_.front();
     if (next.close) {
-        ws_.async_close(websocket::close_reason(websocket::close_code::normal, next.text),
+        ws_.async_close(websocket::close_reason(static_cast<websocket::close_code>(next.code), next.text),
                         beast::bind_front_handler(&WsSession::on_close, this->shared_from_this()));
         return;
     }

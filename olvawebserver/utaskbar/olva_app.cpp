@@ -5,6 +5,7 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 
+#include <glib-object.h>
 #include <glib-unix.h>
 
 #include <csignal>
@@ -36,14 +37,24 @@ void show_warning_box(const std::string& text, const std::string& caption)
     wxMessageBox(wxString::FromUTF8(text), wxString::FromUTF8(caption), wxOK | wxICON_WARNING);
 }
 
+// The first-run question while it is shown, and whether a stop signal has
+// come; GUI thread only.
+wxMessageDialog* g_question = nullptr;
+bool g_stop_signalled = false;
+
 // A desktop logout or a kill sends SIGTERM, a terminal's ^C SIGINT: both
 // end the program as the menu's exit does, on the GUI thread, so that
 // recordings are closed whole and browsers get their close frames. GLib
 // runs this from its main loop, never inside the signal handler; a second
-// signal during the shut-down finds nothing left to do.
+// signal during the shut-down finds nothing left to do. The first-run
+// question runs a loop of its own, which would keep the program alive: it
+// is closed as its window's close button does.
 gboolean on_stop_signal(gpointer signal_number)
 {
     logger(-1, "olva server", "", " signal %d: shutting down", GPOINTER_TO_INT(signal_number));
+    g_stop_signalled = true;
+    if (g_question && g_question->GetHandle())
+        g_signal_emit_by_name(g_question->GetHandle(), "close");
     if (g_taskBarIcon) {
         g_exit_code = 0;
         OlvaTaskExit();
@@ -81,9 +92,14 @@ bool MyApp::OnInit()
         OnExit();
 
     if (uWebMgr.get_system_work_runcount() == 0) {
-        const int answer =
-            wxMessageBox(wxString::FromUTF8(kFirstRunQuestion), kCaption, wxYES_NO);
-        if (answer == wxYES)
+        wxMessageDialog question(nullptr, wxString::FromUTF8(kFirstRunQuestion), kCaption,
+                                 wxYES_NO | wxICON_QUESTION);
+        g_question = &question;
+        const int answer = question.ShowModal();
+        g_question = nullptr;
+        if (g_stop_signalled)
+            return true;
+        if (answer == wxID_YES)
             OnExit();
         else
             open_local_page("/doc/index.html");

@@ -52,7 +52,8 @@ HeadlessBrowser::~HeadlessBrowser()
     browser_.reset();
 }
 
-bool HeadlessBrowser::open(const std::string& url, const std::string& profile_dir, std::string* error)
+bool HeadlessBrowser::open(const std::string& url, const std::string& profile_dir, std::string* error,
+                           const std::vector<std::string>& extra_flags)
 {
     ChildOptions options;
     options.argv = {kProgram,
@@ -64,8 +65,9 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profile_di
                     "--disable-sync",
                     "--no-first-run",
                     "--user-data-dir=" + profile_dir,
-                    "--remote-debugging-port=0",
-                    url};
+                    "--remote-debugging-port=0"};
+    options.argv.insert(options.argv.end(), extra_flags.begin(), extra_flags.end());
+    options.argv.push_back(url);
     options.output_file = profile_dir + ".log";
     browser_ = ChildProcess::start(options, error);
     if (!browser_)
@@ -98,10 +100,14 @@ bool HeadlessBrowser::open(const std::string& url, const std::string& profile_di
     if (!page_)
         return false;
     // The page is listed before it has loaded; a busy machine may take
-    // longer to load it than a test waits for what the page shows.
+    // longer to load it than a test waits for what the page shows. Until
+    // the page commits, the initial about:blank document answers, complete
+    // too: what a test sets up there is gone once the page comes.
     const bool loaded = eventually(
-        [&] { return evaluate("document.readyState").value_or("") == "complete"; }, kWait,
-        kProcessLookPause);
+        [&] {
+            return evaluate("location.href !== 'about:blank' && document.readyState").value_or("") == "complete";
+        },
+        kWait, kProcessLookPause);
     if (!loaded && error)
         *error = "the page " + url + " did not load";
     return loaded;

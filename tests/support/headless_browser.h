@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/child_process.h"
 #include "support/web_client.h"
@@ -22,8 +23,10 @@ public:
     HeadlessBrowser& operator=(const HeadlessBrowser&) = delete;
 
     // Starts the browser on url with a fresh profile in profile_dir and
-    // attaches to the page. False with the reason in error.
-    bool open(const std::string& url, const std::string& profile_dir, std::string* error);
+    // attaches to the page; extra_flags go on its command line. False with
+    // the reason in error.
+    bool open(const std::string& url, const std::string& profile_dir, std::string* error,
+              const std::vector<std::string>& extra_flags = {});
     // The value of a JavaScript expression in the page, as String() gives
     // it; nothing when it threw or no answer came.
     std::optional<std::string> evaluate(const std::string& expression);
