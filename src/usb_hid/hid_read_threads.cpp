@@ -100,6 +100,9 @@ void HidDevice::Tz2701_handle_thread_read(hid_device_* dev)
             const int handled = usb::backend().handleEvents(kEventPassMs);
             if (handled < 0) {
                 hid_log(1, "%s read hid events res(%d)", __func__, handled);
+                // libusb tells of a box that is gone this way too.
+                if (handled == usb::kErrorNoDevice)
+                    end_stream(dev, true);
                 break;
             }
             platform::sleeper().sleepMs(kEventLoopPeriodMs);
