@@ -1,8 +1,9 @@
 // A box pulled out in the ways libusb tells of it, through the library with
 // simulated boxes and the manager driven by hand: the box whose sound card
 // never opened (so no failed capture read tells) is ended once by its HID
-// read thread, or, when none of its threads noticed, by the next search
-// pass; either way its slot is free and it opens in slot 1 again.
+// read thread or status poll, or, when none of its threads noticed, by the
+// next search pass; either way its slot is free and it opens in slot 1
+// again.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "cavrel_olva.h"
 #include "logger.h"
 #include "olva_manager/olva_manager.h"
+#include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
 #include "support/event_recorder.h"
@@ -23,6 +25,7 @@
 namespace {
 
 using olva_sim::SimBox;
+using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_test::EventRecorder;
 using olva_test::kFirstLine;
@@ -121,6 +124,20 @@ TEST_F(BoxGoneTest, ABoxWithoutItsSoundCardIsEndedOnceByItsReadThread)
         ASSERT_NO_FATAL_FAILURE(open());
         sim_.unplug(box);
         ASSERT_TRUE(olva_test::eventually(ended));
+    }
+}
+
+TEST_F(BoxGoneTest, ATz2501bWithoutItsSoundCardIsEndedOnceByItsStatusPoll)
+{
+    SimBox& box = sim_.plug<SimRegisterBox>();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_NO_FATAL_FAILURE(open());
+        sim_.unplug(box);
+        ASSERT_TRUE(olva_test::eventually(ended));
+        // Its second line, the extension phone's, was never announced.
+        expectPlugOutOnce();
+        sim_.replug(box);
     }
 }
 
