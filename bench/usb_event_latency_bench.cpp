@@ -59,20 +59,6 @@ bool wait_until(Done done)
     return true;
 }
 
-// The next message that starts with text, with the time it was read.
-bool read_event(olva_test::WsClient& client, const char* text, Clock::time_point& read_at)
-{
-    for (;;) {
-        const std::optional<std::string> message = client.read();
-        if (!message)
-            return false;
-        if (message->rfind(text, 0) == 0) {
-            read_at = Clock::now();
-            return true;
-        }
-    }
-}
-
 // The bench's own thread, which opens the box, pauses at no cost (the box
 // has no sound card, whose search would take 15 s); the library's threads
 // pause for real, as in the service.
@@ -149,7 +135,7 @@ int main()
         const Clock::time_point completed = Clock::now();
         box.sendInterruptIn(kVoltageReport);
         Clock::time_point read_at;
-        if (!read_event(*client, "{\"event\":\"voltage\"", read_at))
+        if (!olva_bench::read_event(*client, "{\"event\":\"voltage\"", read_at))
             return fail("a reading did not reach the browser");
         micros.push_back(std::chrono::duration<double, std::micro>(read_at - completed).count());
         // The service's follow-up ends the reading.

@@ -25,6 +25,7 @@
 #include "support/foreground_sleeper.h"
 #include "support/recording_command_runner.h"
 #include "support/temp_dir.h"
+#include "support/thread_count.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
 #include "umockdev_tz2401b.h"
@@ -66,14 +67,6 @@ public:
 };
 [[maybe_unused]] ::testing::Environment* const g_environment =
     ::testing::AddGlobalTestEnvironment(new BedEnvironment);
-
-std::size_t thread_count()
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 class LibusbBoxServiceTest : public ::testing::Test {
 protected:
@@ -155,10 +148,10 @@ TEST_F(LibusbBoxServiceTest, ABoxWithoutItsSoundCardIsPulledOutAndComesBackInSlo
         // The read thread waits for the box's next report.
         ASSERT_TRUE(olva_test::eventually([] { return box().waitingInterruptIn() == 1; }));
         if (!threads_open)
-            threads_open = thread_count();
+            threads_open = olva_test::thread_count();
         else
-            EXPECT_TRUE(olva_test::eventually([&] { return thread_count() == *threads_open; }))
-                << thread_count() << " threads with the box open, " << *threads_open
+            EXPECT_TRUE(olva_test::eventually([&] { return olva_test::thread_count() == *threads_open; }))
+                << olva_test::thread_count() << " threads with the box open, " << *threads_open
                 << " in the first cycle";
 
         if (way.urb_status == 1)
