@@ -111,21 +111,6 @@ void add_card(olva_sim::SimBackend& sim, const olva_sim::SimBox& box, int card,
     pcm.addDevice("plughw:" + number + ",0", platform::PcmStream::kPlayback);
 }
 
-// The next message at the client that starts with text, with the time it
-// was read; false when none came.
-bool read_event(olva_test::WsClient& client, const char* text, Clock::time_point& read_at)
-{
-    for (;;) {
-        const std::optional<std::string> message = client.read();
-        if (!message)
-            return false;
-        if (message->rfind(text, 0) == 0) {
-            read_at = Clock::now();
-            return true;
-        }
-    }
-}
-
 // The web service over the library with its boxes and ten browsers: the
 // time from each line-voltage report, a reading asked for by a browser, to
 // its text at every browser.
@@ -166,7 +151,7 @@ bool web_latency(olva_sim::SimBackend& sim, const olva_test::TempDir& app_dir,
             const Clock::time_point taken = Clock::now();
             for (auto& client : clients) {
                 Clock::time_point read_at;
-                if (!read_event(*client, "{\"event\":\"voltage\"", read_at)) {
+                if (!olva_bench::read_event(*client, "{\"event\":\"voltage\"", read_at)) {
                     std::fprintf(stderr, "reading %d did not reach a browser\n", reading);
                     return false;
                 }

@@ -1,6 +1,11 @@
 // The HID read threads: the Tz2401 family's interrupt event loop and the
 // Tz2501B's status poll, their handlers, their ends and plug-outs.
+#include <condition_variable>
 #include <future>
+#include <mutex>
+#include <thread>
+
+#include "platform/sleeper.h"
 
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
@@ -78,6 +83,85 @@ TEST_F(ReadThreadTest, Tz2701aLoopAsksForItsStatusAndHandsOnTheAnswer)
     EXPECT_EQ(reports[0].bytes, (Bytes{3, 0x91, 0x20, 1, 0, 0, 1, 0}));
     hid_.hidClose();
     EXPECT_THAT(sim_.reports(box), Each(Bytes{3, 0xA0, 0xA1, 0x07, 0, 0, 0, 0}));
+}
+
+// Holds every pause that a thread other than the test's asks for until it
+// is destroyed; then gives the fixture's sleeper back.
+class HeldSleeper final : public platform::Sleeper {
+public:
+    explicit HeldSleeper(platform::Sleeper* restore) : restore_(restore)
+    {
+        platform::setSleeper(this);
+    }
+    ~HeldSleeper() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            released_ = true;
+        }
+        released_changed_.notify_all();
+        std::unique_lock<std::mutex> lock(mutex_);
+        released_changed_.wait(lock, [this] { return held_ == 0; });
+        platform::setSleeper(restore_);
+    }
+    void sleepMs(int) override
+    {
+        if (std::this_thread::get_id() == test_thread_)
+            return;
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++held_;
+        released_changed_.wait(lock, [this] { return released_; });
+        --held_;
+        released_changed_.notify_all();
+    }
+
+private:
+    platform::Sleeper* restore_;
+    const std::thread::id test_thread_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::condition_variable released_changed_;
+    bool released_ = false;  // mutex_
+    int held_ = 0;           // mutex_
+};
+
+// A completed transfer is reaped by the pass of event handling that is
+// waiting for it, not after a pause of the loop: with every pause of the
+// read thread held, reports and the Tz2701A's status requests still flow.
+TEST_F(ReadThreadTest, ReportsAreReapedWithoutAPauseOfTheLoop)
+{
+    for (const bool gsm : {false, true}) {
+        SCOPED_TRACE(gsm ? "Tz2701A" : "Tz2401B");
+        HidTestBox hid;
+        SimTz2401Box& box =
+            sim_.plug<SimTz2401Box>(gsm ? SimTz2401Box::tz2701a() : SimTz2401Box::tz2401b());
+        ASSERT_TRUE(hid.openAs(sim_.path(box), gsm ? OLVA_PRODUCT_TZ2701A : OLVA_PRODUCT_TZ2401B));
+        hid.startReadThread();
+        hid.setEventMode(true);
+        {
+            HeldSleeper held(&sleeper_);
+            // A status report that the simulated box does not send of itself.
+            const Bytes report = gsm ? Bytes{3, 0x91, 0x20, 1, 0, 0, 1, 1}
+                                     : Bytes{3, 0x19, 0x01, 0, 0, 0, 0, 0};
+            auto handled = [&] {
+                std::size_t count = 0;
+                for (const auto& r : hid.reports())
+                    count += r.bytes == report;
+                return count;
+            };
+            for (std::size_t sent = 1; sent <= 3; ++sent) {
+                sim_.pushInput(box, report);
+                ASSERT_TRUE(hid.waitFor([&] { return handled() == sent; }));
+            }
+            if (gsm) {
+                const std::size_t requests = sim_.reports(box).size();
+                EXPECT_TRUE(olva_test::eventually(
+                    [&] { return sim_.reports(box).size() >= requests + 3; }));
+            }
+        }
+        // The close's end of the loop pauses for a last look at the flag.
+        hid.hidClose();
+        EXPECT_FALSE(hid.read_thread_active());
+    }
 }
 
 TEST_F(ReadThreadTest, TheLoopOutlastsTimeOutsAndUnknownTransferEnds)

@@ -2,8 +2,11 @@
 // loop: every thread ends, nothing is used after it is freed (the sanitizer
 // build runs these), and no transfer is freed in flight (the simulator
 // checks).
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <future>
+#include <string>
 
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
@@ -14,6 +17,7 @@ namespace {
 
 using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
+using olva_test::Bytes;
 using olva_test::HidTestBox;
 using namespace std::chrono_literals;
 
@@ -78,6 +82,75 @@ TEST_F(UnplugTest, UnpluggingDuringWritesFailsThemAndTheCloseStillEnds)
     EXPECT_EQ(hid.plugOuts(), 1);
     for (const std::pair<int, int>& event : hid.events())
         EXPECT_EQ(event, (std::pair<int, int>{41, usb::kErrorNoDevice}));
+}
+
+// libusb tells of a box pulled out in more than one way; each ends the box
+// once from its read loop, as a close with a mode does.
+TEST_F(UnplugTest, EachWayLibusbTellsOfAGoneBoxEndsItOnce)
+{
+    struct Case {
+        const char* name;
+        std::function<void(olva_sim::SimBackend&, const SimTz2401Box&)> unplug;
+        bool report_handled;
+    };
+    // A status report of each model, one the simulated box does not send
+    // of itself.
+    Bytes report;
+    const Case cases[] = {
+        {"a report, then no device on resubmission",
+         [&](olva_sim::SimBackend& sim, const SimTz2401Box& box) {
+             sim.unplugAtCompletion(box, usb::TransferStatus::kCompleted, report);
+         },
+         true},
+        {"no data, then no device on resubmission",
+         [](olva_sim::SimBackend& sim, const SimTz2401Box& box) {
+             sim.unplugAtCompletion(box, usb::TransferStatus::kCompleted);
+         },
+         false},
+        {"an error, then no device on resubmission",
+         [](olva_sim::SimBackend& sim, const SimTz2401Box& box) {
+             sim.unplugAtCompletion(box, usb::TransferStatus::kError);
+         },
+         false},
+        {"a time-out, then no device on resubmission",
+         [](olva_sim::SimBackend& sim, const SimTz2401Box& box) {
+             sim.unplugAtCompletion(box, usb::TransferStatus::kTimedOut);
+         },
+         false},
+        {"the transfer ends with no device",
+         [](olva_sim::SimBackend& sim, const SimTz2401Box& box) { sim.unplug(box); }, false},
+        {"event handling answers no device",
+         [](olva_sim::SimBackend& sim, const SimTz2401Box&) {
+             sim.failHandleEvents(1, usb::kErrorNoDevice);
+         },
+         false},
+    };
+    for (const bool gsm : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(gsm ? "Tz2701A: " : "Tz2401B: ") + c.name);
+            report = gsm ? Bytes{3, 0x91, 0x20, 1, 0, 0, 1, 1} : Bytes{3, 0x19, 0x01, 0, 0, 0, 0, 0};
+            HidTestBox hid;
+            SimTz2401Box& box =
+                sim_.plug<SimTz2401Box>(gsm ? SimTz2401Box::tz2701a() : SimTz2401Box::tz2401b());
+            ASSERT_TRUE(hid.openAs(sim_.path(box),
+                                   gsm ? OLVA_PRODUCT_TZ2701A : OLVA_PRODUCT_TZ2401B));
+            hid.startReadThread();
+            hid.setEventMode(true);
+            c.unplug(sim_, box);
+            EXPECT_TRUE(hid.waitFor([&] { return hid.plugOuts() == 1; }));
+            EXPECT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
+            EXPECT_FALSE(hid.is_open());
+            hid.hidClose();
+            EXPECT_EQ(hid.plugOuts(), 1);
+            if (c.report_handled) {
+                // What the box sent before it went still reached its handler.
+                const auto reports = hid.reports();
+                EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
+                                        [&](const HidTestBox::Report& r) { return r.bytes == report; }),
+                          1);
+            }
+        }
+    }
 }
 
 TEST_F(UnplugTest, ATransferThatEndsWithNoDeviceDuringTheCloseIsNotWaitedForForever)

@@ -158,7 +158,8 @@ protected:
 
 TEST_F(LibusbBackendTest, ListsTheBoxWithEveryInterfaceAndAlternateSetting)
 {
-    const std::vector<usb::DeviceInfo> devices = backend().listDevices();
+    std::vector<usb::DeviceInfo> devices;
+    ASSERT_EQ(backend().listDevices(&devices), usb::kSuccess);
     const usb::DeviceInfo* found = nullptr;
     for (const usb::DeviceInfo& device : devices)
         if (device.vendor_id == 0x04d9 && device.product_id == 0x2832)

@@ -129,6 +129,32 @@ void UmockdevUsbBox::setControlReply(std::vector<std::uint8_t> reply)
     control_reply_ = std::move(reply);
 }
 
+void UmockdevUsbBox::setResponder(Responder responder)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    responder_ = std::move(responder);
+}
+
+void UmockdevUsbBox::respond(const std::vector<std::uint8_t>& report)
+{
+    if (!responder_)
+        return;
+    for (std::vector<std::uint8_t>& answer : responder_(report))
+        queueInterruptIn(std::move(answer));
+}
+
+bool UmockdevUsbBox::endInterruptInAndUnplug(int status, std::vector<std::uint8_t> report)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (waiting_in_.empty())
+        return false;
+    Urb urb = std::move(waiting_in_.front());
+    waiting_in_.pop_front();
+    finish(std::move(urb), status, status == 0 ? report.data() : nullptr, report.size());
+    dropOffBus();
+    return true;
+}
+
 void UmockdevUsbBox::stallNext(int count)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -150,6 +176,11 @@ void UmockdevUsbBox::unplugAfterNextSubmit()
 void UmockdevUsbBox::sendInterruptIn(std::vector<std::uint8_t> report)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    queueInterruptIn(std::move(report));
+}
+
+void UmockdevUsbBox::queueInterruptIn(std::vector<std::uint8_t> report)
+{
     if (waiting_in_.empty()) {
         reports_.push_back(std::move(report));
         return;
@@ -236,12 +267,14 @@ void UmockdevUsbBox::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
         answerControl(std::move(urb));
     } else if (type == USBDEVFS_URB_TYPE_INTERRUPT && !(endpoint & USB_DIR_IN)) {
         const UMockdevIoctlData* buffer = urb.buffer.get();
-        interrupt_outs_.push_back({endpoint, {buffer->data, buffer->data + buffer->data_len}});
+        const std::vector<std::uint8_t> report(buffer->data, buffer->data + buffer->data_len);
+        interrupt_outs_.push_back({endpoint, report});
         if (stalls_armed_ > 0) {
             --stalls_armed_;
             finish(std::move(urb), -EPIPE, nullptr, 0);
         } else {
             finish(std::move(urb), 0, nullptr, static_cast<std::size_t>(buffer->data_len));
+            respond(report);
         }
     } else if (type == USBDEVFS_URB_TYPE_INTERRUPT) {
         if (stalls_armed_ > 0) {
@@ -284,7 +317,11 @@ void UmockdevUsbBox::answerControl(Urb urb)
         return;
     }
     if (!in) {
+        const std::vector<std::uint8_t> data = control_requests_.back().data;
         finish(std::move(urb), 0, nullptr, w_length);
+        // A SET_REPORT's data is the report, its id first (a report id 0 is
+        // not sent).
+        respond(data);
         return;
     }
     const std::size_t n = std::min(w_length, control_reply_.size());

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +32,12 @@ public:
         std::vector<std::uint8_t> data;
     };
 
+    // The box's firmware: the interrupt IN reports with which it answers an
+    // output report (the data of a SET_REPORT, or of an interrupt OUT).
+    // Called on umockdev's worker thread with the box's lock held.
+    using Responder = std::function<std::vector<std::vector<std::uint8_t>>(
+        const std::vector<std::uint8_t>& report)>;
+
     UmockdevUsbBox() = default;
     ~UmockdevUsbBox();
     UmockdevUsbBox(const UmockdevUsbBox&) = delete;
@@ -48,6 +55,8 @@ public:
     void bindDriver(const std::string& name);
     // The bytes an IN control request is answered with (cut to wLength).
     void setControlReply(std::vector<std::uint8_t> reply);
+    // Answers output reports from now on (reset() keeps it).
+    void setResponder(Responder responder);
     // The next count URBs end with a stall (-EPIPE).
     void stallNext(int count);
     // The box leaves the bus: URBs in flight end with -ESHUTDOWN as the host
@@ -55,6 +64,11 @@ public:
     void unplug();
     // The next URB is accepted and the box leaves the bus while it is in flight.
     void unplugAfterNextSubmit();
+    // The oldest waiting interrupt IN URB ends with status (0 with the
+    // report, or a negative errno), and the box leaves the bus at once: the
+    // URB is reaped as usual, and its resubmission fails with ENODEV. False
+    // when no interrupt IN URB was waiting.
+    bool endInterruptInAndUnplug(int status, std::vector<std::uint8_t> report = {});
     // An input report: ends the oldest interrupt IN URB waiting, or waits for
     // the next one to be submitted.
     void sendInterruptIn(std::vector<std::uint8_t> report);
@@ -102,6 +116,10 @@ private:
     void answerControl(Urb urb);
     void finish(Urb urb, int status, const std::uint8_t* data, std::size_t length);
     void dropOffBus();  // called with mutex_ held
+    // An input report from the box (mutex_ held): ends the oldest waiting
+    // interrupt IN URB, or waits for the next.
+    void queueInterruptIn(std::vector<std::uint8_t> report);
+    void respond(const std::vector<std::uint8_t>& report);  // mutex_ held
 
     UMockdevTestbed* testbed_ = nullptr;
     UMockdevIoctlBase* handler_ = nullptr;
@@ -112,6 +130,7 @@ private:
     int stalls_armed_ = 0;
     std::string driver_;
     std::vector<std::uint8_t> control_reply_;
+    Responder responder_;
     std::deque<std::vector<std::uint8_t>> reports_;  // input reports not yet read
     std::deque<Urb> waiting_in_;                     // interrupt IN URBs with no report yet
     std::deque<Urb> reapable_;                       // ended, for the next REAPURB

@@ -1,4 +1,5 @@
 // Finding boxes on the USB bus and choosing their slots.
+#include <algorithm>
 #include <cstdio>
 
 #include "logger.h"
@@ -32,10 +33,15 @@ OLVA_PRODUCT discovered_product(unsigned short vendor, unsigned short product)
     return OLVA_PRODUCT_NONE;
 }
 
-std::vector<hid_device_info> hid_enumerate(unsigned short vendor, unsigned short product)
+std::vector<hid_device_info> hid_enumerate(unsigned short vendor, unsigned short product,
+                                           int* error)
 {
     std::vector<hid_device_info> found;
-    for (const usb::DeviceInfo& device : usb::backend().listDevices()) {
+    std::vector<usb::DeviceInfo> devices;
+    const int listed = usb::backend().listDevices(&devices);
+    if (error)
+        *error = listed;
+    for (const usb::DeviceInfo& device : devices) {
         if ((vendor != 0 || product != 0) &&
             (device.vendor_id != vendor || device.product_id != product))
             continue;
@@ -53,13 +59,36 @@ std::vector<hid_device_info> hid_enumerate(unsigned short vendor, unsigned short
 
 int OlvaManager::search_pass()
 {
+    int error = 0;
+    const std::vector<hid_device_info> nodes = hid_enumerate(0, 0, &error);
+    // A bus that could not be read tells nothing of the boxes on it.
+    if (error == 0)
+        end_boxes_gone(nodes);
     int opened = 0;
-    for (const hid_device_info& node : hid_enumerate(0, 0)) {
+    for (const hid_device_info& node : nodes) {
         const OLVA_PRODUCT product = discovered_product(node.vendor_id, node.product_id);
         if (product != OLVA_PRODUCT_NONE)
             opened += handle_found_hid_device(node.path.c_str(), product);
     }
     return opened;
+}
+
+void OlvaManager::end_boxes_gone(const std::vector<hid_device_info>& nodes)
+{
+    for (CUsbBoxDevice* box : {&box1_, &box2_}) {
+        if (!box->is_open())
+            continue;
+        const std::string path = box->path();
+        const bool listed = std::any_of(nodes.begin(), nodes.end(),
+                                        [&](const hid_device_info& node) { return node.path == path; });
+        if (listed)
+            continue;
+        // Its own threads tell of a box pulled out; this ends one that
+        // none of them noticed. The box's end runs once either way.
+        logger(1, kModule, box->box_tag().c_str(), "%s   dev path:%s is gone from the bus",
+               __func__, path.c_str());
+        box->handle_plug_out();
+    }
 }
 
 bool OlvaManager::device_is_opened(const char* path) const

@@ -31,8 +31,10 @@ struct hid_device_info {
 };
 
 // The HID interfaces (every alternate setting) of the devices on the bus,
-// of the given vendor and product when they are not 0.
-std::vector<hid_device_info> hid_enumerate(unsigned short vendor, unsigned short product);
+// of the given vendor and product when they are not 0. *error, when given,
+// is 0 or the libusb error that kept the bus from being read.
+std::vector<hid_device_info> hid_enumerate(unsigned short vendor, unsigned short product,
+                                           int* error = nullptr);
 
 // The model that discovery gives a device, or OLVA_PRODUCT_NONE.
 OLVA_PRODUCT discovered_product(unsigned short vendor, unsigned short product);
@@ -82,7 +84,9 @@ public:
     // Stops and joins the threads, drops the callback and closes both boxes.
     void olva_close(int mode);
 
-    // One pass of the search thread. Returns the number of boxes opened.
+    // One pass of the search thread: ends each open box whose device is no
+    // longer on the bus, then opens the boxes found. Returns the number of
+    // boxes opened.
     int search_pass();
     // One 20 ms tick of the timer thread.
     TimerTick timer_tick();
@@ -90,6 +94,8 @@ public:
     // Opens a found box in the first free slot: 1 when it opened it.
     virtual int handle_found_hid_device(const char* path, OLVA_PRODUCT product);
     bool device_is_opened(const char* path) const;
+    // Ends, as pulled out, each open box whose path is not among nodes.
+    void end_boxes_gone(const std::vector<hid_device_info>& nodes);
 
     // Passes an event to the callback, when one is registered.
     void fire_event(unsigned long handle, int event, unsigned long p1, unsigned long p2,

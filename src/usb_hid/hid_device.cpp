@@ -134,7 +134,9 @@ hid_device_* HidDevice::hid_open_path(const char* path)
 
     bool opened = false;
     bool matched = false;
-    for (const usb::DeviceInfo& device : usb::backend().listDevices()) {
+    std::vector<usb::DeviceInfo> devices;
+    usb::backend().listDevices(&devices);
+    for (const usb::DeviceInfo& device : devices) {
         for (const usb::InterfaceInfo& interface : device.interfaces) {
             if (interface.interface_class != usb::kClassHid)
                 continue;

@@ -337,6 +337,9 @@ protected:
     int hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms);
     void readHid_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                           int length);
+    // The interrupt stream has ended for good: with device_gone the read
+    // loop ends the box as pulled out, otherwise it stops as on a close.
+    void end_stream(hid_device_* dev, bool device_gone);
     // Keeps a report for a synchronous reader (the record mutex held).
     void push_pending_locked(hid_device_* dev, const std::uint8_t* data, std::size_t len);
     void read_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,

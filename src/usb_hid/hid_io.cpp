@@ -214,21 +214,13 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
         hid_log(1, "%s Timeout (normal)", kRoutine);
         break;
     case usb::TransferStatus::kCancelled:
-    case usb::TransferStatus::kNoDevice: {
-        std::lock_guard<std::mutex> lock(dev->mutex);
-        if (status == usb::TransferStatus::kCancelled)
-            dev->shutdown_thread.store(true);
-        else
-            dev->no_device.store(true);
-        dev->cancelled.store(true);
-        // The stream has ended: a waiting reader need not wait out its time.
-        dev->pending_primed = false;
-        dev->condition.notify_all();
-        hid_log(1, status == usb::TransferStatus::kCancelled ? "%s transfer cancelled"
-                                                             : "%s transfer no device",
-                kRoutine);
+        end_stream(dev, false);
+        hid_log(1, "%s transfer cancelled", kRoutine);
         return;
-    }
+    case usb::TransferStatus::kNoDevice:
+        end_stream(dev, true);
+        hid_log(1, "%s transfer no device", kRoutine);
+        return;
     default:
         hid_log(1, "%sUnknown transfer code: %d", kRoutine, static_cast<int>(status));
         break;
@@ -236,13 +228,29 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
 
     if (dev->shutdown_thread.load())
         return;
-    if (dev->transfer->submit() < 0) {
-        std::lock_guard<std::mutex> lock(dev->mutex);
-        dev->shutdown_thread.store(true);
-        dev->cancelled.store(true);
-        dev->pending_primed = false;
-        dev->condition.notify_all();
+    // libusb tells of a box pulled out either way: the transfer ends with
+    // no-device, or it completes (with a report, none or an error) and
+    // then cannot be submitted again.
+    if (const int resubmitted = dev->transfer->submit(); resubmitted < 0) {
+        const bool gone = resubmitted == usb::kErrorNoDevice;
+        end_stream(dev, gone);
+        hid_log(1, "%s resubmit transfer failed: %s", kRoutine, usb::errorName(resubmitted));
     }
+}
+
+void HidDevice::end_stream(hid_device_* dev, bool device_gone)
+{
+    std::lock_guard<std::mutex> lock(dev->mutex);
+    // A box that is gone ends the read loop with a plug-out; any other end
+    // stops it as a close does.
+    if (device_gone)
+        dev->no_device.store(true);
+    else
+        dev->shutdown_thread.store(true);
+    dev->cancelled.store(true);
+    // The stream has ended: a waiting reader need not wait out its time.
+    dev->pending_primed = false;
+    dev->condition.notify_all();
 }
 
 void HidDevice::push_pending_locked(hid_device_* dev, const std::uint8_t* data, std::size_t len)

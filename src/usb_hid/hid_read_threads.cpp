@@ -1,5 +1,7 @@
 // The HID read thread of a box: the interrupt-transfer event loop of the
 // Tz2401 family and the GET_REPORT status poll of the Tz2501B.
+#include <algorithm>
+#include <chrono>
 #include <system_error>
 
 #include "platform/sleeper.h"
@@ -13,7 +15,8 @@ constexpr unsigned int kInterruptTimeoutMs = 10000;
 // One pass of event handling waits at most this long, so that the loop
 // sees its stop flags even when the transfer is gone.
 constexpr int kEventPassMs = 100;
-constexpr int kEventLoopPeriodMs = 50;
+// A Tz2701A in event mode reports its status when asked, about this often.
+constexpr std::chrono::milliseconds kStatusRequestPeriod{50};
 // A close with a mode sets the unplugged flag just before the close.
 constexpr int kPlugOutGraceMs = 50;
 constexpr int kStatusPollPeriodMs = 10;
@@ -94,15 +97,31 @@ void HidDevice::Tz2701_handle_thread_read(hid_device_* dev)
     dev->started.count_down();
 
     if (transfer) {
+        // Events are handled until the next status request is due, so that
+        // a completed transfer is reaped at once. The wait is libusb's own,
+        // in real time, and so is the request's period.
+        auto request_due = std::chrono::steady_clock::now();
         while (!dev->shutdown_thread.load() && !unplugged_.load() && !dev->no_device.load()) {
-            if (dev->blocking.load() == 0)
-                Tz2701_read_state();
-            const int handled = usb::backend().handleEvents(kEventPassMs);
+            int wait_ms = kEventPassMs;
+            if (dev->blocking.load() == 0) {
+                auto now = std::chrono::steady_clock::now();
+                if (now >= request_due) {
+                    Tz2701_read_state();
+                    now = std::chrono::steady_clock::now();
+                    request_due = now + kStatusRequestPeriod;
+                }
+                const auto left =
+                    std::chrono::ceil<std::chrono::milliseconds>(request_due - now).count();
+                wait_ms = static_cast<int>(std::clamp<std::int64_t>(left, 0, kEventPassMs));
+            }
+            const int handled = usb::backend().handleEvents(wait_ms);
             if (handled < 0) {
                 hid_log(1, "%s read hid events res(%d)", __func__, handled);
+                // libusb tells of a box that is gone this way too.
+                if (handled == usb::kErrorNoDevice)
+                    end_stream(dev, true);
                 break;
             }
-            platform::sleeper().sleepMs(kEventLoopPeriodMs);
         }
         // The transfer is freed by the close, and only once it has completed.
         transfer->cancel();

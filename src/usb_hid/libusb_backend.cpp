@@ -157,15 +157,16 @@ std::vector<InterfaceInfo> interfaces_of(libusb_device* device)
 
 class LibusbBackend final : public Backend {
 public:
-    std::vector<DeviceInfo> listDevices() override
+    int listDevices(std::vector<DeviceInfo>* devices) override
     {
-        std::vector<DeviceInfo> result;
+        std::vector<DeviceInfo>& result = *devices;
+        result.clear();
         libusb_device** list = nullptr;
         const ssize_t count = libusb_get_device_list(nullptr, &list);
         if (count < 0) {
             logger(1, "olva ", "usb", "libusb_get_device_list failed: %s",
                    libusb_error_name(static_cast<int>(count)));
-            return result;
+            return static_cast<int>(count);
         }
         for (ssize_t i = 0; i < count; ++i) {
             libusb_device_descriptor descriptor{};
@@ -183,7 +184,7 @@ public:
             result.push_back(std::move(info));
         }
         libusb_free_device_list(list, 1);
-        return result;
+        return kSuccess;
     }
 
     int open(std::uint8_t bus, std::uint8_t address,

@@ -10,7 +10,11 @@ namespace {
 // Stands in when libusb cannot start: no devices, nothing opens.
 class AbsentBackend final : public Backend {
 public:
-    std::vector<DeviceInfo> listDevices() override { return {}; }
+    int listDevices(std::vector<DeviceInfo>* devices) override
+    {
+        devices->clear();
+        return kErrorNotSupported;
+    }
     int open(std::uint8_t, std::uint8_t, std::unique_ptr<DeviceHandle>*) override
     {
         return kErrorNotSupported;

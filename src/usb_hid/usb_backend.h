@@ -118,8 +118,10 @@ public:
 class Backend {
 public:
     virtual ~Backend() = default;
-    // The devices on the bus now; empty when the bus cannot be read.
-    virtual std::vector<DeviceInfo> listDevices() = 0;
+    // The devices on the bus now: 0 with *devices filled, or a libusb error
+    // when the bus cannot be read (*devices then empty), so that a failed
+    // read is never taken for a bus without devices.
+    virtual int listDevices(std::vector<DeviceInfo>* devices) = 0;
     // 0 with *handle set, or a libusb error.
     virtual int open(std::uint8_t bus, std::uint8_t address,
                      std::unique_ptr<DeviceHandle>* handle) = 0;

@@ -147,6 +147,35 @@ void SimBackend::unplugOnCancel(const SimBox& box)
     slot(box).unplug_on_cancel = true;
 }
 
+void SimBackend::unplugAtCompletion(const SimBox& box, usb::TransferStatus status,
+                                    std::vector<std::uint8_t> data)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot& s = slot(box);
+    s.unplug_at_completion = true;
+    s.last_status = status;
+    s.last_data = std::move(data);
+    for (SimTransfer* transfer : transfers_) {
+        if (transfer->box_ == box.id() && transfer->state_ == SimTransfer::State::kSubmitted &&
+            alive(box.id(), transfer->generation_)) {
+            completeAndUnplugLocked(transfer);
+            return;
+        }
+    }
+}
+
+void SimBackend::completeAndUnplugLocked(SimTransfer* transfer)
+{
+    Slot& s = slots_[static_cast<std::size_t>(transfer->box_)];
+    s.unplug_at_completion = false;
+    std::vector<std::uint8_t> data = std::move(s.last_data);
+    if (static_cast<int>(data.size()) > transfer->length_)
+        data.resize(static_cast<std::size_t>(transfer->length_));
+    // Due before the box goes, so that the unplug leaves it as it is.
+    makeDue(transfer, s.last_status, std::move(data));
+    unplugLocked(transfer->box_);
+}
+
 void SimBackend::failTransfers(const SimBox& box, unsigned kinds, int skip, int count, int error)
 {
     if (count <= 0)
@@ -275,10 +304,22 @@ void SimBackend::violation(std::string what)
     violations_.push_back(std::move(what));
 }
 
-std::vector<usb::DeviceInfo> SimBackend::listDevices()
+void SimBackend::failListDevices(int count, int error)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<usb::DeviceInfo> devices;
+    list_faults_ = count;
+    list_error_ = error;
+}
+
+int SimBackend::listDevices(std::vector<usb::DeviceInfo>* out)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<usb::DeviceInfo>& devices = *out;
+    devices.clear();
+    if (list_faults_ > 0) {
+        --list_faults_;
+        return list_error_;
+    }
     for (const Slot& slot : slots_) {
         if (!slot.plugged)
             continue;
@@ -300,7 +341,7 @@ std::vector<usb::DeviceInfo> SimBackend::listDevices()
         info.interfaces.push_back(hid);
         devices.push_back(std::move(info));
     }
-    return devices;
+    return usb::kSuccess;
 }
 
 int SimBackend::open(std::uint8_t bus, std::uint8_t address,
@@ -466,6 +507,8 @@ void SimBackend::matchLocked(SimTransfer* transfer)
     Slot& slot = slots_[static_cast<std::size_t>(transfer->box_)];
     if (!alive(transfer->box_, transfer->generation_)) {
         makeDue(transfer, usb::TransferStatus::kNoDevice, {});
+    } else if (slot.unplug_at_completion) {
+        completeAndUnplugLocked(transfer);
     } else if (slot.interrupt_faults > 0) {
         --slot.interrupt_faults;
         makeDue(transfer, slot.interrupt_fault_status, {});

@@ -119,6 +119,12 @@ public:
     // The box goes at the moment its interrupt transfer is cancelled, so the
     // transfer ends with no-device instead of cancelled.
     void unplugOnCancel(const SimBox& box);
+    // libusb's other way of telling of a box pulled out: its interrupt
+    // transfer (the one submitted now, or else the next) completes with
+    // status and data, and the box is gone before the completion runs, so
+    // that submitting the transfer again fails with no-device.
+    void unplugAtCompletion(const SimBox& box, usb::TransferStatus status,
+                            std::vector<std::uint8_t> data = {});
 
     // The next `count` synchronous transfers of the kinds, after `skip` of
     // them went through, end with error.
@@ -132,6 +138,8 @@ public:
     void failOpen(const SimBox& box, int error);
     // The next `count` calls of handleEvents return error.
     void failHandleEvents(int count, int error);
+    // The next `count` reads of the bus fail with error.
+    void failListDevices(int count, int error);
     // The kernel's HID driver holds the interface until detached; a detach
     // then fails with detach_error (0: succeeds).
     void setKernelDriver(const SimBox& box, bool attached, int detach_error = 0);
@@ -157,7 +165,7 @@ public:
     std::vector<std::string> violations() const;
 
     // usb::Backend
-    std::vector<usb::DeviceInfo> listDevices() override;
+    int listDevices(std::vector<usb::DeviceInfo>* devices) override;
     int open(std::uint8_t bus, std::uint8_t address,
              std::unique_ptr<usb::DeviceHandle>* handle) override;
     int handleEvents(int timeout_ms) override;
@@ -186,6 +194,9 @@ private:
         int transfers = 0;
         int unplug_after = -1;
         bool unplug_on_cancel = false;
+        bool unplug_at_completion = false;
+        usb::TransferStatus last_status = usb::TransferStatus::kCompleted;
+        std::vector<std::uint8_t> last_data;
         int interrupt_faults = 0;
         usb::TransferStatus interrupt_fault_status = usb::TransferStatus::kError;
         std::vector<Fault> faults;
@@ -199,6 +210,8 @@ private:
     const Slot& slot(const SimBox& box) const;
     bool alive(int box, unsigned generation) const;
     void unplugLocked(int box);
+    // The transfer's last completion, with its box gone meanwhile.
+    void completeAndUnplugLocked(SimTransfer* transfer);
     void violation(std::string what);
     // A synchronous transfer: the injected fault, or 0 to go on.
     int beginTransfer(int box, unsigned kind);
@@ -231,6 +244,8 @@ private:
     std::thread::id deliverer_;
     int handle_event_faults_ = 0;
     int handle_event_error_ = 0;
+    int list_faults_ = 0;
+    int list_error_ = 0;
     std::vector<TraceEntry> trace_;
     std::vector<std::string> violations_;
 };

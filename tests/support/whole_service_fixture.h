@@ -24,6 +24,7 @@
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "support/recording_tray.h"
+#include "support/thread_count.h"
 #include "support/tz2401_reports.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
@@ -31,15 +32,6 @@
 namespace olva_test {
 
 inline constexpr const char* kHookOn = "{\"event\":\"hookup\",\"handle\":257,\"type\":0}";
-
-// The threads of this process.
-inline std::size_t thread_count()
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-        ++count;
-    return count;
-}
 
 class WholeServiceTest : public BoxSimTest {
 protected:

@@ -1,0 +1,172 @@
+// The whole service over the real libusb backend, with a Tz2401B emulated
+// by umockdev whose sound card is missing (so no failed capture read can
+// tell that it went): pulled out in each way libusb tells of it, the box
+// reaches a browser as "plugout", leaves its slot, and opens in slot 1
+// again when plugged back; the cycles leave no thread behind. The device
+// manager is driven by hand. Runs under umockdev-wrapper.
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "olva_manager/olva_manager.h"
+#include "support/asound_tree.h"
+#include "support/browser_events.h"
+#include "support/eventually.h"
+#include "support/fake_clock.h"
+#include "support/fake_paths.h"
+#include "support/fake_pcm.h"
+#include "support/foreground_sleeper.h"
+#include "support/recording_command_runner.h"
+#include "support/temp_dir.h"
+#include "support/thread_count.h"
+#include "support/web_client.h"
+#include "ukit/olva_mgr.h"
+#include "umockdev_tz2401b.h"
+#include "umockdev_usb_box.h"
+#include "usb_hid/libusb_backend.h"
+
+namespace {
+
+using olva_test::UmockdevUsbBox;
+
+constexpr const char* kPlugOut = "{\"event\":\"plugout\",\"handle\":257}";
+constexpr int kCycles = 20;
+
+// The test bed comes before libusb's first use, which enumerates the bus.
+struct Bed {
+    UmockdevUsbBox box;
+    olva_test::UmockdevTz2401b firmware;
+    std::string skip_reason;
+};
+Bed* g_bed = nullptr;
+
+class BedEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        g_bed = new Bed;
+        g_bed->skip_reason = g_bed->box.start();
+        if (!g_bed->skip_reason.empty())
+            return;
+        g_bed->firmware.install(g_bed->box);
+        if (!usb::libusbBackend())
+            g_bed->skip_reason = "libusb cannot start on the umockdev test bed";
+    }
+    void TearDown() override
+    {
+        delete g_bed;
+        g_bed = nullptr;
+    }
+};
+[[maybe_unused]] ::testing::Environment* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new BedEnvironment);
+
+class LibusbBoxServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!g_bed->skip_reason.empty())
+            GTEST_SKIP() << g_bed->skip_reason;
+        box().reset();
+        paths_.setApplicationDirectory(app_dir_.path());
+        std::filesystem::create_directories(app_dir_.file("webroot"));
+        WebOptions options;
+        options.exe_dir = app_dir_.path();
+        options.wakeup_count_path = app_dir_.file("wakeup_count");
+        olva_test::writeFile(options.wakeup_count_path, "7\n");
+        olva_test::writeFile(app_dir_.file("config.ini"), "[CONFIG]\nHttpPort=0\n");
+        OlvaManager::use_manual_drive(true);
+        ASSERT_EQ(uWebMgr.init_uWeb(options), 0);
+        olva_test::ClientOptions client_options;
+        client_options.port = uWebMgr.http_port();
+        std::string error;
+        client_ = olva_test::WsClient::connect(client_options, &error);
+        ASSERT_TRUE(client_) << error;
+        ASSERT_TRUE(client_->read());  // the greeting
+    }
+    void TearDown() override
+    {
+        client_.reset();
+        if (g_bed->skip_reason.empty())
+            uWebMgr.close_uWeb();
+        OlvaManager::use_manual_drive(false);
+    }
+
+    static UmockdevUsbBox& box() { return g_bed->box; }
+    static const OlvaManager::CUsbBoxDevice& slot1() { return g_pOlvaMgr->slot(1); }
+
+    // The next message that starts with text, or what ended the search.
+    std::string read_until(const std::string& text)
+    {
+        for (int i = 0; i < 40; ++i) {
+            const std::optional<std::string> message = client_->read();
+            if (!message)
+                return "(nothing)";
+            if (message->rfind(text, 0) == 0)
+                return *message;
+        }
+        return "(not found)";
+    }
+
+    olva_test::FakeClock clock_;
+    olva_test::ForegroundSleeper sleeper_;
+    olva_test::TempDir app_dir_;
+    olva_test::FakePaths paths_;
+    olva_test::AsoundTree asound_{paths_};  // lists no sound card
+    olva_test::FakePcmFactory pcm_;         // opens no PCM
+    olva_test::RecordingCommandRunner commands_;
+    std::unique_ptr<olva_test::WsClient> client_;
+};
+
+TEST_F(LibusbBoxServiceTest, ABoxWithoutItsSoundCardIsPulledOutAndComesBackInSlotOne)
+{
+    struct Way {
+        const char* name;
+        int urb_status;  // the last interrupt IN URB's; 1: none ends, the box just goes
+        std::vector<std::uint8_t> report;
+    };
+    const Way ways[] = {
+        {"a report, then no device on resubmission", 0, {3, 0x19, 1, 0, 0, 0, 0, 0}},
+        {"a protocol error, then no device on resubmission", -EPROTO, {}},
+        {"the transfer ends with no device", 1, {}},
+    };
+    std::optional<std::size_t> threads_open;
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        const Way& way = ways[cycle % 3];
+        SCOPED_TRACE("cycle " + std::to_string(cycle) + ": " + way.name);
+        box().reset();
+        ASSERT_EQ(g_pOlvaMgr->search_pass(), 1);
+        ASSERT_EQ(read_until("{\"event\":\"plugin\""), olva_test::kPlugIn);
+        ASSERT_EQ(slot1().device_index(), 1);
+        // The read thread waits for the box's next report.
+        ASSERT_TRUE(olva_test::eventually([] { return box().waitingInterruptIn() == 1; }));
+        if (!threads_open)
+            threads_open = olva_test::thread_count();
+        else
+            EXPECT_TRUE(olva_test::eventually([&] { return olva_test::thread_count() == *threads_open; }))
+                << olva_test::thread_count() << " threads with the box open, " << *threads_open
+                << " in the first cycle";
+
+        if (way.urb_status == 1)
+            box().unplug();
+        else
+            ASSERT_TRUE(box().endInterruptInAndUnplug(way.urb_status, way.report));
+        ASSERT_EQ(read_until("{\"event\":\"plugout\""), kPlugOut);
+        ASSERT_TRUE(olva_test::eventually([] {
+            return slot1().device_index() == -1 && !slot1().is_open() &&
+                   !slot1().read_thread_active();
+        }));
+        ASSERT_TRUE(client_->send("{\"event\":\"getinfo\"}"));
+        const std::string info = read_until("{\"event\":\"getinfo\"");
+        EXPECT_NE(info.find("\"channels\":[]}"), std::string::npos) << info;
+    }
+}
+
+}  // namespace
