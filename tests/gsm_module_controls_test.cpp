@@ -4,9 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -21,42 +19,6 @@ using olva_sim::SimGsmModule;
 using olva_sim::SimTz2401Box;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-
-// Records, for each pause of the thread that made it, the pause and how
-// many commands were queued then; other threads' pauses go on to the
-// sleeper it replaced. Installed for its lifetime.
-class QueueAtPause final : public platform::Sleeper {
-public:
-    explicit QueueAtPause(const OlvaDevice& box) : box_(box), previous_(platform::sleeper())
-    {
-        platform::setSleeper(this);
-    }
-    ~QueueAtPause() override { platform::setSleeper(&previous_); }
-    QueueAtPause(const QueueAtPause&) = delete;
-    QueueAtPause& operator=(const QueueAtPause&) = delete;
-
-    void sleepMs(int ms) override
-    {
-        if (std::this_thread::get_id() != owner_) {
-            previous_.sleepMs(ms);
-            return;
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        pauses_.emplace_back(ms, box_.queued_commands());
-    }
-    std::vector<std::pair<int, std::size_t>> pauses() const
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return pauses_;
-    }
-
-private:
-    const OlvaDevice& box_;
-    platform::Sleeper& previous_;
-    const std::thread::id owner_ = std::this_thread::get_id();
-    mutable std::mutex mutex_;
-    std::vector<std::pair<int, std::size_t>> pauses_;  // mutex_
-};
 
 class GsmControlsTest : public GsmBoxTest {
 protected:
@@ -94,12 +56,13 @@ TEST_F(GsmControlsTest, AFastSimSwitchTakesTheModuleOffForFourSeconds)
     finishStartup();
     ASSERT_EQ(sim_box.simSlot(), 0);
     const std::size_t before = commands().size();
-    {
-        QueueAtPause pauses(box_);
-        EXPECT_EQ(box_.olva_fast_select_simcard(1, 1), OLVA_OK);
-        // The select and the first CFUN wait in the queue during the pause.
-        EXPECT_THAT(pauses.pauses(), ElementsAre(std::pair<int, std::size_t>{4000, 2}));
-    }
+    // What the queue holds at each pause of this thread.
+    std::vector<std::pair<int, std::size_t>> pauses;
+    sleeper_.watchPauses([&](int ms) { pauses.emplace_back(ms, box_.queued_commands()); });
+    EXPECT_EQ(box_.olva_fast_select_simcard(1, 1), OLVA_OK);
+    sleeper_.watchPauses(nullptr);
+    // The select and the first CFUN wait in the queue during the pause.
+    EXPECT_THAT(pauses, ElementsAre(std::pair<int, std::size_t>{4000, 2}));
     EXPECT_EQ(box_.queued_commands(), 3u);
     EXPECT_EQ(box_.active_sim(), 1);
     EXPECT_TRUE(box_.gsm_state().sim_switching);
