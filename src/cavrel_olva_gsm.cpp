@@ -75,23 +75,23 @@ int olva_makecallSlic(unsigned long h, int a, int b, char* number)
 
 int olva_gsm_power(unsigned long h, unsigned on)
 {
-    if (!is_switch(on))
-        return g_pOlvaMgr ? OLVA_ERR_INVALID_PARAM : OLVA_ERR_NOT_AVAILABLE;
-    return with_manager([=](OlvaManager& m) { return m.olva_gsm_power(h, on); });
+    return with_manager([=](OlvaManager& m) {
+        return is_switch(on) ? m.olva_gsm_power(h, on) : static_cast<int>(OLVA_ERR_INVALID_PARAM);
+    });
 }
 
 int olva_gsm_bootkey(unsigned long h, unsigned on)
 {
-    if (!is_switch(on))
-        return g_pOlvaMgr ? OLVA_ERR_INVALID_PARAM : OLVA_ERR_NOT_AVAILABLE;
-    return with_manager([=](OlvaManager& m) { return m.olva_gsm_bootkey(h, on); });
+    return with_manager([=](OlvaManager& m) {
+        return is_switch(on) ? m.olva_gsm_bootkey(h, on) : static_cast<int>(OLVA_ERR_INVALID_PARAM);
+    });
 }
 
 int olva_select_simcard(unsigned long h, unsigned sim)
 {
-    if (!is_switch(sim))
-        return g_pOlvaMgr ? OLVA_ERR_INVALID_PARAM : OLVA_ERR_NOT_AVAILABLE;
-    return with_manager([=](OlvaManager& m) { return m.olva_select_simcard(h, sim); });
+    return with_manager([=](OlvaManager& m) {
+        return is_switch(sim) ? m.olva_select_simcard(h, sim) : static_cast<int>(OLVA_ERR_INVALID_PARAM);
+    });
 }
 
 int olva_feed_slic_polarity(unsigned long h, int polarity)

@@ -1,6 +1,7 @@
 // The library's SMS functions on a Tz2701A: sending, and the module's
 // stored messages (count, read, delete) through AT commands whose answers
-// come back as events 38 and 35.
+// come back as events 38 and 35. A closed library answers -7 before any
+// argument is looked at.
 #include <string>
 
 #include "cavrel_olva.h"
@@ -21,11 +22,11 @@ int send_command(OlvaManager& m, unsigned long h, const std::string& command)
 // A stored message read back: UCS2 text as hex digits (type 0) or decoded.
 int query_message(unsigned long h, int index, int delivery_type)
 {
-    if (index < 0) {
-        logger(1, "olva ", "", "query short msg: index %d refused", index);
-        return OLVA_ERR_INVALID_PARAM;
-    }
     return with_manager([=](OlvaManager& m) {
+        if (index < 0) {
+            logger(1, "olva ", "", "query short msg: index %d refused", index);
+            return static_cast<int>(OLVA_ERR_INVALID_PARAM);
+        }
         const int result = m.olva_set_recv_short_msg_type(h, delivery_type);
         if (result != OLVA_OK)
             return result;
@@ -37,9 +38,11 @@ int query_message(unsigned long h, int index, int delivery_type)
 
 int olva_send_gsm_msg(unsigned long h, int type, char* number, char* text, int len)
 {
-    if (!number || !text)
-        return OLVA_ERR_INVALID_PARAM;
-    return with_manager([=](OlvaManager& m) { return m.olva_send_gsm_msg(h, type, number, text, len); });
+    return with_manager([=](OlvaManager& m) {
+        if (!number || !text)
+            return static_cast<int>(OLVA_ERR_INVALID_PARAM);
+        return m.olva_send_gsm_msg(h, type, number, text, len);
+    });
 }
 
 int olva_query_gsm_msg_number(unsigned long h)
@@ -59,11 +62,11 @@ int olva_query_gsm_msgEx(unsigned long h, int index)
 
 int olva_delete_gsm_msg(unsigned long h, int flag, int index)
 {
-    if (index < 0 || flag < 0 || flag > kMaxDeleteFlag) {
-        logger(1, "olva ", "", "delete short msg: index %d, flag %d refused", index, flag);
-        return OLVA_ERR_INVALID_PARAM;
-    }
     return with_manager([=](OlvaManager& m) {
+        if (index < 0 || flag < 0 || flag > kMaxDeleteFlag) {
+            logger(1, "olva ", "", "delete short msg: index %d, flag %d refused", index, flag);
+            return static_cast<int>(OLVA_ERR_INVALID_PARAM);
+        }
         return send_command(m, h, "AT+CMGD=" + std::to_string(index) + "," + std::to_string(flag));
     });
 }

@@ -98,6 +98,15 @@ const Model kTz2402dModel = {
         static_cast<SimRegisterBox&>(box).setMemory(0x50, addr, bytes);
     },
     [](SimBox& box) { return static_cast<SimRegisterBox&>(box).memory(0x50); }, 0};
+// Model 11 reads its user number from its USB chip like the Tz2402D.
+const Model kModel11 = {
+    "model 11",
+    [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimRegisterBox>(); },
+    static_cast<OLVA_PRODUCT>(11), 0x80,
+    [](SimBox& box, std::uint8_t addr, const Bytes& bytes) {
+        static_cast<SimRegisterBox&>(box).setMemory(0x50, addr, bytes);
+    },
+    [](SimBox& box) { return static_cast<SimRegisterBox&>(box).memory(0x50); }, 0};
 const Model kTz2701aModel = {
     "Tz2701A",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2401Box>(SimTz2401Box::tz2701a()); },
@@ -163,6 +172,7 @@ TEST_F(BoxEepromTest, TheUserNumberRoundTripsOnEveryModel)
         {&kTz2501aModel, copies(96)},
         {&kTz2501bModel, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
         {&kTz2402dModel, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
+        {&kModel11, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2402D_WriteUser(user.data())); }},
         {&kTz2701aModel, [](MemoryBox& box, const Bytes& user) { ASSERT_TRUE(box.Tz2701_write_user(user.data(), 16)); }},
     };
     std::uint8_t seed = 1;

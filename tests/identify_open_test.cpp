@@ -1,13 +1,16 @@
 // Opening a box: probing and identification in order, the Tz2401B's line
 // thresholds from "olva.ini", the Tz2501B's EEPROM check and the switch to
 // the running mode.
+#include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "base_ini.h"
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"
 #include "support/hid_test_box.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 #include "usb_hid/hid_reports.h"
 #include "usb_hid/tz2501b_eeprom.h"
@@ -128,6 +131,87 @@ TEST_F(IdentifyTest, Firmware43WithAnotherTypeStaysTz2401bAfterFiveAttempts)
     EXPECT_THAT(sleeper_.mine(), ElementsAre(20, 20, 20, 20, 20, 1000, 1000, 1000, 1000, 1000));
 }
 
+// The type reply's bytes 3 to 5: a standalone box (0) is set to USB mode
+// once more; with a module type, SIMs (0, 0) make slot 1 the working one
+// and (1, 0) slot 2; a module type of 0 reads no SIM.
+TEST_F(IdentifyTest, TheTypeReplyNamesTheStandaloneModeAndTheWorkingSim)
+{
+    const Bytes usb_mode = {3, 0xA5, 0x00, 0x10, 0x01, 0x00, 0x00, 0x00};
+    const Bytes type_query = {3, 0xA0, 0xA1, 0x07, 0x00, 0x00, 0x00, 0x00};
+    struct Case {
+        const char* name;
+        std::uint8_t module_type;
+        std::uint8_t standalone, sim_a, sim_b;
+        int usb_modes;
+        int active_sim;
+    };
+    const Case cases[] = {
+        {"standalone, first SIM", 0x20, 0, 0, 0, 6, 0},
+        {"second SIM", 0x09, 1, 1, 0, 5, 1},
+        {"standalone, second SIM", 0x09, 0, 1, 0, 6, 1},
+        {"module type 0 reads no SIM", 0x00, 1, 1, 0, 5, 0},
+        {"module type 0, standalone", 0x00, 0, 1, 0, 6, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto options = SimTz2401Box::tz2701a(0x43);
+        options.module_type = c.module_type;
+        options.standalone = c.standalone;
+        options.sim_a = c.sim_a;
+        options.sim_b = c.sim_b;
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
+        HidTestBox hid;
+        ASSERT_TRUE(hid.hid_open(sim_.path(box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
+        EXPECT_EQ(hid.version2(), c.module_type);
+        EXPECT_EQ(hid.active_sim(), c.active_sim);
+        const auto reports = sim_.reports(box);
+        EXPECT_EQ(std::count(reports.begin(), reports.end(), usb_mode), c.usb_modes);
+        // The extra one follows the type reply.
+        const auto query = std::find(reports.begin(), reports.end(), type_query);
+        ASSERT_NE(query, reports.end());
+        EXPECT_EQ(query + 1 != reports.end() && *(query + 1) == usb_mode, c.standalone == 0);
+    }
+}
+
+// Any other SIM pair leaves the working SIM as it was.
+TEST_F(IdentifyTest, AnotherSimPairKeepsTheWorkingSim)
+{
+    auto options = SimTz2401Box::tz2701a(0x43);
+    options.sim_a = 1;
+    SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
+    ASSERT_TRUE(open(box));
+    ASSERT_EQ(hid_.active_sim(), 1);
+    sim_.clearTrace();
+    for (const auto& [a, b] : {std::pair{1, 1}, std::pair{0, 1}, std::pair{2, 0}}) {
+        hid_.set_simcard_state(1, static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b));
+        EXPECT_EQ(hid_.active_sim(), 1) << a << "," << b;
+    }
+    EXPECT_THAT(sim_.reports(box), IsEmpty());
+    hid_.set_simcard_state(1, 0, 0);
+    EXPECT_EQ(hid_.active_sim(), 0);
+}
+
+// No type reply in five attempts: no module type is known, the SIM is not
+// read and the box is set up as a Tz2701A all the same.
+TEST_F(IdentifyTest, AMissingTypeReplyReadsNoSim)
+{
+    auto options = SimTz2401Box::tz2701a(0x43);
+    options.standalone = 0;
+    options.sim_a = 1;
+    SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
+    box.dropReplies(0xA0, 5);
+    hid_.setReplyTimeout(20);
+    ASSERT_TRUE(open(box));
+    EXPECT_EQ(hid_.model(), OLVA_PRODUCT_TZ2701A);
+    EXPECT_EQ(hid_.version2(), 0);
+    EXPECT_EQ(hid_.active_sim(), 0);
+    const Bytes usb_mode = {3, 0xA5, 0x00, 0x10, 0x01, 0x00, 0x00, 0x00};
+    const Bytes type_query = {3, 0xA0, 0xA1, 0x07, 0x00, 0x00, 0x00, 0x00};
+    const auto reports = sim_.reports(box);
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), usb_mode), 5);
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), type_query), 5);
+}
+
 TEST_F(IdentifyTest, ALateGsmTypeAnswerStillMakesATz2701a)
 {
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a(0x44));
@@ -201,6 +285,24 @@ TEST_F(IdentifyTest, ThresholdsComeFromOlvaIni)
         // A refused value stays in the file as the user wrote it.
         EXPECT_EQ(readIntValue("device", "hang_voltage", ini.c_str()), c.hang);
     }
+}
+
+// A value that has no threshold word is logged with the default that
+// replaces it, and the log names each word that went to the box.
+TEST_F(IdentifyTest, TheThresholdWordsSentAreLogged)
+{
+    olva_test::LogCapture log;
+    ASSERT_TRUE(log.started());
+    SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+    writeIntValue("device", "hang_voltage", 0x99, hid_.iniPath().c_str());
+    writeIntValue("device", "hook_off_voltage", 0x88, hid_.iniPath().c_str());
+    ASSERT_TRUE(open(box));
+    EXPECT_EQ(box.hangWord(), 0x03D);
+    EXPECT_EQ(box.hookOffWord(), 0x880);
+    const std::string text = log.text();
+    EXPECT_THAT(text, ::testing::HasSubstr("hang_voltage 153 does not fit the threshold word, 3 is used"));
+    EXPECT_THAT(text, ::testing::HasSubstr("hang_voltage word sent: p1 0x3d, p2 0x00"));
+    EXPECT_THAT(text, ::testing::HasSubstr("hook_off_voltage word sent: p1 0x80, p2 0x08"));
 }
 
 TEST(ThresholdWord, NibblesAndCheck)

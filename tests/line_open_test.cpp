@@ -6,10 +6,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "base_ini.h"
 #include "support/fake_paths.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -97,6 +99,18 @@ TEST_F(LineTest, AFreshIniGetsEveryLineKeyWithItsDefault)
     EXPECT_EQ(line.app_dir(), dir_.path());
     EXPECT_EQ(line.name(), "plughw:1,0");
     EXPECT_EQ(line.tag(), "line.1-10");
+}
+
+// The open names the application directory and the executable in the log.
+TEST_F(LineTest, TheOpenLogsWhereTheProgramRuns)
+{
+    olva_test::LogCapture log;
+    ASSERT_TRUE(log.started());
+    paths_.setExecutableName("olvakit");
+    TestLine line;
+    line.line_open(1, "", OLVA_PRODUCT_TZ2401B, true);
+    EXPECT_THAT(log.text(), ::testing::HasSubstr("line.1-3 ++ current path:" + dir_.path() +
+                                           ",exe name:olvakit"));
 }
 
 TEST_F(LineTest, StoredKeysAreTakenAndMinusOneCountsAsMissing)

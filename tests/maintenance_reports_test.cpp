@@ -163,6 +163,16 @@ TEST_F(Tz2501aWordTest, WordsRoundTripAndOddEdgesKeepTheirNeighbours)
     EXPECT_EQ(read, data);
     // The pins are restored after the word reports.
     EXPECT_EQ(sim_.reports(box_).back(), (Bytes{0, 0, hid_.g1(), hid_.g2(), 0}));
+    // A neighbour that cannot be read is not overwritten: nothing is written.
+    sim_.clearTrace();
+    sim_.failTransfers(box_, olva_sim::kGetReports, 0, 1, usb::kErrorIo);
+    const Bytes other = {7, 8};
+    EXPECT_FALSE(hid_.writeEepromex(0x13, other.data(), other.size()));
+    const auto unchanged = box_.eeprom();
+    EXPECT_EQ(Bytes(unchanged.begin() + 0x10, unchanged.begin() + 0x16),
+              (Bytes{0xA0, 1, 2, 3, 0xA4, 0xA5}));
+    for (const Bytes& report : sim_.reports(box_))
+        EXPECT_LT(report[4], 0xC0) << "a word was written";
     // Words past 63 would read as writes: refused before anything is sent.
     sim_.clearTrace();
     EXPECT_FALSE(hid_.readEepromex(0x7F, read.data(), 2));

@@ -12,15 +12,20 @@
 
 #include "olva_device/olva_device.h"
 #include "sim/sim_register_box.h"
+#include "sim/sim_report17_box.h"
 #include "sim/sim_tz2401.h"
+#include "sim/sim_tz2501a.h"
 #include "support/box_sim_fixture.h"
 #include "support/fake_pcm.h"
 #include "support/opened_as_box.h"
 
 namespace {
 
+using olva_sim::SimBox;
 using olva_sim::SimRegisterBox;
+using olva_sim::SimReport17Box;
 using olva_sim::SimTz2401Box;
+using olva_sim::SimTz2501ABox;
 using olva_test::TestBox;
 using platform::PcmStream;
 using ::testing::ElementsAreArray;
@@ -303,6 +308,160 @@ TEST_F(BoxControlsTest, ModelsWithoutASoftHookRefuseItAndSendNothing)
     EXPECT_TRUE(box.set_message_param(true));
     EXPECT_TRUE(box.olva_open_buzzer(false));
     EXPECT_EQ(box.Mod_write_spi_cmd(0x4C, 0x10), -1);
+}
+
+// The Tz2501A's relay closes in two stages: bit 6 of G1 alone, 50 ms, then
+// bits 6 and 7; it opens with bit 6 cleared. A lost first stage still
+// takes its pause and the second stage, which closes the relay whole.
+TEST_F(BoxControlsTest, ATz2501aSwitchesItsRelayInTwoStages)
+{
+    // A report is lost when every one of its three attempts fails.
+    constexpr int kLostReport = 3;
+    SimTz2501ABox& sim_box = sim_.plug<SimTz2501ABox>();
+    olva_test::OpenedAsBox box;
+    ASSERT_TRUE(box.openAs(sim_.path(sim_box), OLVA_PRODUCT_TZ2501A));
+    struct Case {
+        const char* name;
+        bool on;
+        bool lose_first;
+        std::vector<std::uint8_t> g1_sent;  // G1 of each pin report that arrived
+        std::vector<int> pauses;
+    };
+    const Case cases[] = {
+        {"on", true, false, {0x40, 0xC0}, {50}},
+        {"off", false, false, {0x80}, {}},
+        {"on again", true, false, {0x40, 0xC0}, {50}},
+        {"on, first stage lost", true, true, {0xC0}, {50}},
+        {"off after the lost stage", false, false, {0x80}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_.clearTrace();
+        sleeper_.clear();
+        if (c.lose_first)
+            sim_.failTransfers(sim_box, olva_sim::kOutputTransfers, 0, kLostReport, usb::kErrorIo);
+        // The line's switch answers 0 whatever the box took.
+        EXPECT_EQ(box.lineObject(1).control_ch_switch(c.on), 0);
+        std::vector<std::uint8_t> g1;
+        for (const Bytes& report : sim_.reports(sim_box)) {
+            ASSERT_EQ(report.size(), 5u);
+            g1.push_back(report[2]);
+        }
+        EXPECT_EQ(g1, c.g1_sent);
+        EXPECT_THAT(sleeper_.pauses(), ElementsAreArray(c.pauses));
+    }
+    // The hook relay is the same relay: a lost first stage fails the
+    // switch, though the second went out.
+    sim_.clearTrace();
+    sim_.failTransfers(sim_box, olva_sim::kOutputTransfers, 0, kLostReport, usb::kErrorIo);
+    EXPECT_FALSE(box.lineObject(1).open_hookoff_switch(true));
+    ASSERT_EQ(sim_.reports(sim_box).size(), 1u);
+    EXPECT_EQ(sim_.reports(sim_box)[0][2], 0xC0);
+}
+
+// The Tz2402's channel switch by firmware generation: below 0x60 bit 6
+// (line 1) or bit 2 (line 2) of the first GPIO data byte, from 0x60 to
+// 0x6F bit 7 or bit 5 of the second; each time the four GPIO bytes go out
+// as [0, 0x05, 0x04, data, data2, dir, dir2, 0...].
+TEST_F(BoxControlsTest, ATz2402SwitchesItsChannelByFirmwareGeneration)
+{
+    struct Case {
+        std::uint8_t firmware;
+        unsigned long line;
+        std::size_t byte;  // index in the report: 3 data, 4 data2
+        std::uint8_t bit;
+    };
+    const Case cases[] = {
+        {0x42, 1, 3, 0x40}, {0x42, 2, 3, 0x04}, {0x5F, 1, 3, 0x40},
+        {0x60, 1, 4, 0x80}, {0x60, 2, 4, 0x20}, {0x6F, 2, 4, 0x20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("firmware " + std::to_string(c.firmware) + ", line " + std::to_string(c.line));
+        SimReport17Box& sim_box = sim_.plug<SimReport17Box>();
+        olva_test::OpenedAsBox box;
+        ASSERT_TRUE(box.openAs(sim_.path(sim_box), OLVA_PRODUCT_TZ2402B, c.firmware));
+        Line& line = box.lineObject(c.line);
+        sim_.clearTrace();
+        EXPECT_EQ(line.control_ch_switch(true), 0);
+        EXPECT_EQ(line.control_ch_switch(false), 0);
+        const auto reports = sim_.reports(sim_box);
+        ASSERT_EQ(reports.size(), 2u);
+        for (const Bytes& report : reports) {
+            ASSERT_EQ(report.size(), 17u);
+            EXPECT_EQ(Bytes(report.begin(), report.begin() + 3), (Bytes{0, 0x05, 0x04}));
+            EXPECT_EQ(Bytes(report.begin() + 7, report.end()), Bytes(10, 0));
+        }
+        EXPECT_EQ(reports[0][c.byte], c.bit);
+        EXPECT_EQ(reports[1][c.byte], 0);
+        // Only that bit changed between on and off.
+        Bytes off = reports[1];
+        off[c.byte] = static_cast<std::uint8_t>(off[c.byte] | c.bit);
+        EXPECT_EQ(off, reports[0]);
+        box.hidClose();
+    }
+}
+
+// The LED blink of a Tz2402 on firmware 0x70 or later: 2 in line 1's high
+// nibble or line 2's low nibble, the other nibble kept; no report.
+TEST_F(BoxControlsTest, ALedBlinksInItsLinesNibbleOnTheNewestTz2402Only)
+{
+    struct Case {
+        const char* name;
+        OLVA_PRODUCT product;
+        std::uint8_t firmware;
+        std::vector<unsigned long> lines;  // blinked in this order
+        std::uint8_t led;
+    };
+    const Case cases[] = {
+        {"line 1", OLVA_PRODUCT_TZ2402B, 0x70, {1}, 0x20},
+        {"line 2", OLVA_PRODUCT_TZ2402B, 0x70, {2}, 0x02},
+        {"both", OLVA_PRODUCT_TZ2402B, 0x81, {2, 1}, 0x22},
+        {"older firmware", OLVA_PRODUCT_TZ2402B, 0x6F, {1, 2}, 0x00},
+        {"Tz2501B", OLVA_PRODUCT_TZ2501B, 0x80, {1, 2}, 0x00},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();
+        olva_test::OpenedAsBox box;
+        ASSERT_TRUE(box.openAs(sim_.path(sim_box), c.product, c.firmware));
+        sim_.clearTrace();
+        for (unsigned long line : c.lines)
+            box.lineObject(line).control_led_twinkle();
+        EXPECT_EQ(box.led_state(), c.led);
+        EXPECT_THAT(sim_.reports(sim_box), IsEmpty());
+        box.hidClose();
+    }
+}
+
+// Line 2 is opened on every model but the Tz2401B and the Tz2701A.
+TEST_F(BoxControlsTest, EachModelOpensTheLinesItHas)
+{
+    struct Case {
+        const char* name;
+        OLVA_PRODUCT product;
+        std::function<SimBox&()> plug;
+        bool line2;
+    };
+    const Case cases[] = {
+        {"Tz2401B", OLVA_PRODUCT_TZ2401B,
+         [&]() -> SimBox& { return sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b()); }, false},
+        {"Tz2701A", OLVA_PRODUCT_TZ2701A,
+         [&]() -> SimBox& { return sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a()); }, false},
+        {"Tz2501A", OLVA_PRODUCT_TZ2501A, [&]() -> SimBox& { return sim_.plug<SimTz2501ABox>(); }, true},
+        {"Tz2402B", OLVA_PRODUCT_TZ2402B, [&]() -> SimBox& { return sim_.plug<SimReport17Box>(); }, true},
+        {"Tz2502A", OLVA_PRODUCT_TZ2502A, [&]() -> SimBox& { return sim_.plug<SimReport17Box>(); }, true},
+        {"Tz2501B", OLVA_PRODUCT_TZ2501B, [&]() -> SimBox& { return sim_.plug<SimRegisterBox>(); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimBox& sim_box = c.plug();
+        olva_test::OpenedAsBox box;
+        ASSERT_TRUE(box.openAs(sim_.path(sim_box), c.product));
+        box.openLines();
+        EXPECT_EQ(box.line(1).line_id(), 1u);
+        EXPECT_EQ(box.line(2).line_id(), c.line2 ? 2u : CLineDevice::kNoLine);
+        box.hidClose();
+    }
 }
 
 TEST(BoxLineWithoutBoxTest, EveryOperationAnswersZeroAndDoesNothing)

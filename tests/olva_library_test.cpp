@@ -447,6 +447,132 @@ TEST_F(LibraryTest, TheMessageParameterAndTheBuzzerAreCheckedAgainstTheProduct)
     EXPECT_THAT(sim_.trace(), IsEmpty());
 }
 
+// The GSM calls are the Tz2701A's, the routing calls the Tz2701A's and the
+// Tz2501B's. A handle without a box has no product, so it fails the gate
+// like another product's handle: -1, never -2 or -3; and nothing is sent.
+TEST_F(LibraryTest, ProductGatedCallsAnswerMinusOneForABadHandle)
+{
+    plugTz2401b(1);
+    plugTz2501b(2);
+    ASSERT_EQ(manager().search_pass(), 2);
+    sim_.clearTrace();
+    char number[] = "10086";
+    char text[] = "hello";
+    char command[] = "AT+CSQ";
+    using Call = std::function<int(unsigned long)>;
+    struct Gated {
+        const char* name;
+        Call call;
+        bool on_tz2501b;  // offered by the Tz2501B in slot 2
+    };
+    const Gated calls[] = {
+        {"makecall", [&](unsigned long h) { return olva_makecall(h, number); }, false},
+        {"reject call", [](unsigned long h) { return olva_reject_call(h); }, false},
+        {"gsm command", [&](unsigned long h) { return olva_send_gsm_cmd(h, command, 6); }, false},
+        {"sms", [&](unsigned long h) { return olva_send_gsm_msg(h, 0, number, text, 5); }, false},
+        {"sms count", [](unsigned long h) { return olva_query_gsm_msg_number(h); }, false},
+        {"sms read", [](unsigned long h) { return olva_query_gsm_msg(h, 1); }, false},
+        {"sms read decoded", [](unsigned long h) { return olva_query_gsm_msgEx(h, 1); }, false},
+        {"sms delete", [](unsigned long h) { return olva_delete_gsm_msg(h, 0, 1); }, false},
+        {"gsm power", [](unsigned long h) { return olva_gsm_power(h, 1); }, false},
+        {"boot key", [](unsigned long h) { return olva_gsm_bootkey(h, 1); }, false},
+        {"select sim", [](unsigned long h) { return olva_select_simcard(h, 1); }, false},
+        {"slic polarity", [](unsigned long h) { return olva_feed_slic_polarity(h, 1); }, false},
+        {"gsm work mode", [](unsigned long h) { return olva_set_gsm_work_mode(h, 0, 1); }, false},
+        {"talk link", [](unsigned long h) { return olva_set_talk_link(h, 1, 1); }, true},
+        {"record enable", [](unsigned long h) { return olva_set_record_enable(h, 1, 1); }, true},
+        {"makecall slic", [&](unsigned long h) { return olva_makecallSlic(h, 1, 0, number); }, true},
+    };
+    struct Handle {
+        const char* name;
+        unsigned long handle;
+    };
+    const Handle bad_handles[] = {
+        {"no handle", kNoHandle}, {"no slot 3", 0x301}, {"handle 0", 0},
+        {"Tz2401B line 1", 0x101}, {"Tz2401B line 2", 0x102},
+    };
+    for (const Gated& gated : calls) {
+        for (const Handle& h : bad_handles)
+            EXPECT_EQ(gated.call(h.handle), OLVA_ERR_FAILED) << gated.name << ", " << h.name;
+        if (!gated.on_tz2501b) {
+            EXPECT_EQ(gated.call(0x201), OLVA_ERR_FAILED) << gated.name << ", Tz2501B";
+        }
+    }
+    EXPECT_THAT(sim_.trace(), IsEmpty());
+}
+
+// The Tz2401B's speaker byte: (2v + 108) | 0x80 below 10, (2v - 20) | 0x80
+// from 10 to 16, 0x8C above 16.
+TEST_F(LibraryTest, TheSpeakerVolumeGoesToTheTz2401bInItsThreeBands)
+{
+    SimTz2401Box& box = plugTz2401b(1);
+    ASSERT_EQ(manager().search_pass(), 1);
+    struct Case {
+        int volume;
+        std::uint8_t byte;
+    };
+    const Case cases[] = {
+        {-3, 0xE6}, {0, 0xEC}, {5, 0xF6}, {9, 0xFE}, {10, 0x80},
+        {16, 0x8C}, {17, 0x8C}, {18, 0x8C}, {100, 0x8C},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.volume);
+        sim_.clearTrace();
+        EXPECT_EQ(olva_set_Speakervolume(0x101, c.volume), OLVA_OK);
+        EXPECT_THAT(sim_.reports(box),
+                    ElementsAre(std::vector<std::uint8_t>{3, 0x23, c.byte, 0, 0, 0, 0, 0}));
+    }
+}
+
+// The Tz2501B routes its talk paths with latch 1 and its recording sources
+// with latch 2; the paths it lacks answer -1 and send nothing.
+TEST_F(LibraryTest, TheTz2501bTalkLinksAndRecordSourcesAreItsLatches)
+{
+    SimRegisterBox& box = plugTz2501b(1);
+    ASSERT_EQ(manager().search_pass(), 1);
+    struct Case {
+        const char* name;
+        bool record;  // a recording source, else a talk link
+        int type;
+        int latch;     // 0: none on this box
+        int function;
+    };
+    const Case cases[] = {
+        {"talk slic to gsm", false, 0, 1, 4},
+        {"talk gsm to slic", false, 1, 1, 3},
+        {"talk earphone to gsm", false, 2, 1, 6},
+        {"talk gsm to earphone", false, 3, 1, 5},
+        {"talk slic to earphone", false, 4, 0, 0},
+        {"talk earphone to slic", false, 5, 0, 0},
+        {"talk gpio 20", false, 6, 1, 0},
+        {"talk gpio 21", false, 7, 1, 2},
+        {"talk gpio 19", false, 8, 1, 1},
+        {"talk type 9", false, 9, 0, 0},
+        {"record slic", true, 0, 2, 0},
+        {"record gsm", true, 1, 0, 0},
+        {"record earphone", true, 2, 2, 1},
+        {"record usb", true, 3, 2, 3},
+        {"record type 4", true, 4, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const int on : {1, 0}) {
+            sim_.clearTrace();
+            const auto set = [&] {
+                return c.record ? olva_set_record_enable(0x101, c.type, on)
+                                : olva_set_talk_link(0x101, c.type, on);
+            };
+            if (c.latch == 0) {
+                EXPECT_EQ(set(), OLVA_ERR_FAILED);
+                EXPECT_THAT(sim_.reports(box), IsEmpty());
+                continue;
+            }
+            EXPECT_EQ(set(), OLVA_OK);
+            EXPECT_EQ(c.latch == 1 ? box.latch1(c.function) : box.latch2(c.function), on);
+        }
+    }
+}
+
 TEST_F(LibraryTest, TheTimerStepsTheLinesEveryFifthTickButTheTz2401bs)
 {
     plugTz2401b(1);
@@ -575,6 +701,7 @@ TEST_F(ClosedLibraryTest, CallsThatNeedTheManagerAreNotAvailable)
     ASSERT_EQ(g_pOlvaMgr, nullptr);
     float version = 0;
     char name[16];
+    char number[] = "10086";
     struct Case {
         const char* name;
         int result;
@@ -605,6 +732,17 @@ TEST_F(ClosedLibraryTest, CallsThatNeedTheManagerAreNotAvailable)
         {"get device data", olva_get_dev_data(), OLVA_ERR_NOT_AVAILABLE},
         {"set device data", olva_set_dev_data(), OLVA_ERR_NOT_AVAILABLE},
         {"write gsm device type", olva_write_gsm_devtype(), OLVA_ERR_NOT_AVAILABLE},
+        // Not open comes before the arguments are looked at.
+        {"sms without text", olva_send_gsm_msg(0x101, 0, number, nullptr, 0), OLVA_ERR_NOT_AVAILABLE},
+        {"sms without number", olva_send_gsm_msg(0x101, 0, nullptr, number, 5), OLVA_ERR_NOT_AVAILABLE},
+        {"sms read at -1", olva_query_gsm_msg(0x101, -1), OLVA_ERR_NOT_AVAILABLE},
+        {"sms read decoded at -1", olva_query_gsm_msgEx(0x101, -1), OLVA_ERR_NOT_AVAILABLE},
+        {"sms delete flag 9", olva_delete_gsm_msg(0x101, 9, 0), OLVA_ERR_NOT_AVAILABLE},
+        {"sms delete at -1", olva_delete_gsm_msg(0x101, 0, -1), OLVA_ERR_NOT_AVAILABLE},
+        {"gsm power 2", olva_gsm_power(0x101, 2), OLVA_ERR_NOT_AVAILABLE},
+        {"boot key 2", olva_gsm_bootkey(0x101, 2), OLVA_ERR_NOT_AVAILABLE},
+        {"select sim 2", olva_select_simcard(0x101, 2), OLVA_ERR_NOT_AVAILABLE},
+        {"gsm command", olva_send_gsm_cmd(0x101, number, 5), OLVA_ERR_NOT_AVAILABLE},
         {"upload", olva_uploadFile(nullptr, nullptr, nullptr), OLVA_ERR_UNSUPPORTED},
     };
     for (const Case& c : cases)

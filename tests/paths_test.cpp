@@ -72,6 +72,30 @@ TEST(SystemPaths, ApplicationDirectoryHoldsTheRunningExecutable)
     EXPECT_EQ(platform::paths().applicationDirectory(), expected.string());
 }
 
+TEST(FileNameOf, TakesTheTextAfterTheLastSlash)
+{
+    const struct {
+        const char* path;
+        const char* name;
+    } cases[] = {
+        {"/opt/olva/olvakit", "olvakit"},
+        {"/olvakit", "olvakit"},
+        {"olvakit", "olvakit"},
+        {"", ""},
+        {"/opt/olva/", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::fileNameOf(c.path), c.name) << c.path;
+}
+
+TEST(SystemPaths, ExecutableNameIsTheRunningExecutables)
+{
+    const auto exec_path = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    ASSERT_NE(exec_path, nullptr);
+    EXPECT_EQ(platform::paths().executableName(),
+              std::filesystem::canonical(exec_path).filename().string());
+}
+
 TEST(SystemPaths, RootsAreTheSystemOnes)
 {
     EXPECT_EQ(platform::paths().procRoot(), "/proc");

@@ -94,6 +94,36 @@ TEST_F(Tz2701UserTest, AWrittenNumberIsReadBackFromTheFirstCopy)
     EXPECT_EQ(sim_.violations().size(), 0u);
 }
 
+// A write counts when one copy went out whole: a copy that lost a piece
+// would fail its check or hold parts of two numbers, so pieces accepted
+// here and there are no stored number.
+TEST_F(Tz2701UserTest, AWriteCountsOnlyWhenACopyWentOutWhole)
+{
+    const Bytes ones(16, 0x01);
+    struct Case {
+        const char* name;
+        int pieces;  // pieces that arrive before every transfer fails
+        bool written;
+    };
+    const Case cases[] = {
+        {"no piece", 0, false},
+        {"four pieces of the first copy", 4, false},
+        {"the first copy whole", 5, true},
+        {"the first copy and two of the second", 7, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a());
+        HidTestBox hid;
+        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2701A));
+        // A piece that arrives is its two halves.
+        sim_.failTransfers(box, olva_sim::kOutputTransfers, 2 * c.pieces, 1000, usb::kErrorIo);
+        EXPECT_EQ(hid.Tz2701_write_user(ones.data(), 16), c.written);
+        EXPECT_EQ(box.memoryWrites(), c.pieces);
+        hid.hidClose();
+    }
+}
+
 TEST_F(Tz2701UserTest, TheFirstCopyThatPassesItsCheckIsTaken)
 {
     struct Case {

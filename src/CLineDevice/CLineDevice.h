@@ -407,6 +407,10 @@ protected:
     std::span<const std::uint8_t> handle_record_wave_to_alaw(const char* frame, unsigned long len);
     std::span<const std::uint8_t> handle_record_wave_to_ulaw(const char* frame, unsigned long len);
     std::span<const std::uint8_t> handle_record_wave_to_mp3(const char* frame, unsigned long len);
+    // A coder's writer; an exception in it is logged with the writer's own
+    // line and gives no bytes. Record mutex held.
+    std::span<const std::uint8_t> run_record_writer(const RecordCoder& coder, const char* frame,
+                                                    unsigned long len);
     // Starts a fresh MP3 encoder: 0 or -1. Record mutex held.
     int mp3_encode_init();
     // Record mutex held.

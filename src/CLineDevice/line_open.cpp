@@ -131,7 +131,8 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
     if (dir.empty())
         LINE_LOG(2, "%s ++ current path:%s is not find last /", dir.c_str());
     else
-        LINE_LOG(4, "%s ++ current path:%s", dir.c_str());
+        LINE_LOG(4, "%s ++ current path:%s,exe name:%s", dir.c_str(),
+                 platform::paths().executableName().c_str());
     {
         std::lock_guard<std::mutex> lock(text_mutex_);
         app_dir_ = dir;

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <exception>
 
 #include "CLineDevice/CLineDevice.h"
 #include "filesystem.h"
@@ -39,17 +38,22 @@ struct CLineDevice::RecordCoder {
     bool wav_header;
     bool mp3;
     std::span<const std::uint8_t> (CLineDevice::*writer)(const char* frame, unsigned long len);
+    const char* writer_failed;  // the log line of an exception in the writer
 
     // The coder's row, or null for a coder outside the table.
     static const RecordCoder* find(int coder)
     {
         static constexpr RecordCoder kTable[] = {
-            {OLVA_CODER_PCM, true, false, &CLineDevice::handle_record_wave_to_linear},
-            {OLVA_CODER_ALAW, true, false, &CLineDevice::handle_record_wave_to_alaw},
-            {OLVA_CODER_ULAW, true, false, &CLineDevice::handle_record_wave_to_ulaw},
-            {OLVA_CODER_G729, false, false, nullptr},
-            {OLVA_CODER_NULL, false, false, nullptr},
-            {OLVA_CODER_MP3, false, true, &CLineDevice::handle_record_wave_to_mp3},
+            {OLVA_CODER_PCM, true, false, &CLineDevice::handle_record_wave_to_linear,
+             "%s++, happend except!!!"},
+            {OLVA_CODER_ALAW, true, false, &CLineDevice::handle_record_wave_to_alaw,
+             "%s++, happend except 2!!!"},
+            {OLVA_CODER_ULAW, true, false, &CLineDevice::handle_record_wave_to_ulaw,
+             "%s++, happend except 3!!!"},
+            {OLVA_CODER_G729, false, false, nullptr, nullptr},
+            {OLVA_CODER_NULL, false, false, nullptr, nullptr},
+            {OLVA_CODER_MP3, false, true, &CLineDevice::handle_record_wave_to_mp3,
+             "%s++, happend except 5!!!"},
         };
         for (const RecordCoder& row : kTable)
             if (row.coder == coder)
@@ -270,6 +274,17 @@ std::span<const std::uint8_t> CLineDevice::handle_record_wave_to_mp3(const char*
     return {record_mp3_, static_cast<std::size_t>(made)};
 }
 
+std::span<const std::uint8_t> CLineDevice::run_record_writer(const RecordCoder& coder,
+                                                             const char* frame, unsigned long len)
+{
+    try {
+        return (this->*coder.writer)(frame, len);
+    } catch (...) {
+        LINE_LOG(1, coder.writer_failed);
+        return {};
+    }
+}
+
 void CLineDevice::handle_write_wav(char* frame, unsigned long len)
 {
     if (!frame || len != kFrameBytes)
@@ -283,16 +298,16 @@ void CLineDevice::handle_write_wav(char* frame, unsigned long len)
             const RecordCoder* file = RecordCoder::find(file_coder_);
             const RecordCoder* streamed = RecordCoder::find(stream_coder_);
             if (file && file->writer) {
-                const std::span<const std::uint8_t> bytes = (this->*file->writer)(frame, len);
+                const std::span<const std::uint8_t> bytes = run_record_writer(*file, frame, len);
                 write_record_file(bytes);
                 // Both in one coder: the frame is encoded once.
                 if (streamed == file)
                     stream = bytes;
             }
             if (streamed && streamed != file && streamed->writer)
-                stream = (this->*streamed->writer)(frame, len);
-        } catch (const std::exception& error) {
-            LINE_LOG(1, "%s++, happend except 6!!! %s", error.what());
+                stream = run_record_writer(*streamed, frame, len);
+        } catch (...) {
+            LINE_LOG(1, "%s++, happend except 6!!!");
             stream = {};
         }
         if (!stream.empty())

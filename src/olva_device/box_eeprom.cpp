@@ -41,6 +41,10 @@ constexpr unsigned kSecondBackup = 35;
 constexpr unsigned kPrimaryTz2501a = 96;
 constexpr unsigned kPrimaryOthers = 111;
 constexpr std::uint8_t kPrimaryTz2401b = 96;
+// Model 11 keeps its user number in its USB chip's memory, as the Tz2402D
+// and the Tz2501B do; its byte reads and writes are those of the EEPROM
+// boxes.
+constexpr int kChipNumberModel = 11;
 
 bool checks(const std::uint8_t copy[kCheckedSize])
 {
@@ -137,7 +141,7 @@ int OlvaDevice::olva_get_usernum(std::uint8_t* out, int len)
     if (!out || len < 1 || len > kCheckedSize)
         return -1;
     const int model = this->model();
-    if (on_usb_chip_memory()) {
+    if (on_usb_chip_memory() || model == kChipNumberModel) {
         std::uint8_t number[kNumberSize] = {};
         if (!Tz2402D_ReadUser(number))
             return -1;

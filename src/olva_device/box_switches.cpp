@@ -60,11 +60,15 @@ bool OlvaDevice::tz2501a_switch(bool on)
         return Set_GPIO(g1_.load(), g2_.load());
     }
     g1_.store(withBit(withBit(g1_.load(), kTz2501aSecondStage, false), kTz2501aSwitch, true));
-    if (!Set_GPIO(g1_.load(), g2_.load()))
-        return false;
+    const bool first = Set_GPIO(g1_.load(), g2_.load());
+    if (!first)
+        BOX_LOG(1, "%s switch first stage not sent");
+    // The second stage goes out all the same: its report carries both
+    // bits, so the relay ends closed even when the first was lost.
     platform::sleeper().sleepMs(kTz2501aStageMs);
     g1_.store(withBit(g1_.load(), kTz2501aSecondStage, true));
-    return Set_GPIO(g1_.load(), g2_.load());
+    const bool second = Set_GPIO(g1_.load(), g2_.load());
+    return first && second;
 }
 
 bool OlvaDevice::send_tz2402_gpio()

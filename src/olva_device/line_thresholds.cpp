@@ -48,6 +48,6 @@ int OlvaDevice::set_line_threshold(std::uint8_t cmd, int value, const char* what
         BOX_LOG(1, "%s %s threshold %d not sent", what, value);
         return OLVA_ERR_FAILED;
     }
-    BOX_LOG(4, "%s %s threshold:%d", what, value);
+    BOX_LOG(4, "%s %s threshold:%d, word sent: p1 0x%02x, p2 0x%02x", what, value, p1, p2);
     return OLVA_OK;
 }

@@ -336,6 +336,8 @@ protected:
     void shutdown();
 
     CBoxLineDevice* line_by_id(unsigned long id);
+    // Opens line 1, and line 2 on the models that have two.
+    void open_lines(OLVA_PRODUCT model);
 
     // GSM glue.
     void reset_gsm_state();
@@ -387,7 +389,6 @@ private:
     // The Tz2402's four GPIO bytes as a 17-byte GPIO report; called with
     // switch_mutex_ held.
     bool send_tz2402_gpio();
-    void open_lines(OLVA_PRODUCT model);
     // Used lines: two on the two-line models, else one.
     int used_lines() const;
     bool giving_up() const { return closing_.load() || unplugged_.load(); }

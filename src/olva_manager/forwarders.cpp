@@ -232,11 +232,10 @@ int OlvaManager::olva_get_usernum(unsigned long handle, unsigned char* data, int
 
 int OlvaManager::olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len)
 {
-    return with_box(handle, [cmd, len](CUsbBoxDevice& box, unsigned long line) {
-        if (box.model() != OLVA_PRODUCT_TZ2701A)
-            return static_cast<int>(OLVA_ERR_FAILED);
-        return box.olva_send_gsm_cmd(line, cmd, len);
-    });
+    return with_offering_box(handle, kGsmProducts,
+                             [cmd, len](CUsbBoxDevice& box, unsigned long line) {
+                                 return box.olva_send_gsm_cmd(line, cmd, len);
+                             });
 }
 
 int OlvaManager::olva_send_dtmf(unsigned long handle, const char* digits)

@@ -165,7 +165,7 @@ OlvaManager::TimerTick OlvaManager::timer_tick()
 }
 
 template <class Step>
-void OlvaManager::run_every(const char* routine, int period_ms, Step step)
+void OlvaManager::run_every(const char* routine, const char* failed, int period_ms, Step step)
 {
     logger(3, kModule, "", "%s++  %s", routine, "");
     do {
@@ -173,9 +173,9 @@ void OlvaManager::run_every(const char* routine, int period_ms, Step step)
         try {
             step();
         } catch (const std::exception& error) {
-            logger(1, kModule, "", "%s except: %s", routine, error.what());
+            logger(1, kModule, "", failed, routine, error.what());
         } catch (...) {
-            logger(1, kModule, "", "%s except", routine);
+            logger(1, kModule, "", failed, routine, "unknown");
         }
     } while (!stop_.wait_for(std::chrono::milliseconds(period_ms)));
     logger(4, kModule, "", "%s  bThreadrun:%d", routine, 0);
@@ -183,10 +183,12 @@ void OlvaManager::run_every(const char* routine, int period_ms, Step step)
 
 void OlvaManager::handle_thread_search()
 {
-    run_every("handle_thread_search", kSearchPeriodMs, [this] { search_pass(); });
+    run_every("handle_thread_search", "%s find  olva device  except", kSearchPeriodMs,
+              [this] { search_pass(); });
 }
 
 void OlvaManager::handle_thread_simulative_timer()
 {
-    run_every("handle_thread_simulative_timer", kTimerPeriodMs, [this] { timer_tick(); });
+    run_every("handle_thread_simulative_timer", "%s except: %s", kTimerPeriodMs,
+              [this] { timer_tick(); });
 }

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,7 +108,8 @@ public:
     bool threads_running() const;
 
     // --- forwarders: -3 for handle -1, -2 when no box has it, -5 for an
-    // exception (forwarders.cpp) ---
+    // exception (forwarders.cpp); a call that only some products offer
+    // gives -1 for a bad handle as for another product ---
 
     int olva_check_coder(int coder);
     int olva_get_line_state(unsigned long handle);
@@ -146,15 +148,18 @@ public:
     int olva_read_eeprom(unsigned long handle, unsigned addr, unsigned char* data, int len);
     int olva_write_eeprom(unsigned long handle, unsigned addr, const unsigned char* data, int len);
     int olva_get_usernum(unsigned long handle, unsigned char* data, int len);
-    // An AT command for a Tz2701A's module (-1 on other models).
+    // An AT command for a Tz2701A's module (-1 on other models and bad
+    // handles).
     int olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len);
-    // SMS on a Tz2701A (-1 on other models; sms_forwarders.cpp).
+    // SMS on a Tz2701A (-1 on other models and bad handles;
+    // sms_forwarders.cpp).
     int olva_send_gsm_msg(unsigned long handle, int type, const char* number, const char* text,
                           int len);
     int olva_set_recv_short_msg_type(unsigned long handle, int type);
 
     // --- GSM calls, module controls and the extension phone
-    // (gsm_forwarders.cpp): the box's operation, -1 on a product without it ---
+    // (gsm_forwarders.cpp): the box's operation, -1 on a product without it
+    // and for a bad handle ---
     int olva_makecall(unsigned long handle, const char* number);
     int olva_reject_call(unsigned long handle);
     int olva_set_talk_link(unsigned long handle, int type, int on);
@@ -170,15 +175,22 @@ public:
 private:
     template <class Operation>
     int with_box(unsigned long handle, Operation operation);
+    // with_box for a call that only some products offer: the handle's
+    // product is asked first, so a bad handle fails the gate too (-1).
+    template <class Operation>
+    int with_offering_box(unsigned long handle, std::span<const int> products,
+                          Operation operation);
     // The threshold getter of the handle's box, after the work-mode gate.
     template <class Getter>
     int threshold_getter(unsigned long handle, Getter getter);
     CUsbBoxDevice* box_of(unsigned long handle);
     CUsbBoxDevice& slot_box(int slot_id) { return slot_id == 2 ? box2_ : box1_; }
 
-    // Runs step every period until the stop signal.
+    // Runs step every period until the stop signal; a pass that throws is
+    // logged with the failed format, given the routine's name and the
+    // exception's text.
     template <class Step>
-    void run_every(const char* routine, int period_ms, Step step);
+    void run_every(const char* routine, const char* failed, int period_ms, Step step);
     void handle_thread_search();
     void handle_thread_simulative_timer();
     void stop_threads();

@@ -54,6 +54,12 @@ public:
         return directory;
     }
 
+    std::string executableName() const override
+    {
+        static const std::string name = fileNameOf(executablePath());
+        return name;
+    }
+
     std::string procRoot() const override { return "/proc"; }
     std::string sysRoot() const override { return "/sys"; }
 
@@ -94,6 +100,12 @@ std::string directoryOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace platform

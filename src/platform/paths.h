@@ -13,6 +13,8 @@ public:
     // The directory that holds the executable, without a trailing '/'
     // ("/opt/olva" for "/opt/olva/olvakit"); empty when it cannot be read.
     virtual std::string applicationDirectory() const = 0;
+    // The executable's file name ("olvakit"); empty when it cannot be read.
+    virtual std::string executableName() const = 0;
     // "/proc" and "/sys" on a real system.
     virtual std::string procRoot() const = 0;
     virtual std::string sysRoot() const = 0;
@@ -34,5 +36,8 @@ void setPaths(const Paths* replacement);
 // The text of path before its last '/' ("" for "/olva" and for a text
 // without '/').
 std::string directoryOf(const std::string& path);
+
+// The text of path after its last '/' (the whole text when it has none).
+std::string fileNameOf(const std::string& path);
 
 }  // namespace platform

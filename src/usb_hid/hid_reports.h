@@ -10,7 +10,10 @@
 // nibbles add up to 16:
 //   18 = 0x12 -> 0x12D -> p1 0x2D, p2 0x01
 // False when the threshold is outside 0..255 or its nibbles add up to more
-// than 16 or to 0 (no check nibble fits).
+// than 16 or to 0 (no check nibble fits). Such a value is refused rather
+// than sent with a signed check: a negative check sets bits 4-11 of the
+// word, so the box would read threshold 255 and find the nibbles' sum
+// wrong; a check of 16 carries into the threshold (0 would read as 1).
 bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2);
 
 // Tz2401 family: the value of a one-byte parameter reply

@@ -204,6 +204,7 @@ void HidDevice::Tz2401_load_thresholds()
                     threshold.key, threshold.value, threshold.default_value);
             tz2401_threshold_word(threshold.default_value, p1, p2);
         }
+        hid_log(4, "%s %s word sent: p1 0x%02x, p2 0x%02x", __func__, threshold.key, p1, p2);
         Tz2401_write_cmd(3, threshold.command, p1, p2);
     }
 

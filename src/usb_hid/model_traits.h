@@ -38,7 +38,7 @@ inline constexpr ModelTraits kModelTraits[] = {
     {OLVA_PRODUCT_TZ2502A,  2,    2,    0,  LineAudio::kMono8k,    LineClock::kManagerTimer,  false, false, false, false},
     {OLVA_PRODUCT_TZ2402B,  2,    2,    2,  LineAudio::kStereo48k, LineClock::kManagerTimer,  false, false, false, false},
     {OLVA_PRODUCT_TZ2401B,  1,    1,    1,  LineAudio::kMono8k,    LineClock::kStatusReports, true,  false, false, true},
-    {OLVA_PRODUCT_TZ2501A,  1,    1,    0,  LineAudio::kMono8k,    LineClock::kManagerTimer,  false, false, false, false},
+    {OLVA_PRODUCT_TZ2501A,  2,    1,    0,  LineAudio::kMono8k,    LineClock::kManagerTimer,  false, false, false, false},
     {OLVA_PRODUCT_TZ2701A,  1,    0,    0,  LineAudio::kMono8k,    LineClock::kOwnTimer,      true,  true,  true,  false},
     // The Tz2501B's line 2 is its extension phone: no line step, no detection.
     {OLVA_PRODUCT_TZ2501B,  2,    1,    1,  LineAudio::kStereo48k, LineClock::kManagerTimer,  false, true,  false, false},

@@ -18,12 +18,14 @@ public:
     FakePaths& operator=(const FakePaths&) = delete;
 
     std::string applicationDirectory() const override;
+    std::string executableName() const override;
     std::string procRoot() const override;
     std::string sysRoot() const override;
     std::string loginName() const override;
     std::string homeDirectory() const override;
 
     void setApplicationDirectory(std::string value);
+    void setExecutableName(std::string value);
     void setProcRoot(std::string value);
     void setSysRoot(std::string value);
     void setLoginName(std::string value);
@@ -44,6 +46,7 @@ private:
 
     const platform::Paths& previous_;
     GuardedText application_directory_;
+    GuardedText executable_name_;
     GuardedText proc_root_;
     GuardedText sys_root_;
     GuardedText login_name_;

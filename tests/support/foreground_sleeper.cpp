@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace olva_test {
 
@@ -18,15 +19,29 @@ ForegroundSleeper::~ForegroundSleeper()
 
 void ForegroundSleeper::sleepMs(int ms)
 {
+    bool foreground;
+    std::function<void(int)> watch;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (foreground_.count(std::this_thread::get_id())) {
+        foreground = foreground_.count(std::this_thread::get_id()) != 0;
+        if (foreground) {
             pauses_.push_back(ms);
-            return;
+            watch = watch_;
         }
+    }
+    if (foreground) {
+        if (watch)
+            watch(ms);
+        return;
     }
     if (ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, kBackgroundLimitMs)));
+}
+
+void ForegroundSleeper::watchPauses(std::function<void(int ms)> watch)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    watch_ = std::move(watch);
 }
 
 void ForegroundSleeper::addForeground(std::thread::id thread)

@@ -5,6 +5,7 @@
 // Installed for the lifetime of the object.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -29,12 +30,16 @@ public:
     void addForeground(std::thread::id thread);
     // The pauses of the foreground threads, in order.
     std::vector<int> pauses() const;
+    // Called with each later pause of a foreground thread, on that thread
+    // when it pauses (nullptr: no more); shows what stood at the pause.
+    void watchPauses(std::function<void(int ms)> watch);
     void clear();
 
 private:
     mutable std::mutex mutex_;
     std::set<std::thread::id> foreground_;  // mutex_
     std::vector<int> pauses_;               // mutex_
+    std::function<void(int)> watch_;        // mutex_
 };
 
 }  // namespace olva_test

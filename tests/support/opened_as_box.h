@@ -41,6 +41,8 @@ public:
         }
         return true;
     }
+    // The box's lines opened as its open opens them for its model.
+    void openLines() { open_lines(static_cast<OLVA_PRODUCT>(model())); }
     // The line object with id 1 or 2, opened as the box's open opens it (no
     // sound), for calling its hardware operations.
     CBoxLineDevice& lineObject(unsigned long id)

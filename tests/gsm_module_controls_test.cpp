@@ -1,0 +1,126 @@
+// The Tz2701A's module controls that act beside the AT dialogue: the fast
+// SIM switch, which takes the module off the network for four seconds, and
+// the work modes that decide whether the earphone joins a call by itself.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "olva_device/olva_device.h"
+#include "sim/sim_tz2401.h"
+#include "support/gsm_box_fixture.h"
+
+namespace {
+
+using namespace olva_test::gsm_box;
+using olva_sim::SimGsmModule;
+using olva_sim::SimTz2401Box;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+class GsmControlsTest : public GsmBoxTest {
+protected:
+    // Ticks until the pump has nothing queued and no reply to wait for.
+    void drain()
+    {
+        for (int i = 0; i < 1000 && !idle(); ++i)
+            tick();
+        ASSERT_TRUE(idle());
+    }
+    // The module's commands after the first `from` it had taken.
+    std::vector<std::string> commandsSince(std::size_t from) const
+    {
+        const std::vector<std::string> all = commands();
+        return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
+    }
+    // The bridge's device commands of one code, as their arguments.
+    std::vector<int> deviceArguments(int code) const
+    {
+        std::vector<int> arguments;
+        for (const auto& [c, argument] : sim_box_->deviceCommands())
+            if (c == code)
+                arguments.push_back(argument);
+        return arguments;
+    }
+};
+
+// The SIM select and "AT+CFUN=0" are queued, the caller waits 4 s, then
+// "AT+CFUN=1" follows; the switch runs until the module's phonebook is
+// ready again.
+TEST_F(GsmControlsTest, AFastSimSwitchTakesTheModuleOffForFourSeconds)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    ASSERT_EQ(sim_box.simSlot(), 0);
+    const std::size_t before = commands().size();
+    // What the queue holds at each pause of this thread.
+    std::vector<std::pair<int, std::size_t>> pauses;
+    sleeper_.watchPauses([&](int ms) { pauses.emplace_back(ms, box_.queued_commands()); });
+    EXPECT_EQ(box_.olva_fast_select_simcard(1, 1), OLVA_OK);
+    sleeper_.watchPauses(nullptr);
+    // The select and the first CFUN wait in the queue during the pause.
+    EXPECT_THAT(pauses, ElementsAre(std::pair<int, std::size_t>{4000, 2}));
+    EXPECT_EQ(box_.queued_commands(), 3u);
+    EXPECT_EQ(box_.active_sim(), 1);
+    EXPECT_TRUE(box_.gsm_state().sim_switching);
+    EXPECT_EQ(box_.gsm_state().reg_state, -1);
+    drain();
+    EXPECT_EQ(sim_box.simSlot(), 1);
+    const std::vector<std::string> sent = commandsSince(before);
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[0], "AT+CFUN=0");
+    EXPECT_EQ(sent[1], "AT+CFUN=1");
+    // Back to the first SIM the same way.
+    EXPECT_EQ(box_.olva_fast_select_simcard(1, 0), OLVA_OK);
+    drain();
+    EXPECT_EQ(sim_box.simSlot(), 0);
+    EXPECT_EQ(box_.active_sim(), 0);
+}
+
+// Work mode 0 is the earphone's auto link: on, a call answered on an EC200
+// module opens the GSM-to-earphone path (0x23) first; off, it does not.
+// Mode 1 (the extension's auto link) leaves the earphone alone, and any
+// other index changes nothing; every call answers 0.
+TEST_F(GsmControlsTest, TheEarphoneWorkModeDecidesWhetherAnAnswerOpensItsPath)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g("EC200SCNABR03A04M16"));
+    open(sim_box);
+    finishStartup();
+    ASSERT_TRUE(box_.gsm_state().ec200);
+    struct Case {
+        const char* name;
+        int index;
+        int value;
+        bool earphone_path;
+    };
+    const Case cases[] = {
+        {"earphone link off", 0, 0, false},
+        {"extension link on", 1, 1, false},
+        {"unknown index", 7, 1, false},
+        {"earphone link on", 0, 1, true},
+        {"extension link off", 1, 0, true},
+        {"unknown index, value 0", -1, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(box_.olva_set_gsm_work_mode(0, c.index, c.value), OLVA_OK);
+        EXPECT_EQ(box_.line(1).auto_line_earphone(), c.earphone_path ? 1 : 0);
+        sim_box.gsmAct([](SimGsmModule& m) { m.incomingCall("13800138000"); });
+        drain();
+        const std::size_t paths = deviceArguments(HidDevice::kGsmToEarphone).size();
+        const std::size_t before = commands().size();
+        ASSERT_EQ(box_.olva_soft_hook_off(1), OLVA_OK);
+        drain();
+        EXPECT_THAT(commandsSince(before), Contains("ATA"));
+        const std::vector<int> opened = deviceArguments(HidDevice::kGsmToEarphone);
+        EXPECT_EQ(std::vector<int>(opened.begin() + static_cast<long>(paths), opened.end()),
+                  c.earphone_path ? std::vector<int>{1} : std::vector<int>{});
+        sim_box.gsmAct([](SimGsmModule& m) { m.farEndHangsUp(); });
+        drain();
+    }
+}
+
+}  // namespace
