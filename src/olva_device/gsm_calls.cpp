@@ -2,7 +2,8 @@
 // reject and hang up, the audio paths and recording sources of the
 // Tz2701A and the Tz2501B, the extension phone rung by command, and the
 // module's controls (power, power key, SIM slot, extension polarity, work
-// modes).
+// modes), and a caller's number played to the extension as the module's
+// tones.
 //
 // A hang-up never sends from the caller's thread: it asks the command
 // pump, which sends "ATH\r" at its next 20 ms step, ahead of any reply it
