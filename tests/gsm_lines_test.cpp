@@ -121,10 +121,39 @@ TEST(GsmFields, NumbersAndCommandTextsHoldOnlyWhatTheyShould)
         EXPECT_TRUE(gsm::valid_number(good)) << good;
     for (const char* bad : {"", "123;ATH", "12\r", "12 34", "12a", "1\x1A"})
         EXPECT_FALSE(gsm::valid_number(bad)) << bad;
-    EXPECT_TRUE(gsm::valid_command_text("AT+CSQ"));
-    EXPECT_TRUE(gsm::valid_command_text("AT+QMIC=0,5"));
-    for (const char* bad : {"AT\rATD112;", "AT\nX", "ATD112;", "AT\x1A"})
+    // The library's command door takes any one command line: a dial, two
+    // commands joined by ';', a Ctrl-Z of the caller's own.
+    for (const char* good : {"AT+CSQ", "AT+QMIC=0,5", "ATD10086;", "AT+CSQ;+CREG?", "AT\x1A"})
+        EXPECT_TRUE(gsm::valid_command_text(good)) << good;
+    for (const char* bad : {"AT\rATD112;", "AT\nX", "AT+CSQ\r", "\n"})
         EXPECT_FALSE(gsm::valid_command_text(bad)) << bad;
+}
+
+TEST(GsmFields, TheCallersNumberBecomesTheExtensionsToneCommand)
+{
+    struct Case {
+        std::string number;
+        std::string command;
+    };
+    const Case cases[] = {
+        {"\"10086\"", "AT+QLDTMF=1,\"1,0,0,8,6\"\r"},  // as the module gives it
+        {"10086", "AT+QLDTMF=1,\"1,0,0,8,6\"\r"},
+        {"5", "AT+QLDTMF=1,\"5\"\r"},
+        {"\"+8613800138000\"", ""},  // no leading digit
+        {"123*456", "AT+QLDTMF=1,\"1,2,3\"\r"},  // the digits end at the first other
+        {"", ""},
+        {"\"\"", ""},
+        {std::string(100, '7'),
+         "AT+QLDTMF=1,\"" + [] {
+             std::string keys;
+             for (std::size_t i = 0; i < gsm::kMaxNumber; ++i)
+                 keys += "7,";
+             keys.back() = '"';
+             return keys;
+         }() + "\r"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(gsm::caller_tones_command(c.number), c.command) << c.number;
 }
 
 // ------------------------------------------------------------------ rules
@@ -175,7 +204,7 @@ std::vector<RuleCase> rule_cases()
              s.call_up = true;
              c.call_phase = 3;
          },
-         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "stop extension ring",
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "print  called hangup 2",
           "gsm state 9"},
          [](const GsmState& s) {
              EXPECT_EQ(s.clcc_total, 0);
@@ -190,20 +219,23 @@ std::vector<RuleCase> rule_cases()
              s.ec200 = true;
              s.call_up = true;
              c.call_phase = 2;
+             c.extension_ringing = true;
          },
-         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 15 (0, 0, 0)", "device 0x23 0",
-          "stop extension ring", "gsm state 9"},
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 15 (0, 0, 0)",
+          "print  ring cancel(called hangup)", "device 0x23 0", "stop extension ring",
+          "gsm state 9"},
          nothing_after},
         {"OK to the call list with a waiting call ends the call once",
          {"OK"},
-         [](GsmState& s, LineContext&) {
+         [](GsmState& s, LineContext& c) {
              s.command = "AT+CLCC\r";
              s.clcc_total = 1;
              s.ccwa_count = 2;
              s.call_up = true;
+             c.extension_ringing = true;
          },
-         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "stop extension ring",
-          "gsm state 9"},
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 30 (1, 0, 0)", "print  called hangup",
+          "stop extension ring", "gsm state 9"},
          [](const GsmState& s) { EXPECT_EQ(s.ccwa_count, 0); }},
         {"OK to the call list of a call this side ended already reports no second end",
          {"OK"},
@@ -212,7 +244,7 @@ std::vector<RuleCase> rule_cases()
              s.clcc_total = 1;
              c.call_phase = 9;
          },
-         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "stop extension ring", "gsm state 9"},
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "print  called hangup 2", "gsm state 9"},
          nothing_after},
         {"the call list lists the peer: the call is still up",
          {"+CLCC: 1,0,0,0,0,\"10086\",129", "OK"},
@@ -408,7 +440,7 @@ std::vector<RuleCase> rule_cases()
              s.call_up = true;
              s.dialled_number = "10086";
          },
-         {"hang up", "fire 30 (1, 0, 0)", "gsm state 9"},
+         {"print  need dll auto hangup", "hang up", "fire 30 (1, 0, 0)", "gsm state 9"},
          [](const GsmState& s) {
              EXPECT_EQ(s.command, "");
              EXPECT_EQ(s.ready, -1);
@@ -428,12 +460,13 @@ std::vector<RuleCase> rule_cases()
          }},
         {"NO ANSWER ends the dial and the wait for its reply",
          {"NO ANSWER"},
-         [](GsmState& s, LineContext&) {
+         [](GsmState& s, LineContext& c) {
              s.command = "ATD10086;\r";
              s.ready = 0;
              s.dialling = true;
              s.call_up = true;
              s.ec200 = true;
+             c.extension_ringing = true;
          },
          {"queue AT+QLTONE=1,1000,200,300,500<0D>", "gsm state 9", "fire 30 (1, 0, 0)",
           "stop extension ring", "device 0x23 0"},
@@ -454,8 +487,32 @@ std::vector<RuleCase> rule_cases()
         {"BUSY",
          {"BUSY"},
          [](GsmState& s, LineContext&) { s.dialling = true; },
-         {"fire 27 (0, 0, 0)", "stop extension ring"},
+         {"fire 27 (0, 0, 0)"},
          [](const GsmState& s) { EXPECT_FALSE(s.dialling); }},
+        {"BUSY stops the extension's ring when it rings",
+         {"BUSY"},
+         [](GsmState&, LineContext& c) { c.extension_ringing = true; },
+         {"fire 27 (0, 0, 0)", "stop extension ring"},
+         nothing_after},
+        {"NO ANSWER leaves an extension that does not ring alone",
+         {"NO ANSWER"},
+         [](GsmState& s, LineContext&) {
+             s.command = "ATD10086;\r";
+             s.call_up = true;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "gsm state 9", "fire 30 (1, 0, 0)"},
+         nothing_after},
+        {"the call list's end of a call leaves an extension that does not ring alone",
+         {"OK"},
+         [](GsmState& s, LineContext& c) {
+             s.command = "AT+CLCC\r";
+             s.clcc_total = 1;
+             s.call_up = true;
+             c.call_phase = 2;
+         },
+         {"queue AT+QLTONE=1,1000,200,300,500<0D>", "fire 15 (0, 0, 0)",
+          "print  ring cancel(called hangup)", "gsm state 9"},
+         nothing_after},
         {"BUSY to a dial ends the wait for its reply; the hang-up still reports the end",
          {"BUSY"},
          [](GsmState& s, LineContext&) {
@@ -464,7 +521,7 @@ std::vector<RuleCase> rule_cases()
              s.dialling = true;
              s.call_up = true;
          },
-         {"fire 27 (0, 0, 0)", "stop extension ring"},
+         {"fire 27 (0, 0, 0)"},
          [](const GsmState& s) {
              EXPECT_EQ(s.ready, 1);
              EXPECT_TRUE(s.call_up);
@@ -517,6 +574,12 @@ std::vector<RuleCase> rule_cases()
          {"EC200UCNAAR01A05M08"},
          [](GsmState& s, LineContext&) { s.command = "AT+CGMR\r"; },
          {"fire 34 (0, 19, 0) \"EC200UCNAAR01A05M08\" p3 \"AT+CGMR<0D>\"", "device 0x23 0",
+          "queue AT+CLVL=4<0D>", "queue AT+QMIC=35000,35000<0D>"},
+         [](const GsmState& s) { EXPECT_TRUE(s.ec200); }},
+        {"the revision of the other EC200 module",
+         {"EC200SCNABR03A04M16"},
+         [](GsmState& s, LineContext&) { s.command = "AT+CGMR\r"; },
+         {"fire 34 (0, 19, 0) \"EC200SCNABR03A04M16\" p3 \"AT+CGMR<0D>\"", "device 0x23 0",
           "queue AT+CLVL=4<0D>", "queue AT+QMIC=35000,35000<0D>"},
          [](const GsmState& s) { EXPECT_TRUE(s.ec200); }},
         {"one more character is another 4G module",
@@ -593,6 +656,48 @@ TEST(GsmReplyRules, EachRowFedThroughTheAssemblerInEveryCut)
         LineAssembler one_by_one;
         ASSERT_EQ(feed_in_reports(one_by_one, wire, 1), c.lines);
     }
+}
+
+std::vector<std::string> logs_of(const gsm::Actions& actions)
+{
+    std::vector<std::string> out;
+    for (const Action& action : actions)
+        if (action.kind == Action::Kind::kLog)
+            out.push_back(action.text);
+    return out;
+}
+
+// The log lines a field report is read from, each with the reply that
+// writes it (the texts behind the box's tag).
+TEST(GsmReplyRules, TheLogLinesOfTheReplies)
+{
+    struct Case {
+        const char* line;
+        const char* command;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"OK", "AT+CSQ\r", " recv ok, m_user_opt(0), AT+CSQ\r"},
+        {"+CME ERROR: 10", "AT+CSCA?\r", "split:10,,nErr:10"},
+        {"+CME ERROR:  3 ", "AT+CSCA?\r", "split:3,,nErr:3"},
+        {"+CME ERROR: x", "AT+CSCA?\r", "split:x,,nErr:0"},
+        {"EC20CEFAGR06A09M4G", "AT+CGMR\r",
+         " EC20CEFAGR06A09M4G,recv GSM type:EC20CEFAGR06A09M4G, user opt:0"},
+    };
+    for (const Case& c : cases) {
+        GsmState state;
+        state.command = c.command;
+        EXPECT_THAT(logs_of(gsm::handle_line(state, {}, kGsmLevels, c.line)),
+                    ::testing::Contains(c.logged))
+            << c.line;
+    }
+
+    GsmState sending;
+    sending.sms_part = true;
+    sending.pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
+    EXPECT_THAT(logs_of(gsm::handle_prompt(sending, "> ")),
+                ElementsAre(" short msg ,msglen:39,0011000D91683186753200F0000004D4F29C0E",
+                            " start send short msg ,msglen:39 end "));
 }
 
 // The prompt queues nothing: the pump sends the part's own PDU at its next

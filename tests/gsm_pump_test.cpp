@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -40,6 +41,7 @@ class Queues : public gsm::PumpQueues {
 public:
     std::unique_ptr<hid_cmd_op> take_command() override { return take(commands); }
     std::unique_ptr<hid_cmd_op> take_sms() override { return take(sms); }
+    std::size_t sms_size() const override { return sms.size(); }
 
     std::deque<std::unique_ptr<hid_cmd_op>> commands;
     std::deque<std::unique_ptr<hid_cmd_op>> sms;
@@ -66,6 +68,8 @@ protected:
                 drop_parts(action.a);
             if (action.kind != Action::Kind::kLog)
                 out.push_back(gsm::describe(action));
+            else
+                logs_.push_back(action.text);
         }
         return out;
     }
@@ -87,6 +91,8 @@ protected:
                 drop_parts(action.a);
             else if (action.kind == Action::Kind::kFireEvent)
                 events_.push_back(gsm::describe(action));
+            else if (action.kind == Action::Kind::kLog)
+                logs_.push_back(action.text);
     }
     void prompt() { gsm::handle_prompt(state_, "> "); }
     // Sends the first queued part, which the module takes, then the second,
@@ -111,7 +117,10 @@ protected:
     GsmState state_;
     Queues queues_;
     std::vector<std::string> events_;
+    std::vector<std::string> logs_;  // the texts behind the box's tag
 };
+
+constexpr const char* kPdu = "0011000D91683186753200F0000004D4F29C0E\x1A";  // 19 octets + Ctrl-Z
 
 TEST_F(PumpTest, WithBothQueuesEmptyOnlyTheTimersMove)
 {
@@ -300,6 +309,90 @@ TEST_F(PumpTest, AnSmsPartAfterADialInheritsItsReplyLimit)
     EXPECT_EQ(state_.reply_limit_ms, gsm::kDialReplyLimitMs);
 }
 
+// The PDU's wait sets no reply limit of its own: the next part's
+// "AT+CMGS=" is given up after 7 s without its prompt, as any command.
+TEST_F(PumpTest, ALaterPartWaitsForItsPromptWithinTheCommandsReplyLimit)
+{
+    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
+    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
+    state_.sms_active = true;
+    step();
+    prompt();
+    step();
+    reply("OK");
+    EXPECT_EQ(state_.reply_limit_ms, gsm::kReplyLimitMs);
+    EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
+    EXPECT_THAT(run(gsm::kReplyLimitMs - kTick), IsEmpty());
+    EXPECT_THAT(step(), ElementsAre("fire 40 (2, 2, 0)", "send <1A>"));
+}
+
+// A part has 20 s from its "AT+CMGS=" on: a prompt that came late leaves
+// its PDU's answer the rest. Commands queued meanwhile wait for the part.
+TEST_F(PumpTest, APartsTwentySecondsCountFromItsStartNotFromItsPdu)
+{
+    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 1, 1));
+    state_.sms_active = true;
+    step();
+    EXPECT_THAT(run(5000), IsEmpty());
+    prompt();
+    EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0E<1A>"));
+    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    EXPECT_THAT(run(gsm::kSmsPartLimitMs - 5000 - 2 * kTick), IsEmpty());
+    EXPECT_THAT(run(2 * kTick), ElementsAre("fire 40 (2, 2, 0)", "send AT+CSQ<0D>"));
+    EXPECT_FALSE(state_.sms_active);
+    EXPECT_EQ(state_.reply_limit_ms, gsm::kReplyLimitMs);
+}
+
+// What a field report shows of a message: the queue, each part's length,
+// header and message, and how each part ended.
+TEST_F(PumpTest, AnSmsLogsItsQueueItsPartsAndTheirResults)
+{
+    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
+    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
+    state_.sms_active = true;
+    step();
+    prompt();
+    step();
+    reply("OK");
+    step();
+    prompt();
+    step();
+    reply("OK");
+    const std::vector<std::string> expected = {
+        "   get  sms queue size:2",
+        "len:39,,sms headlen:1",
+        "sms index:7,,max divedcount:2",
+        " AT+CMGS=18\r",
+        " send short sms ok maxcount:2(1)",
+        "   get  sms queue size:1",
+        "len:39,,sms headlen:1",
+        " AT+CMGS=18\r",
+        " send short sms ok, fire sms report maxcount:2(2) ",
+    };
+    std::vector<std::string> seen;
+    for (const std::string& text : logs_)
+        if (std::find(expected.begin(), expected.end(), text) != expected.end())
+            seen.push_back(text);
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(PumpTest, AFailedOrTimedOutPartLogsItsPlaceInTheMessage)
+{
+    for (int i = 0; i < 3; ++i)
+        queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 9, 3));
+    send_first_part_then_second("ERROR");
+    EXPECT_THAT(logs_, ::testing::Contains(" send short sms is failed, 3(2) "));
+
+    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 10, 1));
+    state_.sms_active = true;
+    step();
+    prompt();
+    step();
+    run(gsm::kSmsPartLimitMs);
+    EXPECT_THAT(logs_, ::testing::Contains(" send short sms is timeout,maxcount:1(1) "));
+    EXPECT_THAT(logs_, ::testing::Contains(" send short sms is timeout "));
+}
+
 TEST_F(PumpTest, APduThatIsNotHexFailsItsMessage)
 {
     queues_.sms.push_back(entry(gsm::kEntryPdu, "zz\x1A", 3, 1));
@@ -419,6 +512,55 @@ TEST(GsmStartup, A2gModuleWaitsASecondAndGetsItsOwnScript)
                             "AT+CALM=0\r", "AT+QMOSTAT=1\r", "AT+QSFR=7\r", "AT+QSIDET=0\r",
                             "AT+QMIC=0,5\r", "AT+COLP=1\r", "AT&W0\r", "AT+CPIN?\r",
                             "AT+CSCA?\r"));
+}
+
+// The module's own words, in order, for each generation: the commands the
+// module must receive, written out here rather than taken from the code.
+TEST(GsmStartup, EachGenerationGetsItsScriptWordForWord)
+{
+    struct Case {
+        int module_type;
+        std::vector<std::string> script;
+    };
+    const Case cases[] = {
+        {gsm::kModuleType4G,
+         {"AT\r", "AT\r", "AT\r", "ATE 0\r", "AT+CGMR\r", "AT+QSIMDET=1,1\r",
+          "AT+QURCCFG=\"urcport\",\"uart1\"\r", "AT+CLIP=1\r", "AT+QTONEDET=1\r",
+          "AT+QDAI=3,0,0,4,0,0,1,1\r", "AT+COLP=1\r", "AT+QCFG=\"tone/incoming\",1\r",
+          "AT+CRSL=0\r", "AT+QSIDET=0\r", "AT+QAUDPLAYGAIN=1000\r",
+          "AT+QLTONE=1,1000,200,300,2000\r", "AT+COLP=1\r", "AT+QAUDSW=1\r", "AT&W0\r",
+          "AT+CPIN?\r", "AT+CSCA?\r"}},
+        {0x09,
+         {"AT\r", "AT\r", "AT\r", "ATE 0\r", "AT+CGMR\r", "AT+QSIMDET=1,0,1\r", "AT+CLIP=1\r",
+          "AT+QTDMOD=1,2\r", "AT+QTDMOD=2,1\r", "AT+QTONEDET=4,1,3,3,65536\r", "AT+QTONEDET=1\r",
+          "AT+CLVL=40\r", "AT+CALM=0\r", "AT+QMOSTAT=1\r", "AT+QSFR=7\r", "AT+QSIDET=0\r",
+          "AT+QMIC=0,5\r", "AT+COLP=1\r", "AT&W0\r", "AT+CPIN?\r", "AT+CSCA?\r"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.module_type);
+        GsmState state;
+        EXPECT_THAT(startup_run(state, c.module_type, nullptr), ::testing::ElementsAreArray(c.script));
+    }
+}
+
+// Every start-up, whatever started it, ends by reading the box's stored
+// user number again, once, after the script is queued.
+TEST(GsmStartup, EachStartUpEndsByReadingTheStoredUserNumber)
+{
+    for (const int module_type : {gsm::kModuleType4G, 0x09}) {
+        SCOPED_TRACE(module_type);
+        GsmState state;
+        std::vector<std::string> tail;
+        gsm::begin_startup(state, module_type);
+        while (state.startup_running)
+            for (const Action& action : gsm::step_startup(state, kTick, kGsmLevels))
+                tail.push_back(gsm::describe(action));
+        ASSERT_GE(tail.size(), 3u);
+        EXPECT_EQ(tail[tail.size() - 3], "queue AT+CSCA?<0D>");
+        EXPECT_EQ(tail[tail.size() - 2], "log   init gsm , read eeprom");
+        EXPECT_EQ(tail.back(), "read user number");
+        EXPECT_EQ(std::count(tail.begin(), tail.end(), "read user number"), 1);
+    }
 }
 
 TEST(GsmStartup, TheBootWaitEndsWithTheSecondAfterTheLastPulse)

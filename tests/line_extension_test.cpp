@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base_ini.h"
 #include "support/fake_clock.h"
@@ -122,15 +123,40 @@ TEST_F(LineExtensionTest, TheTz2701aTimerRingsOneSecondInFiveAndPlaysTheCallerIn
     EXPECT_EQ(line_->callsOf("slic_ring").size(), rings);
 }
 
-TEST_F(LineExtensionTest, AShortCallerNumberIsNotPlayed)
+// A caller's number of any length is played; a call without one plays
+// nothing.
+TEST_F(LineExtensionTest, ShortCallerNumbersArePlayedToo)
+{
+    for (const std::string number : {"1", "12", "110", ""}) {
+        SCOPED_TRACE(number);
+        open(OLVA_PRODUCT_TZ2701A);
+        line_->set_gsm_state(OLVA_STATE_RINGING);
+        line_->Tz2701_set_caller_number(number);
+        for (int i = 0; i < 60; ++i)
+            line_->Tz2701_handle_timer(100);
+        std::vector<std::string> played;
+        for (const auto& call : line_->calls())
+            if (call.what.rfind("play_dtmf", 0) == 0)
+                played.push_back(call.what);
+        if (number.empty())
+            EXPECT_THAT(played, IsEmpty());
+        else
+            EXPECT_THAT(played, ElementsAre("play_dtmf " + number));
+    }
+}
+
+// The line's own defaults dial nothing and send nothing to the extension.
+TEST_F(LineExtensionTest, TheGsmLineOperationsDoNothingWithoutABox)
 {
     open(OLVA_PRODUCT_TZ2701A);
-    line_->set_gsm_state(OLVA_STATE_RINGING);
-    line_->Tz2701_set_caller_number("12");
-    for (int i = 0; i < 60; ++i)
-        line_->Tz2701_handle_timer(100);
-    for (const auto& call : line_->calls())
-        EXPECT_NE(call.what.rfind("play_dtmf", 0), 0u) << call.what;
+    const int state = line_->gsmState();
+    char number[] = "10086";
+    CLineDevice& plain = *line_;
+    plain.Tz2701_makecall(number);
+    plain.Tz2701_send_cid_to_slic(number);
+    EXPECT_THAT(line_->calls(), IsEmpty());
+    EXPECT_THAT(line_->eventCodes(), IsEmpty());
+    EXPECT_EQ(line_->gsmState(), state);
 }
 
 TEST_F(LineExtensionTest, AnIncomingGsmCallRingsTheExtensionOnItsFirstRing)

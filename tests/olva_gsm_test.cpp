@@ -19,6 +19,7 @@
 #include "support/gsm_box_fixture.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/user_number.h"
 #include "usb_hid/report_worker.h"
 
 namespace {
@@ -30,6 +31,7 @@ using platform::PcmStream;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
 using ::testing::Not;
 
 TEST_F(GsmBoxTest, A2gModuleTakesItsScriptInOrderAndReportsSimAndRegistration)
@@ -92,6 +94,7 @@ TEST_F(GsmBoxTest, A4gModuleIsPulsedAwakeAndTakesTheLevelsOfItsRevision)
     const Case cases[] = {
         {"EC20CEFAGR06A09M4G", "AT+CLVL=3", "AT+QMIC=8000,8000", {0x23, 1}},
         {"EC200UCNAAR01A05M08", "AT+CLVL=4", "AT+QMIC=35000,35000", {0x23, 0}},
+        {"EC200SCNABR03A04M16", "AT+CLVL=4", "AT+QMIC=35000,35000", {0x23, 0}},
     };
     int card = 1;
     for (const Case& c : cases) {
@@ -177,26 +180,40 @@ TEST_F(GsmBoxTest, ALateAnswerWithinSevenSecondsIsTaken)
     EXPECT_EQ(box_.gsm_state().timeouts, 0);
 }
 
+// The library's command door: any one command line goes to the module as
+// it is, with its CR; a second line, or a text that with its CR would pass
+// 1023 characters, is refused.
 TEST_F(GsmBoxTest, TheLibrarysCommandReachesTheModuleWithItsLineEndAndBadTextIsRefused)
 {
     SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
     open(sim_box);
     finishStartup();
-    EXPECT_EQ(box_.olva_send_gsm_cmd(1, "AT+CLVL?", 8), 0);
-    struct Bad {
+    struct Text {
         const char* text;
         int len;
     };
-    for (const Bad& bad : {Bad{nullptr, 3}, Bad{"AT", 0}, Bad{"AT\rATD112;", 10},
-                           Bad{"ATD112;", 7}, Bad{"AT\nX", 4}, Bad{"AT\x1A", 3}})
+    for (const Text& bad : {Text{nullptr, 3}, Text{"AT", 0}, Text{"AT\rATD112;", 10},
+                            Text{"AT\nX", 4}, Text{"AT+CSQ\r", 7}})
         EXPECT_EQ(box_.olva_send_gsm_cmd(1, bad.text, bad.len), OLVA_ERR_INVALID_PARAM)
             << (bad.text ? bad.text : "(null)");
-    const std::string too_long(kHidCmdOpDataSize, 'A');
+    const std::string too_long(1023, 'A');
     EXPECT_EQ(box_.olva_send_gsm_cmd(1, too_long.c_str(), static_cast<int>(too_long.size())),
               OLVA_ERR_INVALID_PARAM);
-    tick(10);
-    EXPECT_EQ(commands().back(), "AT+CLVL?");
-    EXPECT_THAT(commands(), Not(Contains("ATD112;")));
+    EXPECT_EQ(box_.queued_commands(), 0u);
+
+    const std::string longest = "AT+QTTS=2,\"" + std::string(1022 - 12, 'a') + "\"";
+    ASSERT_EQ(longest.size(), 1022u);
+    for (const Text& good : {Text{"AT+CLVL?", 8}, Text{"AT+CSQ;+CREG?", 13},
+                             Text{"ATI\x1A", 4}, Text{longest.c_str(), 1022}}) {
+        EXPECT_EQ(box_.olva_send_gsm_cmd(1, good.text, good.len), 0) << good.text;
+        tick(5);
+        EXPECT_EQ(commands().back(), good.text);
+    }
+    // A dial through the door is the module's dial: it waits as long as one.
+    ASSERT_EQ(box_.olva_send_gsm_cmd(1, "ATD10086;", 9), 0);
+    tick(2);
+    EXPECT_EQ(commands().back(), "ATD10086;");
+    EXPECT_EQ(box_.gsm_state().reply_limit_ms, gsm::kDialReplyLimitMs);
 }
 
 TEST_F(GsmBoxTest, ADialHoldsOnlyADialsCharactersAndEndsWithItsNoCarrier)
@@ -215,13 +232,57 @@ TEST_F(GsmBoxTest, ADialHoldsOnlyADialsCharactersAndEndsWithItsNoCarrier)
     EXPECT_EQ(commands().back(), "ATD+8610086*1#;");
     EXPECT_EQ(box_.gsm_state().reply_limit_ms, gsm::kDialReplyLimitMs);
     // The far end hangs up: the dial is hung up at once, through the queue.
+    testing::internal::CaptureStdout();
     sim_box.gsmSay("NO CARRIER");
     tick(5);
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr(" need dll auto hangup\n"));
     EXPECT_FALSE(box_.gsm_state().dialling);
     EXPECT_EQ(commands().back(), "ATH");
     // Once, beside the line's own hook-on of the opening.
     const auto hook_ons = box_.events(OLVA_EVENT_LINE_HOOK_ON);
     EXPECT_EQ(std::count(hook_ons.begin(), hook_ons.end(), GsmEvent{OLVA_EVENT_LINE_HOOK_ON, 1, 0, ""}), 1);
+}
+
+// Each start-up of the module ends with the box's stored user number read
+// again, so that a number changed behind the box since its opening is the
+// one the library gives. The read waits for the box's answers on the
+// box's report worker, never on the thread that steps the pump.
+TEST_F(GsmBoxTest, EachStartUpReadsTheStoredUserNumberAgainOffThePumpsThread)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    // Erased memory: three copies tried, five pieces each, none valid.
+    EXPECT_EQ(memoryReads(), 15);
+    std::uint8_t number[16] = {};
+    EXPECT_EQ(box_.olva_get_usernum(number, 16), -1);
+
+    const std::vector<std::uint8_t> first = olva_test::user_number(0x21);
+    sim_box.setControllerMemory(0, 0x80, olva_test::checked_copy(first));
+    finishStartup();
+    EXPECT_EQ(memoryReads(), 15 + 5);
+    ASSERT_EQ(box_.olva_get_usernum(number, 16), 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(number, number + 16), first);
+
+    // "+CFUN:" starts the module again, and with it another read.
+    const std::vector<std::uint8_t> second = olva_test::user_number(0x42);
+    sim_box.setControllerMemory(0, 0x80, olva_test::checked_copy(second));
+    moduleSays("\r\n+CFUN: 1\r\n");
+    for (int i = 0; i < 200 && memoryReads() < 25; ++i)
+        tick();
+    EXPECT_EQ(memoryReads(), 25);
+    ASSERT_EQ(box_.olva_get_usernum(number, 16), 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(number, number + 16), second);
+
+    // The opening's reads are the opener's; those of the start-ups are not
+    // the pump's.
+    int seen = 0;
+    for (const olva_sim::TraceEntry& entry : sim_.trace(sim_box)) {
+        if (entry.report.size() < 3 || entry.report[1] != 0xA0 || entry.report[2] != 0xA3)
+            continue;
+        if (++seen > 15) {
+            EXPECT_NE(entry.thread, std::this_thread::get_id()) << "read " << seen;
+        }
+    }
 }
 
 TEST_F(GsmBoxTest, AStartUpAskedForByAModuleLineNeitherSleepsNorWrites)
@@ -379,6 +440,50 @@ TEST_F(Tz2701StatusTest, ARegisteredModuleIsAskedForItsSignalEvery501Reports)
     EXPECT_EQ(box_.queued_commands(), 0u);
     const auto sent = commands();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "AT+CSQ"), 3);  // one from +CREG
+}
+
+// A report of another kind is no status report: it is logged, and the
+// count towards the next signal query starts again.
+TEST_F(Tz2701StatusTest, AReportOfAnotherHeadIsLoggedAndStartsTheStatusCountAgain)
+{
+    line("+CREG: 0,1");
+    tick(20);
+    ASSERT_TRUE(idle());
+    for (int i = 0; i < 400; ++i)
+        status();
+    testing::internal::CaptureStdout();
+    report({3, 0x55, 'R', 'I', 'N', 'G', 0, 0});
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr(" error head:0x55"));
+    EXPECT_TRUE(box_.events(OLVA_EVENT_LINE_RING).empty());
+    for (int i = 0; i < 500; ++i)
+        status();
+    EXPECT_EQ(box_.queued_commands(), 0u);
+    status();
+    EXPECT_EQ(box_.queued_commands(), 1u);
+}
+
+// A dial the queue cannot take leaves no call behind: the signal is still
+// polled, and a hang-up reports no end of a call that never was.
+TEST_F(Tz2701StatusTest, ADialTheQueueRefusesLeavesNoCallBehind)
+{
+    line("+CREG: 0,1");
+    tick(20);
+    ASSERT_TRUE(idle());
+    while (box_.queued_commands() < HidDevice::kMaxQueuedCommands)
+        ASSERT_EQ(box_.olva_send_gsm_cmd(1, "AT", 2), 0);
+    EXPECT_EQ(box_.olva_makecall(1, "10086"), OLVA_ERR_FAILED);
+    const gsm::GsmState state = box_.gsm_state();
+    EXPECT_FALSE(state.dialling);
+    EXPECT_FALSE(state.call_up);
+    EXPECT_EQ(state.dialled_number, "");
+
+    box_.clear_queues();
+    for (int i = 0; i < 501; ++i)
+        status();
+    EXPECT_EQ(box_.queued_commands(), 1u);
+    const std::size_t hook_ons = box_.events(OLVA_EVENT_LINE_HOOK_ON).size();
+    EXPECT_EQ(box_.olva_soft_hook_on(1), 0);
+    EXPECT_EQ(box_.events(OLVA_EVENT_LINE_HOOK_ON).size(), hook_ons);
 }
 
 TEST_F(Tz2701StatusTest, AnUnregisteredModuleIsAskedForItsRegistrationEvery51Reports)

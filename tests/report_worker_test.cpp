@@ -1,12 +1,14 @@
 // The box's report worker: reports handed over by a completion reach the
 // handler in order on a thread of their own, a full queue drops its oldest
 // report and says so, a stop handles what was queued, and a handler may
-// stop its own worker.
+// stop its own worker. Tasks run on the same thread, ahead of the reports
+// still queued, and a stop drops those not yet begun.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,6 +193,72 @@ TEST(ReportWorkerTest, AHandlerMayStopItsOwnWorker)
     post(worker, 3);
     worker.stop();
     EXPECT_EQ(seen.values(), range(1, 2));
+}
+
+TEST(ReportWorkerTest, ATaskRunsOnTheWorkerAheadOfQueuedReports)
+{
+    Seen seen;
+    Gate gate;
+    ReportWorker worker;
+    ASSERT_TRUE(worker.start(
+        [&](const std::uint8_t* data, unsigned long) {
+            if (data[1] == 1)
+                gate.wait();
+            seen.add(data[1]);
+        },
+        nullptr));
+    post(worker, 1);
+    ASSERT_TRUE(eventually([&] { return gate.someone_waits(); }));
+    post(worker, 2);
+    post(worker, 3);
+    std::thread::id task_thread;
+    ASSERT_TRUE(worker.post_task([&] {
+        task_thread = std::this_thread::get_id();
+        seen.add(100);
+    }));
+    EXPECT_EQ(ReportWorker::in_hand(), 4u);
+    gate.open();
+    ASSERT_TRUE(eventually([&] { return ReportWorker::in_hand() == 0; }));
+    EXPECT_EQ(seen.values(), (std::vector<std::uint8_t>{1, 100, 2, 3}));
+    EXPECT_EQ(task_thread, seen.thread());
+    EXPECT_NE(task_thread, std::this_thread::get_id());
+    worker.stop();
+    EXPECT_FALSE(worker.post_task([] {}));
+}
+
+TEST(ReportWorkerTest, TasksBeyondTheLimitAreRefusedAndAStopDropsThoseWaiting)
+{
+    Gate gate;
+    int ran = 0;
+    std::vector<std::string> logged;
+    ReportWorker worker;
+    ASSERT_TRUE(worker.start([&](const std::uint8_t*, unsigned long) { gate.wait(); },
+                             [&](const char* what, std::uint64_t) { logged.emplace_back(what); }));
+    post(worker, 1);
+    ASSERT_TRUE(eventually([&] { return gate.someone_waits(); }));
+    // The first task fails: the worker goes on with the next.
+    EXPECT_TRUE(worker.post_task([] { throw std::runtime_error("no answer"); }));
+    for (std::size_t i = 1; i < ReportWorker::kMaxQueuedTasks; ++i)
+        EXPECT_TRUE(worker.post_task([&] { ++ran; })) << i;
+    EXPECT_FALSE(worker.post_task([&] { ++ran; }));
+    gate.open();
+    ASSERT_TRUE(eventually([&] { return ReportWorker::in_hand() == 0; }));
+    EXPECT_EQ(ran, static_cast<int>(ReportWorker::kMaxQueuedTasks) - 1);
+    EXPECT_EQ(logged.size(), 1u);
+
+    // Tasks still waiting when the worker stops never run.
+    Gate second;
+    ASSERT_TRUE(worker.start([&](const std::uint8_t*, unsigned long) { second.wait(); }, nullptr));
+    post(worker, 1);
+    ASSERT_TRUE(eventually([&] { return second.someone_waits(); }));
+    ran = 0;
+    ASSERT_TRUE(worker.post_task([&] { ++ran; }));
+    std::thread stopper([&] { worker.stop(); });
+    ASSERT_TRUE(eventually([&] { return ReportWorker::in_hand() == 1; }));
+    second.open();
+    stopper.join();
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(ReportWorker::in_hand(), 0u);
 }
 
 TEST(ReportWorkerTest, LongReportsAreCutToThePacketAndEmptyOnesIgnored)

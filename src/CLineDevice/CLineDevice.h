@@ -167,6 +167,10 @@ public:
     virtual bool Tz2501b_close_polarity();
     virtual void tz2501_close_audio_mute();
     virtual void set_Tz2701_gpio(int pin, int value);
+    // Tz2701A: dials the number through the box's GSM module, and has the
+    // module play a caller's number to the extension phone.
+    virtual void Tz2701_makecall(char* number);
+    virtual void Tz2701_send_cid_to_slic(char* number);
     // Plays the digits onto the line with the given id.
     virtual void play_dtmf(unsigned long line, char* digits);
     // Plays a WAV file on this line: 0 when it was queued.

@@ -107,6 +107,8 @@ bool CLineDevice::Tz2501b_close_polarity()
 }
 void CLineDevice::tz2501_close_audio_mute() {}
 void CLineDevice::set_Tz2701_gpio(int, int) {}
+void CLineDevice::Tz2701_makecall(char*) {}
+void CLineDevice::Tz2701_send_cid_to_slic(char*) {}
 void CLineDevice::play_dtmf(unsigned long, char*) {}
 int CLineDevice::line_play_file(const char*)
 {

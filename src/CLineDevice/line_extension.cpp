@@ -38,8 +38,6 @@ std::string stateText(int state)
 constexpr std::int64_t kBellOnMs = 1000;
 constexpr std::int64_t kBellOffMs = 4000;
 constexpr std::int64_t kNumberDelayMs = 399;
-// Shorter texts are no number.
-constexpr std::size_t kMinNumberLength = 3;
 constexpr int kGpioPlayToSlic = 19;
 
 }  // namespace
@@ -180,7 +178,8 @@ void CLineDevice::Tz2701_handle_timer(unsigned long ms)
             std::lock_guard<std::mutex> lock(text_mutex_);
             number = slic_number_;
         }
-        if (number.size() >= kMinNumberLength) {
+        // A number of any length is the caller's: short service numbers too.
+        if (!number.empty()) {
             slic_number_pending_.store(false);
             LINE_LOG(4, "%s send(%s) to slic", number.c_str());
             set_Tz2701_gpio(kGpioPlayToSlic, 1);

@@ -7,7 +7,6 @@ namespace gsm {
 namespace {
 
 constexpr int kMaxDigits = 9;
-constexpr char kCtrlZ = 0x1A;
 
 }  // namespace
 
@@ -59,10 +58,27 @@ bool valid_number(const std::string& number)
     return true;
 }
 
+std::string caller_tones_command(const std::string& number)
+{
+    const bool quoted = number.size() >= 2 && number.front() == '"' && number.back() == '"';
+    const std::string inner = quoted ? number.substr(1, number.size() - 2) : number;
+    std::string keys;
+    for (std::size_t i = 0; i < inner.size() && i < kMaxNumber; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(inner[i])))
+            break;
+        keys += inner[i];
+        keys += ',';
+    }
+    if (keys.empty())
+        return {};
+    keys.back() = '"';
+    return "AT+QLDTMF=1,\"" + keys + "\r";
+}
+
 bool valid_command_text(const std::string& text)
 {
     for (const char ch : text)
-        if (ch == '\r' || ch == '\n' || ch == ';' || ch == kCtrlZ || ch == '\0')
+        if (ch == '\r' || ch == '\n' || ch == '\0')
             return false;
     return true;
 }

@@ -23,7 +23,13 @@ bool read_number(const std::string& text, long& value);
 
 // A number the module may dial: digits, '*', '#' and '+', 1 to kMaxNumber.
 bool valid_number(const std::string& number);
-// A caller's command text: no CR, LF, ';' of a second command, or Ctrl-Z.
+// The module's command that plays a caller's number to the extension
+// phone: "AT+QLDTMF=1,\"1,0,0,8,6\"\r" for 10086 or "10086" in the quotes
+// the module gives it. The digits end at the first other character (at most
+// kMaxNumber of them); empty when the number has none.
+std::string caller_tones_command(const std::string& number);
+// A caller's command text is one command line: no CR or LF of its own
+// (the line end is added). Anything else goes to the module as it is.
 bool valid_command_text(const std::string& text);
 
 }  // namespace gsm

@@ -41,6 +41,11 @@ Action log(int level, std::string text)
     return {.kind = Action::Kind::kLog, .a = level, .text = std::move(text)};
 }
 
+Action print(std::string text)
+{
+    return {.kind = Action::Kind::kPrint, .text = std::move(text)};
+}
+
 namespace {
 
 std::string printable(const std::string& text)
@@ -99,8 +104,12 @@ std::string describe(const Action& action)
         return "start gsm";
     case Kind::kReceivedPdu:
         return "pdu " + printable(action.text);
+    case Kind::kReadUserNumber:
+        return "read user number";
     case Kind::kLog:
         return "log " + printable(action.text);
+    case Kind::kPrint:
+        return "print " + printable(action.text);
     }
     return "?";
 }

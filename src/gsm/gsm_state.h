@@ -119,6 +119,7 @@ struct LineContext {
     int call_phase = 0;           // line 1's call phase; 2 rings
     bool auto_link_slic = false;  // work mode: the extension phone links itself
     bool extension_off_hook = false;
+    bool extension_ringing = false;  // line 1 rings the extension phone
 };
 
 struct Action {
@@ -138,7 +139,9 @@ struct Action {
         kDropSmsParts,   // a = message reference: its parts still queued go
         kStartGsm,       // run the module's start-up script again
         kReceivedPdu,    // text: a received SMS in PDU hex
+        kReadUserNumber, // the box's stored user number read again
         kLog,            // a = level, text
+        kPrint,          // text: a line on standard output
     };
     Kind kind;
     long a = 0;
@@ -161,6 +164,7 @@ Action fire_text(int event, std::string text, long p2 = 0);
 Action queue_at(std::string text);
 Action queue_device(int code, int argument = -1);
 Action log(int level, std::string text);
+Action print(std::string text);
 
 // The call has ended: true for the one caller that reports it. The next
 // call's caller ID is taken again.

@@ -78,17 +78,24 @@ void handle_timeout(GsmState& state, Actions& actions)
             actions.push_back(fire(kEventHookOn, 1));
         actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});
     } else if (contains(state.command, "AT+CMGS=")) {
-        state.sms_timer_ms = 0;
         // Without its prompt the module still waits for a PDU: Ctrl-Z ends
-        // that wait. A PDU that went out and was never confirmed needs none.
-        const bool prompted = state.pdu_sent;
-        actions.push_back(log(1, prompted ? " send short sms is timeout "
-                                          : " send AT+CMGS failed, sending short sms is timeout "));
+        // that wait.
+        state.sms_timer_ms = 0;
+        actions.push_back(log(1, " send AT+CMGS failed, sending short sms is timeout "));
         sms_send_state(state, kSmsTimedOut, actions);
         state.sms_active = false;
-        if (!prompted)
-            actions.push_back({.kind = Action::Kind::kSendText, .text = kCtrlZ});
+        actions.push_back({.kind = Action::Kind::kSendText, .text = kCtrlZ});
     }
+}
+
+// The part under way has had its window, counted from its start, without
+// a result.
+void part_timeout(GsmState& state, Actions& actions)
+{
+    actions.push_back(log(1, " send short sms is timeout "));
+    state.sms_timer_ms = 0;
+    sms_send_state(state, kSmsTimedOut, actions);
+    state.sms_active = false;
 }
 
 void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
@@ -129,7 +136,9 @@ void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
 // The PDU of the part whose prompt came, straight from the part itself:
 // nothing queued in between can stand in for it. The part's answer is
 // awaited as the answer of its "AT+CMGS=", so that no other command goes
-// to the module before it and takes that answer for its own.
+// to the module before it and takes that answer for its own; the part's
+// window bounds that wait, and the reply limit stays as the last AT command
+// left it.
 void send_pdu(GsmState& state, Actions& actions)
 {
     state.pdu_due = false;
@@ -137,7 +146,6 @@ void send_pdu(GsmState& state, Actions& actions)
     state.part_ok = false;
     state.ready = kAwaitingReply;
     state.reply_timer_ms = 0;
-    state.reply_limit_ms = kSmsPartLimitMs;
     const std::string length = std::to_string(state.pdu.size());
     actions.push_back(log(4, " write sms len(" + length + ") start"));
     actions.push_back({.kind = Action::Kind::kSendText, .text = state.pdu});
@@ -153,10 +161,14 @@ void start_sms_part(GsmState& state, const hid_cmd_op& entry, Actions& actions)
     state.sms_timer_ms = 0;
     state.reply_timer_ms = 0;
     const int header = pdu_header_octets(state.pdu);
+    actions.push_back(log(4, "len:" + std::to_string(entry.length) +
+                                 ",,sms headlen:" + std::to_string(header)));
     if (entry.sms_index != state.sms_index) {
         state.sms_index = entry.sms_index;
         state.parts_done = 0;
         state.part_count = entry.sms_count;
+        actions.push_back(log(4, "sms index:" + std::to_string(state.sms_index) +
+                                     ",,max divedcount:" + std::to_string(state.part_count)));
     }
     const int tpdu = entry.length / 2 - header;
     if (header < 0 || tpdu <= 0) {
@@ -168,6 +180,7 @@ void start_sms_part(GsmState& state, const hid_cmd_op& entry, Actions& actions)
     char command[32];
     std::snprintf(command, sizeof command, "AT+CMGS=%d\r", tpdu);
     state.command = command;
+    actions.push_back(log(4, " " + state.command));
     state.sms_part = true;
     actions.push_back({.kind = Action::Kind::kSendText, .text = state.command});
 }
@@ -184,22 +197,26 @@ Actions pump_step(GsmState& state, int elapsed_ms, PumpQueues& queues)
         return actions;
     }
     if (state.ready == kAwaitingReply) {
-        if (state.reply_timer_ms >= state.reply_limit_ms)
-            handle_timeout(state, actions);
-        return actions;
+        if (!(state.sms_part && state.pdu_sent)) {
+            if (state.reply_timer_ms >= state.reply_limit_ms)
+                handle_timeout(state, actions);
+            return actions;
+        }
+        // The part's PDU went out: its answer is waited for within the
+        // part's window only.
+        if (state.sms_timer_ms <= kSmsPartLimitMs)
+            return actions;
+        state.ready = kLastFailed;
     }
-    if (state.sms_part && state.sms_timer_ms > kSmsPartLimitMs) {
-        actions.push_back(log(1, " send short sms is timeout "));
-        state.sms_timer_ms = 0;
-        sms_send_state(state, kSmsTimedOut, actions);
-        state.sms_active = false;
-    }
+    if (state.sms_part && state.sms_timer_ms > kSmsPartLimitMs)
+        part_timeout(state, actions);
     // One entry per step: what one sends must not overtake the next.
     if (std::unique_ptr<hid_cmd_op> entry = queues.take_command()) {
         send_entry(state, *entry, actions);
         return actions;
     }
-    if (!state.sms_part) {
+    if (!state.sms_part && queues.sms_size() > 0) {
+        actions.push_back(log(4, "   get  sms queue size:" + std::to_string(queues.sms_size())));
         if (std::unique_ptr<hid_cmd_op> part = queues.take_sms())
             start_sms_part(state, *part, actions);
     }
@@ -223,18 +240,28 @@ Actions hang_up(GsmState& state)
 void sms_send_state(GsmState& state, int result, Actions& actions)
 {
     actions.push_back(log(4, " send short sms state:" + std::to_string(result)));
+    // "maxcount:<parts>(<parts done>)"
+    const auto counts = [&state] {
+        return std::to_string(state.part_count) + "(" + std::to_string(state.parts_done) + ")";
+    };
     if (result == kSmsSent) {
         state.sms_part = false;
         ++state.parts_done;
         if (state.parts_done == state.part_count) {
             actions.push_back(fire(kEventSmsReport, 1, 1));
+            actions.push_back(log(4, " send short sms ok, fire sms report maxcount:" + counts() + " "));
             reset_sms(state);
+        } else {
+            actions.push_back(log(4, " send short sms ok maxcount:" + counts()));
         }
         return;
     }
     if (result != kSmsFailed && result != kSmsTimedOut)
         return;
     ++state.parts_done;
+    actions.push_back(log(1, result == kSmsFailed
+                                 ? " send short sms is failed, " + counts() + " "
+                                 : " send short sms is timeout,maxcount:" + counts() + " "));
     // The message has failed: its other parts are not sent. Messages queued
     // behind it are their own and go as usual.
     if (state.parts_done < state.part_count)

@@ -5,6 +5,7 @@
 // actions, in order.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "gsm/gsm_state.h"
@@ -25,6 +26,8 @@ public:
     // The front entry, taken off; null when the queue is empty.
     virtual std::unique_ptr<hid_cmd_op> take_command() = 0;
     virtual std::unique_ptr<hid_cmd_op> take_sms() = 0;
+    // SMS parts waiting.
+    virtual std::size_t sms_size() const = 0;
 };
 
 // One pump step after elapsed ms.

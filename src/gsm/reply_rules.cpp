@@ -1,6 +1,6 @@
 #include "gsm/reply_rules.h"
 
-
+#include "common.h"
 #include "gsm/at_text.h"
 #include "gsm/pump.h"
 #include "gsm/startup_script.h"
@@ -22,6 +22,9 @@ constexpr long kUnknownRssi = 99;
 // "+QTONEDET: 35" is this long, its code two digits behind the first 11.
 constexpr std::size_t kToneLineLength = 13;
 constexpr std::size_t kToneCodeAt = 11;
+// The user option logged with the module's answers: no library call sets
+// one.
+constexpr int kUserOpt = 0;
 // The beep that tells the caller the call has ended.
 constexpr const char* kEndTone = "AT+QLTONE=1,1000,200,300,500\r";
 
@@ -48,7 +51,12 @@ struct Parse {
             state.caller_id_taken = false;
         add({.kind = Action::Kind::kSetGsmState, .a = value});
     }
-    void stop_extension_ring() { add({.kind = Action::Kind::kStopExtensionRing}); }
+    // Only a ringing extension is told to stop.
+    void stop_extension_ring()
+    {
+        if (context.extension_ringing)
+            add({.kind = Action::Kind::kStopExtensionRing});
+    }
     void earphone_path_off_on_ec200()
     {
         if (state.ec200)
@@ -98,10 +106,17 @@ void on_ok(Parse& p)
             if (s.ccwa_count < 1 && p.context.call_phase == kGsmStateRinging) {
                 if (!reported)
                     p.add(fire(kEventRingCancel, 0));
+                p.add(print(" ring cancel(called hangup)"));
+            } else if (s.ccwa_count < 1) {
+                if (!reported)
+                    p.add(fire(kEventHookOn, 1));
+                p.add(print(" called hangup 2"));
+                s.call_answered = false;
             } else {
                 s.ccwa_count = 0;
                 if (!reported)
                     p.add(fire(kEventHookOn, 1));
+                p.add(print(" called hangup"));
                 s.call_answered = false;
             }
             p.earphone_path_off_on_ec200();
@@ -112,7 +127,7 @@ void on_ok(Parse& p)
         sms_send_state(s, 1, p.actions);
         s.part_ok = true;
     }
-    p.note(" recv ok, " + s.command);
+    p.note(" recv ok, m_user_opt(" + std::to_string(kUserOpt) + "), " + s.command);
 }
 
 void on_error(Parse& p)
@@ -125,11 +140,17 @@ void on_error(Parse& p)
         s.reg_state = -1;
     } else if (p.command_has("AT+CSCA")) {
         s.reg_state = -1;
-        long error = 0;
-        if (p.line.size() > kErrorPrefix && read_number(behind(p.line, kErrorPrefix), error) &&
-            error > kLastNonSimError) {
-            p.add(fire(kEventSimState, p.sim_number(), error));
-            p.note(" fire sim state ,nErr:" + std::to_string(error));
+        if (p.line.size() > kErrorPrefix) {
+            std::string split = behind(p.line, kErrorPrefix);
+            trim(split);
+            long error = 0;
+            if (!read_number(split, error))
+                error = 0;
+            if (error > kLastNonSimError) {
+                p.add(fire(kEventSimState, p.sim_number(), error));
+                p.note(" fire sim state ,nErr:" + std::to_string(error));
+            }
+            p.note("split:" + split + ",,nErr:" + std::to_string(error));
         }
     } else if (p.command_has("AT+CMGS=") && s.sms_part) {
         // The part failed, with a plain "ERROR" or the network's "+CMS ERROR:".
@@ -269,6 +290,7 @@ void on_no_carrier(Parse& p)
         s.command.clear();
         s.ready = kLastFailed;
         s.timeouts = 0;
+        p.add(print(" need dll auto hangup"));
         p.add({.kind = Action::Kind::kQueueHangUp});
         s.dialling = false;
         s.call_answered = false;
@@ -444,7 +466,7 @@ void on_pb_done(Parse& p)
 
 void on_revision(Parse& p)
 {
-    p.note(" " + p.line + ",recv GSM type:" + p.line);
+    p.note(" " + p.line + ",recv GSM type:" + p.line + ", user opt:" + std::to_string(kUserOpt));
     Action text = fire_text(kEventModuleText, p.line, static_cast<long>(p.line.size()));
     text.text2 = p.state.command;
     text.has_text2 = true;
@@ -538,8 +560,12 @@ Actions handle_prompt(GsmState& state, const std::string& chunk)
         actions.push_back(log(1, " prompt with no SMS part awaiting its PDU: " + chunk));
         return actions;
     }
-    actions.push_back(log(4, " short msg ,msglen:" + std::to_string(state.pdu.size())));
+    const std::string length = std::to_string(state.pdu.size());
+    // The PDU is logged without its closing Ctrl-Z.
+    actions.push_back(log(4, " short msg ,msglen:" + length + "," +
+                                 state.pdu.substr(0, state.pdu.find('\x1A'))));
     state.pdu_due = true;
+    actions.push_back(log(4, " start send short msg ,msglen:" + length + " end "));
     return actions;
 }
 

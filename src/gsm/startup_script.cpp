@@ -86,6 +86,10 @@ Actions step_startup(GsmState& state, int elapsed_ms, const Levels& levels)
     state.boot = false;
     for (std::string& command : startup_commands(state.four_g, levels))
         actions.push_back(queue_at(std::move(command)));
+    // The module's start-up may follow a change in the box: its stored
+    // user number is read afresh.
+    actions.push_back(log(4, "  init gsm , read eeprom"));
+    actions.push_back({.kind = Action::Kind::kReadUserNumber});
     return actions;
 }
 

@@ -26,7 +26,7 @@ std::vector<std::string> startup_commands(bool four_g, const Levels& levels);
 // Begins the start-up (no I/O: the first boot pulse goes with the next step).
 Actions begin_startup(GsmState& state, int module_type);
 // Advances a running start-up by elapsed ms: the next pulses, and at the end
-// of the boot wait the whole script queued.
+// of the boot wait the whole script queued and the stored user number read.
 Actions step_startup(GsmState& state, int elapsed_ms, const Levels& levels);
 
 // The levels for the module's revision answer (a 4G module's).

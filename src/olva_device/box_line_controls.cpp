@@ -55,6 +55,18 @@ void OlvaDevice::CBoxLineDevice::set_Tz2701_gpio(int pin, int value)
         box_->Tz2701_gpio_set(pin, value);
 }
 
+void OlvaDevice::CBoxLineDevice::Tz2701_makecall(char* number)
+{
+    if (box_)
+        box_->Tz2701_make_call(number);
+}
+
+void OlvaDevice::CBoxLineDevice::Tz2701_send_cid_to_slic(char* number)
+{
+    if (box_)
+        box_->Tz2701_send_cid_to_slic(number);
+}
+
 void OlvaDevice::CBoxLineDevice::tz2501_close_audio_mute()
 {
     if (box_)

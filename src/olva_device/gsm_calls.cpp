@@ -2,7 +2,8 @@
 // reject and hang up, the audio paths and recording sources of the
 // Tz2701A and the Tz2501B, the extension phone rung by command, and the
 // module's controls (power, power key, SIM slot, extension polarity, work
-// modes).
+// modes), and a caller's number played to the extension as the module's
+// tones.
 //
 // A hang-up never sends from the caller's thread: it asks the command
 // pump, which sends "ATH\r" at its next 20 ms step, ahead of any reply it
@@ -10,6 +11,7 @@
 // the command mutex for it, and a completion never sends at all.
 #include "olva_device/olva_device.h"
 
+#include "gsm/at_text.h"
 #include "gsm/pump.h"
 #include "logger.h"
 #include "platform/sleeper.h"
@@ -270,6 +272,22 @@ int OlvaDevice::olva_fast_select_simcard(unsigned long, int sim)
 int OlvaDevice::olva_feed_slic_polarity(unsigned long, int positive)
 {
     return Tz2701_feed_slic(positive == 1 ? 1 : 0) == 1 ? OLVA_OK : OLVA_ERR_FAILED;
+}
+
+int OlvaDevice::Tz2701_send_cid_to_slic(const char* number)
+{
+    const std::string text = number ? number : "";
+    const std::string command = gsm::caller_tones_command(text);
+    if (command.empty()) {
+        BOX_LOG(1, "%s caller number (%s) has no digits for the extension", text.c_str());
+        return OLVA_ERR_INVALID_PARAM;
+    }
+    Tz2701_set_talk_path(kGsmToSlic, 1);
+    Tz2701_Send_at("AT+QTONEP=0\r");
+    const int queued = Tz2701_Send_at(command);
+    BOX_LOG(4, "%s cmd:%s, phonenumber:%s,, phone len:%d", command.c_str(), text.c_str(),
+            static_cast<int>(text.size()));
+    return queued == 1 ? OLVA_OK : OLVA_ERR_FAILED;
 }
 
 int OlvaDevice::olva_set_gsm_work_mode(unsigned long, int index, int value)

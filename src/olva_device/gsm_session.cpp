@@ -7,6 +7,7 @@
 // GSM-state mutex.
 #include "olva_device/olva_device.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "Sms.h"
@@ -25,6 +26,7 @@ public:
     explicit BoxQueues(HidDevice& box) : box_(box) {}
     std::unique_ptr<hid_cmd_op> take_command() override { return box_.take_command(); }
     std::unique_ptr<hid_cmd_op> take_sms() override { return box_.take_sms(); }
+    std::size_t sms_size() const override { return box_.queued_sms_parts(); }
 
 private:
     HidDevice& box_;
@@ -97,13 +99,19 @@ int OlvaDevice::Tz2701_make_call(const char* number)
         BOX_LOG(1, "%smake call refused: (%s)", number ? number : "(null)");
         return OLVA_ERR_INVALID_PARAM;
     }
+    int result;
     {
+        // Queued under the GSM-state mutex: the pump cannot send the dial
+        // before the call is marked up, and a dial the queue refused leaves
+        // no call behind.
         std::lock_guard<std::mutex> lock(gsm_mutex_);
-        gsm_.dialling = true;
-        gsm_.call_up = true;
-        gsm_.dialled_number = number;
+        result = Tz2701_Send_at(std::string("ATD") + number + ";\r");
+        if (result == 1) {
+            gsm_.dialling = true;
+            gsm_.call_up = true;
+            gsm_.dialled_number = number;
+        }
     }
-    const int result = Tz2701_Send_at(std::string("ATD") + number + ";\r");
     BOX_LOG(4, "%smake call:(%s), result:%d", number, result);
     return result;
 }
@@ -167,8 +175,15 @@ void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
                 fire_event(1, gsm::kEventModuleText, text_parameter(a.text), a.text.size(), 0, 0);
             break;
         }
+        case Kind::kReadUserNumber:
+            if (!Tz2701_read_user_on_worker())
+                BOX_LOG(1, "%s user number not read: the report worker takes no task");
+            break;
         case Kind::kLog:
             BOX_LOG(static_cast<int>(a.a), "%s%s", a.text.c_str());
+            break;
+        case Kind::kPrint:
+            std::printf("%s\n", a.text.c_str());
             break;
         }
     }

@@ -53,6 +53,8 @@ public:
         bool Tz2501b_close_polarity() override;
         void tz2501_close_audio_mute() override;
         void set_Tz2701_gpio(int pin, int value) override;
+        void Tz2701_makecall(char* number) override;
+        void Tz2701_send_cid_to_slic(char* number) override;
         void set_mic_volume(int volume) override;
         void set_speaker_volume(int volume) override;
         // Queued on the box for this line's channel.
@@ -212,8 +214,8 @@ public:
     // stepped by the pump, so this returns at once.
     void init_gsm(int module_type);
     // Queues the caller's AT command (without its line end): 0, -4 for a
-    // text that is empty, too long or carries CR, LF, ';' or Ctrl-Z, -1
-    // when the queue refused it.
+    // text that is empty, longer than 1022 characters or carries CR or LF,
+    // -1 when the queue refused it.
     int olva_send_gsm_cmd(unsigned long line, const char* cmd, int len);
     // Dials the number (digits, '*', '#' and '+' only): 1 queued, 0 refused
     // by the queue, -4 for another number.
@@ -256,6 +258,11 @@ public:
     int olva_fast_select_simcard(unsigned long line, int sim);
     int olva_feed_slic_polarity(unsigned long line, int positive);
     int olva_set_gsm_work_mode(unsigned long line, int index, int value);
+    // Has the module play the caller's number (its digits up to the first
+    // other character; the quotes the module gives it are dropped) to the
+    // extension phone as tones, over the GSM to extension path: 0, -4 for
+    // a number without a leading digit, -1 when the queue refused it.
+    int Tz2701_send_cid_to_slic(const char* number);
 
     // --- SMS (gsm_sms.cpp) ---
 

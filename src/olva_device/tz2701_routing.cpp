@@ -23,12 +23,16 @@ void OlvaDevice::route_tz2701_report(const std::uint8_t* report, std::size_t len
     if (!report || len < kReportSize || report[0] != kReportId)
         return;
     const std::uint8_t head = report[1];
-    if (head >= kFirstGsmHead && head <= kLastGsmHead) {
-        tz2701_status_reports_.store(0);
-        recv_gsm_data(report + kGsmBytesAt, static_cast<std::size_t>(head - 0x80));
-    } else if (head == kStatusHead) {
+    if (head == kStatusHead) {
         handle_tz2701_status(report);
+        return;
     }
+    // Anything but a status report starts the count of status reports again.
+    tz2701_status_reports_.store(0);
+    if (head >= kFirstGsmHead && head <= kLastGsmHead)
+        recv_gsm_data(report + kGsmBytesAt, static_cast<std::size_t>(head - 0x80));
+    else
+        BOX_LOG(1, "%s error head:0x%02x", head);
 }
 
 void OlvaDevice::handle_Hid_data_Tz2701A(const std::uint8_t* data, unsigned long len)
@@ -68,5 +72,6 @@ gsm::LineContext OlvaDevice::gsm_context() const
         .call_phase = line1_.call_phase(),
         .auto_link_slic = auto_link_slic_.load(),
         .extension_off_hook = extension_off_hook_.load(),
+        .extension_ringing = line1_.slic_ringing(),
     };
 }

@@ -193,6 +193,10 @@ public:
     // Tz2701A: the first of the three guarded copies that passes its check
     // goes to the user-number area. False: none did, the area is cleared.
     bool Tz2701_read_user();
+    // Tz2701A: Tz2701_read_user on the report worker, so that the timer
+    // thread that asks for it is not held up by the box's answers. False
+    // when the worker takes no task (stopped, or enough waiting).
+    bool Tz2701_read_user_on_worker();
     // Tz2701A: writes the three copies; true when at least one was written
     // whole.
     bool Tz2701_write_user(const std::uint8_t* data, int len);
@@ -261,6 +265,9 @@ public:
     int Tz2701_reject_callin();
     int Tz2701_getsignalsize();
     int Tz2701_getsimreg();
+    // The module plays DTMF keys (0-9, *, #, A-D) to the far end; other
+    // characters are refused.
+    int Tz2701_send_dtmf(const char* digits);
     int Tz2701_set_talk_path(std::uint8_t code, int on);
     int Tz2701_set_Gsm_SignalStrength(int rssi);
     int Tz2701_Slic_Ring(int on);
@@ -274,6 +281,10 @@ public:
     int Tz2701_set_Gsm_usb_mode();
     // A GPIO setting as a raw report; an open Tz2701A only.
     int Tz2701_gpio_set(int gpio, int value);
+    // The buzzer (on, then five bytes of its setting) as a raw report; an
+    // open Tz2701A only.
+    int Tz2701_control_buzzer(std::uint8_t on, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3,
+                              std::uint8_t b4, std::uint8_t b5);
     std::unique_ptr<hid_cmd_op> take_command();
     std::unique_ptr<hid_cmd_op> take_sms();
     // The parts of message index still queued go; other messages stay.
@@ -369,6 +380,8 @@ protected:
     bool Tz2701_read_type(std::uint8_t reply[8]);
     bool Tz2701_may_write() const;
     int push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms);
+    // One raw report on the command queue; an open Tz2701A only.
+    int Tz2701_push_raw(const std::uint8_t (&report)[8]);
 
     // Read threads (hid_read_threads.cpp).
     // Starts the read thread: the event loop of the Tz2401 family, or the

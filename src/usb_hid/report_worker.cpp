@@ -22,8 +22,9 @@ bool ReportWorker::start(Handler handler, Log log)
     dropped_.store(0);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        in_hand_.fetch_sub(queue_.size());
+        in_hand_.fetch_sub(queue_.size() + tasks_.size());
         queue_.clear();
+        tasks_.clear();
         stop_requested_ = false;
         accepting_ = true;
     }
@@ -59,12 +60,30 @@ void ReportWorker::post(const std::uint8_t* data, unsigned long len)
     changed_.notify_one();
 }
 
+bool ReportWorker::post_task(Task task)
+{
+    if (!task)
+        return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!accepting_ || tasks_.size() >= kMaxQueuedTasks)
+            return false;
+        in_hand_.fetch_add(1);
+        tasks_.push_back(std::move(task));
+    }
+    changed_.notify_one();
+    return true;
+}
+
 void ReportWorker::stop()
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         accepting_ = false;
         stop_requested_ = true;
+        // A task is work for a box that is still in use: not after a stop.
+        in_hand_.fetch_sub(tasks_.size());
+        tasks_.clear();
     }
     changed_.notify_one();
     if (on_worker_thread())
@@ -85,13 +104,31 @@ void ReportWorker::run()
     std::uint64_t dropped_logged = 0;
     for (;;) {
         Report report;
+        Task task;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return stop_requested_ || !queue_.empty(); });
-            if (queue_.empty())
+            changed_.wait(lock, [this] {
+                return stop_requested_ || !queue_.empty() || !tasks_.empty();
+            });
+            if (!tasks_.empty()) {
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            } else if (queue_.empty()) {
                 break;
-            report = queue_.front();
-            queue_.pop_front();
+            } else {
+                report = queue_.front();
+                queue_.pop_front();
+            }
+        }
+        if (task) {
+            try {
+                task();
+            } catch (...) {
+                if (log_)
+                    log_("task failed with an exception, tasks failed:", 1);
+            }
+            in_hand_.fetch_sub(1);
+            continue;
         }
         if (const std::uint64_t dropped = dropped_.load(); dropped != dropped_logged) {
             if (log_)

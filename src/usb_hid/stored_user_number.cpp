@@ -104,6 +104,11 @@ bool HidDevice::Tz2701_read_user()
     return false;
 }
 
+bool HidDevice::Tz2701_read_user_on_worker()
+{
+    return report_worker_.post_task([this] { Tz2701_read_user(); });
+}
+
 bool HidDevice::Tz2701_write_user(const std::uint8_t* data, int len)
 {
     if (!data || len < 0 || len > kUserNumberSize)

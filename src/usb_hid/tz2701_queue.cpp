@@ -3,6 +3,7 @@
 // command pump. Producers run on any thread; each push and each take holds
 // the queue mutex only for itself.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "usb_hid/hid_device.h"
@@ -19,6 +20,7 @@ constexpr int kTypeRaw = 5;
 constexpr int kRawSize = 8;
 constexpr std::uint8_t kReportId = 3;
 constexpr std::uint8_t kGpioReport = 0x9A;
+constexpr std::uint8_t kBuzzerReport = 0xF3;
 
 // Bridge device codes.
 constexpr std::uint8_t kSignalStrength = 0x16;
@@ -45,6 +47,16 @@ constexpr TalkPath kTalkPaths[] = {
     {HidDevice::kSlicToGsm, "%sslic to gsm  talk enable:%d"},
     {HidDevice::kEarphoneToGsm, "%searphone to gsm  talk enable:%d"},
 };
+
+// The keys the module's DTMF command sends.
+bool dtmf_keys_only(const char* digits)
+{
+    for (const char* at = digits; *at; ++at)
+        if (!std::isdigit(static_cast<unsigned char>(*at)) && *at != '*' && *at != '#' &&
+            (*at < 'A' || *at > 'D'))
+            return false;
+    return true;
+}
 
 std::unique_ptr<hid_cmd_op> take_front(std::deque<std::unique_ptr<hid_cmd_op>>& queue)
 {
@@ -177,6 +189,17 @@ int HidDevice::Tz2701_getsimreg()
     return Tz2701_Send_at("AT+CREG?\r");
 }
 
+int HidDevice::Tz2701_send_dtmf(const char* digits)
+{
+    // Any other character would end the command's quoted key list.
+    if (!digits || !*digits || !dtmf_keys_only(digits)) {
+        hid_log(1, "%s dtmf refused: (%s)", __func__, digits ? digits : "(null)");
+        return 0;
+    }
+    hid_log(4, "%ssend dtmf:%s", __func__, digits);
+    return Tz2701_Send_at(std::string("AT+QWDTMF=7,0,\"G,30,20,") + digits + ",80,80\"\r");
+}
+
 int HidDevice::Tz2701_set_talk_path(std::uint8_t code, int on)
 {
     for (const TalkPath& path : kTalkPaths)
@@ -224,17 +247,27 @@ int HidDevice::Tz2701_set_Gsm_usb_mode()
     return Tz2701_device_cmd(kUsbMode, 1);
 }
 
-int HidDevice::Tz2701_gpio_set(int gpio, int value)
+int HidDevice::Tz2701_push_raw(const std::uint8_t (&report)[8])
 {
     if (!Tz2701_may_write() || !is_open())
         return 0;
     auto entry = std::make_unique<hid_cmd_op>();
-    const std::uint8_t report[kRawSize] = {kReportId, kGpioReport, static_cast<std::uint8_t>(gpio),
-                                           static_cast<std::uint8_t>(value), 0, 0, 0, 0};
     std::copy(report, report + kRawSize, entry->data);
     entry->length = kRawSize;
     entry->type = kTypeRaw;
     return push_entry(std::move(entry), false);
+}
+
+int HidDevice::Tz2701_gpio_set(int gpio, int value)
+{
+    return Tz2701_push_raw({kReportId, kGpioReport, static_cast<std::uint8_t>(gpio),
+                            static_cast<std::uint8_t>(value), 0, 0, 0, 0});
+}
+
+int HidDevice::Tz2701_control_buzzer(std::uint8_t on, std::uint8_t b1, std::uint8_t b2,
+                                     std::uint8_t b3, std::uint8_t b4, std::uint8_t b5)
+{
+    return Tz2701_push_raw({kReportId, kBuzzerReport, on, b1, b2, b3, b4, b5});
 }
 
 std::unique_ptr<hid_cmd_op> HidDevice::take_command()

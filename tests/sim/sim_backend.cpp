@@ -439,6 +439,7 @@ int SimBackend::outputReport(int box, TraceEntry entry, int wire_length,
     const int fault = beginTransfer(box, kOutputTransfers);
     if (fault == 0) {
         entry.time_ms = platform::clock().steadyMs();
+        entry.thread = std::this_thread::get_id();
         entry.box = box;
         entry.wire_length = static_cast<std::size_t>(wire_length);
         trace_.push_back(entry);

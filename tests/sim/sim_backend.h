@@ -40,6 +40,8 @@ struct TraceEntry {
     std::vector<std::uint8_t> report;
     // The bytes that went over the wire (a report id 0 is not sent).
     std::size_t wire_length = 0;
+    // The thread that sent it.
+    std::thread::id thread;
 };
 
 // Which synchronous transfers a fault hits.

@@ -58,6 +58,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(std::move(e));
     }
+    // The line's own operations, as the library's other layers reach them.
+    CLineDevice& line_operations(unsigned long id) { return *line_by_id(id); }
     std::vector<GsmEvent> events(int code) const
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -128,16 +130,47 @@ protected:
             out.push_back(r.command);
         return out;
     }
-    // The script's commands without their CR.
+    // The start-up script as the module must receive it, without the CRs:
+    // written out, not taken from the code.
     static std::vector<std::string> script(bool four_g)
     {
-        std::vector<std::string> out;
-        for (const std::string& c : gsm::startup_commands(four_g, kLevels))
-            out.push_back(c.substr(0, c.size() - 1));
-        return out;
+        if (four_g)
+            return {"AT", "AT", "AT", "ATE 0", "AT+CGMR", "AT+QSIMDET=1,1",
+                    "AT+QURCCFG=\"urcport\",\"uart1\"", "AT+CLIP=1", "AT+QTONEDET=1",
+                    "AT+QDAI=3,0,0,4,0,0,1,1", "AT+COLP=1", "AT+QCFG=\"tone/incoming\",1",
+                    "AT+CRSL=0", "AT+QSIDET=0", "AT+QAUDPLAYGAIN=1000",
+                    "AT+QLTONE=1,1000,200,300,2000", "AT+COLP=1", "AT+QAUDSW=1", "AT&W0",
+                    "AT+CPIN?", "AT+CSCA?"};
+        return {"AT", "AT", "AT", "ATE 0", "AT+CGMR", "AT+QSIMDET=1,0,1", "AT+CLIP=1",
+                "AT+QTDMOD=1,2", "AT+QTDMOD=2,1", "AT+QTONEDET=4,1,3,3,65536", "AT+QTONEDET=1",
+                "AT+CLVL=40", "AT+CALM=0", "AT+QMOSTAT=1", "AT+QSFR=7", "AT+QSIDET=0",
+                "AT+QMIC=0,5", "AT+COLP=1", "AT&W0", "AT+CPIN?", "AT+CSCA?"};
+    }
+    // Reports of the box that asked its controller memory for four bytes.
+    int memoryReads() const
+    {
+        const std::vector<std::uint8_t> head = {3, 0xA0, 0xA3};
+        int reads = 0;
+        for (const auto& report : sim_.reports(*sim_box_))
+            reads += report.size() >= head.size() &&
+                             std::equal(head.begin(), head.end(), report.begin())
+                         ? 1
+                         : 0;
+        return reads;
+    }
+    // Sends the module's text to the box as its reports carry it.
+    void moduleSays(const std::string& wire)
+    {
+        for (std::size_t at = 0; at < wire.size(); at += 6) {
+            const std::size_t n = std::min<std::size_t>(6, wire.size() - at);
+            std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
+            report.insert(report.end(), wire.begin() + static_cast<long>(at),
+                          wire.begin() + static_cast<long>(at + n));
+            report.resize(8, 0);
+            box_.route_tz2701_report(report.data(), report.size());
+        }
     }
 
-    static constexpr gsm::Levels kLevels = {40, 5, 1, 3, {8000, 8000}, 4, {35000, 35000}};
     olva_test::FakePcmFactory pcm_;
     GsmBox box_;
     SimTz2401Box* sim_box_ = nullptr;
