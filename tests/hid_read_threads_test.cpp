@@ -150,7 +150,7 @@ TEST_F(ReadThreadTest, ReportsAreReapedWithoutAPauseOfTheLoop)
             };
             for (std::size_t sent = 1; sent <= 3; ++sent) {
                 sim_.pushInput(box, report);
-                ASSERT_TRUE(hid.waitFor([&] { return handled() == sent; }));
+                ASSERT_TRUE(olva_test::eventually([&] { return handled() == sent; }));
             }
             if (gsm) {
                 const std::size_t requests = sim_.reports(box).size();

@@ -137,7 +137,7 @@ TEST_F(UnplugTest, EachWayLibusbTellsOfAGoneBoxEndsItOnce)
             hid.startReadThread();
             hid.setEventMode(true);
             c.unplug(sim_, box);
-            EXPECT_TRUE(hid.waitFor([&] { return hid.plugOuts() == 1; }));
+            EXPECT_TRUE(olva_test::eventually([&] { return hid.plugOuts() == 1; }));
             EXPECT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
             EXPECT_FALSE(hid.is_open());
             hid.hidClose();
