@@ -9,6 +9,7 @@
 
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
+#include "support/eventually.h"
 #include "support/hid_sim_fixture.h"
 #include "support/hid_test_box.h"
 #include "usb_hid/hid_reports.h"
