@@ -45,7 +45,7 @@ constexpr auto kStopTime = std::chrono::seconds(5);
 #if defined(__SANITIZE_ADDRESS__)
 // The leak check after main, over the toolkit's heap, takes seconds of its
 // own on a loaded machine; the program's own shut-down keeps kStopTime.
-constexpr auto kExitAfterStop = kStartWait;
+constexpr auto kExitAfterStop = kWait;
 #else
 constexpr auto kExitAfterStop = kStopTime;
 #endif
@@ -346,7 +346,7 @@ TEST_F(TrayTest, StopSignalsTellABrowserTheServiceGoesAway)
         write_config("HttpPort=" + std::to_string(port) + "\nsystem_run_count=1\n");
         start_app();
         const std::string service = "127.0.0.1:" + std::to_string(port);
-        ASSERT_TRUE(eventually([&] { return tcp_connects("127.0.0.1", port); }, kStartWait)) << output();
+        ASSERT_TRUE(eventually([&] { return tcp_connects("127.0.0.1", port); }, kWait, kProcessLookPause)) << output();
         HeadlessBrowser browser;
         std::string error;
         ASSERT_TRUE(browser.open("http://" + service + "/blank.html",
@@ -363,7 +363,7 @@ TEST_F(TrayTest, StopSignalsTellABrowserTheServiceGoesAway)
 
         const auto signalled = std::chrono::steady_clock::now();
         ASSERT_EQ(kill(app_->pid(), signal_number), 0);
-        EXPECT_TRUE(eventually([&] { return output().find("~MyApp--") != std::string::npos; }, kStopTime))
+        EXPECT_TRUE(eventually([&] { return output().find("~MyApp--") != std::string::npos; }, kStopTime, kProcessLookPause))
             << output();
         EXPECT_LT(std::chrono::steady_clock::now() - signalled, kStopTime);
         EXPECT_EQ(app_->wait_exit(kExitAfterStop), std::optional<int>(0)) << output();
@@ -382,7 +382,7 @@ TEST_F(TrayTest, StopSignalDuringTheFirstRunQuestionEndsTheProgram)
     const auto question = wait_for_box(kCaption);
     ASSERT_TRUE(question) << output();
     ASSERT_EQ(kill(app_->pid(), SIGTERM), 0);
-    EXPECT_TRUE(eventually([&] { return output().find("~MyApp--") != std::string::npos; }, kStopTime))
+    EXPECT_TRUE(eventually([&] { return output().find("~MyApp--") != std::string::npos; }, kStopTime, kProcessLookPause))
         << output();
     EXPECT_EQ(app_->wait_exit(kExitAfterStop), std::optional<int>(0)) << output();
     EXPECT_NE(output().find(" signal " + std::to_string(SIGTERM) + ": shutting down"), std::string::npos);
