@@ -53,6 +53,11 @@ public:
     // work only while the service runs.
     int close_uWeb();
 
+    // The names of the browser commands and the paths of the HTTP routes,
+    // in the order they are tried.
+    static std::vector<std::string_view> command_names();
+    static std::vector<std::string_view> route_paths();
+
     // The run counter after this start; 0 on the first run.
     int get_system_work_runcount() const { return system_run_count_; }
 
