@@ -40,9 +40,11 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_PACKAGE_SECTION "comm")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libolva.so is found by dpkg-shlibdeps in the package itself.
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The package installs below /usr, whatever prefix the tree was configured
 # with: the program in /usr/share/olva keeps its users' data in their homes.
+# It is staged with DESTDIR, so that the entries made when installing name
+# /usr and the autostart entry lands in /etc.
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_INSTALL_PREFIX "/usr")
+set(CPACK_SET_DESTDIR ON)
 include(CPack)

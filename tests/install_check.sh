@@ -4,10 +4,16 @@
 # virtual display, keeps its data and settings in the user's home, counts
 # its runs there, and a C program builds against the installed library with
 # pkg-config. Exit 77 (skipped) when the machine lacks what it needs.
-#   install_check.sh BUILD_DIR
+#   install_check.sh BUILD_DIR           installs into a fresh prefix
+#   install_check.sh --installed /usr    checks an install already made there
+#                                        (the Debian package)
 set -eu
 
 build_dir=$1
+installed_prefix=
+if [ "$1" = "--installed" ]; then
+    installed_prefix=$2
+fi
 user=olvainstall
 home=/home/$user
 wait_limit=60   # seconds for a start, a window or an exit
@@ -28,17 +34,25 @@ fi
 scratch=$(mktemp -d /tmp/olva-install.XXXXXX)
 cleanup() {
     [ -z "${app_pid:-}" ] || kill "$app_pid" 2>/dev/null || true
+    # An install made elsewhere gets its own config.ini back.
+    [ ! -f "$scratch/config.ini.installed" ] || cp "$scratch/config.ini.installed" "$program_dir/config.ini"
     rm -rf "$scratch" "$home/uWebWorkDir"
 }
 trap cleanup EXIT
 chmod 755 "$scratch"
-# "/usr/share" in the program's path marks it installed, as under /usr.
-prefix=$scratch/usr
 rm -rf "$home/uWebWorkDir"
-
-cmake --install "$build_dir" --prefix "$prefix" >"$scratch/install.log" || fail "install: $(cat "$scratch/install.log")"
+if [ -n "$installed_prefix" ]; then
+    prefix=$installed_prefix
+    autostart_dir=/etc/xdg/autostart
+else
+    # "/usr/share" in the program's path marks it installed, as under /usr.
+    prefix=$scratch/usr
+    autostart_dir=$prefix/etc/xdg/autostart
+    cmake --install "$build_dir" --prefix "$prefix" >"$scratch/install.log" ||
+        fail "install: $(cat "$scratch/install.log")"
+fi
 program_dir=$prefix/share/olva
-pc_file=$(find "$prefix" -name olva.pc | head -n 1)
+pc_file=$(find "$prefix/lib" -name olva.pc | head -n 1)
 [ -n "$pc_file" ] || fail "no olva.pc was installed"
 PKG_CONFIG_PATH=$(dirname "$pc_file")
 export PKG_CONFIG_PATH
@@ -46,11 +60,11 @@ libdir=$(pkg-config --variable=libdir olva)
 for file in "$program_dir/olva_service" "$program_dir/webroot/doc/index.html" \
         "$program_dir/webroot/test/index.html" "$program_dir/config.ini" \
         "$libdir/libolva.so" "$libdir/pkgconfig/olva.pc" "$prefix/include/olva/cavrel_olva.h" \
-        "$prefix/lib/udev/rules.d/70-olva.rules" "$prefix/etc/xdg/autostart/olva.desktop" \
+        "$prefix/lib/udev/rules.d/70-olva.rules" "$autostart_dir/olva.desktop" \
         "$prefix/share/applications/olva.desktop" "$prefix/share/icons/hicolor/64x64/apps/olva.png"; do
     [ -e "$file" ] || fail "$file was not installed"
 done
-for entry in "$prefix/etc/xdg/autostart/olva.desktop" "$prefix/share/applications/olva.desktop"; do
+for entry in "$autostart_dir/olva.desktop" "$prefix/share/applications/olva.desktop"; do
     grep -qx "Exec=$program_dir/olva_service" "$entry" || fail "$entry does not start $program_dir/olva_service"
     if command -v desktop-file-validate >/dev/null 2>&1; then
         desktop-file-validate "$entry" || fail "$entry is not a valid desktop entry"
@@ -80,6 +94,7 @@ answer=$(LD_LIBRARY_PATH=$libdir "$scratch/client")
 
 # A free port in the installed settings, which the user's copy is seeded from.
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cp "$program_dir/config.ini" "$scratch/config.ini.installed"
 printf '[CONFIG]\nHttpPort=%s\n' "$port" >"$program_dir/config.ini"
 installed_config=$(cat "$program_dir/config.ini")
 
