@@ -15,7 +15,7 @@
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_manager/library_call.h"
 #include "olva_manager/olva_manager.h"
-#include "platform/paths.h"
+#include "platform/settings_dir.h"
 
 OlvaManager* g_pOlvaMgr = nullptr;
 
@@ -371,7 +371,7 @@ int olva_get_send_dtmf_param(int* tone_time, int* silence_time, float* dtmf_cof,
         return OLVA_ERR_INVALID_PARAM;
     try {
         const DtmfSendSettings s = read_dtmf_send_settings(
-            platform::paths().applicationDirectory() + kIniFile, "olva");
+            platform::settingsDirectory() + kIniFile, "olva");
         *tone_time = s.tone_time;
         *silence_time = s.silence_time;
         *dtmf_cof = s.dtmf_cof;

@@ -2,7 +2,9 @@
 // served by the running service over the fake device library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "cavrel_olva.h"
 #include "support/eventually.h"
@@ -133,24 +135,76 @@ TEST_F(WebPagesTest, EveryCommandButtonSendsAFrameTheServiceRuns)
     raise(0x101, OLVA_EVENT_PLUG_IN);
     ASSERT_TRUE(browser_.wait_until_holds(kLineHandles, "257", &last)) << last;
 
+    // One button per command of the service, in its group.
+    const auto buttons = browser_.evaluate(
+        "[...document.querySelectorAll('button[id^=cmd-]')].map(b => b.id.slice(4)).sort().join(',')");
+    std::vector<std::string> names;
+    for (const std::string_view name : COlvaMgr::command_names())
+        names.emplace_back(name);
+    std::sort(names.begin(), names.end());
+    std::string expected;
+    for (const std::string& name : names)
+        expected += (expected.empty() ? "" : ",") + name;
+    EXPECT_EQ(buttons, expected);
+    for (const char* group : {"service", "line", "audio", "gsm", "files"})
+        EXPECT_EQ(browser_.evaluate("String(document.querySelectorAll('#group-" + std::string(group) +
+                                    " button[id^=cmd-]').length > 0)"),
+                  "true")
+            << group;
+
+    olva_fake::set_result("olva_send_gsm_msg", 1);
     const auto clicked = browser_.evaluate(
-        "[...document.querySelectorAll('button[id^=cmd-]')].map(b => (b.click(), b.id)).join(',')");
-    EXPECT_EQ(clicked,
-              "cmd-getinfo,cmd-getsysteminfo,cmd-GetVoiceFileNames,cmd-allmsg,cmd-uwebclose,"
-              "cmd-GetDeviceVersionNum,cmd-GetProductID,cmd-StartReadLineVoltage,"
-              "cmd-StopReadLineVoltage,cmd-RecordFile,cmd-StopRecord,cmd-JudgeFileSize,"
-              "cmd-OLVADeletefile,cmd-UploadFile");
+        "[...document.querySelectorAll('button[id^=cmd-]')].map(b => (b.click(), b.id)).length");
+    EXPECT_EQ(clicked, std::to_string(names.size()));
     // The members each frame carries are those the service reads.
-    for (const char* call : {"olva_get_device_versionnum(257)", "olva_get_product_ID(257)",
-                             "olva_start_read_line_voltage(257)", "olva_stop_read_line_voltage(257)",
-                             "olva_record_file(257,/tmp/test.wav,0)", "olva_stop_record(257)",
-                             "olva_judge_file_size(/tmp/test.wav)", "olva_delete_file(/tmp/test.wav)",
-                             "olva_uploadFile(http://127.0.0.1/upload,file,/tmp/test.wav)"})
+    for (const char* call :
+         {"olva_get_device_versionnum(257)", "olva_get_product_ID(257)", "olva_get_usernum(257,16)",
+          "olva_start_read_line_voltage(257)", "olva_stop_read_line_voltage(257)", "olva_soft_hook_off(257)",
+          "olva_soft_hook_on(257)", "olva_send_dtmf(257,123#)", "olva_record_file(257,/tmp/test.wav,0)",
+          "olva_stop_record(257)", "olva_play_file(257,/tmp/test.wav)", "olva_stop_play(257)",
+          "olva_set_record_enable(257,1,1)", "olva_set_talk_link(257,1,1)", "olva_makecall(257,10086)",
+          "olva_reject_call(257)", "olva_makecallSlic(257,1000,4000,10086)", "olva_send_gsm_cmd(257,AT+CSQ,6)",
+          "olva_select_simcard(257,1)", "olva_gsm_power(257,1)", "olva_gsm_bootkey(257,1)",
+          "olva_query_gsm_msg_number(257)", "olva_send_gsm_msg(257,1,10086,自检测试,12)",
+          "olva_query_gsm_msgEx(257,1)", "olva_delete_gsm_msg(257,0,1)", "olva_judge_file_size(/tmp/test.wav)",
+          "olva_delete_file(/tmp/test.wav)", "olva_uploadFile(http://127.0.0.1/upload,file,/tmp/test.wav)"})
         EXPECT_TRUE(olva_fake::wait_for_call(call)) << call;
     EXPECT_TRUE(browser_.wait_until_holds(
         kEventsShown, "{\"event\":\"answer\",\"type\":\"uwebclose\",\"handle\":0,\"result\":\"\"}", &last))
         << last;
+    // The uploads: the plain one is tried, the form queued with its members.
+    EXPECT_TRUE(browser_.wait_until_holds(kEventsShown, "\"errorType\":\"UploadFileEx\"", &last)) << last;
+    EXPECT_TRUE(wait_for_log("UploadFormFile utf8_url:http://127.0.0.1/upload"));
+    EXPECT_TRUE(wait_for_log("UploadFormFile utf8_param:test"));
+    EXPECT_TRUE(wait_for_log("UploadFormFile utf8_filename:test.wav"));
+    EXPECT_TRUE(wait_for_log("UploadFormFile uft8_localfilename:/tmp/test.wav"));
     EXPECT_TRUE(wait_for_log("start get sysinfo  from addr:127.0.0.1:"));
+    EXPECT_EQ(log_text().find("other msg recv"), std::string::npos);
+}
+
+// Every kind of text the page receives is counted, the close frame's
+// reason too.
+TEST_F(WebPagesTest, SelfTestPageCountsEachKindOfEventItReceives)
+{
+    start();
+    open("/test/index.html");
+    std::string last;
+    ASSERT_TRUE(browser_.wait_until_holds(kGreeting, "joined", &last)) << last;
+    raise(0x101, OLVA_EVENT_PLUG_IN);
+    raise(0x101, OLVA_EVENT_LINE_RING);
+    raise(0x101, OLVA_EVENT_LINE_RING);
+    raise(0x101, OLVA_EVENT_SIGNAL_SIZE, 80);
+    const std::string kinds = "[...document.querySelectorAll('#kinds code')].map(c => c.textContent).join(',')";
+    EXPECT_TRUE(browser_.wait_until_holds(kinds, "ring ×2", &last)) << last;
+    EXPECT_TRUE(browser_.wait_until_holds(kinds, "signalsize ×1", &last)) << last;
+    EXPECT_TRUE(browser_.wait_until_holds(kinds, "joined ×1", &last)) << last;
+    EXPECT_TRUE(browser_.wait_until_holds(kinds, "getinfo ×2", &last)) << last;
+
+    // A second client pushes the page out: it shows why.
+    auto other = WsClient::connect(client_options());
+    ASSERT_TRUE(other);
+    EXPECT_TRUE(browser_.wait_until_holds(kinds, "left ×1", &last)) << last;
+    EXPECT_TRUE(browser_.wait_until_holds(kEventsShown, "关闭 1000 {\"event\":\"left\"}", &last)) << last;
 }
 
 // A site the user merely visits, and a sandboxed iframe on it (which sends

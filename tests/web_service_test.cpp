@@ -183,6 +183,55 @@ TEST_F(WebService, InstalledProgramKeepsItsDataInTheHomeDirectory)
                                   "/uWebWorkDir/\"}");
 }
 
+// An installed program's directory that the user cannot write: the INI
+// files are kept in the work directory, seeded once from the installed
+// copies, which stay as they were.
+TEST_F(WebService, UnwritableProgramDirectoryKeepsTheSettingsInTheWorkDirectory)
+{
+    const std::string exe_dir = temp_.file("usr/share/olva");
+    const std::string home = temp_.file("home/user");
+    std::filesystem::create_directories(exe_dir);
+    std::filesystem::create_directories(home);
+    const std::string installed_config = "[CONFIG]\nHttpPort=0\nAutorun=0\n";
+    const std::string installed_olva = "[device]\nhang_voltage=7\n";
+    writeFile(exe_dir + "/config.ini", installed_config);
+    writeFile(exe_dir + "/olva.ini", installed_olva);
+    options_.exe_dir = exe_dir;
+    options_.login = "user";
+    options_.home_dir = home;
+    options_.app_dir_writable = false;
+    app_dir_ = exe_dir;
+
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    port_ = uWebMgr.http_port();
+    const std::string kept = home + "/uWebWorkDir/";
+    EXPECT_EQ(uWebMgr.settings_path(), kept);
+    EXPECT_EQ(uWebMgr.app_path(), exe_dir + "/");
+    EXPECT_EQ(config_value(kept + "config.ini", "system_run_count"), "1");
+    EXPECT_EQ(config_value(kept + "config.ini", "Autorun"), "0");
+    EXPECT_EQ(readFile(exe_dir + "/config.ini"), installed_config);
+
+    // The settings routes read and write the kept files.
+    const HttpResult config = request("/GetConfigParam", "");
+    EXPECT_NE(config.body.find("\"hang_voltage\":\t7"), std::string::npos) << config.body;
+    EXPECT_NE(request("/SetBaseConfigParam", "{\"pop_state_tip\":0}").body.find("success"),
+              std::string::npos);
+    EXPECT_EQ(config_value(kept + "config.ini", "pop_state_tip"), "0");
+    EXPECT_NE(request("/SetVoltageConfigParam", "{\"hook_off_voltage\":21}").body.find("success"),
+              std::string::npos);
+    EXPECT_EQ(readIntValue("device", "hook_off_voltage", (kept + "olva.ini").c_str()), 21);
+
+    // A second start counts on in the kept file and seeds nothing again.
+    uWebMgr.close_uWeb();
+    writeFile(exe_dir + "/config.ini", "[CONFIG]\nHttpPort=0\nsystem_run_count=40\n");
+    ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
+    EXPECT_EQ(uWebMgr.get_system_work_runcount(), 2);
+    EXPECT_EQ(config_value(kept + "config.ini", "system_run_count"), "2");
+    EXPECT_EQ(config_value(kept + "config.ini", "pop_state_tip"), "0");
+    EXPECT_EQ(readFile(exe_dir + "/olva.ini"), installed_olva);
+    EXPECT_EQ(log_text().find("IniWriteValue err"), std::string::npos);
+}
+
 TEST_F(WebService, PortInUseReportsAndFails)
 {
     BusyPort busy;

@@ -466,6 +466,127 @@ TEST_F(WholeServiceTest, SelfTestPageShowsTheGreetingAndTheBoxPluggedIn)
         << last;
 }
 
+// Every control of the self-test page clicked in a real browser against the
+// whole service with a simulated Tz2701A: each command's frame reaches the
+// service, which logs it or passes it on to the box and its module.
+TEST_F(WholeServiceTest, EveryControlOfTheSelfTestPageReachesTheService)
+{
+    if (!have_program(HeadlessBrowser::kProgram))
+        GTEST_SKIP() << "the page test needs " << HeadlessBrowser::kProgram;
+    std::filesystem::copy(OLVA_WEBROOT_DIR, app_dir_.file("webroot"),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing);
+    SimTz2401Box& box = plug_tz2701a();
+    HeadlessBrowser browser;
+    std::string error;
+    TempDir profile;
+    ASSERT_TRUE(browser.open("http://127.0.0.1:" + std::to_string(port_) + "/test/index.html",
+                             profile.path(), &error))
+        << error;
+    std::string last;
+    ASSERT_TRUE(browser.wait_until_holds(
+        "[...document.querySelectorAll('#lines tr')].map(r => r.cells[0].textContent).join(',')", "257",
+        &last))
+        << last;
+    // The files the commands name are this test's own.
+    TempDir files;
+    const std::string wav = files.file("test.wav");
+    ASSERT_EQ(browser.evaluate("document.getElementById('filename').value = '" + wav + "'"), wav);
+
+    const auto count_of = [](const std::string& text, const std::string& needle) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    };
+    const auto module_got = [&box](const std::string& command) {
+        std::size_t n = 0;
+        for (const auto& received : box.gsmReceived())
+            n += received.command == command ? 1 : 0;
+        return n;
+    };
+    // What shows that a command arrived: one more log line of the service,
+    // one more command at the module, or one more report to the box's
+    // bridge. "" for the commands that do nothing at all.
+    struct Control {
+        const char* command;
+        std::string logged;
+        const char* module_command = nullptr;
+        bool bridge = false;
+    };
+    const Control controls[] = {
+        {"getinfo", "--getinfo"},
+        {"getsysteminfo", "start get sysinfo  from addr:"},
+        {"uwebclose", "msg  uweb service close"},
+        {"GetVoiceFileNames", ""},
+        {"GetDeviceVersionNum", "GetDeviceVersionNum, handle:257,"},
+        {"GetProductID", "GetProductID, handle:257,"},
+        {"GetUsernum", "GetUsernum, handle:257,"},
+        {"StartReadLineVoltage", "StartReadLineVoltage, handle:257,"},
+        {"StopReadLineVoltage", "StopReadLineVoltage, handle:257,"},
+        {"SoftHookoff", "SoftHookoff, handle:257,"},
+        {"SoftHookon", "SoftHookon, handle:257,"},
+        {"SendDtmf", "SendDtmf, handle:257,"},
+        {"RecordFile", "record file, handle:257, codec:0, filename:" + wav},
+        {"StopRecord", " stop record, handle:257,"},
+        {"PlayFile", "PlayFile, handle:257, filename:" + wav},
+        {"StopPlay", "StopPlay, handle:257,"},
+        {"set_record_enable", "set_record_enable, result="},
+        {"set_talk_link", "set_talk_link, result="},
+        {"JudgeFileSize", "JudgeFileSize, filename:" + wav},
+        {"OLVADeletefile", "OLVADeletefile, filename:" + wav},
+        {"UploadFile", "UploadFile, filename:" + wav},
+        {"UploadFileEx", "UploadFileEx, filename:" + wav},
+        {"UploadFormFile", "UploadFormFile uft8_localfilename:" + wav},
+        {"sendcmd", "sendcmd, handle:257,", "AT+CSQ"},
+        {"msgsize", "", "AT+CPMS?"},
+        {"allmsg", ""},
+        {"sendmsg", "msg, handle:257, result="},
+        {"querySms", "querySms No=1"},
+        {"deleteSms", "Delete sms smstype:0, No=1"},
+        {"selectsimcard", "", nullptr, true},
+        {"gsmpower", "", nullptr, true},
+        {"gsmboot", "", nullptr, true},
+        // Last: a dial holds the module's queue until it is answered.
+        {"olva_makecall", "makecall, handle:257,"},
+        {"rejectcall", "rejectcall, handle:257,"},
+        {"olva_makecallSlic", "makecall, handle:257,"},
+    };
+    std::vector<std::string> names;
+    for (const std::string_view name : COlvaMgr::command_names())
+        names.emplace_back(name);
+    ASSERT_EQ(std::size(controls), names.size());
+    for (const Control& control : controls) {
+        SCOPED_TRACE(control.command);
+        EXPECT_EQ(std::ranges::count(names, control.command), 1);
+        const std::size_t logged = control.logged.empty() ? 0 : count_of(log_text(), control.logged);
+        const std::size_t at_module = control.module_command ? module_got(control.module_command) : 0;
+        const std::size_t to_bridge = box.deviceCommands().size();
+        const std::size_t infos = count_of(log_text(), "--getinfo");
+        ASSERT_EQ(browser.evaluate("document.getElementById('cmd-" + std::string(control.command) + "').click()"),
+                  "undefined");
+        if (!control.logged.empty())
+            EXPECT_TRUE(eventually([&] { return count_of(log_text(), control.logged) > logged; }));
+        if (control.module_command)
+            EXPECT_TRUE(eventually([&] { return module_got(control.module_command) > at_module; }));
+        if (control.bridge)
+            EXPECT_TRUE(eventually([&] { return box.deviceCommands().size() > to_bridge; }));
+        if (control.logged.empty() && !control.module_command && !control.bridge) {
+            // Frames are handled in order: once a getinfo sent after it has
+            // been answered, this one has been handled too.
+            ASSERT_EQ(browser.evaluate("document.getElementById('cmd-getinfo').click()"), "undefined");
+            EXPECT_TRUE(eventually([&] { return count_of(log_text(), "--getinfo") > infos; }));
+        }
+    }
+    EXPECT_EQ(log_text().find("other msg recv"), std::string::npos);
+    EXPECT_EQ(log_text().find("error json msg"), std::string::npos);
+    // The page shows what came back, replies and events alike.
+    EXPECT_TRUE(browser.wait_until_holds("document.getElementById('kinds').textContent", "notify", &last)) << last;
+    EXPECT_TRUE(browser.wait_until_holds("document.getElementById('kinds').textContent", "answer", &last)) << last;
+    EXPECT_TRUE(browser.wait_until_holds("document.getElementById('kinds').textContent", "short_msg_size", &last))
+        << last;
+}
+
 TEST_F(WholeServiceTest, AGsmBoxStartsItsModuleAndABrowserTalksToIt)
 {
     auto client = connect();

@@ -25,6 +25,14 @@ std::span<const COlvaMgr::HttpRoute> COlvaMgr::http_routes()
     return kRoutes;
 }
 
+std::vector<std::string_view> COlvaMgr::route_paths()
+{
+    std::vector<std::string_view> paths;
+    for (const HttpRoute& route : http_routes())
+        paths.push_back(route.path);
+    return paths;
+}
+
 web::HttpResponse COlvaMgr::route_http_request(const web::HttpRequest& req)
 {
     const std::string_view path = web::target_path(req.target());

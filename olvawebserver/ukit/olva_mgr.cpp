@@ -12,6 +12,8 @@
 
 #include "cavrel_olva.h"
 #include "logger.h"
+#include "platform/paths.h"
+#include "platform/settings_dir.h"
 #include "ukit/version.h"
 #include "ukit/web_poller.h"
 
@@ -75,6 +77,7 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
     logger(-1, "userver", "", "%s", kDashes);
 
     raise_descriptor_limit();
+    seed_settings();
     read_config();
     for (COlvaLine& line : lines_)
         line.handl_plug_out();
@@ -115,13 +118,16 @@ void COlvaMgr::fix_directories(const WebOptions& options)
     }
     app_dir_ = work_dir_;
     std::printf("work path:%s\n", work_dir_.c_str());
-    if (is_installed_dir(app_dir_)) {
-        work_dir_ = options.home_dir + "/uWebWorkDir/";
+    if (platform::isInstalledDirectory(app_dir_)) {
+        work_dir_ = platform::userWorkDirectory(options.home_dir) + "/";
         std::printf("current user dir:%s\n", options.login.c_str());
         mkdir(work_dir_.c_str(), 0777);
     } else {
         work_dir_ += "/";
     }
+    settings_dir_ = platform::chooseSettingsDirectory(app_dir_, platform::directoryOf(work_dir_),
+                                                      options.app_dir_writable) +
+                    "/";
     wakeup_count_path_ = options.wakeup_count_path;
 }
 

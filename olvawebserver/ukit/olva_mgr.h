@@ -54,6 +54,11 @@ public:
     // work only while the service runs.
     int close_uWeb();
 
+    // The names of the browser commands and the paths of the HTTP routes,
+    // in the order they are tried.
+    static std::vector<std::string_view> command_names();
+    static std::vector<std::string_view> route_paths();
+
     // The run counter after this start; 0 on the first run.
     int get_system_work_runcount() const { return system_run_count_; }
 
@@ -76,6 +81,8 @@ public:
     const std::string& work_path() const { return work_dir_; }
     // The application directory (ends in '/'): "config.ini", "webroot".
     const std::string& app_path() const { return app_dir_; }
+    // The directory of "config.ini" and "olva.ini" (ends in '/').
+    const std::string& settings_path() const { return settings_dir_; }
     // "HttpPort" of "config.ini", read by init_uWeb: the port pages are
     // opened at, also when another program holds it.
     int configured_port() const { return HttpPort; }
@@ -216,8 +223,11 @@ private:
     // One try's result to every browser; posted to the web thread.
     void report_upload(const UploadReport& report);
 
-    std::string config_path() const { return app_dir_ + "config.ini"; }
-    std::string olva_ini_path() const { return app_dir_ + "olva.ini"; }
+    std::string config_path() const { return settings_dir_ + "config.ini"; }
+    std::string olva_ini_path() const { return settings_dir_ + "olva.ini"; }
+    // Copies the INI files installed beside the program into the settings
+    // directory when that is elsewhere and holds none yet.
+    void seed_settings() const;
     // A key of "config.ini" section "CONFIG"; a missing one (or -1) takes
     // fallback, which is written back.
     int read_config_int(const char* key, int fallback) const;
@@ -227,6 +237,9 @@ private:
     // Set by init_uWeb before the web thread starts; read only afterwards.
     std::string work_dir_;
     std::string app_dir_;
+    // Ends in '/': "config.ini" and "olva.ini", the application directory
+    // unless that cannot be written.
+    std::string settings_dir_;
     std::string wakeup_count_path_;
     int HttpPort = 0;
     int enable_ring_buzzer = 0;

@@ -82,6 +82,14 @@ std::span<const COlvaMgr::CommandRow> COlvaMgr::commands()
     return kCommands;
 }
 
+std::vector<std::string_view> COlvaMgr::command_names()
+{
+    std::vector<std::string_view> names;
+    for (const CommandRow& row : commands())
+        names.push_back(row.name);
+    return names;
+}
+
 void COlvaMgr::handle_recv_event(web::WsConnection& c, std::string_view payload)
 {
     const char* addr = c.address().c_str();

@@ -1,8 +1,10 @@
-// "config.ini" section "CONFIG" beside the executable. A key found missing,
-// or holding -1, is written back with its default.
+// "config.ini" section "CONFIG" in the settings directory. A key found
+// missing, or holding -1, is written back with its default.
 #include "ukit/olva_mgr.h"
 
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include "base_ini.h"
 #include "logger.h"
@@ -39,7 +41,28 @@ std::string read_text_key(const char* key, const char* fallback, const std::stri
     return std::string(value).substr(0, kMaxConfigText);
 }
 
+constexpr const char* kSettingsFiles[] = {"config.ini", "olva.ini"};
+
 }  // namespace
+
+void COlvaMgr::seed_settings() const
+{
+    if (settings_dir_ == app_dir_)
+        return;
+    logger(-1, "userver", "", " settings path:%s", settings_dir_.c_str());
+    for (const char* name : kSettingsFiles) {
+        const std::filesystem::path installed = app_dir_ + name;
+        const std::filesystem::path kept = settings_dir_ + name;
+        std::error_code ec;
+        if (std::filesystem::exists(kept, ec) || !std::filesystem::is_regular_file(installed, ec))
+            continue;
+        if (std::filesystem::copy_file(installed, kept, ec))
+            logger(-1, "userver", "", " %s seeded from %s", kept.c_str(), installed.c_str());
+        else
+            logger(1, "userver", "", " seed %s from %s failed: %s", kept.c_str(), installed.c_str(),
+                   ec.message().c_str());
+    }
+}
 
 int COlvaMgr::read_config_int(const char* key, int fallback) const
 {

@@ -15,6 +15,10 @@ struct WebOptions {
     // The user's home, "/home/" + login; the work directory of an installed
     // program lies below it.
     std::string home_dir;
+    // False for an installed program whose directory the user cannot
+    // write: its "config.ini" and "olva.ini" are then kept in the work
+    // directory.
+    bool app_dir_writable = true;
     std::string wakeup_count_path = "/sys/power/wakeup_count";
     UploadTimeouts upload_timeouts;
 };
@@ -23,7 +27,3 @@ struct WebOptions {
 // for a program installed below "/usr/share" or "/opt/apps" also the login
 // name and home.
 WebOptions default_web_options();
-
-// True when the executable's directory is that of an installed program,
-// whose work directory lies in the user's home.
-bool is_installed_dir(const std::string& exe_dir);

@@ -6,6 +6,7 @@
 #include "base_ini.h"
 #include "logger.h"
 #include "platform/paths.h"
+#include "platform/settings_dir.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
         std::lock_guard<std::mutex> lock(text_mutex_);
         app_dir_ = dir;
     }
-    read_settings(dir + kIniFile);
+    read_settings(platform::settingsDirectory() + kIniFile);
     fsk_priority_.store(settings_.cid_type_self_adaption.load());
     dial_window_samples_.store(0);
     tz2701_slic_link_.store(1);

@@ -5,7 +5,7 @@
 
 #include "logger.h"
 #include "olva_device/olva_device.h"
-#include "platform/paths.h"
+#include "platform/settings_dir.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ int OlvaDevice::olva_set_send_dtmf_param(unsigned long, int tone_time, int silen
     speaker_volume_.store(speaker_volume);
     dtmf_cof_.store(dtmf_cof);
     // The box uses the values from now on, written or not.
-    const std::string ini = platform::paths().applicationDirectory() + kIniFile;
+    const std::string ini = platform::settingsDirectory() + kIniFile;
     if (!write_dtmf_send_settings(settings, ini))
         BOX_LOG(1, "%s cannot write the dtmf settings to %s", ini.c_str());
     return 0;

@@ -6,7 +6,7 @@
 
 #include "logger.h"
 #include "olva_device/olva_device.h"
-#include "platform/paths.h"
+#include "platform/settings_dir.h"
 #include "platform/sleeper.h"
 
 namespace {
@@ -101,7 +101,7 @@ void OlvaDevice::load_dtmf_send_settings()
 {
     const std::string tag = box_tag();
     const DtmfSendSettings s =
-        read_dtmf_send_settings(platform::paths().applicationDirectory() + kIniFile, tag.c_str());
+        read_dtmf_send_settings(platform::settingsDirectory() + kIniFile, tag.c_str());
     tone_time_.store(s.tone_time);
     silence_time_.store(s.silence_time);
     dtmf_cof_.store(s.dtmf_cof);
@@ -168,7 +168,7 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     clear_queues();
     active_sim_.store(-1);
 
-    set_app_dir(platform::paths().applicationDirectory());
+    set_app_dir(platform::settingsDirectory());
     if (!hid_open(path, index, model)) {
         BOX_LOG(1, "%s   open (%s), product id(%d) failed", path ? path : "(null)", model);
         fire_event(1, OLVA_EVENT_OPEN_FAILED, 0, 0, 0, 0);
