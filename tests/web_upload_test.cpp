@@ -159,6 +159,42 @@ TEST_F(WebUpload, ServerAnswersThatAreNotJsonReachBrowsersAsTheFailureText)
     }
 }
 
+// A reply a browser could not take as it came: not UTF-8 (a GBK text drops a
+// Chromium connection), or JSON only a lenient parser reads.
+TEST_F(WebUpload, RepliesThatAreNotStrictUtf8JsonReachBrowsersAsTheFailureText)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    const std::string failure = result_event(R"({"code":"failure","errMsg":"uploadform  failed,no responce", "data":""})");
+    const std::string replies[] = {
+        "{\"code\":\"success\",\"msg\":\"\xC9\xCF\xB4\xAB\"}",  // "上传" in GBK
+        R"({"code":01})",
+        R"({"code":1.})",
+        "{\"code\":\"success\",\"msg\":\"a\tb\"}",
+        "{\"code\":\"success\",\"msg\":\"a\x01z\"}",
+        R"({"code":"success","msg":"\ud800"})",
+    };
+    for (const std::string& body : replies) {
+        server_.reply_with({200, body});
+        ASSERT_TRUE(client->send(form_frame(server_.url())));
+        for (int attempt = 1; attempt <= 5; ++attempt)
+            EXPECT_EQ(client->read(), failure) << body << ", attempt " << attempt;
+    }
+    EXPECT_TRUE(drain(*client).empty());
+}
+
+TEST_F(WebUpload, AStrictReplyIsPrintedAgainBeforeBrowsersSeeIt)
+{
+    start();
+    auto client = connect();
+    ASSERT_TRUE(client);
+    server_.reply_with({200, "{ \"code\" : \"success\",\n\t\"name\" : \"录音\", \"n\": [1, 2.5e1] }"});
+    ASSERT_TRUE(client->send(form_frame(server_.url())));
+    EXPECT_EQ(client->read(), result_event(R"({"code":"success","name":"录音","n":[1,25]})"));
+    EXPECT_TRUE(drain(*client).empty());
+}
+
 TEST_F(WebUpload, SilentServerHitsTheTimeOut)
 {
     options_.upload_timeouts = {300ms, 300ms};
