@@ -146,7 +146,8 @@ TEST_F(WebHelpPage, DocumentsEveryTextTheServiceSendsWithItsMembers)
     // Every event code, its text parameters pointing at texts; the alarm
     // also as a playback alarm, which carries its error. A ring of another
     // handle marks the end, since the texts reach the browser in order.
-    const unsigned long text = olva_fake::text_param("1(2)");
+    const std::string param = "1(2)";
+    const unsigned long text = olva_fake::text_param(param);
     raise(0x101, OLVA_EVENT_PLUG_IN);
     for (int code = 0; code <= 45; ++code)
         raise(0x101, code, text, text, text, text);
