@@ -86,8 +86,12 @@ protected:
         addCard();
     }
     // Back under a new address with a new card: the old one went with it.
+    // An opening that ended before its armed unplug came (the Tz2501B's poll
+    // makes the count of an opening vary) is taken off the bus first, so
+    // that the unplug is not left armed for the next opening.
     void replug()
     {
+        sim_.unplug(*box_);
         sim_.replug(*box_);
         pcm_lines_.clear();
         cards_.clear();
