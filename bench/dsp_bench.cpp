@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "busytoneDet.h"
-#include "cid_decoder.h"
-#include "dtmf_decoder.h"
+#include "dsp/busytoneDet.h"
+#include "dsp/cid_decoder.h"
+#include "dsp/dtmf_decoder.h"
 #include "reference/busytoneDet.h"
 #include "reference/cid_decoder.h"
 #include "reference/dtmf_decoder.h"

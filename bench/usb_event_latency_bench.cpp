@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/platform/sleeper.h"
 #include "bench_web_service.h"
 #include "olva_manager/olva_manager.h"
 #include "support/asound_tree.h"
 #include "support/fake_paths.h"
 #include "support/fake_pcm.h"
-#include "platform/sleeper.h"
 #include "support/recording_command_runner.h"
 #include "support/temp_dir.h"
 #include "support/web_client.h"

@@ -3,12 +3,13 @@
 # and pkg-config file, the udev rules, the menu and autostart entries with
 # the icon; then the Debian package of the same (cpack -G DEB).
 
-# The library for C programs: libolva.so and its public header with the two
-# headers it includes.
+# The library for C programs: libolva.so and its public header with the
+# model headers it includes.
 install(TARGETS olva LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 set(OLVA_HEADER_DIR "${CMAKE_INSTALL_INCLUDEDIR}/olva")
-install(FILES src/cavrel_olva.h src/busy_info.h DESTINATION ${OLVA_HEADER_DIR})
-install(FILES src/usb_hid/olva_product.h DESTINATION ${OLVA_HEADER_DIR}/usb_hid)
+install(FILES src/cavrel_olva.h DESTINATION ${OLVA_HEADER_DIR})
+install(FILES src/model/busy_info.h src/model/olva_product.h src/model/olva_types.h
+        DESTINATION ${OLVA_HEADER_DIR}/model)
 
 # udev rules that let the desktop user open the boxes without root; udev
 # reads them under /usr/lib/udev/rules.d (install prefix /usr).

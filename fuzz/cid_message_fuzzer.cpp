@@ -10,7 +10,7 @@
 
 #include "CLineDevice/CLineDevice.h"
 #include "CLineDevice/cid_message.h"
-#include "logger.h"
+#include "base/logger.h"
 
 namespace {
 

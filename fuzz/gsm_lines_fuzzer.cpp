@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/logger.h"
 #include "gsm/line_assembler.h"
 #include "gsm/reply_rules.h"
-#include "logger.h"
 
 // Unknown lines are logged: not worth the time here.
 extern "C" int LLVMFuzzerInitialize(int*, char***)

@@ -15,8 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/logger.h"
 #include "input_lines.h"
-#include "logger.h"
 #include "support/fake_olva.h"
 #include "ukit/olva_mgr.h"
 

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/logger.h"
 #include "gsm/received_sms.h"
-#include "logger.h"
 
 // Refused lines are logged as warnings: not worth the time here.
 extern "C" int LLVMFuzzerInitialize(int*, char***)

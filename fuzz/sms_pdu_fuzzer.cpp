@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "Sms.h"
-#include "logger.h"
+#include "base/logger.h"
+#include "codecs/Sms.h"
 
 // Refused PDUs are logged as warnings: not worth the time here.
 extern "C" int LLVMFuzzerInitialize(int*, char***)

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/olva_device.h"
 #include "usb_hid/hid_reports.h"
 

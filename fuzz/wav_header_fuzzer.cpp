@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
+#include "codecs/wave.h"
 #include "olva_device/playback_queue.h"
-#include "wave.h"
 
 namespace {
 

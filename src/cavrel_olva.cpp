@@ -11,13 +11,11 @@
 #include <exception>
 #include <new>
 
-#include "logger.h"
+#include "base/logger.h"
+#include "base/platform/settings_dir.h"
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_manager/library_call.h"
 #include "olva_manager/olva_manager.h"
-#include "platform/settings_dir.h"
-
-OlvaManager* g_pOlvaMgr = nullptr;
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "olva_manager/library_call.h"
 
 namespace {

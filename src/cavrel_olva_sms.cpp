@@ -4,9 +4,9 @@
 // argument is looked at.
 #include <string>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
 #include "olva_manager/library_call.h"
-#include "logger.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Tone.h"
+#include "dsp/Tone.h"
 
 #include <algorithm>
 #include <climits>

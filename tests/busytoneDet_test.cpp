@@ -1,4 +1,4 @@
-#include "busytoneDet.h"
+#include "dsp/busytoneDet.h"
 
 #include <cmath>
 #include <cstdint>

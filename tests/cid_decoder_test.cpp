@@ -1,4 +1,4 @@
-#include "cid_decoder.h"
+#include "dsp/cid_decoder.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/command_runner.h"
+#include "base/platform/command_runner.h"
 
 #include <gtest/gtest.h>
 

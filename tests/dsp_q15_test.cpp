@@ -1,4 +1,4 @@
-#include "dsp_q15.h"
+#include "dsp/dsp_q15.h"
 
 #include <cmath>
 #include <cstdint>

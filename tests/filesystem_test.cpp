@@ -1,4 +1,4 @@
-#include "filesystem.h"
+#include "base/filesystem.h"
 
 #include <string>
 #include <thread>

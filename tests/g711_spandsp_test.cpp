@@ -1,5 +1,5 @@
 // Our G.711 tables against spandsp's, for every 16-bit sample and every code.
-#include "g711.h"
+#include "codecs/g711.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "gsm_alphabet.h"
+#include "codecs/gsm_alphabet.h"
 
 #include <cstdio>
 #include <string>

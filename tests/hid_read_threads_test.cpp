@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <utility>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"

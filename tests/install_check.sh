@@ -82,7 +82,8 @@ cat >"$scratch/client.c" <<'CEOF'
 int main(void)
 {
     /* Not opened: the library answers that it is not open. */
-    printf("%d\n", olva_get_product_ID(257));
+    OLVA_PRODUCT model = OLVA_PRODUCT_TZ2501B;
+    printf("%d %d\n", olva_get_product_ID(257), model);
     return 0;
 }
 CEOF
@@ -90,7 +91,7 @@ CEOF
 cc -o "$scratch/client" "$scratch/client.c" $(pkg-config --cflags --libs olva) ||
     fail "the C program does not build with pkg-config --cflags --libs olva"
 answer=$(LD_LIBRARY_PATH=$libdir "$scratch/client")
-[ "$answer" = "-7" ] || fail "the C program got '$answer' from olva_get_product_ID, not -7"
+[ "$answer" = "-7 10" ] || fail "the C program got '$answer' from olva_get_product_ID and a model id, not -7 10"
 
 # A free port in the installed settings, which the user's copy is seeded from.
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

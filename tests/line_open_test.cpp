@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "support/fake_paths.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"

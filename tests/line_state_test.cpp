@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "support/fake_clock.h"
 #include "support/fake_paths.h"
 #include "support/recording_line.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "support/eventually.h"
 #include "support/fake_paths.h"
 #include "support/recording_line.h"

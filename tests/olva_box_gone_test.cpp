@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"

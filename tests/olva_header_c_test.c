@@ -1,6 +1,7 @@
 /* A C program written against the library's header: it compiles as C and
  * links against libolva.so, so every function the header declares is in the
- * library. Closed, the library answers -7 where it offers nothing. */
+ * library. Closed, the library answers -7 where it offers nothing. The model
+ * ids are C constants too. */
 #include <stdio.h>
 
 #include "cavrel_olva.h"
@@ -79,12 +80,17 @@ static const any_function kDeclared[] = {
 int main(void)
 {
     tagBusyInfo busy = {0, 450, 420, 35, 35, 5, 12, 3};
+    OLVA_PRODUCT gsm_box = OLVA_PRODUCT_TZ2701A;
     unsigned i;
     for (i = 0; i < sizeof kDeclared / sizeof kDeclared[0]; ++i) {
         if (!kDeclared[i]) {
             fprintf(stderr, "function %u of the header is missing\n", i);
             return 1;
         }
+    }
+    if (gsm_box != 8 || OLVA_PRODUCT_TZ2501B != 10) {
+        fprintf(stderr, "the model ids differ from the boxes' ids\n");
+        return 1;
     }
     if (olva_set_busy_tone(0x101, busy) != OLVA_ERR_NOT_AVAILABLE ||
         olva_soft_hook_on(0x101) != OLVA_ERR_NOT_AVAILABLE ||

@@ -11,8 +11,9 @@
 #include <map>
 #include <sstream>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "cavrel_olva.h"
+#include "olva_device/dtmf_send_settings.h"
 #include "olva_manager/event_formatter.h"
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_register_box.h"
@@ -21,7 +22,6 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
-#include "olva_device/dtmf_send_settings.h"
 
 namespace {
 

@@ -20,7 +20,8 @@
 #include <thread>
 
 #include "cavrel_olva.h"
-#include "g711.h"
+#include "codecs/g711.h"
+#include "codecs/wave.h"
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
@@ -29,7 +30,6 @@
 #include "support/fake_pcm.h"
 #include "support/sound_file.h"
 #include "support/tz2401_reports.h"
-#include "wave.h"
 
 namespace {
 

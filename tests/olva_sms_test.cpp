@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "Sms.h"
+#include "codecs/Sms.h"
 #include "support/gsm_box_fixture.h"
 
 namespace {

@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
+#include "codecs/wave.h"
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
@@ -27,7 +28,6 @@
 #include "support/fake_pcm.h"
 #include "support/sound_file.h"
 #include "support/temp_dir.h"
-#include "wave.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/paths.h"
+#include "base/platform/paths.h"
 
 #include <gtest/gtest.h>
 #include <sys/auxv.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "platform/command_runner.h"
+#include "base/platform/command_runner.h"
 #include "support/fake_paths.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The PCM seam on real ALSA, with `type file` PCMs over the "null" PCM (see
 // AlsaTestConfig), and the scripted fake held to the same state rules.
-#include "platform/pcm.h"
+#include "base/platform/pcm.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Where "config.ini" and "olva.ini" are kept.
-#include "platform/settings_dir.h"
+#include "base/platform/settings_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "Sms.h"
+#include "codecs/Sms.h"
 #include "gsm/received_sms.h"
 #include "gsm/sms_send.h"
 

@@ -1,4 +1,4 @@
-#include "Sms.h"
+#include "codecs/Sms.h"
 
 #include <cstdio>
 #include <cstring>

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "cavrel_olva.h"
-#include "wave.h"
+#include "codecs/wave.h"
 #include "support/busy_port.h"
 #include "support/child_process.h"
 #include "support/headless_browser.h"

@@ -1,4 +1,4 @@
-#include "utf8_utf16.h"
+#include "codecs/utf8_utf16.h"
 
 #include <iconv.h>
 

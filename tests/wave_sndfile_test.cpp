@@ -1,6 +1,6 @@
 // WAV files made with our headers, read back by libsndfile.
-#include "g711.h"
-#include "wave.h"
+#include "codecs/g711.h"
+#include "codecs/wave.h"
 
 #include <cstring>
 #include <string>
@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include "support/temp_dir.h"
 #include "support/sound_file.h"
+#include "support/temp_dir.h"
 
 namespace {
 

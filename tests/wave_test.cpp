@@ -1,4 +1,4 @@
-#include "wave.h"
+#include "codecs/wave.h"
 
 #include <cstring>
 #include <string>

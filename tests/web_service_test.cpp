@@ -12,7 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "support/busy_port.h"
 #include "support/web_fixture.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "cavrel_olva.h"
 #include "support/web_fixture.h"
 

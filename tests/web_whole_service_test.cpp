@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cavrel_olva.h"
+#include "codecs/wave.h"
 #include "olva_manager/olva_manager.h"
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
@@ -35,7 +36,6 @@
 #include "support/web_client.h"
 #include "support/whole_service_fixture.h"
 #include "ukit/olva_mgr.h"
-#include "wave.h"
 
 namespace olva_test {
 namespace {

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <string>
 
+#include "base/logger.h"
 #include "database/Database.h"
 #include "database/table_rows.h"
-#include "logger.h"
 
 using namespace olva_db;
 

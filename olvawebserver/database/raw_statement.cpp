@@ -1,9 +1,9 @@
 // SQL from the caller, run as it is.
 #include <string>
 
+#include "base/logger.h"
 #include "database/Database.h"
 #include "database/statement.h"
-#include "logger.h"
 
 using namespace olva_db;
 

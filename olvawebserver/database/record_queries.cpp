@@ -1,10 +1,10 @@
 // Call records with the names of the contacts their numbers belong to.
 #include <string>
 
+#include "base/logger.h"
 #include "database/Database.h"
 #include "database/record_rows.h"
 #include "database/statement.h"
-#include "logger.h"
 
 using namespace olva_db;
 

@@ -4,9 +4,9 @@
 
 #include <sys/stat.h>
 
+#include "base/logger.h"
 #include "database/Database.h"
 #include "database/statement.h"
-#include "logger.h"
 
 using namespace olva_db;
 

@@ -1,7 +1,7 @@
 #include "database/statement.h"
 
+#include "base/logger.h"
 #include "database/database_types.h"
-#include "logger.h"
 
 namespace olva_db {
 

@@ -9,7 +9,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/file_rules.h"
 #include "ukit/http_json.h"
 #include "ukit/http_util.h"

@@ -2,7 +2,7 @@
 
 #include <cJSON.h>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/http_util.h"
 #include "ukit/json_input.h"
 

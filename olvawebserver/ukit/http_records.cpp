@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "ukit/file_rules.h"
 #include "ukit/http_json.h"
 #include "ukit/json_text.h"

@@ -5,9 +5,9 @@
 
 #include <cmath>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "ukit/http_json.h"
 #include "ukit/olva_mgr.h"
 

@@ -10,10 +10,10 @@
 
 #include <boost/asio/post.hpp>
 
+#include "base/logger.h"
+#include "base/platform/paths.h"
+#include "base/platform/settings_dir.h"
 #include "cavrel_olva.h"
-#include "logger.h"
-#include "platform/paths.h"
-#include "platform/settings_dir.h"
 #include "ukit/version.h"
 #include "ukit/web_poller.h"
 

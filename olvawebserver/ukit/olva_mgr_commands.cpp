@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "ukit/command_args.h"
 #include "ukit/file_rules.h"
 #include "ukit/json_input.h"

@@ -6,8 +6,8 @@
 #include <limits>
 #include <system_error>
 
-#include "base_ini.h"
-#include "logger.h"
+#include "base/base_ini.h"
+#include "base/logger.h"
 
 namespace {
 

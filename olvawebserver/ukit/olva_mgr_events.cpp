@@ -10,8 +10,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "ukit/json_text.h"
 #include "ukit/olva_mgr.h"
 

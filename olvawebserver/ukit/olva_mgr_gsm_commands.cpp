@@ -1,8 +1,8 @@
 // Browser commands of the GSM box: calls, the extension phone, the audio
 // paths and recording sources, the SIM slot and the module's power and
 // power key. On the web thread, like every command.
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "ukit/command_args.h"
 #include "ukit/olva_mgr.h"
 

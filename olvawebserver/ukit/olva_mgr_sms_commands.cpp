@@ -1,8 +1,8 @@
 // Browser commands for SMS: send a text, count, read and delete the
 // module's stored messages. What the module answers comes later as the
 // events "short_msg_size", "short_msg" and "shortsms_report".
+#include "base/logger.h"
 #include "cavrel_olva.h"
-#include "logger.h"
 #include "ukit/command_args.h"
 #include "ukit/olva_mgr.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/http_util.h"
 #include "ukit/json_text.h"
 

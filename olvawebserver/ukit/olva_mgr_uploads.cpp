@@ -3,7 +3,7 @@
 // web thread.
 #include <algorithm>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/olva_mgr.h"
 
 void COlvaMgr::start_uploads(const UploadTimeouts& timeouts)

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/http_util.h"
 
 namespace web {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "utf8_utf16.h"
+#include "codecs/utf8_utf16.h"
 
 namespace web {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/file_rules.h"
 
 namespace {

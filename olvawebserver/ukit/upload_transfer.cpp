@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/file_rules.h"
 #include "ukit/upload_result.h"
 

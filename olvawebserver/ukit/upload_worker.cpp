@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/upload_result.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/http_util.h"
 #include "ukit/web_session_common.h"
 

@@ -1,7 +1,7 @@
 #include "ukit/web_options.h"
 
-#include "platform/paths.h"
-#include "platform/settings_dir.h"
+#include "base/platform/paths.h"
+#include "base/platform/settings_dir.h"
 
 WebOptions default_web_options()
 {

@@ -3,7 +3,7 @@
 #include <exception>
 #include <utility>
 
-#include "logger.h"
+#include "base/logger.h"
 
 namespace web {
 

@@ -11,7 +11,7 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/websocket/error.hpp>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/web_sessions.h"
 
 namespace web {

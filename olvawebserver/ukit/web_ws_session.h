@@ -8,7 +8,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/websocket.hpp>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/web_session_common.h"
 
 namespace web::session {

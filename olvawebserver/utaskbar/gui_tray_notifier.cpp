@@ -3,7 +3,7 @@
 #include <wx/app.h>
 #include <wx/thread.h>
 
-#include "logger.h"
+#include "base/logger.h"
 
 GuiTrayNotifier::GuiTrayNotifier(BalloonSink balloon, MessageBoxSink message_box)
     : balloon_(std::move(balloon)), message_box_(std::move(message_box))

@@ -2,7 +2,7 @@
 
 #include <wx/utils.h>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/olva_mgr.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include <csignal>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/olva_mgr.h"
 #include "utaskbar/local_pages.h"
 #include "utaskbar/olva_taskbar_icon.h"

@@ -4,7 +4,7 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "ukit/olva_mgr.h"
 #include "ukit/version.h"
 #include "utaskbar/local_pages.h"

@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "CLineDevice/mp3_encoder.h"
-#include "busytoneDet.h"
-#include "cavrel_olva.h"
-#include "cid_decoder.h"
-#include "dtmf_decoder.h"
-#include "usb_hid/olva_product.h"
-#include "wave.h"
+#include "codecs/wave.h"
+#include "dsp/busytoneDet.h"
+#include "dsp/cid_decoder.h"
+#include "dsp/dtmf_decoder.h"
+#include "model/olva_product.h"
+#include "model/olva_types.h"
 
 // The line keys of "olva.ini" section "device", read again at every open.
 // Written by the open (the device search thread), read by the line's timer,

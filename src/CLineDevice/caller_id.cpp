@@ -6,8 +6,8 @@
 // taken under it and no event is raised with it held.
 #include "CLineDevice/CLineDevice.h"
 #include "CLineDevice/cid_message.h"
-#include "logger.h"
-#include "platform/clock.h"
+#include "base/logger.h"
+#include "base/platform/clock.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "CLineDevice/CLineDevice.h"
-#include "logger.h"
-#include "usb_hid/model_traits.h"
+#include "base/logger.h"
+#include "model/model_traits.h"
 
 namespace {
 

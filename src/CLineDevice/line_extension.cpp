@@ -5,7 +5,7 @@
 #include <string>
 
 #include "CLineDevice/CLineDevice.h"
-#include "logger.h"
+#include "base/logger.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "CLineDevice/CLineDevice.h"
-#include "logger.h"
+#include "base/logger.h"
 
 void CLineDevice::empty_dial_buffer()
 {

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "CLineDevice/CLineDevice.h"
-#include "base_ini.h"
-#include "logger.h"
-#include "platform/paths.h"
-#include "platform/settings_dir.h"
+#include "base/base_ini.h"
+#include "base/logger.h"
+#include "base/platform/paths.h"
+#include "base/platform/settings_dir.h"
 
 namespace {
 

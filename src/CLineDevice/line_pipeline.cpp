@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "CLineDevice/CLineDevice.h"
-#include "logger.h"
-#include "platform/clock.h"
-#include "usb_hid/model_traits.h"
+#include "base/logger.h"
+#include "base/platform/clock.h"
+#include "model/model_traits.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "CLineDevice/CLineDevice.h"
-#include "filesystem.h"
-#include "g711.h"
-#include "logger.h"
+#include "base/filesystem.h"
+#include "base/logger.h"
+#include "codecs/g711.h"
 
 namespace {
 

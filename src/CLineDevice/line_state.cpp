@@ -4,8 +4,8 @@
 #include <string>
 
 #include "CLineDevice/CLineDevice.h"
-#include "logger.h"
-#include "platform/clock.h"
+#include "base/logger.h"
+#include "base/platform/clock.h"
 
 namespace {
 

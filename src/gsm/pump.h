@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "gsm/gsm_state.h"
-#include "usb_hid/hid_cmd_op.h"
+#include "gsm/hid_cmd_op.h"
 
 namespace gsm {
 

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "Sms.h"
-#include "common.h"
-#include "gsm_alphabet.h"
+#include "base/common.h"
+#include "codecs/Sms.h"
+#include "codecs/gsm_alphabet.h"
 
 namespace gsm {
 

@@ -1,6 +1,6 @@
 #include "gsm/reply_rules.h"
 
-#include "common.h"
+#include "base/common.h"
 #include "gsm/at_text.h"
 #include "gsm/pump.h"
 #include "gsm/startup_script.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "Sms.h"
+#include "codecs/Sms.h"
 
 namespace gsm {
 

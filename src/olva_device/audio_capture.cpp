@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/audio_format.h"
 #include "olva_device/demux.h"
 #include "olva_device/olva_device.h"

@@ -3,8 +3,8 @@
 // for line 1. Every line works on 160-sample frames of 8 kHz mono (20 ms).
 #pragma once
 
-#include "platform/pcm.h"
-#include "usb_hid/model_traits.h"
+#include "base/platform/pcm.h"
+#include "model/model_traits.h"
 
 namespace audio {
 

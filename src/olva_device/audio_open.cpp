@@ -2,12 +2,12 @@
 // and closing them again.
 #include <cstdlib>
 
-#include "logger.h"
+#include "base/logger.h"
+#include "base/platform/command_runner.h"
+#include "base/platform/sleeper.h"
 #include "olva_device/audio_format.h"
 #include "olva_device/olva_device.h"
 #include "olva_device/sound_card.h"
-#include "platform/command_runner.h"
-#include "platform/sleeper.h"
 
 namespace {
 

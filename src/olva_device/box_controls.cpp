@@ -3,9 +3,9 @@
 #include <exception>
 #include <iostream>
 
-#include "logger.h"
+#include "base/logger.h"
+#include "base/platform/settings_dir.h"
 #include "olva_device/olva_device.h"
-#include "platform/settings_dir.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/olva_device.h"
 #include "usb_hid/hid_reports.h"
 

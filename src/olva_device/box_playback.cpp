@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/olva_device.h"
 
 void OlvaDevice::CBoxLineDevice::play_dtmf(unsigned long line, char* digits)

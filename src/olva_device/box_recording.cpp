@@ -1,7 +1,7 @@
 // The box's recording operations: each goes to the line of the given id.
 #include "olva_device/olva_device.h"
 
-#include "logger.h"
+#include "base/logger.h"
 
 int OlvaDevice::olva_record_file(unsigned long line, const char* path, int coder)
 {

@@ -10,9 +10,9 @@
 //   Tz2501B latches   function (latch 1) and function-2 (latch 2) switches
 #include <iostream>
 
-#include "logger.h"
+#include "base/logger.h"
+#include "base/platform/sleeper.h"
 #include "olva_device/olva_device.h"
-#include "platform/sleeper.h"
 
 namespace {
 

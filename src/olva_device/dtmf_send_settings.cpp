@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "base_ini.h"
-#include "logger.h"
+#include "base/base_ini.h"
+#include "base/logger.h"
 
 namespace {
 

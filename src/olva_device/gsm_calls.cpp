@@ -11,10 +11,10 @@
 // the command mutex for it, and a completion never sends at all.
 #include "olva_device/olva_device.h"
 
+#include "base/logger.h"
+#include "base/platform/sleeper.h"
 #include "gsm/at_text.h"
 #include "gsm/pump.h"
-#include "logger.h"
-#include "platform/sleeper.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Sms.h"
-#include "logger.h"
+#include "base/logger.h"
+#include "codecs/Sms.h"
 #include "gsm/at_text.h"
 #include "gsm/pump.h"
 #include "gsm/startup_script.h"

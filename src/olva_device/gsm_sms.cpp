@@ -3,8 +3,8 @@
 // message as event 40; and received PDU lines reported as event 35.
 #include <cstring>
 
+#include "base/logger.h"
 #include "gsm/sms_send.h"
-#include "logger.h"
 #include "olva_device/olva_device.h"
 
 namespace {

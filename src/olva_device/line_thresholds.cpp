@@ -1,6 +1,6 @@
 // The Tz2401B's line thresholds set from the library: the hang and
 // hook-off voltage thresholds go to the box as threshold words.
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/olva_device.h"
 #include "usb_hid/hid_reports.h"
 

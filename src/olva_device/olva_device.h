@@ -24,15 +24,15 @@
 #include <thread>
 
 #include "CLineDevice/CLineDevice.h"
+#include "base/platform/pcm.h"
 #include "gsm/gsm_state.h"
 #include "gsm/line_assembler.h"
 #include "gsm/received_sms.h"
+#include "model/model_traits.h"
 #include "olva_device/demux.h"
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_device/playback_queue.h"
-#include "platform/pcm.h"
 #include "usb_hid/hid_device.h"
-#include "usb_hid/model_traits.h"
 
 class OlvaDevice : public HidDevice {
 public:

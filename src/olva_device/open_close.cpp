@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <utility>
 
-#include "logger.h"
+#include "base/logger.h"
+#include "base/platform/settings_dir.h"
+#include "base/platform/sleeper.h"
 #include "olva_device/olva_device.h"
-#include "platform/settings_dir.h"
-#include "platform/sleeper.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "g711.h"
+#include "codecs/g711.h"
 
 bool make_play_content(int line_id, int type, const char* text, AudioPlayContent* item)
 {

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <span>
 
-#include "wave.h"
+#include "codecs/wave.h"
 
 // One queued item, copied by value.
 struct AudioPlayContent {

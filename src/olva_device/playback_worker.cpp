@@ -15,8 +15,8 @@
 #include <system_error>
 #include <vector>
 
-#include "Tone.h"
-#include "logger.h"
+#include "base/logger.h"
+#include "dsp/Tone.h"
 #include "olva_device/audio_format.h"
 #include "olva_device/olva_device.h"
 

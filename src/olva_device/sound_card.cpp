@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
-#include "logger.h"
-#include "platform/paths.h"
+#include "base/logger.h"
+#include "base/platform/paths.h"
 
 namespace audio {
 namespace {

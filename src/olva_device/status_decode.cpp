@@ -3,7 +3,7 @@
 // debounces; the Tz2401B's code-19 reports are that timer's clock.
 #include <exception>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/olva_device.h"
 
 namespace {

@@ -4,8 +4,8 @@
 // never come here: the completion hands them to the waiting reader.
 #include "olva_device/olva_device.h"
 
+#include "base/logger.h"
 #include "gsm/reply_rules.h"
-#include "logger.h"
 
 namespace {
 

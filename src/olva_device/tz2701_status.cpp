@@ -8,7 +8,7 @@
 // a box in USB mode whose SIM slot 1 works, extension phone lifted, no key.
 #include <cstdio>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_device/olva_device.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_manager/olva_manager.h"
 #include "usb_hid/usb_backend.h"
 

@@ -2,7 +2,7 @@
 #include <climits>
 #include <exception>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_manager/olva_manager.h"
 #include "olva_manager/with_box.h"
 

@@ -4,8 +4,8 @@
 
 #include <exception>
 
-#include "cavrel_olva.h"
-#include "logger.h"
+#include "base/logger.h"
+#include "model/olva_types.h"
 #include "olva_manager/olva_manager.h"
 
 template <class Call>

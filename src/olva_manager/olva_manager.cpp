@@ -7,9 +7,9 @@
 #include <iostream>
 #include <system_error>
 
-#include "logger.h"
+#include "base/logger.h"
+#include "model/model_traits.h"
 #include "olva_manager/event_formatter.h"
-#include "usb_hid/model_traits.h"
 
 namespace {
 
@@ -19,6 +19,8 @@ constexpr int kMaxThreadWorkMode = 2;
 std::atomic<bool> g_manual_drive{false};
 
 }  // namespace
+
+OlvaManager* g_pOlvaMgr = nullptr;
 
 OlvaManager::CUsbBoxDevice::~CUsbBoxDevice()
 {

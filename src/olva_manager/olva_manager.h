@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "cavrel_olva.h"
+#include "model/olva_types.h"
 #include "olva_device/olva_device.h"
 #include "olva_manager/stop_signal.h"
 

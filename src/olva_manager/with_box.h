@@ -6,7 +6,7 @@
 #include <exception>
 #include <span>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "olva_manager/olva_manager.h"
 
 inline constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);

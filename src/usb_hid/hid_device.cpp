@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "logger.h"
-#include "platform/sleeper.h"
+#include "base/logger.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_reports.h"
 
 namespace {

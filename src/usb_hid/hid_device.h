@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "gsm/gsm_state.h"
-#include "usb_hid/hid_cmd_op.h"
-#include "usb_hid/olva_product.h"
+#include "gsm/hid_cmd_op.h"
+#include "model/olva_product.h"
 #include "usb_hid/report_worker.h"
 #include "usb_hid/usb_backend.h"
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <system_error>
 
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "usb_hid/olva_product.h"
+#include "model/olva_product.h"
 
 bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2)
 {

@@ -4,8 +4,8 @@
 // the running mode once the box's lines are open.
 #include <cstdio>
 
-#include "base_ini.h"
-#include "platform/sleeper.h"
+#include "base/base_ini.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
 #include "usb_hid/tz2501b_eeprom.h"

@@ -4,7 +4,7 @@
 
 #include <libusb-1.0/libusb.h>
 
-#include "logger.h"
+#include "base/logger.h"
 
 namespace usb {
 namespace {

@@ -6,8 +6,8 @@
 //   microphone gain   [0, 0x28, 2, code, code]
 #include <cstdio>
 
-#include "logger.h"
-#include "platform/sleeper.h"
+#include "base/logger.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
 

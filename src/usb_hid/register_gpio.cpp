@@ -8,7 +8,7 @@
 // and the Tz2501B's two addressable latches behind its pins.
 #include <cstring>
 
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
 

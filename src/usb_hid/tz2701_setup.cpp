@@ -1,7 +1,7 @@
 // Tz2701A: the set-up once a box is identified as one (USB mode, the GSM
 // module's type and SIM slot, the talk paths and GPIOs queued for the pump)
 // and the status request that its read loop sends.
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 
 namespace {

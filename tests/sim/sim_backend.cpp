@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/clock.h"
+#include "base/platform/clock.h"
 #include "sim/sim_handle.h"
 
 namespace olva_sim {

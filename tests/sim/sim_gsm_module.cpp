@@ -1,6 +1,6 @@
 #include "sim/sim_gsm_module.h"
 
-#include "platform/clock.h"
+#include "base/platform/clock.h"
 
 namespace olva_sim {
 

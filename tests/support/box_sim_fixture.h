@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
 #include "sim/sim_backend.h"
 #include "support/asound_tree.h"
-#include "support/fake_paths.h"
 #include "support/fake_clock.h"
+#include "support/fake_paths.h"
 #include "support/foreground_sleeper.h"
 #include "support/recording_command_runner.h"
 #include "support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/clock.h"
+#include "base/platform/clock.h"
 
 namespace olva_test {
 

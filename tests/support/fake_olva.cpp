@@ -9,9 +9,9 @@
 #include <mutex>
 #include <sstream>
 
-#include "base_ini.h"
+#include "base/base_ini.h"
+#include "base/platform/paths.h"
 #include "cavrel_olva.h"
-#include "platform/paths.h"
 
 namespace olva_fake {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <string>
 
-#include "platform/paths.h"
+#include "base/platform/paths.h"
 
 namespace olva_test {
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/pcm.h"
+#include "base/platform/pcm.h"
 #include "support/eventually.h"
 
 namespace olva_test {

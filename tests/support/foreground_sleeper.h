@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 
 namespace olva_test {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "logger.h"
+#include "base/logger.h"
 #include "support/temp_dir.h"
 
 namespace olva_test {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/command_runner.h"
+#include "base/platform/command_runner.h"
 
 namespace olva_test {
 

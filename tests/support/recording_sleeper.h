@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 #include "support/fake_clock.h"
 
 namespace olva_test {

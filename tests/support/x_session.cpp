@@ -6,7 +6,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "platform/command_runner.h"
+#include "base/platform/command_runner.h"
 #include "support/temp_dir.h"
 
 namespace olva_test {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "dsp_q15.h"
+#include "dsp/dsp_q15.h"
 
 class dtmf_decoder {
 public:

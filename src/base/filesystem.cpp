@@ -1,4 +1,4 @@
-#include "filesystem.h"
+#include "base/filesystem.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "logger.h"
-#include "platform/clock.h"
+#include "base/logger.h"
+#include "base/platform/clock.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "gsm_alphabet.h"
+#include "codecs/gsm_alphabet.h"
 
 #include <algorithm>
 
-#include "utf8_utf16.h"
+#include "codecs/utf8_utf16.h"
 
 namespace {
 

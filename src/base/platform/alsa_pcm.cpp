@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "platform/pcm.h"
+#include "base/platform/pcm.h"
 
 namespace platform {
 namespace {

@@ -3,7 +3,7 @@
 // which has nothing.
 #pragma once
 
-#include "usb_hid/olva_product.h"
+#include "model/olva_product.h"
 
 // What drives a box's 100 ms line step.
 enum class LineClock {

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "dsp_q15.h"
+#include "dsp/dsp_q15.h"
 
 class cid_decoder {
 public:

@@ -1,8 +1,8 @@
-#include "platform/settings_dir.h"
+#include "base/platform/settings_dir.h"
 
 #include <unistd.h>
 
-#include "platform/paths.h"
+#include "base/platform/paths.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "common.h"
+#include "base/common.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/clock.h"
+#include "base/platform/clock.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "Tone.h"
+#include "dsp/Tone.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "dsp_q15.h"
-#include "logger.h"
+#include "base/logger.h"
+#include "dsp/dsp_q15.h"
 
 namespace {
 

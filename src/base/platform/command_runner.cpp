@@ -1,4 +1,4 @@
-#include "platform/command_runner.h"
+#include "base/platform/command_runner.h"
 
 #include <sys/wait.h>
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "logger.h"
+#include "base/logger.h"
 
 namespace platform {
 namespace {

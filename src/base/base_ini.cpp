@@ -1,4 +1,4 @@
-#include "base_ini.h"
+#include "base/base_ini.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "Sms.h"
+#include "codecs/Sms.h"
 
 #include <algorithm>
 #include <array>
@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "gsm_alphabet.h"
-#include "logger.h"
-#include "utf8_utf16.h"
+#include "base/logger.h"
+#include "codecs/gsm_alphabet.h"
+#include "codecs/utf8_utf16.h"
 
 namespace {
 

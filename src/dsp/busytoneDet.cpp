@@ -1,4 +1,4 @@
-#include "busytoneDet.h"
+#include "dsp/busytoneDet.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "g711.h"
+#include "codecs/g711.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "busy_info.h"
-#include "dsp_q15.h"
+#include "dsp/dsp_q15.h"
+#include "model/busy_info.h"
 
 
 class CToneDetect {

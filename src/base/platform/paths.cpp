@@ -1,4 +1,4 @@
-#include "platform/paths.h"
+#include "base/platform/paths.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "logger.h"
+#include "base/logger.h"
 
 namespace platform {
 namespace {

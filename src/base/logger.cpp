@@ -1,4 +1,4 @@
-#include "logger.h"
+#include "base/logger.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,8 +11,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "filesystem.h"
-#include "platform/clock.h"
+#include "base/filesystem.h"
+#include "base/platform/clock.h"
 
 namespace {
 

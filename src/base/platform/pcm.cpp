@@ -1,4 +1,4 @@
-#include "platform/pcm.h"
+#include "base/platform/pcm.h"
 
 #include <atomic>
 

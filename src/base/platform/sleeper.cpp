@@ -1,4 +1,4 @@
-#include "platform/sleeper.h"
+#include "base/platform/sleeper.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "dtmf_decoder.h"
+#include "dsp/dtmf_decoder.h"
 
 #include <algorithm>
 #include <cstdlib>

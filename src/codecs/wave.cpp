@@ -1,10 +1,10 @@
-#include "wave.h"
+#include "codecs/wave.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 
-#include "logger.h"
+#include "base/logger.h"
 
 namespace {
 
