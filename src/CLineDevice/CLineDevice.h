@@ -24,6 +24,7 @@
 #include "cavrel_olva.h"
 #include "cid_decoder.h"
 #include "dtmf_decoder.h"
+#include "usb_hid/model_traits.h"
 #include "usb_hid/olva_product.h"
 #include "wave.h"
 
@@ -234,6 +235,7 @@ protected:
     void read_settings(const std::string& ini);
     void reset_agc();
     void set_texts(const std::string& tag, const std::string& name);
+    const ModelTraits& traits() const { return model_traits(product_.load()); }
 
     std::atomic<unsigned long> line_id_{kNoLine};
     std::atomic<int> product_{OLVA_PRODUCT_NONE};
