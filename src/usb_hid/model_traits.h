@@ -107,7 +107,7 @@ struct ModelTraits {
     bool buzzer = false;
     bool short_version = false;  // the version number is the second version byte alone
     Switches switches = Switches::kNone;
-    bool channel_switch = false;  // the channel switch follows calls and plays
+    bool channel_switch = false;  // the line's audio channel has a switch
     bool led_blink = false;       // register-generation Tz2402 LEDs
     SoftHook soft_hook = SoftHook::kNone;
     PlaybackRoute playback = PlaybackRoute::kChannelSwitch;
