@@ -13,6 +13,7 @@
 
 #include "base/logger.h"
 #include "base/platform/settings_dir.h"
+#include "model/model_traits.h"
 #include "olva_device/dtmf_send_settings.h"
 #include "olva_manager/library_call.h"
 #include "olva_manager/olva_manager.h"
@@ -24,25 +25,14 @@ constexpr const char* kVersion = "V1.0";
 constexpr const char* kIniFile = "/olva.ini";
 constexpr unsigned kMaxVolume = 20;
 
-// Names by OLVA_PRODUCT value; any other value (the Tz2501B's and the
-// results of a bad handle too) is an unknown device.
-struct ProductName {
-    int product;
-    const char* name;
-};
-constexpr ProductName kProductNames[] = {
-    {OLVA_PRODUCT_TZ2502A, "Tz2502A"}, {OLVA_PRODUCT_TZ2402B, "Tz2402B"},
-    {OLVA_PRODUCT_TZ2401B, "Tz2401B"}, {OLVA_PRODUCT_TZ2501A, "TZ2501A"},
-    {OLVA_PRODUCT_TZ2701A, "TZ2701A"},
-};
+// A model without a name (the Tz2501B and the results of a bad handle
+// too) is an unknown device.
 constexpr const char* kUnknownProduct = "unknown device";
 
 const char* productName(int product)
 {
-    for (const ProductName& row : kProductNames)
-        if (row.product == product)
-            return row.name;
-    return kUnknownProduct;
+    const char* name = model_traits(product).name;
+    return name ? name : kUnknownProduct;
 }
 
 void open_logfile(const char* dir)
@@ -60,32 +50,18 @@ void open_logfile(const char* dir)
 }
 
 // The library's EEPROM window: a caller's address (its low byte) and length
-// as the box address they reach, or -4. The Tz2701A's window spans 255
-// bytes from 1024; the Tz2502A, Tz2402B and Tz2501B keep 9 bytes at 102
-// (on the Tz2501B the 24C02's bytes the configuration check leaves alone);
-// the others 9 bytes from 0.
+// as the box address they reach, or -4. The model's window says where it
+// starts and how far it reaches (on the Tz2501B the 24C02's bytes the
+// configuration check leaves alone).
 int eeprom_window(OlvaManager& m, unsigned long h, unsigned addr, const void* data, int len,
                   unsigned& box_addr)
 {
-    const int product = m.olva_get_product_name(h);
+    const ModelTraits& traits = model_traits(m.olva_get_product_name(h));
     const unsigned offset = addr & 0xFF;
-    const bool wide = product == OLVA_PRODUCT_TZ2701A;
-    const unsigned limit = wide ? 255 : 9;
+    const unsigned limit = traits.eeprom_window_size;
     if (!data || len < 1 || offset > limit || static_cast<unsigned>(len) > limit - offset)
         return OLVA_ERR_INVALID_PARAM;
-    switch (product) {
-    case OLVA_PRODUCT_TZ2701A:
-        box_addr = offset + 1024;
-        break;
-    case OLVA_PRODUCT_TZ2502A:
-    case OLVA_PRODUCT_TZ2402B:
-    case OLVA_PRODUCT_TZ2501B:
-        box_addr = offset + 102;
-        break;
-    default:
-        box_addr = offset;
-        break;
-    }
+    box_addr = offset + traits.eeprom_window_base;
     return OLVA_OK;
 }
 
@@ -329,7 +305,7 @@ int olva_get_product_name(unsigned long h, void* dst)
 int olva_set_message_param(unsigned long h, bool on)
 {
     return with_manager([h, on](OlvaManager& m) -> int {
-        if (m.olva_get_product_name(h) != OLVA_PRODUCT_TZ2501A)
+        if (!model_traits(m.olva_get_product_name(h)).message_param)
             return OLVA_ERR_PRODUCT;
         return m.olva_set_message_param(h, on);
     });
@@ -338,9 +314,7 @@ int olva_set_message_param(unsigned long h, bool on)
 int olva_open_buzzer_switch(unsigned long h, bool on)
 {
     return with_manager([h, on](OlvaManager& m) -> int {
-        const int product = m.olva_get_product_name(h);
-        if (product != OLVA_PRODUCT_TZ2701A && product != OLVA_PRODUCT_TZ2501B &&
-            product != OLVA_PRODUCT_TZ2501A)
+        if (!model_traits(m.olva_get_product_name(h)).buzzer)
             return OLVA_ERR_PRODUCT;
         return m.olva_open_buzzer(h, on);
     });

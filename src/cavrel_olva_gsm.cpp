@@ -5,6 +5,7 @@
 
 #include "base/logger.h"
 #include "cavrel_olva.h"
+#include "model/model_traits.h"
 #include "olva_manager/library_call.h"
 
 namespace {
@@ -33,7 +34,7 @@ bool is_switch(unsigned value)
 // cannot be read), else -7 (a bad handle fails the check too).
 int gsm_box_version(OlvaManager& m, unsigned long h, float* version)
 {
-    if (m.olva_get_product_name(h) != OLVA_PRODUCT_TZ2701A)
+    if (!model_traits(m.olva_get_product_name(h)).gsm)
         return OLVA_ERR_NOT_AVAILABLE;
     *version = 0;
     if (m.olva_get_device_versionnum(h, *version) != 0)
@@ -160,7 +161,7 @@ int olva_gsm_generate_tone(unsigned long h, int a, int b, int c, int d, int e)
 int olva_get_gsm_devtype(unsigned long h, unsigned char* data, int len)
 {
     return with_manager([=](OlvaManager& m) {
-        if (m.olva_get_product_name(h) != OLVA_PRODUCT_TZ2701A)
+        if (!model_traits(m.olva_get_product_name(h)).gsm)
             return static_cast<int>(OLVA_ERR_NOT_AVAILABLE);
         if (!data || len >= kDevtypeLimit)
             return static_cast<int>(OLVA_ERR_INVALID_PARAM);

@@ -166,6 +166,12 @@ TEST_F(LineTest, AnOpenAnnouncesTheLineAndSetsItsVolumesPerProduct)
          {{"mic", 3}, {"speaker", 12}, {"led", 0}}, 12},
         {"Tz2501A: no volumes", OLVA_PRODUCT_TZ2501A, 1, "",
          {OLVA_EVENT_PLUG_IN, OLVA_EVENT_LINE_HOOK_ON}, {{"led", 0}}, 10},
+        {"Tz2402 variant: speaker doubled", kTz2402VariantModel, 1, "speaker_volume=7\r\n",
+         {OLVA_EVENT_PLUG_IN, OLVA_EVENT_LINE_HOOK_ON},
+         {{"mic", 3}, {"speaker", 14}, {"led", 0}}, 14},
+        {"Tz2502A: speaker kept", OLVA_PRODUCT_TZ2502A, 1, "speaker_volume=7\r\n",
+         {OLVA_EVENT_PLUG_IN, OLVA_EVENT_LINE_HOOK_ON},
+         {{"mic", 3}, {"speaker", 7}, {"led", 0}}, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -24,6 +24,7 @@
 #include "dsp/busytoneDet.h"
 #include "dsp/cid_decoder.h"
 #include "dsp/dtmf_decoder.h"
+#include "model/model_traits.h"
 #include "model/olva_product.h"
 #include "model/olva_types.h"
 
@@ -234,6 +235,7 @@ protected:
     void read_settings(const std::string& ini);
     void reset_agc();
     void set_texts(const std::string& tag, const std::string& name);
+    const ModelTraits& traits() const { return model_traits(product_.load()); }
 
     std::atomic<unsigned long> line_id_{kNoLine};
     std::atomic<int> product_{OLVA_PRODUCT_NONE};

@@ -88,7 +88,7 @@ void CLineDevice::OnCidData(std::uint8_t byte)
     if (!texts.number.empty())
         cid_number_reported_.store(true);
 
-    if (product_.load() == OLVA_PRODUCT_TZ2501B && auto_link_slic_.load() != 0 &&
+    if (traits().extension_on_line2 && auto_link_slic_.load() != 0 &&
         call_phase_.load() != 3) {
         cid_ring_flag_.store(1);
         LINE_LOG(3, "%s start slic ring");

@@ -13,12 +13,6 @@ constexpr int kTz2401MicVolumeCut = 3;
 constexpr int kTz2401MaxSpeakerVolume = 16;
 constexpr int kMaxDoubledSpeakerVolume = 20;
 
-// Models whose speaker volume is doubled at plug-in (6 is a Tz2402 variant).
-bool doublesSpeakerVolume(int product)
-{
-    return product == OLVA_PRODUCT_TZ2402B || product == 6 || product == OLVA_PRODUCT_TZ2501B;
-}
-
 }  // namespace
 
 void CLineDevice::handle_plug_in()
@@ -29,19 +23,19 @@ void CLineDevice::handle_plug_in()
     fsk_cid_.store(false);
     cid_number_reported_.store(false);
 
-    const int model = product_.load();
+    const ModelTraits& traits = this->traits();
     LineSettings& s = settings_;
-    if (model_traits(model).tz2401_family) {
+    if (traits.tz2401_family) {
         s.custom_mic_volume.store(std::max(0, s.custom_mic_volume.load() - kTz2401MicVolumeCut));
         s.default_mic_volume.store(std::max(0, s.default_mic_volume.load() - kTz2401MicVolumeCut));
         const int speaker = s.speaker_volume.load();
         s.speaker_volume.store(speaker <= 0 ? 0 : speaker > 15 ? kTz2401MaxSpeakerVolume : speaker);
     }
-    if (model == OLVA_PRODUCT_TZ2501A) {
+    if (traits.relay_audio) {
         fire_event(OLVA_EVENT_PLUG_IN, 0, 0, 0, 0);
     } else {
         set_mic_volume(s.default_mic_volume.load());
-        if (doublesSpeakerVolume(model))
+        if (traits.doubles_speaker_volume)
             s.speaker_volume.store(std::min(2 * s.speaker_volume.load(), kMaxDoubledSpeakerVolume));
         set_speaker_volume(s.speaker_volume.load());
         if (!plug_out_flag_.load())
@@ -61,7 +55,7 @@ void CLineDevice::handle_plug_out()
     fsk_cid_.store(false);
     cid_number_reported_.store(false);
     // The Tz2501B was announced on its first line only.
-    if (product_.load() == OLVA_PRODUCT_TZ2501B) {
+    if (traits().extension_on_line2) {
         if (line_id_.load() == 1)
             fire_event(OLVA_EVENT_PLUG_OUT, 0, 0, 0, 0);
     } else {

@@ -45,7 +45,7 @@ constexpr int kGpioPlayToSlic = 19;
 int CLineDevice::olva_makecallSlic(const char* number)
 {
     LINE_LOG(3, "%s++ %s", __func__);
-    if (product_.load() == OLVA_PRODUCT_TZ2701A) {
+    if (traits().clock == LineClock::kOwnTimer) {
         // The Tz2701A's line timer keeps the ring phase in the confirmed state.
         confirmed_state_.store(OLVA_STATE_RINGING);
         control_slic_ring(1);

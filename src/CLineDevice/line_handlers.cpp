@@ -36,7 +36,7 @@ void CLineDevice::handle_line_hook_off(int send)
     if (send == 0)
         return;
     control_mic_start(true);
-    if (product_.load() != OLVA_PRODUCT_TZ2501A)
+    if (!traits().relay_audio)
         dialling_.store(false);
     in_call_.store(true);
     fire_event(OLVA_EVENT_LINE_HOOK_OFF, 0, 0, 0, 0);
@@ -67,11 +67,11 @@ void CLineDevice::handle_polarity_hook_off(int state)
     control_mic_start(true);
     const bool positive = state == OLVA_STATE_POSITIVE_OFF_HOOK;
     const int opposite = positive ? OLVA_STATE_REVERSE_OFF_HOOK : OLVA_STATE_POSITIVE_OFF_HOOK;
-    const int model = product_.load();
+    const ModelTraits& traits = this->traits();
     if (logical_state_.load() == opposite) {
         // The exchange reversed the line's polarity during the call; on the
         // Tz2501B a reversal while it rang is not one.
-        if (model != OLVA_PRODUCT_TZ2501B || ring_count_.load() == 0) {
+        if (!traits.extension_on_line2 || ring_count_.load() == 0) {
             fire_event(OLVA_EVENT_POLARITY, positive ? 0 : 1, 0, 0, 0);
             LINE_LOG(3, "%s++ EVENT_POLARITY");
         }
@@ -80,7 +80,7 @@ void CLineDevice::handle_polarity_hook_off(int state)
     control_ch_led(true);
     fire_event(OLVA_EVENT_LINE_HOOK_OFF, static_cast<unsigned long>(state), 0, 0, 0);
     const LineSettings& s = settings_;
-    if (model == OLVA_PRODUCT_TZ2501A) {
+    if (traits.relay_audio) {
         tz2501_close_audio_mute();
         if (s.not_set_volume_2501.load() == 0)
             set_mic_volume(s.default_mic_volume.load());
@@ -156,13 +156,13 @@ void CLineDevice::handle_call_end()
     LINE_LOG(3, "%s ++ %s", __func__);
     if (in_call_.load())
         control_ch_switch(false);
-    const int model = product_.load();
-    if (model == OLVA_PRODUCT_TZ2701A)
+    const ModelTraits& traits = this->traits();
+    if (traits.playback == PlaybackRoute::kGsmBridge)
         set_Tz2701_gpio(19, 0);
-    else if (model == OLVA_PRODUCT_TZ2501B)
+    else if (traits.playback == PlaybackRoute::kTz2501bLatches)
         open_Tz2501b_playfile_switch(false);
     if (!call_out_finished_.load()) {
-        if (model != OLVA_PRODUCT_TZ2701A)
+        if (!traits.gsm)
             fire_event(OLVA_EVENT_CALL_OUT_FINISH, 0, 0, 0, 0);
         call_out_finished_.store(true);
     }
@@ -175,10 +175,10 @@ void CLineDevice::handle_play_end(int error)
         std::lock_guard<std::mutex> lock(play_mutex_);
         LINE_LOG(3, "%s ++ set(%d)", error);
         playing_.store(false);
-        const int model = product_.load();
-        if (model == OLVA_PRODUCT_TZ2501B)
+        const PlaybackRoute route = traits().playback;
+        if (route == PlaybackRoute::kTz2501bLatches)
             open_Tz2501b_playfile_switch(false);
-        if (model != OLVA_PRODUCT_TZ2502A && model != OLVA_PRODUCT_TZ2501A)
+        if (route != PlaybackRoute::kChannelSwitchForDtmf && route != PlaybackRoute::kRelaySpeaker)
             control_ch_switch(false);
     }
     // Raised after the play mutex is let go: a callback may start the next play.

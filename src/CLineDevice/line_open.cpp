@@ -145,7 +145,8 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
     LINE_LOG(4, "%s enable_debug_record:%d, debug_record_callin:%d,debug_record_callout:%d", 0, 0,
              0);
 
-    if (product == OLVA_PRODUCT_TZ2501B) {
+    const bool extension_on_line2 = model_traits(product).extension_on_line2;
+    if (extension_on_line2) {
         auto_link_slic_.store(1);
         auto_line_earphone_.store(1);
         slic_ring_request_.store(0);
@@ -168,7 +169,7 @@ void CLineDevice::line_open(unsigned long id, const std::string& name, OLVA_PROD
 
     // The Tz2501B's second line carries its extension phone: it is not
     // announced on its own.
-    const bool announced = !(product == OLVA_PRODUCT_TZ2501B && id == 2);
+    const bool announced = !(extension_on_line2 && id == 2);
     if (announced)
         handle_plug_in();
 

@@ -237,10 +237,10 @@ int CLineDevice::line_send_dtmf(const char* digits, int echo)
     const std::string sent = digits ? digits : "";
     LINE_LOG(3, "%s++ dtmf:%s", sent.c_str());
     dialling_.store(true);
-    const int model = product_.load();
-    if (model == OLVA_PRODUCT_TZ2501A)
+    const PlaybackRoute route = traits().playback;
+    if (route == PlaybackRoute::kRelaySpeaker)
         set_speaker_volume(settings_.speaker_volume.load());
-    if (model == OLVA_PRODUCT_TZ2501B)
+    if (route == PlaybackRoute::kTz2501bLatches)
         open_Tz2501b_playfile_switch(true);
     if (echo != 0) {
         for (char c : sent) {

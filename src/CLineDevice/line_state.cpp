@@ -47,7 +47,7 @@ void CLineDevice::handle_timer(unsigned long ms)
     step_line_state(ms);
     step_float_led(ms);
     step_dtmf_cid(ms);
-    if (product_.load() == OLVA_PRODUCT_TZ2501B) {
+    if (traits().extension_on_line2) {
         step_slic_hook(ms);
         step_slic_ring(ms);
     }
@@ -128,7 +128,7 @@ void CLineDevice::confirm_ringing()
     const int rings = ring_count_.fetch_add(1) + 1;
     // The extension phone rings along from the first accepted ring, unless
     // a caller ID has started it already or the call is answered.
-    if (product_.load() == OLVA_PRODUCT_TZ2501B && auto_link_slic_.load() != 0 &&
+    if (traits().extension_on_line2 && auto_link_slic_.load() != 0 &&
         !slic_ring_on_.load() && rings == 2 && cid_ring_flag_.load() == 0 &&
         call_phase_.load() != 3) {
         LINE_LOG(4, "%s start slic ring, ring num:%d ", rings);

@@ -121,7 +121,7 @@ int OlvaDevice::olva_set_volume(int volume)
 
 int OlvaDevice::olva_set_Speakervolume(int volume)
 {
-    if (model() != OLVA_PRODUCT_TZ2401B)
+    if (!model_traits(model()).speaker_by_command)
         return 0;
     try {
         return Tz2401_write_cmd(3, kSpeakerVolumeCommand, speakerVolumeByte(volume), 0) ? 0 : -1;

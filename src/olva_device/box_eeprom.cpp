@@ -38,13 +38,6 @@ constexpr std::uint8_t kMarker[2] = {0xFB, 0xEB};
 constexpr unsigned kMarkerAddress = 16;
 constexpr unsigned kFirstBackup = 18;
 constexpr unsigned kSecondBackup = 35;
-constexpr unsigned kPrimaryTz2501a = 96;
-constexpr unsigned kPrimaryOthers = 111;
-constexpr std::uint8_t kPrimaryTz2401b = 96;
-// Model 11 keeps its user number in its USB chip's memory, as the Tz2402D
-// and the Tz2501B do; its byte reads and writes are those of the EEPROM
-// boxes.
-constexpr int kChipNumberModel = 11;
 
 bool checks(const std::uint8_t copy[kCheckedSize])
 {
@@ -55,25 +48,25 @@ bool checks(const std::uint8_t copy[kCheckedSize])
 
 bool OlvaDevice::on_usb_chip_memory() const
 {
-    const int model = this->model();
-    return model == OLVA_PRODUCT_TZ2501B ||
-           (model == OLVA_PRODUCT_TZ2402B && version2() >= 0x70);
+    const Eeprom eeprom = model_traits(model()).eeprom;
+    return eeprom == Eeprom::kUsbChip ||
+           (eeprom == Eeprom::kUsbChipFrom0x70 && version2() >= 0x70);
 }
 
 int OlvaDevice::olva_read_eepromEx(unsigned addr, std::uint8_t* out, int len)
 {
     if (!out || len < 1)
         return -1;
-    const int model = this->model();
+    const Eeprom eeprom = model_traits(model()).eeprom;
     // Read into a copy first: a read that fails leaves the caller's bytes.
     std::string bytes(static_cast<std::size_t>(len), '\0');
     auto* scratch = reinterpret_cast<std::uint8_t*>(bytes.data());
     bool read = true;
-    if (model == OLVA_PRODUCT_TZ2401B) {
+    if (eeprom == Eeprom::kTz2401Commands) {
         // Its EEPROM answers only while the box is opened; later reads are
         // served from the copy read then.
         read = read_user_area(addr, scratch, len);
-    } else if (model == OLVA_PRODUCT_TZ2701A) {
+    } else if (eeprom == Eeprom::kGsmBridge) {
         for (int o = 0; o < len && read; o += kTz2701Piece)
             read = Tz2701_read_eeprom(static_cast<std::uint8_t>(addr / kTz2701DeviceSpan),
                                       static_cast<std::uint8_t>(addr % kTz2701DeviceSpan + o),
@@ -101,7 +94,6 @@ int OlvaDevice::olva_write_eeprom(unsigned addr, const std::uint8_t* data, int l
 {
     if (!data || len < 1)
         return -1;
-    const int model = this->model();
     if (on_usb_chip_memory()) {
         // A write past the window would change the codec's configuration.
         if (addr < kWindowFirst || addr > kWindowLast || addr + len - 1 > kWindowLast) {
@@ -119,7 +111,7 @@ int OlvaDevice::olva_write_eeprom(unsigned addr, const std::uint8_t* data, int l
         return 0;
     }
     bool written = true;
-    if (model == OLVA_PRODUCT_TZ2701A) {
+    if (model_traits(model()).eeprom == Eeprom::kGsmBridge) {
         Tz2701_erase_eeprom(static_cast<std::uint8_t>(addr >> kTz2701EraseUnitShift));
         for (int o = 0; o < len; o += kTz2701Piece)
             written = Tz2701_write_eeprom(static_cast<std::uint8_t>(addr / kTz2701DeviceSpan),
@@ -140,15 +132,15 @@ int OlvaDevice::olva_get_usernum(std::uint8_t* out, int len)
 {
     if (!out || len < 1 || len > kCheckedSize)
         return -1;
-    const int model = this->model();
-    if (on_usb_chip_memory() || model == kChipNumberModel) {
+    const UserNumber kept = model_traits(model()).user_number;
+    if (on_usb_chip_memory() || kept == UserNumber::kUsbChip) {
         std::uint8_t number[kNumberSize] = {};
         if (!Tz2402D_ReadUser(number))
             return -1;
         std::memcpy(out, number, static_cast<std::size_t>(std::min(len, kNumberSize)));
         return 0;
     }
-    if (model == OLVA_PRODUCT_TZ2401B || model == OLVA_PRODUCT_TZ2701A) {
+    if (kept == UserNumber::kUserArea) {
         BOX_LOG(4, "%sget usernumber flag:%d ", user_number_valid() ? 1 : 0);
         return read_user_area(0, out, std::min(len, kNumberSize)) ? 0 : -1;
     }
@@ -162,8 +154,7 @@ int OlvaDevice::read_eeprom_user_number(std::uint8_t* out, int len)
         BOX_LOG(1, "%s read usernum version failed,ret:%d", result);
         return result;
     }
-    const unsigned primary =
-        model() == OLVA_PRODUCT_TZ2501A ? kPrimaryTz2501a : kPrimaryOthers;
+    const unsigned primary = model_traits(model()).user_number_primary;
     std::uint8_t copy[kCheckedSize] = {};
     const int first = olva_read_eepromEx(primary, copy, 8);
     const int second = olva_read_eepromEx(primary + 8, copy + 8, kCheckedSize - 8);
@@ -228,7 +219,8 @@ bool OlvaDevice::read_tz2401b_copy(std::uint8_t at, std::uint8_t copy[17])
 bool OlvaDevice::get_2401B_user()
 {
     std::uint8_t copy[kCheckedSize];
-    const bool primary_read = read_tz2401b_copy(kPrimaryTz2401b, copy);
+    const bool primary_read = read_tz2401b_copy(
+        static_cast<std::uint8_t>(model_traits(model()).user_number_primary), copy);
     if (!primary_read)
         BOX_LOG(1, "%s read user usernum  failed,ret:%d", 0);
     std::printf("%s  usernumber: %s\n\n", box_tag().c_str(), hid_hex_bytes(copy, kCheckedSize).c_str());
@@ -268,8 +260,8 @@ bool OlvaDevice::get_2401B_user()
 
 void OlvaDevice::read_user_number_at_open()
 {
-    switch (model()) {
-    case OLVA_PRODUCT_TZ2401B:
+    switch (model_traits(model()).eeprom) {
+    case Eeprom::kTz2401Commands:
         for (int attempt = 0; attempt < kUserNumberAttempts && !giving_up(); ++attempt) {
             if (get_2401B_user()) {
                 std::uint8_t number[kNumberSize] = {};
@@ -281,7 +273,7 @@ void OlvaDevice::read_user_number_at_open()
             BOX_LOG(4, "%s get usernum failed, count(%d)", attempt);
         }
         break;
-    case OLVA_PRODUCT_TZ2501B: {
+    case Eeprom::kUsbChip: {
         // Read for the log only: the Tz2501B's number is read again on
         // every request.
         std::uint8_t scratch[kNumberSize] = {};

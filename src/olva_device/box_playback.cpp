@@ -30,19 +30,19 @@ bool OlvaDevice::play_queue_has_room()
 
 int OlvaDevice::switch_line_to_playback(CBoxLineDevice& line, bool dtmf)
 {
-    const int model = this->model();
+    const PlaybackRoute route = model_traits(model()).playback;
     int result = 0;
-    // The Tz2501A switches nothing; the Tz2502A has no channel switch for files.
-    if (model != OLVA_PRODUCT_TZ2501A && (dtmf || model != OLVA_PRODUCT_TZ2502A))
+    if (route != PlaybackRoute::kRelaySpeaker &&
+        (dtmf || route != PlaybackRoute::kChannelSwitchForDtmf))
         result = line.control_ch_switch(true);
-    if (model == OLVA_PRODUCT_TZ2501A && !dtmf)
+    if (route == PlaybackRoute::kRelaySpeaker && !dtmf)
         line.set_speaker_volume(line.settings().speaker_volume.load());
-    if (model == OLVA_PRODUCT_TZ2501B) {
+    if (route == PlaybackRoute::kTz2501bLatches) {
         Tz2501B_function_setting(2, 1);
         if (dtmf)
             Tz2501B_function_setting(3, 1);
     }
-    if (model == OLVA_PRODUCT_TZ2701A && !dtmf) {
+    if (route == PlaybackRoute::kGsmBridge && !dtmf) {
         line.set_Tz2701_gpio(21, 1);
         line.set_Tz2701_gpio(20, 1);
     }
@@ -109,7 +109,7 @@ int OlvaDevice::olva_send_dtmf(unsigned long line, const char* digits)
                 static_cast<int>(AudioPlayContent::kMaxText));
         return OLVA_ERR_INVALID_PARAM;
     }
-    if (model() == OLVA_PRODUCT_TZ2701A)
+    if (model_traits(model()).gsm)
         return found->line_send_dtmf(digits, false);
     // Refused before the line is marked dialling: digits that never play
     // would leave it deaf to the keys it detects.

@@ -45,6 +45,12 @@ constexpr int kLatch2Polarity = 5;
 constexpr int kLatch2SlicRing = 6;
 constexpr int kLatch2PolarityHold = 7;
 
+// Latch reports mean nothing to the other models' chips.
+bool hasLatches(int model)
+{
+    return model_traits(model).switches == Switches::kTz2501bLatches;
+}
+
 std::uint8_t withBit(std::uint8_t byte, std::uint8_t bit, bool set)
 {
     return static_cast<std::uint8_t>(set ? byte | bit : byte & ~bit);
@@ -78,16 +84,19 @@ bool OlvaDevice::send_tz2402_gpio()
 
 int OlvaDevice::control_ch_switch(unsigned long line, bool on)
 {
-    switch (model()) {
-    case OLVA_PRODUCT_TZ2401B:
+    const ModelTraits& traits = model_traits(model());
+    if (!traits.channel_switch)
+        return 0;
+    switch (traits.switches) {
+    case Switches::kTz2401Command:
         if (!Tz2401_write_cmd(3, on ? kChannelOn : kChannelOff, 0, 0))
             std::cout << "\n\n";
         return 0;
-    case OLVA_PRODUCT_TZ2501A:
+    case Switches::kTz2501aRelay:
         if (!tz2501a_switch(on))
             std::cout << "\n\n";
         return 0;
-    case OLVA_PRODUCT_TZ2402B:
+    case Switches::kTz2402Gpio:
         break;
     default:
         return 0;
@@ -128,7 +137,7 @@ void OlvaDevice::control_ch_led(unsigned long, bool) {}
 
 void OlvaDevice::control_led_twinkle(unsigned long line)
 {
-    if (model() != OLVA_PRODUCT_TZ2402B || version2() < kTz2402RegisterFirmware)
+    if (!model_traits(model()).led_blink || version2() < kTz2402RegisterFirmware)
         return;
     const std::uint8_t led = led_state_.load();
     led_state_.store(line == 1 ? static_cast<std::uint8_t>((led & 0x0F) | (kLedBlink << 4))
@@ -137,23 +146,23 @@ void OlvaDevice::control_led_twinkle(unsigned long line)
 
 int OlvaDevice::control_slic_ring(unsigned long, int on)
 {
-    const int model = this->model();
-    if (model == OLVA_PRODUCT_TZ2501B)
+    switch (model_traits(model()).switches) {
+    case Switches::kTz2501bLatches:
         return Tz2501B_function2_setting(kLatch2SlicRing, on) ? 1 : 0;
-    if (model == OLVA_PRODUCT_TZ2701A) {
+    case Switches::kGsmBridge:
         // The ringing extension hears no call audio.
         Tz2701_Slic_Ring(on);
         return Tz2701_set_talk_path(kGsmToSlic, 0);
+    default:
+        return model();
     }
-    return model;
 }
 
 int OlvaDevice::open_hookoff_switch(unsigned long line, bool on)
 {
     bool sent = true;
-    switch (model()) {
-    case OLVA_PRODUCT_TZ2502A:
-    case OLVA_PRODUCT_TZ2402B:
+    switch (model_traits(model()).switches) {
+    case Switches::kTz2402Gpio:
         if (line != 1 && line != 2)
             return 0;
         if (version2() >= kTz2402RegisterFirmware) {
@@ -169,10 +178,10 @@ int OlvaDevice::open_hookoff_switch(unsigned long line, bool on)
             sent = send_tz2402_gpio();
         }
         break;
-    case OLVA_PRODUCT_TZ2501A:
+    case Switches::kTz2501aRelay:
         sent = tz2501a_switch(on);
         break;
-    case OLVA_PRODUCT_TZ2501B:
+    case Switches::kTz2501bLatches:
         return control_line_hookoff(line, on);
     default:
         return -1;
@@ -186,7 +195,7 @@ int OlvaDevice::open_hookoff_switch(unsigned long line, bool on)
 
 int OlvaDevice::control_line_hookoff(unsigned long line, bool on)
 {
-    if (model() != OLVA_PRODUCT_TZ2501B)
+    if (!hasLatches(model()))
         return -1;
     BOX_LOG(3, "%s ext line (%d)", static_cast<int>(line));
     bool sent;
@@ -206,21 +215,21 @@ int OlvaDevice::control_line_hookoff(unsigned long line, bool on)
 
 bool OlvaDevice::open_Tz2501b_playfile_to_slic(bool on)
 {
-    if (model() != OLVA_PRODUCT_TZ2501B)
+    if (!hasLatches(model()))
         return false;
     return Tz2501B_function_setting(kLatchPlayfileToSlic, on ? 1 : 0);
 }
 
 bool OlvaDevice::open_Tz2501b_playfile_switch(bool on)
 {
-    if (model() != OLVA_PRODUCT_TZ2501B)
+    if (!hasLatches(model()))
         return false;
     return Tz2501B_function_setting(kLatchPlayfile, on ? 1 : 0);
 }
 
 bool OlvaDevice::open_Tz2501b_slic_switch(bool on)
 {
-    if (model() != OLVA_PRODUCT_TZ2501B)
+    if (!hasLatches(model()))
         return false;
     if (on) {
         Tz2501B_function2_setting(kLatch2SlicRecord, 1);
@@ -236,8 +245,7 @@ bool OlvaDevice::open_Tz2501b_slic_switch(bool on)
 
 bool OlvaDevice::Tz2501b_close_polarity()
 {
-    // Latch reports mean nothing to the other models' chips.
-    if (model() != OLVA_PRODUCT_TZ2501B)
+    if (!hasLatches(model()))
         return false;
     Tz2501B_function2_setting(kLatch2PolarityHold, 1);
     return Tz2501B_function2_setting(kLatch2Polarity, 1);
@@ -245,11 +253,10 @@ bool OlvaDevice::Tz2501b_close_polarity()
 
 int OlvaDevice::olva_soft_hook_off(unsigned long line)
 {
-    switch (model()) {
-    case OLVA_PRODUCT_TZ2502A:
-    case OLVA_PRODUCT_TZ2501A:
+    switch (model_traits(model()).soft_hook) {
+    case SoftHook::kHookSwitch:
         return open_hookoff_switch(line, true);
-    case OLVA_PRODUCT_TZ2501B: {
+    case SoftHook::kExtensionLatches: {
         // The hook-off also puts the extension's state off-hook.
         const int result = control_line_hookoff(line, true);
         if (line1_.auto_line_earphone() == 0)
@@ -259,7 +266,7 @@ int OlvaDevice::olva_soft_hook_off(unsigned long line)
                                            {false, kLatchGsmToEarphone, 1}};
         return set_tz2501b_latches(link_earphone) ? result : -1;
     }
-    case OLVA_PRODUCT_TZ2701A:
+    case SoftHook::kGsmCall:
         return gsm_answer(line);
     default:
         BOX_LOG(2, "%s no soft hook on model %d", model());
@@ -269,11 +276,10 @@ int OlvaDevice::olva_soft_hook_off(unsigned long line)
 
 int OlvaDevice::olva_soft_hook_on(unsigned long line)
 {
-    switch (model()) {
-    case OLVA_PRODUCT_TZ2502A:
-    case OLVA_PRODUCT_TZ2501A:
+    switch (model_traits(model()).soft_hook) {
+    case SoftHook::kHookSwitch:
         return open_hookoff_switch(line, false);
-    case OLVA_PRODUCT_TZ2501B: {
+    case SoftHook::kExtensionLatches: {
         const int result = control_line_hookoff(line, false);
         if (line1_.auto_line_earphone() == 0)
             return result;
@@ -282,7 +288,7 @@ int OlvaDevice::olva_soft_hook_on(unsigned long line)
                                            {false, kLatchEarphoneToGsm, 0}};
         return set_tz2501b_latches(part_earphone) ? result : -1;
     }
-    case OLVA_PRODUCT_TZ2701A:
+    case SoftHook::kGsmCall:
         return gsm_hang_up(line);
     default:
         BOX_LOG(2, "%s no soft hook on model %d", model());

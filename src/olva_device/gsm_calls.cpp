@@ -72,15 +72,15 @@ const auto* row_of(const Table& table, int type)
 // 0 when the box queued or set it; -1 on a model without it.
 int set_route(OlvaDevice& box, const Route& route, bool second_latch, int value)
 {
-    switch (box.model()) {
-    case OLVA_PRODUCT_TZ2701A: {
+    switch (model_traits(box.model()).switches) {
+    case Switches::kGsmBridge: {
         const int queued =
             route.kind == Route::Kind::kPath
                 ? box.Tz2701_set_talk_path(static_cast<std::uint8_t>(route.tz2701), value)
                 : box.Tz2701_gpio_set(route.tz2701, value);
         return queued == 1 ? OLVA_OK : OLVA_ERR_FAILED;
     }
-    case OLVA_PRODUCT_TZ2501B: {
+    case Switches::kTz2501bLatches: {
         if (route.tz2501b == kNoSwitch)
             return OLVA_ERR_FAILED;
         const bool set = second_latch ? box.Tz2501B_function2_setting(route.tz2501b, value)
@@ -111,7 +111,7 @@ int OlvaDevice::olva_set_record_switch(unsigned long, int type, int value)
         BOX_LOG(1, "%s record source %d unknown", type);
         return OLVA_ERR_FAILED;
     }
-    if (model() == OLVA_PRODUCT_TZ2701A)
+    if (model_traits(model()).switches == Switches::kGsmBridge)
         BOX_LOG(4, source->tz2701_log, value);
     else
         BOX_LOG(4, source->tz2501b_log, value);

@@ -64,7 +64,7 @@ void OlvaDevice::init_gsm(int module_type)
 
 void OlvaDevice::Tz2701_write_hid_cmd_timer(unsigned long ms)
 {
-    if (model() != OLVA_PRODUCT_TZ2701A || giving_up())
+    if (!model_traits(model()).gsm || giving_up())
         return;
     const int elapsed = static_cast<int>(ms);
     BoxQueues queues(*this);

@@ -199,16 +199,17 @@ bool OlvaDevice::olva_open(const char* path, unsigned long index, OLVA_PRODUCT m
     BOX_LOG(4, "%s   alsa dev open snd pcm");
 
     const OLVA_PRODUCT identified = static_cast<OLVA_PRODUCT>(this->model());
+    const ModelTraits& traits = model_traits(identified);
     // The Tz2401B's stored user number is read here, before its line opens;
     // the Tz2501B's is read from its codec once its latches are set.
-    if (identified == OLVA_PRODUCT_TZ2501B)
+    if (traits.switches == Switches::kTz2501bLatches)
         set_tz2501b_latches(kTz2501bStartLatches);
     read_user_number_at_open();
     open_lines(identified);
 
     // Event mode first: the start-up script's replies come as events.
     create_thread();
-    if (identified == OLVA_PRODUCT_TZ2701A)
+    if (traits.gsm)
         init_gsm(version2());
     open_audio_device();
     finish_open();

@@ -48,7 +48,7 @@ constexpr std::uint8_t kTz2501bExtensionOnHook = 0x04;
 
 void OlvaDevice::handle_hid_read(const std::uint8_t* data, unsigned long len)
 {
-    if (model() != OLVA_PRODUCT_TZ2401B || !data || len < kReportSize || data[0] != kReportId)
+    if (model_traits(model()).input != InputReports::kTz2401Status || !data || len < kReportSize || data[0] != kReportId)
         return;
     try {
         if (data[2] == kKindStatus) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/logger.h"
+#include "model/model_traits.h"
 #include "olva_manager/olva_manager.h"
 #include "usb_hid/usb_backend.h"
 
@@ -11,25 +12,15 @@ namespace {
 constexpr const char* kModule = "olva ";
 constexpr int kPathSize = 64;
 
-// Boxes are matched by vendor and product id alone; the HID open tells a
-// Tz2701A from a Tz2401B.
-struct KnownBox {
-    unsigned short vendor_id;
-    unsigned short product_id;
-    OLVA_PRODUCT product;
-};
-constexpr KnownBox kKnownBoxes[] = {
-    {0x04D9, 0x2832, OLVA_PRODUCT_TZ2401B},
-    {0x0C76, 0x362F, OLVA_PRODUCT_TZ2501B},
-};
-
 }  // namespace
 
+// Boxes are matched by vendor and product id alone; the HID open tells a
+// Tz2701A from a Tz2401B.
 OLVA_PRODUCT discovered_product(unsigned short vendor, unsigned short product)
 {
-    for (const KnownBox& box : kKnownBoxes)
-        if (box.vendor_id == vendor && box.product_id == product)
-            return box.product;
+    for (const ModelTraits& row : kModelTraits)
+        if (row.usb_vendor_id != 0 && row.usb_vendor_id == vendor && row.usb_product_id == product)
+            return row.model;
     return OLVA_PRODUCT_NONE;
 }
 

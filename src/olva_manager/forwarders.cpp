@@ -108,7 +108,7 @@ template <class Getter>
 int OlvaManager::threshold_getter(unsigned long handle, Getter getter)
 {
     return with_box(handle, [this, getter](CUsbBoxDevice& box, unsigned long) {
-        if (box.model() == OLVA_PRODUCT_TZ2401B && work_mode_ != kThresholdWorkMode)
+        if (model_traits(box.model()).line_thresholds && work_mode_ != kThresholdWorkMode)
             return static_cast<int>(OLVA_ERR_WORK_MODE);
         return (box.*getter)();
     });
@@ -141,7 +141,7 @@ int OlvaManager::olva_set_hookoff_threshold(unsigned long handle, unsigned value
 int OlvaManager::olva_start_read_line_voltage(unsigned long handle)
 {
     return with_box(handle, [](CUsbBoxDevice& box, unsigned long) {
-        if (box.model() != OLVA_PRODUCT_TZ2401B)
+        if (!model_traits(box.model()).line_voltage)
             return static_cast<int>(OLVA_ERR_FAILED);
         box.start_read_line_voltage();
         return static_cast<int>(OLVA_OK);
@@ -151,7 +151,7 @@ int OlvaManager::olva_start_read_line_voltage(unsigned long handle)
 int OlvaManager::olva_stop_read_line_voltage(unsigned long handle)
 {
     return with_box(handle, [](CUsbBoxDevice& box, unsigned long) {
-        if (box.model() == OLVA_PRODUCT_TZ2401B)
+        if (model_traits(box.model()).line_voltage)
             box.stop_read_line_voltage();
         return static_cast<int>(OLVA_OK);
     });
@@ -232,7 +232,7 @@ int OlvaManager::olva_get_usernum(unsigned long handle, unsigned char* data, int
 
 int OlvaManager::olva_send_gsm_cmd(unsigned long handle, const char* cmd, int len)
 {
-    return with_offering_box(handle, kGsmProducts,
+    return with_offering_box(handle, &ModelTraits::gsm,
                              [cmd, len](CUsbBoxDevice& box, unsigned long line) {
                                  return box.olva_send_gsm_cmd(line, cmd, len);
                              });

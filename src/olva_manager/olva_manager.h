@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <set>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -175,11 +174,11 @@ public:
 private:
     template <class Operation>
     int with_box(unsigned long handle, Operation operation);
-    // with_box for a call that only some products offer: the handle's
-    // product is asked first, so a bad handle fails the gate too (-1).
+    // with_box for a call that only some products offer (the column
+    // offers of their model traits): the handle's product is asked first,
+    // so a bad handle fails the gate too (-1).
     template <class Operation>
-    int with_offering_box(unsigned long handle, std::span<const int> products,
-                          Operation operation);
+    int with_offering_box(unsigned long handle, bool ModelTraits::*offers, Operation operation);
     // The threshold getter of the handle's box, after the work-mode gate.
     template <class Getter>
     int threshold_getter(unsigned long handle, Getter getter);

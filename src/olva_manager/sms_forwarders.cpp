@@ -5,14 +5,14 @@
 int OlvaManager::olva_send_gsm_msg(unsigned long handle, int type, const char* number,
                                    const char* text, int len)
 {
-    return with_offering_box(handle, kGsmProducts, [=](CUsbBoxDevice& box, unsigned long line) {
+    return with_offering_box(handle, &ModelTraits::gsm, [=](CUsbBoxDevice& box, unsigned long line) {
         return box.olva_send_gsm_msg(line, number, type, text, len);
     });
 }
 
 int OlvaManager::olva_set_recv_short_msg_type(unsigned long handle, int type)
 {
-    return with_offering_box(handle, kGsmProducts, [type](CUsbBoxDevice& box, unsigned long line) {
+    return with_offering_box(handle, &ModelTraits::gsm, [type](CUsbBoxDevice& box, unsigned long line) {
         return box.olva_set_recv_short_msg_type(line, type);
     });
 }

@@ -2,20 +2,14 @@
 // forwarders.
 #pragma once
 
-#include <algorithm>
 #include <exception>
-#include <span>
 
 #include "base/logger.h"
+#include "model/model_traits.h"
 #include "olva_manager/olva_manager.h"
 
 inline constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
 inline constexpr unsigned long kLineMask = 0xFF;
-
-// The products that carry a GSM module, and those that route audio and
-// ring an extension phone.
-inline constexpr int kGsmProducts[] = {OLVA_PRODUCT_TZ2701A};
-inline constexpr int kRoutingProducts[] = {OLVA_PRODUCT_TZ2701A, OLVA_PRODUCT_TZ2501B};
 
 template <class Operation>
 int OlvaManager::with_box(unsigned long handle, Operation operation)
@@ -36,11 +30,11 @@ int OlvaManager::with_box(unsigned long handle, Operation operation)
 }
 
 template <class Operation>
-int OlvaManager::with_offering_box(unsigned long handle, std::span<const int> products,
+int OlvaManager::with_offering_box(unsigned long handle, bool ModelTraits::*offers,
                                    Operation operation)
 {
     const int product = olva_get_product_name(handle);
-    if (std::find(products.begin(), products.end(), product) == products.end()) {
+    if (!(model_traits(product).*offers)) {
         logger(2, "olva ", "", "handle 0x%lx: not offered by product %d", handle, product);
         return OLVA_ERR_FAILED;
     }

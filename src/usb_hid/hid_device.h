@@ -29,6 +29,7 @@
 
 #include "gsm/gsm_state.h"
 #include "gsm/hid_cmd_op.h"
+#include "model/model_traits.h"
 #include "model/olva_product.h"
 #include "usb_hid/report_worker.h"
 #include "usb_hid/usb_backend.h"
@@ -379,6 +380,10 @@ protected:
     // The bridge's status request and its type reply, in sync mode.
     bool Tz2701_read_type(std::uint8_t reply[8]);
     bool Tz2701_may_write() const;
+    bool has_tz2701_bridge() const
+    {
+        return model_traits(model_.load()).input == InputReports::kTz2701Bridge;
+    }
     int push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms);
     // One raw report on the command queue; an open Tz2701A only.
     int Tz2701_push_raw(const std::uint8_t (&report)[8]);
@@ -420,6 +425,12 @@ protected:
     bool sample_sda(bool& sda, bool& valid);
     bool latch_setting(int func, int val, bool second_latch);
     void restore_pins_after_register_work();
+    // Register work shares its pins with the Tz2501B's latches, or else
+    // with the Tz2402D's GPIO.
+    bool pins_are_tz2501b_latches() const
+    {
+        return model_traits(model_.load()).switches == Switches::kTz2501bLatches;
+    }
 
     // --- members ---
 

@@ -202,7 +202,7 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
             // Everything else of id 3 goes to the worker.
             const bool for_reader =
                 dev->blocking.load() == 1 ||
-                (model_.load() == OLVA_PRODUCT_TZ2701A &&
+                (has_tz2701_bridge() &&
                  tz2701_is_reply(data, static_cast<std::size_t>(length)));
             if (for_reader)
                 push_pending_locked(dev, data, static_cast<std::size_t>(length));
@@ -280,11 +280,16 @@ void HidDevice::read_callback(hid_device_* dev, usb::TransferStatus status,
 void HidDevice::dispatch_report(const std::uint8_t* data, unsigned long len)
 {
     try {
-        const int model = model_.load();
-        if (model == OLVA_PRODUCT_TZ2401B)
+        switch (model_traits(model_.load()).input) {
+        case InputReports::kTz2401Status:
             handle_hid_read(data, len);
-        else if (model == OLVA_PRODUCT_TZ2701A)
+            break;
+        case InputReports::kTz2701Bridge:
             handle_Hid_data_Tz2701A(data, len);
+            break;
+        case InputReports::kNone:
+            break;
+        }
     } catch (const std::exception& error) {
         hid_log(1, "%s report handler except: %s", __func__, error.what());
     } catch (...) {

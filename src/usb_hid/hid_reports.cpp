@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "model/model_traits.h"
 #include "model/olva_product.h"
 
 bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2)
@@ -65,14 +66,15 @@ float hid_version_number(int model, std::uint8_t version1, std::uint8_t version2
 {
     char text[8];
     int length;
-    if (model == OLVA_PRODUCT_TZ2701A)
+    const bool short_version = model_traits(model).short_version;
+    if (short_version)
         length = std::snprintf(text, sizeof text, "%02x", version2);
     else
         length = std::snprintf(text, sizeof text, "%02x.%02x", version1, version2);
     float value = 0;
     // Hex digits a-f end the number where they stand, as a decimal reader would.
     std::from_chars(text, text + length, value);
-    return model == OLVA_PRODUCT_TZ2701A ? value : value / 10;
+    return short_version ? value : value / 10;
 }
 
 std::uint8_t user_number_sum(const std::uint8_t* bytes, std::size_t length)

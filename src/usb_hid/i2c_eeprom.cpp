@@ -60,8 +60,8 @@ int HidDevice::eeprom_write(std::uint8_t addr, const std::uint8_t* data, int len
 {
     if (!data)
         return -1;
-    const int model = model_.load();
-    if (model == OLVA_PRODUCT_TZ2401B) {
+    const Eeprom eeprom = model_traits(model_.load()).eeprom;
+    if (eeprom == Eeprom::kTz2401Commands) {
         if (len < 1 || len > kTz2401PieceMax)
             return -1;
         const auto count = static_cast<std::uint8_t>(len);
@@ -77,7 +77,7 @@ int HidDevice::eeprom_write(std::uint8_t addr, const std::uint8_t* data, int len
         const bool second_sent = Tz2401_sync_write(second, sizeof second);
         return first_sent && second_sent ? 0 : -1;
     }
-    if (model == OLVA_PRODUCT_TZ2501A) {
+    if (eeprom == Eeprom::kI2cPins) {
         if (closing_.load())
             return -1;
         if (!I2CSend_bytes(addr, data, static_cast<unsigned long>(len < 0 ? 0 : len))) {
@@ -103,8 +103,8 @@ bool HidDevice::eeprom_read(std::uint8_t addr, std::uint8_t* out, int len)
         return false;
     if (unplugged_.load() || closing_.load())
         return false;
-    const int model = model_.load();
-    if (model == OLVA_PRODUCT_TZ2401B) {
+    const Eeprom eeprom = model_traits(model_.load()).eeprom;
+    if (eeprom == Eeprom::kTz2401Commands) {
         if (len > kTz2401PieceMax)
             return false;
         std::uint8_t piece[kTz2401PieceMax] = {};
@@ -116,7 +116,7 @@ bool HidDevice::eeprom_read(std::uint8_t addr, std::uint8_t* out, int len)
         std::memcpy(out, piece, static_cast<std::size_t>(len));
         return true;
     }
-    if (model == OLVA_PRODUCT_TZ2501A)
+    if (eeprom == Eeprom::kI2cPins)
         return I2CRecv_seqbytes(addr, out, static_cast<unsigned long>(len));
     if (version2_.load() >= 0x70)
         return false;
@@ -144,7 +144,7 @@ bool HidDevice::eeprom_read(std::uint8_t addr, std::uint8_t* out, int len)
 
 void HidDevice::restore_pins_after_register_work()
 {
-    if (model_.load() == OLVA_PRODUCT_TZ2501B) {
+    if (pins_are_tz2501b_latches()) {
         Tz2501B_Restore_read_gpioaddr();
     } else {
         Tz2402D_Restore_read_gpioaddr();
@@ -164,7 +164,7 @@ bool HidDevice::Tz2402D_Read_2402(std::uint8_t addr, std::uint8_t* out, int len)
         return false;
     }
     std::lock_guard<std::recursive_mutex> pins(pins_mutex_);
-    const bool tz2501b = model_.load() == OLVA_PRODUCT_TZ2501B;
+    const bool tz2501b = pins_are_tz2501b_latches();
     if (!tz2501b)
         Tz2402D_GPIO_init(0);
     bool ok = true;
@@ -216,7 +216,7 @@ bool HidDevice::Tz2402D_Write_2402(std::uint8_t addr, const std::uint8_t* data, 
     }
     std::memcpy(bytes + addr, data, static_cast<std::size_t>(len));
 
-    const bool tz2501b = model_.load() == OLVA_PRODUCT_TZ2501B;
+    const bool tz2501b = pins_are_tz2501b_latches();
     if (!tz2501b)
         Tz2402D_GPIO_init(0);
     bool ok = true;

@@ -73,7 +73,7 @@ bool HidDevice::Tz2401_read_param(std::uint8_t& out, std::uint8_t id, std::uint8
     if (!Tz2401_exchange(id, cmd, p1, p2, reply, __func__))
         return false;
     hid_log(4, "%s read values =%s ", __func__, hid_hex_bytes(reply, kReportSize).c_str());
-    const bool packed_voltage = model_.load() == OLVA_PRODUCT_TZ2401B &&
+    const bool packed_voltage = model_traits(model_.load()).line_voltage &&
                                 version1_.load() >= 0x40 && (cmd == 0x50 || cmd == 0x60);
     std::uint8_t value = 0;
     if (!tz2401_param_value(reply, packed_voltage, value))

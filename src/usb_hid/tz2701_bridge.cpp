@@ -37,7 +37,7 @@ constexpr const char* kHangUp = "ATH\r";
 
 bool HidDevice::Tz2701_may_write() const
 {
-    return model_.load() == OLVA_PRODUCT_TZ2701A && !closing_.load() && !unplugged_.load();
+    return has_tz2701_bridge() && !closing_.load() && !unplugged_.load();
 }
 
 int HidDevice::Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,

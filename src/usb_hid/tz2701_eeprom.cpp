@@ -58,7 +58,7 @@ bool HidDevice::Tz2701_write_eeprom(std::uint8_t dev, std::uint8_t addr, const s
         hid_log(1, "%swrite len is big than %d", __func__, len);
         return false;
     }
-    if (!data || len < 1 || model_.load() != OLVA_PRODUCT_TZ2701A)
+    if (!data || len < 1 || !has_tz2701_bridge())
         return false;
     std::uint8_t piece[kPieceSize] = {};
     // The message always stores four bytes: a shorter piece carries the
@@ -77,7 +77,7 @@ bool HidDevice::Tz2701_write_eeprom(std::uint8_t dev, std::uint8_t addr, const s
 
 void HidDevice::Tz2701_erase_eeprom(std::uint8_t unit)
 {
-    if (model_.load() != OLVA_PRODUCT_TZ2701A)
+    if (!has_tz2701_bridge())
         return;
     const std::uint8_t payload[8] = {kEraseMessage, unit, 0xCF, static_cast<std::uint8_t>(unit ^ 0xFF),
                                      0x55,          0x55, 0x55, 0x00};

@@ -109,7 +109,7 @@ void HidDevice::set_simcard_state(std::uint8_t standalone, std::uint8_t sim_a, s
 
 int HidDevice::Tz2701_read_state()
 {
-    if (model_.load() != OLVA_PRODUCT_TZ2701A || !is_open() || closing_.load() ||
+    if (!has_tz2701_bridge() || !is_open() || closing_.load() ||
         unplugged_.load())
         return 0;
     std::lock_guard<std::mutex> lock(cmd_mutex_);
