@@ -352,7 +352,7 @@ protected:
     // GSM glue.
     void reset_gsm_state();
     void recv_gsm_data(const std::uint8_t* bytes, std::size_t count);
-    void handle_tz2701_status(const std::uint8_t* report);
+    void handle_tz2701_status(const std::uint8_t* report, std::size_t len);
     void apply_gsm_actions(const gsm::Actions& actions);
     gsm::LineContext gsm_context() const;
     // The Tz2701A's soft hook: answers the ringing call, or hangs up

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kReportSize = 8;
 // Status reports between two signal queries of a registered module, and
 // between two registration queries of one that is not.
 constexpr int kSignalPollReports = 500;
@@ -21,10 +20,9 @@ constexpr int kGpioPlayToSlic = 19;
 
 }  // namespace
 
-void OlvaDevice::handle_tz2701_status(const std::uint8_t* report)
+void OlvaDevice::handle_tz2701_status(const std::uint8_t* report, std::size_t len)
 {
-    const std::optional<Tz2701Status> status =
-        decode_tz2701_status(report, kReportSize, version2() != 0);
+    const std::optional<Tz2701Status> status = decode_tz2701_status(report, len, version2() != 0);
     if (!status)
         return;
     const int reports = tz2701_status_reports_.fetch_add(1) + 1;
