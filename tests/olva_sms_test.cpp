@@ -9,6 +9,7 @@
 
 #include "codecs/Sms.h"
 #include "support/gsm_box_fixture.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -255,6 +256,23 @@ TEST_F(SmsBoxTest, StoredMessagesAreCountedReadAndDeleted)
     bool empty = false;
     sim_box_->gsmSms([&](olva_sim::SimGsmSms& sms) { empty = sms.stored().empty(); });
     EXPECT_TRUE(empty);
+}
+
+// A received PDU line is read once: the log line that sums it up holds
+// what that reading reported.
+TEST_F(SmsBoxTest, AReceivedMessagesLogLineHoldsWhatItsReadingReported)
+{
+    olva_test::LogCapture log;
+    ASSERT_TRUE(log.started());
+    box_.olva_set_recv_short_msg_type(1, 1);
+    sim_box_->gsmSay(
+        "0891683108100005F0400D91683119325476F800084250719003540011060804143E0202957F957F957F957F5C3E");
+    tick(3);
+    const auto messages = box_.events(OLVA_EVENT_SHORT_MSG);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_THAT(messages[0].texts, ElementsAre("8613912345678", "2024-05-17 09:30:45", "长长长长尾", "2(2)"));
+    EXPECT_THAT(log.text(), ::testing::HasSubstr(" recv msg nlength:15,, from:8613912345678, msg:长长长长尾,, "
+                                                 "time:2024-05-17 09:30:45,index:0"));
 }
 
 // A bad PDU line from the module is logged only: no event, no crash.

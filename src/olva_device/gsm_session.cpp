@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "base/logger.h"
-#include "codecs/Sms.h"
 #include "gsm/at_text.h"
 #include "gsm/pump.h"
 #include "gsm/startup_script.h"
@@ -164,17 +163,12 @@ void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
         case Kind::kStartGsm:
             init_gsm(version2());
             break;
-        case Kind::kReceivedPdu: {
-            SM_PARAM sms{};
-            const int length = gsmDecodePdu(a.text.c_str(), &sms);
-            BOX_LOG(4, "%s recv msg nlength:%d,, from:%s, msg:%s,, time:%s,index:%d", length,
-                    sms.TPA, sms.TP_UD, sms.TP_SCTS, sms.index);
+        case Kind::kReceivedPdu:
             // A line that only looked like a PDU ("+CMTI: ...,100") is the
             // module's text after all.
             if (pdumsg_handle(a.text) == gsm::ReceivedSms::Outcome::kNotPdu)
                 fire_event(1, gsm::kEventModuleText, text_parameter(a.text), a.text.size(), 0, 0);
             break;
-        }
         case Kind::kReadUserNumber:
             if (!Tz2701_read_user_on_worker())
                 BOX_LOG(1, "%s user number not read: the report worker takes no task");

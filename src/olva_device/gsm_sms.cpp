@@ -68,6 +68,10 @@ gsm::ReceivedSms::Outcome OlvaDevice::pdumsg_handle(const std::string& line)
 {
     BOX_LOG(4, "%smessage, len:%d", static_cast<int>(line.size()));
     const gsm::ReceivedSms sms = gsm::read_received_sms(line, recv_msg_type_.load());
+    // A message delivered as it arrives has no storage index.
+    BOX_LOG(4, "%s recv msg nlength:%d,, from:%s, msg:%s,, time:%s,index:%d",
+            static_cast<int>(sms.text.size()), sms.from.c_str(), sms.text.c_str(), sms.time.c_str(),
+            0);
     for (const gsm::Action& log : sms.logs)
         BOX_LOG(static_cast<int>(log.a), "%s%s", log.text.c_str());
     if (sms.outcome == gsm::ReceivedSms::Outcome::kReport)

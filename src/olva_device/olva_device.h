@@ -34,6 +34,9 @@
 #include "olva_device/playback_queue.h"
 #include "usb_hid/hid_device.h"
 
+struct Tz2401Voltage;
+struct Tz2701Status;
+
 class OlvaDevice : public HidDevice {
 public:
     // A line of this box: its hardware operations and events go to the box.
@@ -349,7 +352,7 @@ protected:
     // GSM glue.
     void reset_gsm_state();
     void recv_gsm_data(const std::uint8_t* bytes, std::size_t count);
-    void handle_tz2701_status(const std::uint8_t* report);
+    void handle_tz2701_status(const std::uint8_t* report, std::size_t len);
     void apply_gsm_actions(const gsm::Actions& actions);
     gsm::LineContext gsm_context() const;
     // The Tz2701A's soft hook: answers the ringing call, or hangs up
@@ -357,10 +360,13 @@ protected:
     int gsm_answer(unsigned long line);
     int gsm_hang_up(unsigned long line);
     void stop_extension_ring();
+    // A Tz2401B voltage report: event 16 when it holds a reading
+    // (status_decode.cpp).
+    void take_line_voltage(const Tz2401Voltage& voltage);
     // Parts of a Tz2701A status report (tz2701_status.cpp).
-    void take_sim_bytes(std::uint8_t slot1, std::uint8_t slot2);
-    void take_extension_hook(std::uint8_t hook);
-    void take_earphone_key(std::uint8_t key);
+    void take_sim_state(const Tz2701Status& status);
+    void take_extension_hook(bool off_hook);
+    void take_earphone_key(bool held);
     void poll_module(int reports);
 
 private:

@@ -24,7 +24,7 @@ void OlvaDevice::route_tz2701_report(const std::uint8_t* report, std::size_t len
         return;
     const std::uint8_t head = report[1];
     if (head == kStatusHead) {
-        handle_tz2701_status(report);
+        handle_tz2701_status(report, len);
         return;
     }
     // Anything but a status report starts the count of status reports again.

@@ -1,56 +1,47 @@
-// The Tz2701A's status report, on the box's report worker: the box's
-// work mode, its SIM slots, the hook of its extension phone and its
-// earphone key, which answer and end GSM calls, and the module's signal
-// and registration, asked for every so many reports. On the wire:
-//
-//   [3, 0x91, module type, 1, 0, 0, 1, 0]
-//
-// a box in USB mode whose SIM slot 1 works, extension phone lifted, no key.
+// The Tz2701A's status report, on the box's report worker, decoded by
+// tz2701_status_decode and applied here: the box's work mode, its SIM
+// slots, the hook of its extension phone and its earphone key, which answer
+// and end GSM calls, and the module's signal and registration, asked for
+// every so many reports.
 #include <cstdio>
 
 #include "base/logger.h"
 #include "olva_device/olva_device.h"
+#include "usb_hid/tz2701_status_decode.h"
 
 namespace {
 
-constexpr std::size_t kStandaloneAt = 3;
-constexpr std::size_t kSlot1At = 4;
-constexpr std::size_t kSlot2At = 5;
-constexpr std::size_t kHookAt = 6;
-constexpr std::size_t kKeyAt = 7;
 // Status reports between two signal queries of a registered module, and
 // between two registration queries of one that is not.
 constexpr int kSignalPollReports = 500;
 constexpr int kRegistrationPollReports = 50;
 constexpr int kGpioSlicRecord = 16;
 constexpr int kGpioPlayToSlic = 19;
-constexpr int kSimPresent = 1;
-constexpr int kSimAbsent = 0;
 
 }  // namespace
 
-void OlvaDevice::handle_tz2701_status(const std::uint8_t* report)
+void OlvaDevice::handle_tz2701_status(const std::uint8_t* report, std::size_t len)
 {
+    const std::optional<Tz2701Status> status = decode_tz2701_status(report, len, version2() != 0);
+    if (!status)
+        return;
     const int reports = tz2701_status_reports_.fetch_add(1) + 1;
-    if (report[kStandaloneAt] == 0) {
+    if (status->standalone) {
         Tz2701_set_Gsm_usb_mode();
         BOX_LOG(2, "%s device work in standalone mode 2");
     }
-    take_sim_bytes(report[kSlot1At], report[kSlot2At]);
-    take_extension_hook(report[kHookAt]);
-    take_earphone_key(report[kKeyAt]);
+    take_sim_state(*status);
+    if (status->extension_off_hook)
+        take_extension_hook(*status->extension_off_hook);
+    take_earphone_key(status->earphone_key);
     poll_module(reports);
 }
 
-void OlvaDevice::take_sim_bytes(std::uint8_t slot1, std::uint8_t slot2)
+void OlvaDevice::take_sim_state(const Tz2701Status& status)
 {
     const std::string tag = box_tag();
-    if (version2() != 0) {
-        // A box with a module tells which slot works: 0, 0 the first,
-        // 1, 0 the second.
-        if (slot2 != 0 || slot1 > 1)
-            return;
-        const int working = slot1;
+    if (status.working_sim) {
+        const int working = *status.working_sim;
         if (active_sim_.exchange(working) == working)
             return;
         fire_event(1, OLVA_EVENT_SIM_STATE, static_cast<unsigned long>(working + 1), 1, 0, 0);
@@ -58,19 +49,21 @@ void OlvaDevice::take_sim_bytes(std::uint8_t slot1, std::uint8_t slot2)
                     working + 1);
         return;
     }
-    // Without a module type the two bytes are the slots' presence.
     struct Slot {
-        std::uint8_t byte;
+        std::optional<bool> reported;
         std::atomic<bool>& present;
         int number;
     };
-    for (Slot slot : {Slot{slot1, sim1_present_, 1}, Slot{slot2, sim2_present_, 2}}) {
-        if (slot.byte == kSimPresent && !slot.present.load()) {
+    for (Slot slot : {Slot{status.sim_present[0], sim1_present_, 1},
+                      Slot{status.sim_present[1], sim2_present_, 2}}) {
+        if (!slot.reported)
+            continue;
+        if (*slot.reported && !slot.present.load()) {
             fire_event(1, OLVA_EVENT_SIM_STATE, static_cast<unsigned long>(slot.number), 1, 0, 0);
             active_sim_.store(slot.number - 1);
             slot.present.store(true);
             std::printf("%s  ++ sim%d is plugin\n", tag.c_str(), slot.number);
-        } else if (slot.byte == kSimAbsent && slot.present.load()) {
+        } else if (!*slot.reported && slot.present.load()) {
             fire_event(1, OLVA_EVENT_SIM_STATE, static_cast<unsigned long>(slot.number), 0, 0, 0);
             slot.present.store(false);
             std::printf("%s  ++ sim%d is plugout\n", tag.c_str(), slot.number);
@@ -78,9 +71,9 @@ void OlvaDevice::take_sim_bytes(std::uint8_t slot1, std::uint8_t slot2)
     }
 }
 
-void OlvaDevice::take_extension_hook(std::uint8_t hook)
+void OlvaDevice::take_extension_hook(bool off_hook)
 {
-    if (hook == 1 && !extension_off_hook_.load()) {
+    if (off_hook && !extension_off_hook_.load()) {
         fire_event(1, OLVA_EVENT_LINE_HOOK_OFF, 0, 0, 0, 0);
         extension_off_hook_.store(true);
         line1_.Tz2701_set_slic_state(OLVA_STATE_OFF_HOOK);
@@ -102,7 +95,7 @@ void OlvaDevice::take_extension_hook(std::uint8_t hook)
         }
         if (line1_.slic_ringing())
             stop_extension_ring();
-    } else if (hook == 0 && extension_off_hook_.load()) {
+    } else if (!off_hook && extension_off_hook_.load()) {
         fire_event(1, OLVA_EVENT_LINE_HOOK_ON, kHookOnExtension, 0, 0, 0);
         extension_off_hook_.store(false);
         BOX_LOG(4, "%s ++ telephone hangup");
@@ -119,9 +112,9 @@ void OlvaDevice::take_extension_hook(std::uint8_t hook)
     }
 }
 
-void OlvaDevice::take_earphone_key(std::uint8_t key)
+void OlvaDevice::take_earphone_key(bool held)
 {
-    if (key != 1) {
+    if (!held) {
         earphone_key_armed_.store(true);
         return;
     }

@@ -1,0 +1,22 @@
+#include "usb_hid/tz2501b_status_decode.h"
+
+namespace {
+
+constexpr LineReading kLineReadings[4] = {
+    LineReading::kRinging,
+    LineReading::kReverseOffHook,
+    LineReading::kIdle,
+    LineReading::kPositiveOffHook,
+};
+constexpr std::uint8_t kLineMask = 0x03;
+constexpr std::uint8_t kExtensionOnHook = 0x04;
+
+}  // namespace
+
+Tz2501bStatus decode_tz2501b_status(std::uint8_t bits)
+{
+    return {
+        .line = kLineReadings[bits & kLineMask],
+        .extension_off_hook = (bits & kExtensionOnHook) == 0,
+    };
+}
