@@ -20,6 +20,8 @@ olva_add_corpus_replay(ini olva_core)
 olva_add_corpus_replay(sms_pdu olva_core)
 olva_add_corpus_replay(received_sms olva_core)
 olva_add_corpus_replay(cid_message olva_core)
+# Its line is set up through the tests' way into a line's state.
+target_include_directories(fuzz_replay_cid_message PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 olva_add_corpus_replay(status_report olva_core)
 olva_add_corpus_replay(wav_header olva_core)
 olva_add_corpus_replay(gsm_lines olva_core)

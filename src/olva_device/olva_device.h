@@ -34,7 +34,13 @@
 #include "usb_hid/hid_device.h"
 #include "usb_hid/model_traits.h"
 
+namespace olva_test {
+struct OlvaDeviceAccess;
+}
+
 class OlvaDevice : public HidDevice {
+    friend struct olva_test::OlvaDeviceAccess;
+
 public:
     // A line of this box: its hardware operations and events go to the box.
     class CBoxLineDevice : public CLineDevice {

@@ -58,8 +58,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(std::move(e));
     }
-    // The line's own operations, as the library's other layers reach them.
-    CLineDevice& line_operations(unsigned long id) { return *line_by_id(id); }
     std::vector<GsmEvent> events(int code) const
     {
         std::lock_guard<std::mutex> lock(mutex_);
