@@ -12,7 +12,7 @@
 namespace olva_test {
 
 struct LineAccess {
-    static void setProduct(CLineDevice &line, OLVA_PRODUCT product)
+    static void setProduct(CLineDevice& line, OLVA_PRODUCT product)
     {
         line.product_.store(product);
     }

@@ -28,7 +28,7 @@ struct OlvaDeviceAccess {
         return true;
     }
     // The box's lines opened as its open opens them for its model.
-    static void openLines(OlvaDevice &box)
+    static void openLines(OlvaDevice& box)
     {
         box.open_lines(static_cast<OLVA_PRODUCT>(box.model()));
     }
