@@ -67,7 +67,7 @@ public:
             e.time = reinterpret_cast<const char*>(p2);
             e.name = reinterpret_cast<const char*>(p3);
         }
-        std::lock_guard<std::mutex> lock(record_mutex_);
+        std::lock_guard<std::mutex> lock(events_mutex_);
         events_.push_back(std::move(e));
     }
     int control_ch_switch(bool on) override { return record({"switch", on ? 1 : 0}), 0; }
@@ -80,7 +80,7 @@ public:
 
     std::vector<SignalEvent> events() const
     {
-        std::lock_guard<std::mutex> lock(record_mutex_);
+        std::lock_guard<std::mutex> lock(events_mutex_);
         return events_;
     }
     // The events but the per-block level reports of event 44 with p1 0.
@@ -101,7 +101,7 @@ public:
     }
     void clear()
     {
-        std::lock_guard<std::mutex> lock(record_mutex_);
+        std::lock_guard<std::mutex> lock(events_mutex_);
         events_.clear();
         calls.clear();
     }
@@ -132,8 +132,8 @@ public:
 private:
     void record(Call call) { calls.push_back(std::move(call)); }
 
-    mutable std::mutex record_mutex_;
-    std::vector<SignalEvent> events_;  // record_mutex_
+    mutable std::mutex events_mutex_;
+    std::vector<SignalEvent> events_;  // events_mutex_
 };
 
 inline void PrintTo(const SignalTestLine::Call& call, std::ostream* out)
