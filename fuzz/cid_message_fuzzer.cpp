@@ -11,8 +11,11 @@
 #include "CLineDevice/CLineDevice.h"
 #include "CLineDevice/cid_message.h"
 #include "base/logger.h"
+#include "support/line_access.h"
 
 namespace {
+
+using olva_test::LineAccess;
 
 // A line without a box whose caller-ID event texts are read whole, as the
 // service reads them.
@@ -20,12 +23,13 @@ class FuzzLine final : public CLineDevice {
 public:
     FuzzLine(std::uint8_t choice)
     {
-        settings_.cid_mdmf_type3_enable.store(choice & 1);
-        settings_.cid_type.store((choice >> 1) % 3);
-        product_.store((choice & 0x08) ? OLVA_PRODUCT_TZ2501B : OLVA_PRODUCT_TZ2401B);
-        auto_link_slic_.store((choice >> 4) & 1);
-        dtmf_cid_.store((choice >> 5) & 1);
-        cid_number_reported_.store((choice >> 6) & 1);
+        LineAccess::setMdmfType3(*this, choice & 1);
+        LineAccess::setCidType(*this, (choice >> 1) % 3);
+        LineAccess::setProduct(*this,
+                               (choice & 0x08) ? OLVA_PRODUCT_TZ2501B : OLVA_PRODUCT_TZ2401B);
+        set_auto_link_slic((choice >> 4) & 1);
+        LineAccess::setDtmfCid(*this, (choice >> 5) & 1);
+        LineAccess::setNumberReported(*this, (choice >> 6) & 1);
     }
     void fire_event(int event, unsigned long p1, unsigned long p2, unsigned long p3,
                     unsigned long) override
@@ -34,11 +38,6 @@ public:
             return;
         for (const unsigned long text : {p1, p2, p3})
             length_ += std::strlen(reinterpret_cast<const char*>(text));
-    }
-    bool message_done()
-    {
-        std::lock_guard<std::mutex> lock(cid_mutex_);
-        return cid_message_done_;
     }
 
 private:
@@ -68,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     line.handld_cid_start();
     for (std::size_t at = 1; at < size; ++at) {
         line.OnCidData(data[at]);
-        if (line.message_done())
+        if (LineAccess::cidMessageDone(line))
             line.handld_cid_start();
     }
     return 0;

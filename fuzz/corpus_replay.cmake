@@ -25,6 +25,8 @@ olva_add_corpus_replay(tz2501b_status olva_usb)
 olva_add_corpus_replay(tz2701_status olva_usb)
 olva_add_corpus_replay(cid_message olva_engine)
 olva_add_corpus_replay(wav_header olva_engine)
+# Its line is set up through the tests' way into a line's state.
+target_include_directories(fuzz_replay_cid_message PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 olva_add_corpus_replay(http_text olva_web)
 # The web service over the tests' fake device library.
 olva_add_corpus_replay(ws_command olva_web olva_fake_device)

@@ -124,7 +124,8 @@ protected:
     SimBox& open(const Model& model)
     {
         SimBox& box = model.plug(sim_);
-        EXPECT_TRUE(box_.openAs(sim_.path(box), model.product, model.version2));
+        EXPECT_TRUE(olva_test::OlvaDeviceAccess::openAs(box_, sim_.path(box), model.product,
+                                                        model.version2));
         return box;
     }
     // Stores the three copies of an EEPROM box behind its back.

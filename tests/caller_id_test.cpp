@@ -18,6 +18,7 @@ namespace {
 using olva_test::callerId;
 using olva_test::CidStandard;
 using olva_test::SignalEvent;
+using olva_test::LineAccess;
 using olva_test::SignalTestLine;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -192,18 +193,18 @@ TEST_F(CallerIdTest, MessagesAreReportedByTheRules)
     };
     for (const Case& c : cases) {
         open();
-        line_->setCidType(c.cid_type);
-        line_->setDtmfCid(c.dtmf_cid);
-        line_->setNumberReported(c.number_reported);
-        line_->setMdmfType3(c.type3);
-        line_->appendDial(c.dial_buffer);
-        line_->setDialling(true);
+        LineAccess::setCidType(*line_, c.cid_type);
+        LineAccess::setDtmfCid(*line_, c.dtmf_cid);
+        LineAccess::setNumberReported(*line_, c.number_reported);
+        LineAccess::setMdmfType3(*line_, c.type3);
+        LineAccess::appendDial(*line_, c.dial_buffer);
+        LineAccess::setDialling(*line_, true);
         line_->feedBytes(c.bytes);
         EXPECT_EQ(line_->events(), c.events) << c.what;
-        EXPECT_EQ(line_->fskCid(), c.fsk_cid) << c.what;
+        EXPECT_EQ(LineAccess::fskCid(*line_), c.fsk_cid) << c.what;
         // Every complete message ends the dialling.
         const bool complete = c.what != std::string("truncated") && c.what != std::string("L = 0");
-        EXPECT_EQ(line_->dialling(), !complete) << c.what;
+        EXPECT_EQ(LineAccess::dialling(*line_), !complete) << c.what;
     }
 }
 
@@ -213,24 +214,24 @@ TEST_F(CallerIdTest, OneMessageIsTakenPerRing)
     line_->feedBytes(sdmf("10011750", "111"));
     line_->feedBytes(sdmf("10011751", "222"));
     EXPECT_THAT(line_->events(), ElementsAre(callerId("111", "10011750", "")));
-    line_->ring();
+    LineAccess::armCidMessage(*line_);
     line_->feedBytes(sdmf("10011752", "333"));
     EXPECT_THAT(line_->events(),
                 ElementsAre(callerId("111", "10011750", ""), callerId("333", "10011752", "")));
 
     // An empty message also counts as the ring's message.
     line_->clear();
-    line_->ring();
+    LineAccess::armCidMessage(*line_);
     line_->feedBytes({0x04, 0x00, 0x00, 0x00, 0x00});
     line_->feedBytes(sdmf("10011753", "444"));
     EXPECT_THAT(line_->events(), IsEmpty());
 
     // A message cut short stays until the next ring empties it.
-    line_->ring();
+    LineAccess::armCidMessage(*line_);
     const Bytes cut = sdmf("10011754", "555");
     line_->feedBytes(Bytes(cut.begin(), cut.begin() + 6));
     EXPECT_THAT(line_->events(), IsEmpty());
-    line_->ring();
+    LineAccess::armCidMessage(*line_);
     line_->feedBytes(sdmf("10011755", "666"));
     EXPECT_THAT(line_->events(), ElementsAre(callerId("666", "10011755", "")));
 
@@ -249,19 +250,20 @@ TEST_F(CallerIdTest, TheThirdFskCallerIdGivesFskThePriority)
     } const cases[] = {{0, 1}, {1, 1}};
     for (const Case& c : cases) {
         open();
-        line_->setFskPriority(c.priority_before);
+        LineAccess::setFskPriority(*line_, c.priority_before);
         for (int i = 1; i <= 4; ++i) {
-            line_->ring();
+            LineAccess::armCidMessage(*line_);
             line_->feedBytes(sdmf("10011750", "12" + std::to_string(i)));
-            EXPECT_EQ(line_->fskCount(), i);
-            EXPECT_EQ(line_->fskPriority(), i < 3 ? c.priority_before : c.priority_after) << i;
+            EXPECT_EQ(LineAccess::fskCidCount(*line_), i);
+            EXPECT_EQ(LineAccess::fskPriority(*line_), i < 3 ? c.priority_before : c.priority_after)
+                << i;
         }
     }
     // Messages not reported are not counted.
     open();
-    line_->setDtmfCid(true);
+    LineAccess::setDtmfCid(*line_, true);
     line_->feedBytes(sdmf("10011750", "123"));
-    EXPECT_EQ(line_->fskCount(), 0);
+    EXPECT_EQ(LineAccess::fskCidCount(*line_), 0);
 }
 
 TEST_F(CallerIdTest, ATz2501bRingsItsExtensionOnACallerId)
@@ -277,15 +279,15 @@ TEST_F(CallerIdTest, ATz2501bRingsItsExtensionOnACallerId)
     };
     for (const Case& c : cases) {
         open(c.product);
-        line_->setCallPhase(c.call_phase);
+        LineAccess::setCallPhase(*line_, c.call_phase);
         line_->feedBytes(sdmf("10011750", "123"));
         EXPECT_EQ(line_->count(OLVA_EVENT_CALLER_ID), 1);
-        EXPECT_EQ(line_->slicRingOn(), c.rings) << c.product << " " << c.call_phase;
-        EXPECT_EQ(line_->cidRingFlag(), c.rings ? 1 : 0);
+        EXPECT_EQ(LineAccess::slicRingOn(*line_), c.rings) << c.product << " " << c.call_phase;
+        EXPECT_EQ(LineAccess::cidRingFlag(*line_), c.rings ? 1 : 0);
         if (c.rings) {
             EXPECT_THAT(line_->calls, ElementsAre(SignalTestLine::Call{"slic ring", 1}));
-            EXPECT_EQ(line_->slicRingPhase(), OLVA_STATE_RINGING);
-            EXPECT_EQ(line_->slicRingStart(), clock_.wallMs() / 1000);
+            EXPECT_EQ(LineAccess::slicRingPhase(*line_), OLVA_STATE_RINGING);
+            EXPECT_EQ(LineAccess::slicRingStart(*line_), clock_.wallMs() / 1000);
         } else {
             EXPECT_THAT(line_->calls, IsEmpty());
         }
@@ -297,10 +299,10 @@ TEST_F(CallerIdTest, BytesWithoutAMessageAreBounded)
     open();
     // A preamble that never ends.
     line_->feedBytes(Bytes(2000, 0x55));
-    EXPECT_EQ(line_->cidBytes(), CLineDevice::kMaxCidBytes);
+    EXPECT_EQ(LineAccess::cidBytes(*line_), CLineDevice::kMaxCidBytes);
     EXPECT_THAT(line_->events(), IsEmpty());
-    line_->ring();
-    EXPECT_EQ(line_->cidBytes(), 0u);
+    LineAccess::armCidMessage(*line_);
+    EXPECT_EQ(LineAccess::cidBytes(*line_), 0u);
     line_->feedBytes(sdmf("10011750", "123"));
     EXPECT_THAT(line_->events(), ElementsAre(callerId("123", "10011750", "")));
 }

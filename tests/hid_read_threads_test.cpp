@@ -19,6 +19,7 @@ namespace {
 using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using Kind = HidTestBox::Report::Kind;
 using ::testing::Contains;
@@ -30,9 +31,9 @@ protected:
     // A Tz2401-family box opened as model with its read thread running.
     HidTestBox& openTz2401(SimTz2401Box& box, OLVA_PRODUCT model, bool event_mode)
     {
-        EXPECT_TRUE(hid_.openAs(sim_.path(box), model));
-        hid_.startReadThread();
-        hid_.setEventMode(event_mode);
+        EXPECT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box), model));
+        HidDeviceAccess::startReadThread(hid_);
+        HidDeviceAccess::setEventMode(hid_, event_mode);
         return hid_;
     }
 
@@ -64,7 +65,7 @@ TEST_F(ReadThreadTest, InSyncModeReportsWaitForAReaderInstead)
     openTz2401(box, OLVA_PRODUCT_TZ2401B, false);
     std::uint8_t data[8] = {};
     auto reader = std::async(std::launch::async, [&] {
-        return hid_.readTimeout(data, sizeof data, 10000);
+        return HidDeviceAccess::readTimeout(hid_, data, sizeof data, 10000);
     });
     while (reader.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         sim_.pushInput(box, {3, 0x19, 0x01, 0, 0, 0, 0, 0});
@@ -135,9 +136,10 @@ TEST_F(ReadThreadTest, ReportsAreReapedWithoutAPauseOfTheLoop)
         HidTestBox hid;
         SimTz2401Box& box =
             sim_.plug<SimTz2401Box>(gsm ? SimTz2401Box::tz2701a() : SimTz2401Box::tz2401b());
-        ASSERT_TRUE(hid.openAs(sim_.path(box), gsm ? OLVA_PRODUCT_TZ2701A : OLVA_PRODUCT_TZ2401B));
-        hid.startReadThread();
-        hid.setEventMode(true);
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box),
+                                            gsm ? OLVA_PRODUCT_TZ2701A : OLVA_PRODUCT_TZ2401B));
+        HidDeviceAccess::startReadThread(hid);
+        HidDeviceAccess::setEventMode(hid, true);
         {
             HeldSleeper held(&sleeper_);
             // A status report that the simulated box does not send of itself.
@@ -191,7 +193,7 @@ TEST_F(ReadThreadTest, ABoxWithoutAnInputEndpointStillReleasesTheOpen)
     auto options = SimTz2401Box::tz2401b();
     options.in_endpoint = false;
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
-    hid_.setReplyTimeout(20);
+    HidDeviceAccess::setReplyTimeout(hid_, 20);
     EXPECT_FALSE(hid_.hid_open(sim_.path(box).c_str(), 1, OLVA_PRODUCT_TZ2401B));
     EXPECT_TRUE(olva_test::eventually([&] { return !hid_.read_thread_active(); }));
     hid_.hidClose();
@@ -209,13 +211,14 @@ TEST_F(ReadThreadTest, TheUnpluggedFlagEndsTheLoopWithOnePlugOut)
         SCOPED_TRACE(c.name);
         HidTestBox hid;
         if (c.model == OLVA_PRODUCT_TZ2401B)
-            ASSERT_TRUE(hid.openAs(sim_.path(sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b())),
-                                   c.model));
+            ASSERT_TRUE(HidDeviceAccess::openAs(
+                hid, sim_.path(sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b())), c.model));
         else
-            ASSERT_TRUE(hid.openAs(sim_.path(sim_.plug<SimRegisterBox>()), c.model));
-        hid.startReadThread();
+            ASSERT_TRUE(
+                HidDeviceAccess::openAs(hid, sim_.path(sim_.plug<SimRegisterBox>()), c.model));
+        HidDeviceAccess::startReadThread(hid);
         // As the box's close with a mode does before it closes.
-        hid.setUnplugged(true);
+        HidDeviceAccess::setUnplugged(hid, true);
         EXPECT_TRUE(olva_test::eventually([&] { return hid.plugOuts() == 1; }));
         // The plug-out closed the record on the read thread itself.
         EXPECT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
@@ -265,8 +268,8 @@ TEST_F(ReadThreadTest, Tz2501bPollHandsOnTheStatusBits)
 {
     SimRegisterBox& box = sim_.plug<SimRegisterBox>();
     box.setStatus(0xA0);
-    ASSERT_TRUE(hid_.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
-    hid_.startReadThread();
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box), OLVA_PRODUCT_TZ2501B));
+    HidDeviceAccess::startReadThread(hid_);
     auto saw = [&](std::uint8_t bits) {
         for (const auto& report : hid_.reports())
             if (report.kind == Kind::kTz2501B && report.bytes == Bytes{bits})
@@ -282,8 +285,8 @@ TEST_F(ReadThreadTest, Tz2501bPollDropsReportsThatAreNotStatus)
 {
     SimRegisterBox& box = sim_.plug<SimRegisterBox>();
     box.setStatusReport({1, 0xA0, 0, 0x31});
-    ASSERT_TRUE(hid_.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
-    hid_.startReadThread();
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box), OLVA_PRODUCT_TZ2501B));
+    HidDeviceAccess::startReadThread(hid_);
     EXPECT_TRUE(olva_test::eventually([&] { return sim_.transferCount(box) > 20; }));
     box.setStatusReport({0, 0xA0, 0, 0x51});
     const int seen = sim_.transferCount(box);

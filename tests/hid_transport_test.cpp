@@ -14,6 +14,7 @@ using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_sim::TraceEntry;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -29,9 +30,9 @@ TEST_F(TransportTest, OpensTheHidInterfaceNamedByItsPath)
     EXPECT_EQ(path.substr(path.size() - 3), ":03");
 
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(path, OLVA_PRODUCT_TZ2401B));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, path, OLVA_PRODUCT_TZ2401B));
     EXPECT_TRUE(sim_.claimed(box));
-    const auto info = hid.recordInfo();
+    const auto info = HidDeviceAccess::recordInfo(hid);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->input_endpoint, 0x84);
     EXPECT_EQ(info->input_packet_size, 8);
@@ -69,7 +70,8 @@ TEST_F(TransportTest, OpenFailsCleanlyWhenTheBoxCannotBeTaken)
         SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
         c.arrange(sim_, box);
         HidTestBox hid;
-        EXPECT_EQ(hid.openAs(c.path(sim_.path(box)), OLVA_PRODUCT_TZ2401B), c.opens);
+        EXPECT_EQ(HidDeviceAccess::openAs(hid, c.path(sim_.path(box)), OLVA_PRODUCT_TZ2401B),
+                  c.opens);
         EXPECT_EQ(hid.is_open(), c.opens);
         EXPECT_EQ(sim_.claimed(box), c.opens);
         if (c.opens) {
@@ -101,8 +103,8 @@ TEST_F(TransportTest, ReportIdZeroIsNotSentAndTheFullLengthIsReturned)
         options.out_endpoint = c.interrupt_endpoint;
         SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2401B));
-        EXPECT_EQ(hid.write(c.report), static_cast<int>(c.report.size()));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2401B));
+        EXPECT_EQ(HidDeviceAccess::write(hid, c.report), static_cast<int>(c.report.size()));
         const auto trace = sim_.trace(box);
         ASSERT_EQ(trace.size(), 1u);
         EXPECT_EQ(trace[0].kind, c.kind);
@@ -132,9 +134,9 @@ TEST_F(TransportTest, SetReportRetriesThreeTimesBeforeTheUsbErrorEvent)
         SCOPED_TRACE(c.failures);
         SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2401B));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2401B));
         sim_.failTransfers(box, olva_sim::kOutputTransfers, 0, c.failures, usb::kErrorIo);
-        EXPECT_EQ(hid.write({3, 0x30, 0, 0, 0, 0, 0, 0}), c.result);
+        EXPECT_EQ(HidDeviceAccess::write(hid, {3, 0x30, 0, 0, 0, 0, 0, 0}), c.result);
         EXPECT_EQ(sim_.transferCount(box), c.transfers);
         EXPECT_EQ(hid.events(), c.events);
     }
@@ -144,9 +146,9 @@ TEST_F(TransportTest, InterruptEndpointWriteFailsOnceWithoutAnEvent)
 {
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a());
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2701A));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2701A));
     sim_.failTransfers(box, olva_sim::kOutputTransfers, 0, 1, usb::kErrorIo);
-    EXPECT_EQ(hid.write({3, 0x30, 0, 0, 0, 0, 0, 0}), -1);
+    EXPECT_EQ(HidDeviceAccess::write(hid, {3, 0x30, 0, 0, 0, 0, 0, 0}), -1);
     EXPECT_EQ(sim_.transferCount(box), 1);
     EXPECT_THAT(hid.events(), IsEmpty());
     EXPECT_FALSE(hid.sync_write(nullptr, 8));
@@ -174,7 +176,7 @@ TEST_F(TransportTest, GetReportSucceedsOnlyWithTheWholeReport)
         SimRegisterBox& box = sim_.plug<SimRegisterBox>();
         box.setStatus(0xA0);
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B));
         if (c.error)
             sim_.failTransfers(box, olva_sim::kGetReports, 0, 1, c.error);
         Bytes data(c.length, 0xEE);
@@ -191,8 +193,8 @@ TEST_F(TransportTest, GetReportOnAnUnpluggedBoxSendsNothing)
 {
     SimRegisterBox& box = sim_.plug<SimRegisterBox>();
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
-    hid.setUnplugged(true);
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B));
+    HidDeviceAccess::setUnplugged(hid, true);
     std::uint8_t data[4];
     EXPECT_FALSE(hid.sync_read(data, sizeof data));
     EXPECT_EQ(sim_.transferCount(box), 0);
@@ -202,8 +204,8 @@ class TimedReadTest : public TransportTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2401B));
-        hid_.startReadThread();
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2401B));
+        HidDeviceAccess::startReadThread(hid_);
     }
 
     SimTz2401Box& box_ = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
@@ -213,17 +215,17 @@ protected:
 TEST_F(TimedReadTest, ZeroOrNegativeTimeIsNotAWait)
 {
     std::uint8_t data[8];
-    EXPECT_EQ(hid_.readTimeout(data, sizeof data, 0), 0);
-    EXPECT_EQ(hid_.readTimeout(data, sizeof data, -2), 0);
+    EXPECT_EQ(HidDeviceAccess::readTimeout(hid_, data, sizeof data, 0), 0);
+    EXPECT_EQ(HidDeviceAccess::readTimeout(hid_, data, sizeof data, -2), 0);
 }
 
 TEST_F(TimedReadTest, WithoutAReadThreadThereIsNothingToWaitFor)
 {
     SimTz2401Box& other = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(other), OLVA_PRODUCT_TZ2401B));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(other), OLVA_PRODUCT_TZ2401B));
     std::uint8_t data[8];
-    EXPECT_EQ(hid.readTimeout(data, sizeof data, 60000), -1);
+    EXPECT_EQ(HidDeviceAccess::readTimeout(hid, data, sizeof data, 60000), -1);
 }
 
 TEST_F(TimedReadTest, AReportHeldBeforeTheWaitIsNotReturned)
@@ -233,7 +235,7 @@ TEST_F(TimedReadTest, AReportHeldBeforeTheWaitIsNotReturned)
     // Reports keep coming until the reader has one: it must be a later one.
     std::uint8_t data[8] = {};
     auto reader = std::async(std::launch::async, [&] {
-        return hid_.readTimeout(data, sizeof data, 10000);
+        return HidDeviceAccess::readTimeout(hid_, data, sizeof data, 10000);
     });
     while (reader.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         sim_.pushInput(box_, {3, 0xBB, 0, 0, 0, 0, 0, 0});
@@ -252,7 +254,7 @@ TEST_F(TimedReadTest, AReplyThatComesInsideTheRequestIsNotLost)
 TEST_F(TimedReadTest, ATimedReadWithoutAReplyTimesOut)
 {
     std::uint8_t data[8];
-    EXPECT_EQ(hid_.readTimeout(data, sizeof data, 20), 0);
+    EXPECT_EQ(HidDeviceAccess::readTimeout(hid_, data, sizeof data, 20), 0);
 }
 
 TEST_F(TransportTest, ClosingTwiceIsHarmlessAndEmptiesTheQueues)
@@ -262,9 +264,9 @@ TEST_F(TransportTest, ClosingTwiceIsHarmlessAndEmptiesTheQueues)
     ASSERT_TRUE(hid.hid_open(sim_.path(box).c_str(), 2, OLVA_PRODUCT_TZ2401B));
     EXPECT_EQ(hid.device_index(), 2);
     EXPECT_EQ(hid.tag(), "hid.2");
-    hid.queueCommands(3, 2);
+    HidDeviceAccess::queueCommands(hid, 3, 2);
     hid.hidClose();
-    EXPECT_EQ(hid.queued(), (std::pair<std::size_t, std::size_t>{0, 0}));
+    EXPECT_EQ(HidDeviceAccess::queued(hid), (std::pair<std::size_t, std::size_t>{0, 0}));
     EXPECT_EQ(hid.device_index(), -1);
     EXPECT_EQ(hid.path(), "");
     EXPECT_FALSE(hid.read_thread_active());

@@ -18,6 +18,7 @@ namespace {
 using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using namespace std::chrono_literals;
 
@@ -26,8 +27,8 @@ protected:
     SimTz2401Box& openTz2401(HidTestBox& hid, SimTz2401Box::Options options = SimTz2401Box::tz2401b())
     {
         SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
-        EXPECT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2401B));
-        hid.startReadThread();
+        EXPECT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2401B));
+        HidDeviceAccess::startReadThread(hid);
         return box;
     }
 };
@@ -38,7 +39,7 @@ TEST_F(UnplugTest, UnpluggingDuringAReadEndsTheWaitAtOnce)
     SimTz2401Box& box = openTz2401(hid);
     box.dropReplies(0xF1, 1);
     // Far longer than the test waits: only the end of the stream can end it.
-    hid.setReplyTimeout(600000);
+    HidDeviceAccess::setReplyTimeout(hid, 600000);
     auto reader = std::async(std::launch::async, [&] {
         std::uint8_t version = 0;
         return hid.Tz2401_read_param(version, 3, 0xF1, 0, 0);
@@ -132,10 +133,10 @@ TEST_F(UnplugTest, EachWayLibusbTellsOfAGoneBoxEndsItOnce)
             HidTestBox hid;
             SimTz2401Box& box =
                 sim_.plug<SimTz2401Box>(gsm ? SimTz2401Box::tz2701a() : SimTz2401Box::tz2401b());
-            ASSERT_TRUE(hid.openAs(sim_.path(box),
+            ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box),
                                    gsm ? OLVA_PRODUCT_TZ2701A : OLVA_PRODUCT_TZ2401B));
-            hid.startReadThread();
-            hid.setEventMode(true);
+            HidDeviceAccess::startReadThread(hid);
+            HidDeviceAccess::setEventMode(hid, true);
             c.unplug(sim_, box);
             EXPECT_TRUE(olva_test::eventually([&] { return hid.plugOuts() == 1; }));
             EXPECT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
@@ -181,7 +182,7 @@ TEST_F(UnplugTest, ClosingWhileOthersReadAndWriteLeavesThemFailingSafely)
         HidTestBox hid;
         SimTz2401Box& box = openTz2401(hid);
         box.dropReplies(0xF2, 1000000);
-        hid.setReplyTimeout(600000);
+        HidDeviceAccess::setReplyTimeout(hid, 600000);
         std::atomic<bool> stop{false};
         std::atomic<int> rounds{0};
         std::vector<std::thread> users;
@@ -222,7 +223,7 @@ TEST_F(UnplugTest, APlugOutAndAnOutsideCloseAtOnceCloseOnce)
         SCOPED_TRACE(round);
         HidTestBox hid;
         openTz2401(hid);
-        hid.setUnplugged(true);
+        HidDeviceAccess::setUnplugged(hid, true);
         auto closer = std::async(std::launch::async, [&] { hid.hidClose(); });
         ASSERT_EQ(closer.wait_for(olva_test::kWait), std::future_status::ready);
         ASSERT_TRUE(olva_test::eventually([&] { return !hid.read_thread_active(); }));
@@ -237,8 +238,8 @@ TEST_F(UnplugTest, Tz2501bPollStopsWhenTheBoxGoesOrCloses)
         SCOPED_TRACE(unplug);
         SimRegisterBox& box = sim_.plug<SimRegisterBox>();
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
-        hid.startReadThread();
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B));
+        HidDeviceAccess::startReadThread(hid);
         std::atomic<bool> stop{false};
         std::thread user([&] {
             while (!stop.load()) {
@@ -279,7 +280,7 @@ TEST_F(UnplugTest, AHandlerMayCloseItsOwnBox)
 {
     SelfClosingBox hid;
     SimTz2401Box& box = openTz2401(hid);
-    hid.setEventMode(true);
+    HidDeviceAccess::setEventMode(hid, true);
     sim_.pushInput(box, {3, 0x19, 0, 0, 0, 0, 0, 0});
     ASSERT_TRUE(olva_test::eventually([&] { return hid.reportCount() == 1; }));
     EXPECT_TRUE(hid.closed_inside_);

@@ -19,6 +19,7 @@ using olva_sim::SimReport17Box;
 using olva_sim::SimTz2401Box;
 using olva_sim::SimTz2501ABox;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -74,8 +75,8 @@ const Path kTz2401bPath = {
     "Tz2401B",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2401Box>(SimTz2401Box::tz2401b()); },
     [](HidTestBox& hid, const std::string& path) {
-        ASSERT_TRUE(hid.openAs(path, OLVA_PRODUCT_TZ2401B));
-        hid.startReadThread();
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, path, OLVA_PRODUCT_TZ2401B));
+        HidDeviceAccess::startReadThread(hid);
     },
     [](SimBox& box) { return static_cast<SimTz2401Box&>(box).eeprom(); },
     [](SimBox& box, std::uint8_t addr, const Bytes& bytes) {
@@ -89,7 +90,7 @@ const Path kReport17Path = {
     "17-byte box",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimReport17Box>(); },
     [](HidTestBox& hid, const std::string& path) {
-        ASSERT_TRUE(hid.openAs(path, OLVA_PRODUCT_TZ2402B, 0x42));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, path, OLVA_PRODUCT_TZ2402B, 0x42));
     },
     [](SimBox& box) { return static_cast<SimReport17Box&>(box).eeprom(); },
     [](SimBox& box, std::uint8_t addr, const Bytes& bytes) {
@@ -103,7 +104,7 @@ const Path kTz2501aPath = {
     "Tz2501A bit-banged",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimTz2501ABox>(); },
     [](HidTestBox& hid, const std::string& path) {
-        ASSERT_TRUE(hid.openAs(path, OLVA_PRODUCT_TZ2501A));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, path, OLVA_PRODUCT_TZ2501A));
     },
     [](SimBox& box) { return static_cast<SimTz2501ABox&>(box).eeprom(); },
     [](SimBox& box, std::uint8_t addr, const Bytes& bytes) {
@@ -117,7 +118,7 @@ const Path kTz2501bChip = {
     "Tz2501B USB chip",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimRegisterBox>(); },
     [](HidTestBox& hid, const std::string& path) {
-        ASSERT_TRUE(hid.openAs(path, OLVA_PRODUCT_TZ2501B, 0x80));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, path, OLVA_PRODUCT_TZ2501B, 0x80));
     },
     [](SimBox& box) { return static_cast<SimRegisterBox&>(box).memory(0x50); },
     [](SimBox& box, std::uint8_t addr, const Bytes& bytes) {
@@ -131,7 +132,7 @@ const Path kTz2402dChip = {
     "Tz2402D USB chip",
     [](olva_sim::SimBackend& sim) -> SimBox& { return sim.plug<SimRegisterBox>(); },
     [](HidTestBox& hid, const std::string& path) {
-        ASSERT_TRUE(hid.openAs(path, OLVA_PRODUCT_TZ2402B, 0x70));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, path, OLVA_PRODUCT_TZ2402B, 0x70));
     },
     [](SimBox& box) { return static_cast<SimRegisterBox&>(box).memory(0x50); },
     [](SimBox& box, std::uint8_t addr, const Bytes& bytes) {
@@ -221,7 +222,7 @@ TEST_F(EepromTest, Tz2401bWriteSendsBothHalves)
 {
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2401B));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2401B));
     const Bytes three = {0xD0, 0xD1, 0xD2};
     EXPECT_EQ(hid.eeprom_write(0x60, three.data(), 3), 0);
     const Bytes six = {1, 2, 3, 4, 5, 6};
@@ -243,7 +244,7 @@ TEST_F(EepromTest, SeventeenByteWriteIsOneTransactionPerByte)
 {
     SimReport17Box& box = sim_.plug<SimReport17Box>();
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x42));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x42));
     const Bytes two = {0x5A, 0xA5};
     EXPECT_EQ(hid.eeprom_write(0x40, two.data(), 2), 0);
     auto transaction = [](std::uint8_t addr, std::uint8_t byte) {
@@ -259,7 +260,7 @@ TEST_F(EepromTest, SeventeenByteReadChecksTheAnswerAndReturnsToStatusMode)
     SimReport17Box& box = sim_.plug<SimReport17Box>();
     box.setEeprom(0x10, {1, 2, 3, 4});
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x42));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x42));
     box.spoilNextAnswer(0x42);
     Bytes out(4, 0xEE);
     EXPECT_FALSE(hid.eeprom_read(0x10, out.data(), 4));
@@ -285,14 +286,14 @@ TEST_F(EepromTest, RegisterProtocolBoxesHaveNoByteRead)
 {
     SimRegisterBox& box = sim_.plug<SimRegisterBox>();
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x70));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x70));
     Bytes out(4);
     EXPECT_FALSE(hid.eeprom_read(0, out.data(), 4));
     EXPECT_THAT(sim_.reports(box), IsEmpty());
-    hid.setUnplugged(true);
+    HidDeviceAccess::setUnplugged(hid, true);
     SimReport17Box& other = sim_.plug<SimReport17Box>();
-    ASSERT_TRUE(hid.openAs(sim_.path(other), OLVA_PRODUCT_TZ2402B, 0x42));
-    hid.setUnplugged(true);
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(other), OLVA_PRODUCT_TZ2402B, 0x42));
+    HidDeviceAccess::setUnplugged(hid, true);
     EXPECT_FALSE(hid.eeprom_read(0, out.data(), 4));
     EXPECT_THAT(sim_.reports(other), IsEmpty());
 }
@@ -301,7 +302,7 @@ TEST_F(EepromTest, BitBangedWriteBoundsItsLength)
 {
     SimTz2501ABox& box = sim_.plug<SimTz2501ABox>();
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501A));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501A));
     const Bytes many(129, 1);
     EXPECT_FALSE(hid.I2CSend_bytes(0, many.data(), 0));
     EXPECT_FALSE(hid.I2CSend_bytes(0, many.data(), 129));
@@ -317,13 +318,13 @@ TEST_F(EepromTest, BitBangedWriteToASilentMemoryStillCompletes)
     SimTz2501ABox& box = sim_.plug<SimTz2501ABox>();
     box.neverAcknowledge(true);
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501A));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501A));
     const Bytes data = {1, 2, 3};
     EXPECT_EQ(hid.eeprom_write(0x20, data.data(), 3), 0);
     EXPECT_EQ(eeprom_bytes(box.eeprom(), 0x20, 3), Bytes(3, 0));
     // Each byte is a whole transaction ending in a stop: SDA and SCL high, driven.
-    EXPECT_EQ(hid.g1() & 0x03, 0x03);
-    EXPECT_EQ(hid.g2() & 0x03, 0x03);
+    EXPECT_EQ(HidDeviceAccess::g1(hid) & 0x03, 0x03);
+    EXPECT_EQ(HidDeviceAccess::g2(hid) & 0x03, 0x03);
 }
 
 TEST_F(EepromTest, UsbChipReadOfTheUpperBank)
@@ -331,7 +332,7 @@ TEST_F(EepromTest, UsbChipReadOfTheUpperBank)
     SimRegisterBox& box = sim_.plug<SimRegisterBox>();
     box.setMemory(0x50, 0x90, {9, 8, 7, 6});
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B, 0x80));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B, 0x80));
     Bytes out(4);
     ASSERT_TRUE(hid.Tz2402D_Read_2402(0x90, out.data(), 4));
     EXPECT_EQ(out, (Bytes{9, 8, 7, 6}));
@@ -368,7 +369,7 @@ TEST_F(EepromTest, UsbChipRefusesWordsBeyondTheBank)
         SCOPED_TRACE(c.name);
         SimRegisterBox& box = sim_.plug<SimRegisterBox>();
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B, 0x80));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B, 0x80));
         const auto before = box.memory(0x50);
         Bytes data(16, 0x11);
         if (c.write)

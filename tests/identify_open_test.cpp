@@ -20,6 +20,7 @@ namespace {
 using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -111,8 +112,8 @@ TEST_F(IdentifyTest, Firmware43WithGsmTypeIsRefinedToTz2701a)
     EXPECT_EQ(hid_.active_sim(), 0);
     // Six GPIO settings and six talk paths wait in the queue for the pump.
     EXPECT_EQ(hid_.queued_commands(), 12u);
-    EXPECT_EQ(hid_.gsmLevels().speaker_2g, 40);
-    EXPECT_EQ(hid_.gsmLevels().mic_gain_ec200[1], 35000);
+    EXPECT_EQ(HidDeviceAccess::gsmLevels(hid_).speaker_2g, 40);
+    EXPECT_EQ(HidDeviceAccess::gsmLevels(hid_).mic_gain_ec200[1], 35000);
     // No thresholds for a Tz2701A.
     EXPECT_EQ(box.hangWord(), -1);
 }
@@ -200,7 +201,7 @@ TEST_F(IdentifyTest, AMissingTypeReplyReadsNoSim)
     options.sim_a = 1;
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(options);
     box.dropReplies(0xA0, 5);
-    hid_.setReplyTimeout(20);
+    HidDeviceAccess::setReplyTimeout(hid_, 20);
     ASSERT_TRUE(open(box));
     EXPECT_EQ(hid_.model(), OLVA_PRODUCT_TZ2701A);
     EXPECT_EQ(hid_.version2(), 0);
@@ -217,7 +218,7 @@ TEST_F(IdentifyTest, ALateGsmTypeAnswerStillMakesATz2701a)
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a(0x44));
     // No answer to the first type request and the first two attempts.
     box.dropReplies(0xF2, 3);
-    hid_.setReplyTimeout(20);
+    HidDeviceAccess::setReplyTimeout(hid_, 20);
     ASSERT_TRUE(open(box));
     EXPECT_EQ(hid_.model(), OLVA_PRODUCT_TZ2701A);
     EXPECT_EQ(box.commandCount(0xF2), 4);
@@ -236,7 +237,7 @@ TEST_F(IdentifyTest, VersionRequestsAreRetriedFiveTimes)
         SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
         box.dropReplies(0xF1, c.unanswered);
         HidTestBox hid;
-        hid.setReplyTimeout(20);
+        HidDeviceAccess::setReplyTimeout(hid, 20);
         EXPECT_EQ(hid.hid_open(sim_.path(box).c_str(), 1, OLVA_PRODUCT_TZ2401B), c.opens);
         std::vector<Bytes> expected = kProbes;
         for (int i = 0; i < c.unanswered; ++i) {
@@ -362,7 +363,7 @@ TEST_F(IdentifyTest, CreateThreadDoesNothingOnAnUnpluggedBox)
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
     ASSERT_TRUE(open(box));
     sim_.clearTrace();
-    hid_.setUnplugged(true);
+    HidDeviceAccess::setUnplugged(hid_, true);
     hid_.create_thread();
     EXPECT_THAT(sim_.reports(box), IsEmpty());
 }
@@ -486,7 +487,8 @@ TEST_F(Tz2501bOpenTest, CreateThreadReadsTheMicRegisterRestoresThePinsAndPolls)
     box_.setReg(0x282, 0x5A);
     box_.setStatus(0xA0);
     ASSERT_TRUE(hid_.hid_open(sim_.path(box_).c_str(), 1, OLVA_PRODUCT_TZ2501B));
-    const std::uint8_t g1 = hid_.g1(), g2 = hid_.g2(), g3 = hid_.g3();
+    const std::uint8_t g1 = HidDeviceAccess::g1(hid_), g2 = HidDeviceAccess::g2(hid_),
+                       g3 = HidDeviceAccess::g3(hid_);
     sim_.clearTrace();
     hid_.create_thread();
     const auto reports = sim_.reports(box_);

@@ -4,7 +4,6 @@
 #include "usb_hid/libusb_backend.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -17,6 +16,7 @@
 #include <sched.h>
 
 #include "support/eventually.h"
+#include "umockdev_bed.h"
 #include "umockdev_usb_box.h"
 
 namespace {
@@ -28,36 +28,7 @@ constexpr std::uint8_t kHidInterface = 0;
 constexpr std::uint8_t kEndpointIn = 0x81;
 constexpr std::uint8_t kEndpointOut = 0x02;
 
-// The test bed and libusb live as long as the process: libusb looks for
-// usbfs and enumerates the bus once, when it is initialised, so the bed is
-// built before libusb's first use.
-struct Bed {
-    UmockdevUsbBox box;
-    usb::Backend* backend = nullptr;
-    std::string skip_reason;
-};
-Bed* g_bed = nullptr;
-
-class BedEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        g_bed = new Bed;
-        g_bed->skip_reason = g_bed->box.start();
-        if (!g_bed->skip_reason.empty())
-            return;
-        g_bed->backend = usb::libusbBackend();
-        if (!g_bed->backend)
-            g_bed->skip_reason = "libusb cannot start on the umockdev test bed";
-    }
-    void TearDown() override
-    {
-        delete g_bed;
-        g_bed = nullptr;
-    }
-};
-[[maybe_unused]] ::testing::Environment* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new BedEnvironment);
+[[maybe_unused]] ::testing::Environment* const g_environment = olva_test::addUmockdevBed();
 
 struct Completion {
     usb::TransferStatus status;
@@ -78,15 +49,8 @@ std::string describe(const usb::InterfaceInfo& interface)
     return result;
 }
 
-class LibusbBackendTest : public ::testing::Test {
+class LibusbBackendTest : public olva_test::UmockdevBedTest {
 protected:
-    void SetUp() override
-    {
-        if (!g_bed->skip_reason.empty())
-            GTEST_SKIP() << g_bed->skip_reason;
-        box().reset();
-    }
-
     void TearDown() override
     {
         // A test that failed half-way may leave its transfer with libusb.
@@ -98,14 +62,13 @@ protected:
                 handle_->releaseInterface(kHidInterface);
             handle_.reset();
         }
-        if (g_bed->skip_reason.empty()) {
+        if (bedStands()) {
             EXPECT_EQ(box().unexpectedRequests(), std::vector<unsigned long>{})
                 << "libusb made usbfs requests the box does not emulate";
         }
     }
 
-    static UmockdevUsbBox& box() { return g_bed->box; }
-    static usb::Backend& backend() { return *g_bed->backend; }
+    static usb::Backend& backend() { return *olva_test::umockdevBed().backend; }
 
     void openAndClaim()
     {
@@ -119,13 +82,11 @@ protected:
     // tests' wait.
     bool runEventsUntil(const std::function<bool()>& done)
     {
-        const auto deadline = std::chrono::steady_clock::now() + olva_test::kWait;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            backend().handleEvents(20);
-        }
-        return true;
+        return olva_test::eventually([&] {
+            if (!done())
+                backend().handleEvents(20);
+            return done();
+        });
     }
 
     // An interrupt IN transfer on the box's input endpoint, kept by the

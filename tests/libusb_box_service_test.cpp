@@ -28,6 +28,7 @@
 #include "support/thread_count.h"
 #include "support/web_client.h"
 #include "ukit/olva_mgr.h"
+#include "umockdev_bed.h"
 #include "umockdev_tz2401b.h"
 #include "umockdev_usb_box.h"
 #include "usb_hid/libusb_backend.h"
@@ -39,42 +40,18 @@ using olva_test::UmockdevUsbBox;
 constexpr const char* kPlugOut = "{\"event\":\"plugout\",\"handle\":257}";
 constexpr int kCycles = 20;
 
-// The test bed comes before libusb's first use, which enumerates the bus.
-struct Bed {
-    UmockdevUsbBox box;
-    olva_test::UmockdevTz2401b firmware;
-    std::string skip_reason;
-};
-Bed* g_bed = nullptr;
-
-class BedEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        g_bed = new Bed;
-        g_bed->skip_reason = g_bed->box.start();
-        if (!g_bed->skip_reason.empty())
-            return;
-        g_bed->firmware.install(g_bed->box);
-        if (!usb::libusbBackend())
-            g_bed->skip_reason = "libusb cannot start on the umockdev test bed";
-    }
-    void TearDown() override
-    {
-        delete g_bed;
-        g_bed = nullptr;
-    }
-};
+// Answers the box's identification; it outlives the bed.
+olva_test::UmockdevTz2401b g_firmware;
 [[maybe_unused]] ::testing::Environment* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new BedEnvironment);
+    olva_test::addUmockdevBed([](UmockdevUsbBox& box) { g_firmware.install(box); });
 
-class LibusbBoxServiceTest : public ::testing::Test {
+class LibusbBoxServiceTest : public olva_test::UmockdevBedTest {
 protected:
     void SetUp() override
     {
-        if (!g_bed->skip_reason.empty())
-            GTEST_SKIP() << g_bed->skip_reason;
-        box().reset();
+        UmockdevBedTest::SetUp();
+        if (IsSkipped())
+            return;
         paths_.setApplicationDirectory(app_dir_.path());
         std::filesystem::create_directories(app_dir_.file("webroot"));
         WebOptions options;
@@ -94,12 +71,11 @@ protected:
     void TearDown() override
     {
         client_.reset();
-        if (g_bed->skip_reason.empty())
+        if (bedStands())
             uWebMgr.close_uWeb();
         OlvaManager::use_manual_drive(false);
     }
 
-    static UmockdevUsbBox& box() { return g_bed->box; }
     static const OlvaManager::CUsbBoxDevice& slot1() { return g_pOlvaMgr->slot(1); }
 
     // The next message that starts with text, or what ended the search.

@@ -17,6 +17,7 @@
 
 namespace {
 
+using olva_test::LineAccess;
 using olva_test::RecordingLine;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -50,7 +51,7 @@ TEST_F(LineExtensionTest, ACommandedRingSendsTheNumberInTheFirstPause)
 {
     open(OLVA_PRODUCT_TZ2501B);
     EXPECT_EQ(line_->olva_makecallSlic("8001"), 0);
-    EXPECT_TRUE(line_->slicRinging());
+    EXPECT_TRUE(LineAccess::slicRingOn(*line_));
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
     // The bell rings to the next second; 300 ms into the pause the number goes.
     step(9);
@@ -64,7 +65,7 @@ TEST_F(LineExtensionTest, ACommandedRingSendsTheNumberInTheFirstPause)
     EXPECT_EQ(line_->callsOf("play_dtmf 8001").size(), 1u);
 
     EXPECT_EQ(line_->olva_stop_makcallSlic(), 0);
-    EXPECT_FALSE(line_->slicRinging());
+    EXPECT_FALSE(LineAccess::slicRingOn(*line_));
     step(60);
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1, 0));
     EXPECT_THAT(line_->eventCodes(), IsEmpty());
@@ -86,7 +87,7 @@ TEST_F(LineExtensionTest, TheTz2701aKeepsTheRingPhaseInItsConfirmedState)
     EXPECT_EQ(line_->olva_makecallSlic("8001"), 0);
     EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_RINGING);
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
-    EXPECT_TRUE(line_->slicRinging());
+    EXPECT_TRUE(LineAccess::slicRingOn(*line_));
 }
 
 TEST_F(LineExtensionTest, TheTz2701aTimerRingsOneSecondInFiveAndPlaysTheCallerInTheFirstPause)
@@ -149,23 +150,23 @@ TEST_F(LineExtensionTest, ShortCallerNumbersArePlayedToo)
 TEST_F(LineExtensionTest, TheGsmLineOperationsDoNothingWithoutABox)
 {
     open(OLVA_PRODUCT_TZ2701A);
-    const int state = line_->gsmState();
+    const int state = line_->gsm_state();
     char number[] = "10086";
     CLineDevice& plain = *line_;
     plain.Tz2701_makecall(number);
     plain.Tz2701_send_cid_to_slic(number);
     EXPECT_THAT(line_->calls(), IsEmpty());
     EXPECT_THAT(line_->eventCodes(), IsEmpty());
-    EXPECT_EQ(line_->gsmState(), state);
+    EXPECT_EQ(line_->gsm_state(), state);
 }
 
 TEST_F(LineExtensionTest, AnIncomingGsmCallRingsTheExtensionOnItsFirstRing)
 {
     open(OLVA_PRODUCT_TZ2701A);
     line_->set_gsm_state(OLVA_STATE_RINGING);
-    EXPECT_EQ(line_->gsmState(), OLVA_STATE_RINGING);
+    EXPECT_EQ(line_->gsm_state(), OLVA_STATE_RINGING);
     EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_RINGING);
-    EXPECT_TRUE(line_->slicRinging());
+    EXPECT_TRUE(LineAccess::slicRingOn(*line_));
     line_->set_gsm_state(OLVA_STATE_RINGING);
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
 
@@ -185,29 +186,29 @@ TEST_F(LineExtensionTest, AHangUpPlaysTheBusyToneToALiftedExtension)
     // Without the tone file nothing plays.
     line_->Tz2701_set_slic_state(OLVA_STATE_OFF_HOOK);
     line_->set_gsm_state(OLVA_STATE_HANG_UP);
-    EXPECT_FALSE(line_->tonePlaying());
+    EXPECT_FALSE(line_->tone_playing());
 
     std::filesystem::create_directories(dir_.path() + "/voice");
     olva_test::writeFile(dir_.path() + "/voice/busy.wav", "RIFF");
     // An on-hook extension hears nothing.
-    line_->setDialBuffer("12");
-    line_->setKeysSeen(1234);
+    LineAccess::setDialBuffer(*line_, "12");
+    LineAccess::setKeysSeen(*line_, 1234);
     line_->Tz2701_set_slic_state(OLVA_STATE_IDLE);
     EXPECT_EQ(line_->confirmed_state(), OLVA_STATE_IDLE);
-    EXPECT_EQ(line_->dialBuffer(), "");
+    EXPECT_EQ(line_->dial_buffer(), "");
     EXPECT_FALSE(line_->hash_key_seen());
     EXPECT_EQ(line_->last_digit_time(), 0);
     line_->set_gsm_state(OLVA_STATE_HANG_UP);
-    EXPECT_FALSE(line_->tonePlaying());
+    EXPECT_FALSE(line_->tone_playing());
 
     line_->Tz2701_set_slic_state(OLVA_STATE_OFF_HOOK);
     line_->set_gsm_state(OLVA_STATE_HANG_UP);
-    EXPECT_TRUE(line_->tonePlaying());
+    EXPECT_TRUE(line_->tone_playing());
     // The tone's file goes to the line's playback.
     EXPECT_THAT(line_->callsOf("play_file " + dir_.path() + "/voice/busy.wav"), ElementsAre(1));
     // The dial tone has its own file.
     line_->Tz2701_play_tone(0);
-    EXPECT_FALSE(line_->tonePlaying());
+    EXPECT_FALSE(line_->tone_playing());
 }
 
 }  // namespace

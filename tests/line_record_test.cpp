@@ -18,10 +18,12 @@
 
 #include "CLineDevice/CLineDevice.h"
 #include "support/eventually.h"
+#include "support/line_access.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using olva_test::LineAccess;
 using Frame = std::vector<std::int16_t>;
 
 Frame tone(int index)
@@ -79,17 +81,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
-    bool streaming()
-    {
-        std::lock_guard<std::mutex> lock(record_mutex_);
-        return stream_coder_ != -1;
-    }
-
-    // The gain control's state belongs to the capture thread; the tests
-    // play that thread.
-    void setGain(float gain) { agc_gain_ = gain; }
-    float gain() const { return agc_gain_; }
-
     void frame(const Frame& samples)
     {
         Frame copy = samples;
@@ -118,28 +109,28 @@ TEST(LineRecordTest, OnlyAStartOnAnIdleLineResetsTheGainControlAtTheNextFrame)
     RecordTestLine line;
     // With the gain control off the frames leave the gain as the reset set it.
     line.line_close_agc(1);
-    line.setGain(5.0f);
+    LineAccess::setGain(line, 5.0f);
     ASSERT_EQ(line.line_record_file(dir.file("a.wav").c_str(), OLVA_CODER_PCM), OLVA_OK);
     // The API thread leaves it to the capture thread.
-    EXPECT_EQ(line.gain(), 5.0f);
+    EXPECT_EQ(LineAccess::gain(line), 5.0f);
     line.captured(tone(0));
-    EXPECT_EQ(line.gain(), 1.0f);
+    EXPECT_EQ(LineAccess::gain(line), 1.0f);
 
     // The recording's gain has moved on; refused starts and a stream added
     // to the running recording leave it alone.
-    line.setGain(3.0f);
+    LineAccess::setGain(line, 3.0f);
     EXPECT_EQ(line.line_record_file(dir.file("b.wav").c_str(), OLVA_CODER_ALAW), OLVA_ERR_BUSY);
     EXPECT_EQ(line.line_record_stream(2), OLVA_ERR_CODER);
     EXPECT_EQ(line.line_record_stream(OLVA_CODER_ALAW), OLVA_OK);
     EXPECT_EQ(line.line_record_stream(OLVA_CODER_PCM), OLVA_ERR_BUSY);
     line.captured(tone(1));
-    EXPECT_EQ(line.gain(), 3.0f);
+    EXPECT_EQ(LineAccess::gain(line), 3.0f);
     line.line_stop_record();
 
     // The next call starts afresh, a stream alone as well.
     ASSERT_EQ(line.line_record_stream(OLVA_CODER_PCM), OLVA_OK);
     line.captured(tone(2));
-    EXPECT_EQ(line.gain(), 1.0f);
+    EXPECT_EQ(LineAccess::gain(line), 1.0f);
     line.line_stop_record();
 }
 
@@ -160,7 +151,7 @@ TEST(LineRecordTest, AStopWaitsForTheEventBeingRaisedAndSendsTheMp3TailAfterIt)
         stopped.store(true);
     });
     // The stop has ended the stream and waits for the event in flight.
-    ASSERT_TRUE(olva_test::eventually([&] { return !line.streaming(); }));
+    ASSERT_TRUE(olva_test::eventually([&] { return !LineAccess::streaming(line); }));
     EXPECT_FALSE(stopped.load());
     EXPECT_THAT(line.events(), ::testing::IsEmpty());
     line.release();

@@ -26,6 +26,7 @@ using olva_test::CidStandard;
 using olva_test::key;
 using olva_test::Samples;
 using olva_test::SignalEvent;
+using olva_test::LineAccess;
 using olva_test::SignalTestLine;
 using olva_test::silence;
 using olva_test::spandspDtmf;
@@ -86,14 +87,14 @@ TEST_F(LineSignalTest, DtmfKeysRaiseTheirAsciiCodesAndDigitsFillTheDialBuffer)
     EXPECT_EQ(line_->dial_buffer(), "190");
     EXPECT_TRUE(line_->hash_key_seen());
     EXPECT_EQ(line_->last_digit_time(), clock_.wallMs() / 1000);
-    EXPECT_FALSE(line_->dtmfCid());
+    EXPECT_FALSE(LineAccess::dtmfCid(*line_));
 }
 
 TEST_F(LineSignalTest, DigitsAreReportedInEveryLineState)
 {
     for (int phase : {0, kRingingPhase, kOffHookPhase, 9}) {
         open(OLVA_PRODUCT_TZ2401B);
-        line_->setCallPhase(phase);
+        LineAccess::setCallPhase(*line_, phase);
         line_->feed(withLead(spandspDtmf("5", -10, 0, 100, 100)));
         EXPECT_THAT(line_->signalEvents(), ElementsAre(key('5'))) << "phase " << phase;
     }
@@ -110,9 +111,9 @@ TEST_F(LineSignalTest, AKeyStopsAPlayingTonePrompt)
     };
     for (const Case& c : cases) {
         open(OLVA_PRODUCT_TZ2401B);
-        line_->setInCall(c.in_call);
-        line_->setTonePlaying(true);
-        line_->setPlaying(true);
+        LineAccess::setInCall(*line_, c.in_call);
+        LineAccess::setTonePlaying(*line_, true);
+        line_->set_playing(true);
         line_->feed(withLead(spandspDtmf("7", -10, 0, 100, 100)));
         EXPECT_FALSE(line_->tone_playing());
         EXPECT_FALSE(line_->playing());
@@ -138,11 +139,11 @@ TEST_F(LineSignalTest, AnFskCallerIdInTheRingPauseRaisesNumberTimeAndName)
     };
     for (const Case& c : cases) {
         open(OLVA_PRODUCT_TZ2401B);
-        line_->setCallPhase(kRingingPhase);
-        line_->setLogicalState(CLineDevice::kRingPause);
+        LineAccess::setCallPhase(*line_, kRingingPhase);
+        LineAccess::setLogicalState(*line_, CLineDevice::kRingPause);
         line_->feed(withLead(c.message.signal));
         EXPECT_THAT(line_->signalEvents(), ElementsAre(c.expected)) << c.what;
-        EXPECT_TRUE(line_->fskCid()) << c.what;
+        EXPECT_TRUE(LineAccess::fskCid(*line_)) << c.what;
     }
 }
 
@@ -151,12 +152,12 @@ TEST_F(LineSignalTest, TheDemodulatorIsNotFedDuringAnOffHookCall)
     open(OLVA_PRODUCT_TZ2401B);
     const Samples message =
         withLead(spandspSdmf(CidStandard::Bell202, "10011750", "13812345678").signal);
-    line_->setCallPhase(kOffHookPhase);
-    line_->setRingCount(1);  // no dial-tone watch either
+    LineAccess::setCallPhase(*line_, kOffHookPhase);
+    LineAccess::setRingCount(*line_, 1);  // no dial-tone watch either
     line_->feed(message);
     EXPECT_THAT(line_->signalEvents(), IsEmpty());
     // Ringing again, the same signal is a caller ID.
-    line_->setCallPhase(kRingingPhase);
+    LineAccess::setCallPhase(*line_, kRingingPhase);
     line_->feed(message);
     EXPECT_THAT(line_->signalEvents(), ElementsAre(callerId("13812345678", "10011750", "")));
 }
@@ -164,8 +165,8 @@ TEST_F(LineSignalTest, TheDemodulatorIsNotFedDuringAnOffHookCall)
 TEST_F(LineSignalTest, ABusyCadenceRaisesBusyTone)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHookPhase);
-    line_->setRingCount(1);
+    LineAccess::setCallPhase(*line_, kOffHookPhase);
+    LineAccess::setRingCount(*line_, 1);
     line_->feed(busyCadence());
     EXPECT_THAT(line_->signalEvents(),
                 ElementsAre(SignalEvent{OLVA_EVENT_DEVICE_BUSY_TONE, 0, 0, "", "", ""},
@@ -202,10 +203,10 @@ TEST_F(LineSignalTest, DialToneAndRingbackAreReportedOnlyOnAnOutgoingCallInItsFi
     };
     for (const Case& c : cases) {
         open(OLVA_PRODUCT_TZ2401B);
-        line_->setCallPhase(c.call_phase);
-        line_->setLogicalState(c.logical_state);
-        line_->setRingCount(c.ring_count);
-        line_->setDialWindow(c.window_used);
+        LineAccess::setCallPhase(*line_, c.call_phase);
+        LineAccess::setLogicalState(*line_, c.logical_state);
+        LineAccess::setRingCount(*line_, c.ring_count);
+        LineAccess::setDialWindow(*line_, c.window_used);
         line_->feed(c.signal);
         if (c.dial_tones > 0) {
             EXPECT_GE(line_->count(OLVA_EVENT_DIAL_TONE, 1), c.dial_tones) << c.what;
@@ -226,8 +227,8 @@ TEST_F(LineSignalTest, DialToneAndRingbackAreReportedOnlyOnAnOutgoingCallInItsFi
 TEST_F(LineSignalTest, TheDialWindowEndsAfter480000Samples)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHookPhase);
-    line_->setLogicalState(kOffHookPhase);
+    LineAccess::setCallPhase(*line_, kOffHookPhase);
+    LineAccess::setLogicalState(*line_, kOffHookPhase);
     // 59 s of silence, then a dial tone that runs over the minute's end.
     line_->feed(silence(59000));
     EXPECT_EQ(line_->count(OLVA_EVENT_DIAL_TONE, 1), 0);
@@ -243,7 +244,7 @@ TEST_F(LineSignalTest, TheDialWindowEndsAfter480000Samples)
 
     // An open starts the window again.
     line_->line_open(1, "", OLVA_PRODUCT_TZ2401B, true);
-    line_->setCallPhase(kOffHookPhase);
+    LineAccess::setCallPhase(*line_, kOffHookPhase);
     line_->clear();
     line_->feed(spandspTone(450, -15, 0, 0, 2000, 0, 2000));
     EXPECT_GE(line_->count(OLVA_EVENT_DIAL_TONE, 1), 10);
@@ -269,7 +270,7 @@ TEST_F(LineSignalTest, LinesWithoutDetectionOnlyRunTheGainControl)
     };
     for (const Case& c : cases) {
         open(c.product, c.line);
-        line_->setLogicalState(kOffHookPhase);  // dial-tone watch on, demodulator fed
+        LineAccess::setLogicalState(*line_, kOffHookPhase);  // dial-tone watch on, demodulator fed
         const Samples out = line_->feed(signal);
         const std::string what =
             "product " + std::to_string(c.product) + " line " + std::to_string(c.line);
@@ -398,17 +399,17 @@ TEST_F(LineSignalTest, KeyCodesFromTheBoxFollowTheLineState)
     };
     for (const Case& c : cases) {
         open(OLVA_PRODUCT_TZ2401B);
-        line_->setConfirmedState(c.state);
-        line_->setDialling(c.dialling);
-        line_->setFskCid(c.fsk_cid);
-        line_->setCidType(c.cid_type);
+        LineAccess::setConfirmedState(*line_, c.state);
+        LineAccess::setDialling(*line_, c.dialling);
+        LineAccess::setFskCid(*line_, c.fsk_cid);
+        LineAccess::setCidType(*line_, c.cid_type);
         for (std::int16_t code : c.codes)
             line_->handld_dtmf_code(code);
         EXPECT_EQ(line_->events(), c.events) << c.what;
         EXPECT_EQ(line_->dial_buffer(), c.dial_buffer) << c.what;
-        EXPECT_EQ(line_->dtmfCid(), c.digit_mark > 0) << c.what;
+        EXPECT_EQ(LineAccess::dtmfCid(*line_), c.digit_mark > 0) << c.what;
         if (c.digit_mark > 0) {
-            EXPECT_EQ(line_->digitMark(), c.digit_mark) << c.what;
+            EXPECT_EQ(LineAccess::digitMark(*line_), c.digit_mark) << c.what;
         }
     }
 }
@@ -432,7 +433,7 @@ TEST_F(LineSignalTest, DigitsToSendSetTheDiallingFlagAndEchoAsKeys)
     for (const Case& c : cases) {
         open(c.product);
         EXPECT_EQ(line_->line_send_dtmf(c.digits, c.echo), 0) << c.what;
-        EXPECT_TRUE(line_->dialling()) << c.what;
+        EXPECT_TRUE(LineAccess::dialling(*line_)) << c.what;
         EXPECT_EQ(line_->events(), c.events) << c.what;
         EXPECT_EQ(line_->calls, c.calls) << c.what;
     }
@@ -441,8 +442,8 @@ TEST_F(LineSignalTest, DigitsToSendSetTheDiallingFlagAndEchoAsKeys)
 TEST_F(LineSignalTest, NewBusySettingsTakeEffectAtTheNextFrame)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHookPhase);
-    line_->setRingCount(1);
+    LineAccess::setCallPhase(*line_, kOffHookPhase);
+    LineAccess::setRingCount(*line_, 1);
     // 500 ms on and off, in blocks of 10 ms.
     line_->set_busy_info(tagBusyInfo{0, 450, 420, 50, 50, 5, 12, 3});
     EXPECT_EQ(line_->busy_tone_settings().busy_on, 35);
@@ -463,8 +464,8 @@ TEST_F(LineSignalTest, NewBusySettingsTakeEffectAtTheNextFrame)
 TEST_F(LineSignalTest, BusySettingsChangeWhileFramesComeFromTheCaptureThread)
 {
     open(OLVA_PRODUCT_TZ2401B);
-    line_->setCallPhase(kOffHookPhase);
-    line_->setRingCount(1);
+    LineAccess::setCallPhase(*line_, kOffHookPhase);
+    LineAccess::setRingCount(*line_, 1);
     const Samples slow = busyCadence(500, 500, 30);
     std::atomic<bool> stop{false};
     std::atomic<int> frames{0};

@@ -19,6 +19,7 @@ namespace {
 
 using olva_test::HardwareCall;
 using olva_test::LineEvent;
+using olva_test::LineAccess;
 using olva_test::RecordingLine;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -265,18 +266,18 @@ TEST_F(LineStateTest, PolarityOffHookSetsTheMicrophoneVolume)
 TEST_F(LineStateTest, ADtmfCallerIdEndsAfter600MsOfSilence)
 {
     open(OLVA_PRODUCT_TZ2401B, "cid_type=2\r\n");
-    line_->addDtmfCidDigit('1');
+    LineAccess::addDtmfCidDigit(*line_, '1');
     step();
-    line_->addDtmfCidDigit('2');
+    LineAccess::addDtmfCidDigit(*line_, '2');
     step(6);
     // 600 ms or less apart: one number.
-    line_->addDtmfCidDigit('3');
+    LineAccess::addDtmfCidDigit(*line_, '3');
     step(7);
     EXPECT_THAT(line_->eventCodes(), IsEmpty());
     step();
     EXPECT_THAT(line_->events(), ElementsAre(LineEvent{OLVA_EVENT_CALLER_ID, 0, "123"}));
-    EXPECT_FALSE(line_->dtmfCidActive());
-    EXPECT_EQ(line_->dialBuffer(), "");
+    EXPECT_FALSE(LineAccess::dtmfCid(*line_));
+    EXPECT_EQ(line_->dial_buffer(), "");
     step(10);
     EXPECT_EQ(line_->events().size(), 1u);
 }
@@ -307,21 +308,21 @@ TEST_F(LineStateTest, TheFskPriorityRuleWithholdsDtmfCallerIds)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         open(OLVA_PRODUCT_TZ2401B, c.ini);
-        line_->setFskPriority(c.priority);
-        line_->setFskCidCount(c.fsk_count);
+        LineAccess::setFskPriority(*line_, c.priority);
+        LineAccess::setFskCidCount(*line_, c.fsk_count);
         for (const Round& round : c.rounds) {
             SCOPED_TRACE(round.digits);
             line_->clear();
             for (const char* d = round.digits; *d; ++d)
-                line_->addDtmfCidDigit(*d);
+                LineAccess::addDtmfCidDigit(*line_, *d);
             step(8);
             if (round.reported)
                 EXPECT_THAT(line_->events(),
                             ElementsAre(LineEvent{OLVA_EVENT_CALLER_ID, 0, round.digits}));
             else
                 EXPECT_THAT(line_->events(), IsEmpty());
-            EXPECT_EQ(line_->fskPriority(), round.priority);
-            EXPECT_EQ(line_->dialBuffer(), "");
+            EXPECT_EQ(LineAccess::fskPriority(*line_), round.priority);
+            EXPECT_EQ(line_->dial_buffer(), "");
         }
     }
 }
@@ -329,9 +330,9 @@ TEST_F(LineStateTest, TheFskPriorityRuleWithholdsDtmfCallerIds)
 TEST_F(LineStateTest, ThePriorityFlagStartsFromTheIniAtOpen)
 {
     open(OLVA_PRODUCT_TZ2401B, "cid_type_self_adaption=1\r\n");
-    EXPECT_EQ(line_->fskPriority(), 1);
+    EXPECT_EQ(LineAccess::fskPriority(*line_), 1);
     open(OLVA_PRODUCT_TZ2401B, "cid_type_self_adaption=0\r\n");
-    EXPECT_EQ(line_->fskPriority(), 0);
+    EXPECT_EQ(LineAccess::fskPriority(*line_), 0);
 }
 
 TEST_F(LineStateTest, DigitsLeftFromACallAreClearedWhenItEnds)
@@ -348,9 +349,9 @@ TEST_F(LineStateTest, DigitsLeftFromACallAreClearedWhenItEnds)
         SCOPED_TRACE(c.name);
         open(OLVA_PRODUCT_TZ2401B);
         play({c.call.front()});
-        line_->setDialBuffer("5");
+        LineAccess::setDialBuffer(*line_, "5");
         play({c.call.begin() + 1, c.call.end()});
-        EXPECT_EQ(line_->dialBuffer(), "");
+        EXPECT_EQ(line_->dial_buffer(), "");
     }
 }
 
@@ -369,22 +370,22 @@ TEST_F(LineStateTest, TheDialWindowRestartsOnRingingOffHookAndOpen)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         open(c.product);
-        line_->setDialWindow(4000);
+        LineAccess::setDialWindow(*line_, 4000);
         play({{c.state, 2}});
-        EXPECT_EQ(line_->dialWindow(), 4000);
+        EXPECT_EQ(LineAccess::dialWindow(*line_), 4000);
         step();
-        EXPECT_EQ(line_->dialWindow(), 0);
+        EXPECT_EQ(LineAccess::dialWindow(*line_), 0);
     }
     // Every off-hook, the repeated report too.
     open(OLVA_PRODUCT_TZ2501B);
     play({{kPositive, 4}});
-    line_->setDialWindow(4000);
+    LineAccess::setDialWindow(*line_, 4000);
     play({{kReverse, 4}});
-    EXPECT_EQ(line_->dialWindow(), 0);
+    EXPECT_EQ(LineAccess::dialWindow(*line_), 0);
 
-    line_->setDialWindow(4000);
+    LineAccess::setDialWindow(*line_, 4000);
     reopen(OLVA_PRODUCT_TZ2501B);
-    EXPECT_EQ(line_->dialWindow(), 0);
+    EXPECT_EQ(LineAccess::dialWindow(*line_), 0);
 }
 
 TEST_F(LineStateTest, TheExtensionPhoneHookIsDebouncedAndSwitchesTheLine)
@@ -423,10 +424,10 @@ TEST_F(LineStateTest, TheExtensionPhoneHookIsDebouncedAndSwitchesTheLine)
 TEST_F(LineStateTest, TheExtensionPhoneRingsWithItsOwnCadence)
 {
     open(OLVA_PRODUCT_TZ2501B);
-    line_->setSlicNumber("5551234");
+    LineAccess::setSlicNumber(*line_, "5551234");
     // Confirmed at 300 ms: the bell rings to the next second, then pauses 4 s.
     play({{kRing, 3}});
-    EXPECT_TRUE(line_->slicRinging());
+    EXPECT_TRUE(LineAccess::slicRingOn(*line_));
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
     step(6);
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
@@ -447,7 +448,7 @@ TEST_F(LineStateTest, TheExtensionPhoneRingsWithItsOwnCadence)
     // Lifting the extension stops the bell.
     line_->save_tmp_line_slic_state(kOffHook);
     step(3);
-    EXPECT_FALSE(line_->slicRinging());
+    EXPECT_FALSE(LineAccess::slicRingOn(*line_));
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1, 0));
 }
 

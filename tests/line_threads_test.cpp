@@ -18,6 +18,7 @@
 namespace {
 
 using olva_test::LineEvent;
+using olva_test::LineAccess;
 using olva_test::RecordingLine;
 using ::testing::ElementsAre;
 
@@ -97,13 +98,13 @@ TEST_F(LineThreadsTest, ACallbackCallsBackIntoItsLine)
     int play_mutex_free = 0;
     line_.on_event = [&](const LineEvent& e) {
         seen.push_back(std::to_string(e.event) + " " + line_.tag() + " " +
-                       std::to_string(line_.confirmed_state()) + " [" + line_.dialBuffer() + "]");
+                       std::to_string(line_.confirmed_state()) + " [" + line_.dial_buffer() + "]");
         // Another thread can take the play mutex while the event runs.
         std::mutex done_mutex;
         std::condition_variable done;
         bool locked = false;
         std::thread other([&] {
-            std::lock_guard<std::mutex> play(line_.playMutex());
+            std::lock_guard<std::mutex> play(LineAccess::playMutex(line_));
             std::lock_guard<std::mutex> lock(done_mutex);
             locked = true;
             done.notify_all();
@@ -118,10 +119,10 @@ TEST_F(LineThreadsTest, ACallbackCallsBackIntoItsLine)
             line_.handle_play_end(0);
     };
     line_.save_tmp_line_state(OLVA_STATE_OFF_HOOK);
-    line_.setDialBuffer("9");
+    LineAccess::setDialBuffer(line_, "9");
     for (int i = 0; i < 3; ++i)
         line_.handle_timer(100);
-    line_.addDtmfCidDigit('7');
+    LineAccess::addDtmfCidDigit(line_, '7');
     for (int i = 0; i < 8; ++i)
         line_.handle_timer(100);
     EXPECT_THAT(seen, ElementsAre("12 line.1-3 3 [9]", "25 line.1-3 3 [9]", "21 line.1-3 3 []"));

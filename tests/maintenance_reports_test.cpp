@@ -14,6 +14,7 @@ using olva_sim::SimReport17Box;
 using olva_sim::SimTz2401Box;
 using olva_sim::SimTz2501ABox;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 
@@ -27,7 +28,10 @@ Bytes command17(std::uint8_t cmd, Bytes data)
 
 class Report17Test : public olva_test::HidSimTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2402B, 0x42)); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2402B, 0x42));
+    }
 
     SimReport17Box& box_ = sim_.plug<SimReport17Box>();
     HidTestBox hid_;
@@ -93,9 +97,9 @@ class Tz2701MaintenanceTest : public olva_test::HidSimTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2701A));
-        hid_.startReadThread();
-        hid_.setReplyTimeout(20);
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2701A));
+        HidDeviceAccess::startReadThread(hid_);
+        HidDeviceAccess::setReplyTimeout(hid_, 20);
     }
     void TearDown() override
     {
@@ -135,7 +139,10 @@ TEST_F(Tz2701MaintenanceTest, BuzzerQueryResultIsTheQuerysReport)
 
 class Tz2501aWordTest : public olva_test::HidSimTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501A)); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501A));
+    }
 
     SimTz2501ABox& box_ = sim_.plug<SimTz2501ABox>();
     HidTestBox hid_;
@@ -162,7 +169,8 @@ TEST_F(Tz2501aWordTest, WordsRoundTripAndOddEdgesKeepTheirNeighbours)
     ASSERT_TRUE(hid_.readEepromex(0x11, read.data(), read.size()));
     EXPECT_EQ(read, data);
     // The pins are restored after the word reports.
-    EXPECT_EQ(sim_.reports(box_).back(), (Bytes{0, 0, hid_.g1(), hid_.g2(), 0}));
+    EXPECT_EQ(sim_.reports(box_).back(),
+              (Bytes{0, 0, HidDeviceAccess::g1(hid_), HidDeviceAccess::g2(hid_), 0}));
     // A neighbour that cannot be read is not overwritten: nothing is written.
     sim_.clearTrace();
     sim_.failTransfers(box_, olva_sim::kGetReports, 0, 1, usb::kErrorIo);

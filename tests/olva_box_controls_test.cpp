@@ -26,6 +26,7 @@ using olva_sim::SimRegisterBox;
 using olva_sim::SimReport17Box;
 using olva_sim::SimTz2401Box;
 using olva_sim::SimTz2501ABox;
+using olva_test::OlvaDeviceAccess;
 using olva_test::TestBox;
 using platform::PcmStream;
 using ::testing::ElementsAreArray;
@@ -155,7 +156,7 @@ TEST_F(BoxControlsTest, ATz2401bSendsOnlyItsChannelSwitch)
     for (const Tz2401bRow& row : kTz2401bRows) {
         SCOPED_TRACE(row.operation);
         sim_.clearTrace();
-        EXPECT_EQ(operation(row.operation).run(box.lineObject(1)), row.result);
+        EXPECT_EQ(operation(row.operation).run(OlvaDeviceAccess::line(box, 1)), row.result);
         EXPECT_THAT(sim_.reports(sim_box), ElementsAreArray(row.reports));
     }
 }
@@ -198,7 +199,7 @@ TEST_F(BoxControlsTest, ATz2501bSetsItsLatchesFromEitherLine)
         for (const Tz2501bRow& row : kTz2501bRows) {
             SCOPED_TRACE(std::string(row.operation) + " on line " + std::to_string(line));
             const std::size_t before = sim_box.pins().size();
-            EXPECT_EQ(operation(row.operation).run(box.lineObject(line)), row.result);
+            EXPECT_EQ(operation(row.operation).run(OlvaDeviceAccess::line(box, line)), row.result);
             const std::vector<SimRegisterBox::Pins> all = sim_box.pins();
             const std::vector<SimRegisterBox::Pins> sent(all.begin() + static_cast<long>(before),
                                                          all.end());
@@ -251,7 +252,7 @@ TEST_F(BoxControlsTest, ATz2402dSwitchesOnlyItsHookRelays)
     ASSERT_EQ(std::size(kTz2402dRows), operations().size());
     SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();
     olva_test::OpenedAsBox box;
-    ASSERT_TRUE(box.openAs(sim_.path(sim_box), OLVA_PRODUCT_TZ2402B, 0x70));
+    ASSERT_TRUE(OlvaDeviceAccess::openAs(box, sim_.path(sim_box), OLVA_PRODUCT_TZ2402B, 0x70));
     // The pins as the box's start leaves them.
     ASSERT_TRUE(box.Tz2402D_GPIO_init(1));
     for (unsigned long line : {1ul, 2ul}) {
@@ -259,7 +260,8 @@ TEST_F(BoxControlsTest, ATz2402dSwitchesOnlyItsHookRelays)
             SCOPED_TRACE(std::string(row.operation) + " on line " + std::to_string(line));
             sim_.clearTrace();
             sleeper_.clear();
-            EXPECT_EQ(operation(row.operation).run(box.lineObject(line)), row.result);
+            EXPECT_EQ(operation(row.operation).run(OlvaDeviceAccess::openedLine(box, line)),
+                      row.result);
             EXPECT_THAT(sim_.reports(sim_box),
                         ElementsAreArray(line == 1 ? row.line1_reports : row.line2_reports));
             EXPECT_THAT(sleeper_.pauses(), ElementsAreArray(row.pauses));
@@ -319,7 +321,7 @@ TEST_F(BoxControlsTest, ATz2501aSwitchesItsRelayInTwoStages)
     constexpr int kLostReport = 3;
     SimTz2501ABox& sim_box = sim_.plug<SimTz2501ABox>();
     olva_test::OpenedAsBox box;
-    ASSERT_TRUE(box.openAs(sim_.path(sim_box), OLVA_PRODUCT_TZ2501A));
+    ASSERT_TRUE(OlvaDeviceAccess::openAs(box, sim_.path(sim_box), OLVA_PRODUCT_TZ2501A));
     struct Case {
         const char* name;
         bool on;
@@ -341,7 +343,7 @@ TEST_F(BoxControlsTest, ATz2501aSwitchesItsRelayInTwoStages)
         if (c.lose_first)
             sim_.failTransfers(sim_box, olva_sim::kOutputTransfers, 0, kLostReport, usb::kErrorIo);
         // The line's switch answers 0 whatever the box took.
-        EXPECT_EQ(box.lineObject(1).control_ch_switch(c.on), 0);
+        EXPECT_EQ(OlvaDeviceAccess::openedLine(box, 1).control_ch_switch(c.on), 0);
         std::vector<std::uint8_t> g1;
         for (const Bytes& report : sim_.reports(sim_box)) {
             ASSERT_EQ(report.size(), 5u);
@@ -354,7 +356,7 @@ TEST_F(BoxControlsTest, ATz2501aSwitchesItsRelayInTwoStages)
     // switch, though the second went out.
     sim_.clearTrace();
     sim_.failTransfers(sim_box, olva_sim::kOutputTransfers, 0, kLostReport, usb::kErrorIo);
-    EXPECT_FALSE(box.lineObject(1).open_hookoff_switch(true));
+    EXPECT_FALSE(OlvaDeviceAccess::openedLine(box, 1).open_hookoff_switch(true));
     ASSERT_EQ(sim_.reports(sim_box).size(), 1u);
     EXPECT_EQ(sim_.reports(sim_box)[0][2], 0xC0);
 }
@@ -379,8 +381,9 @@ TEST_F(BoxControlsTest, ATz2402SwitchesItsChannelByFirmwareGeneration)
         SCOPED_TRACE("firmware " + std::to_string(c.firmware) + ", line " + std::to_string(c.line));
         SimReport17Box& sim_box = sim_.plug<SimReport17Box>();
         olva_test::OpenedAsBox box;
-        ASSERT_TRUE(box.openAs(sim_.path(sim_box), OLVA_PRODUCT_TZ2402B, c.firmware));
-        Line& line = box.lineObject(c.line);
+        ASSERT_TRUE(
+            OlvaDeviceAccess::openAs(box, sim_.path(sim_box), OLVA_PRODUCT_TZ2402B, c.firmware));
+        Line& line = OlvaDeviceAccess::openedLine(box, c.line);
         sim_.clearTrace();
         EXPECT_EQ(line.control_ch_switch(true), 0);
         EXPECT_EQ(line.control_ch_switch(false), 0);
@@ -423,10 +426,10 @@ TEST_F(BoxControlsTest, ALedBlinksInItsLinesNibbleOnTheNewestTz2402Only)
         SCOPED_TRACE(c.name);
         SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();
         olva_test::OpenedAsBox box;
-        ASSERT_TRUE(box.openAs(sim_.path(sim_box), c.product, c.firmware));
+        ASSERT_TRUE(OlvaDeviceAccess::openAs(box, sim_.path(sim_box), c.product, c.firmware));
         sim_.clearTrace();
         for (unsigned long line : c.lines)
-            box.lineObject(line).control_led_twinkle();
+            OlvaDeviceAccess::openedLine(box, line).control_led_twinkle();
         EXPECT_EQ(box.led_state(), c.led);
         EXPECT_THAT(sim_.reports(sim_box), IsEmpty());
         box.hidClose();
@@ -456,8 +459,8 @@ TEST_F(BoxControlsTest, EachModelOpensTheLinesItHas)
         SCOPED_TRACE(c.name);
         SimBox& sim_box = c.plug();
         olva_test::OpenedAsBox box;
-        ASSERT_TRUE(box.openAs(sim_.path(sim_box), c.product));
-        box.openLines();
+        ASSERT_TRUE(OlvaDeviceAccess::openAs(box, sim_.path(sim_box), c.product));
+        OlvaDeviceAccess::openLines(box);
         EXPECT_EQ(box.line(1).line_id(), 1u);
         EXPECT_EQ(box.line(2).line_id(), c.line2 ? 2u : CLineDevice::kNoLine);
         box.hidClose();

@@ -21,6 +21,7 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/manual_drive_fixture.h"
 
 namespace {
 
@@ -31,24 +32,8 @@ using olva_test::EventRecorder;
 using olva_test::kFirstLine;
 using olva_test::LibraryEvent;
 
-class BoxGoneTest : public olva_test::BoxSimTest {
+class BoxGoneTest : public olva_test::ManualDriveTest {
 protected:
-    void SetUp() override
-    {
-        OlvaManager::use_manual_drive(true);
-        recorder().clear();
-        ASSERT_EQ(olva_open(&EventRecorder::callback), 0);
-    }
-    void TearDown() override
-    {
-        olva_close();
-        OlvaManager::use_manual_drive(false);
-        BoxSimTest::TearDown();
-    }
-
-    static EventRecorder& recorder() { return EventRecorder::instance(); }
-    static const OlvaManager::CUsbBoxDevice& slot1() { return g_pOlvaMgr->slot(1); }
-
     SimBox& plug(OLVA_PRODUCT model)
     {
         return sim_.plug<SimTz2401Box>(model == OLVA_PRODUCT_TZ2701A ? SimTz2401Box::tz2701a()

@@ -17,6 +17,7 @@
 #include "support/box_sim_fixture.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/manual_drive_fixture.h"
 #include "support/spandsp_signals.h"
 #include "support/tz2401_reports.h"
 
@@ -67,22 +68,15 @@ std::multimap<int, Answers> answers()
     return g_answers;
 }
 
-class CallbackReentryTest : public olva_test::BoxSimTest {
+class CallbackReentryTest : public olva_test::ManualDriveTest {
 protected:
     void SetUp() override
     {
-        OlvaManager::use_manual_drive(true);
         {
             std::lock_guard<std::mutex> lock(g_mutex);
             g_answers.clear();
         }
-        ASSERT_EQ(olva_open(&reentrantCallback), 0);
-    }
-    void TearDown() override
-    {
-        olva_close();
-        OlvaManager::use_manual_drive(false);
-        BoxSimTest::TearDown();
+        ASSERT_NO_FATAL_FAILURE(openLibrary(&reentrantCallback));
     }
     static void feedAll(FakePcmDevice& capture, Samples samples)
     {

@@ -14,6 +14,7 @@
 #include "olva_device/olva_device.h"
 #include "sim/sim_tz2401.h"
 #include "support/gsm_box_fixture.h"
+#include "support/olva_device_access.h"
 
 namespace olva_gsm_calls_test {
 namespace {
@@ -21,6 +22,7 @@ namespace {
 using namespace olva_test::gsm_box;
 using olva_sim::SimGsmModule;
 using olva_sim::SimTz2401Box;
+using olva_test::OlvaDeviceAccess;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -121,7 +123,7 @@ TEST_F(GsmCallsTest, TheCallersNumberGoesToTheExtensionAsTheModulesTones)
 {
     const std::size_t paths_before = sim_box_->deviceCommands().size();
     char quoted[] = "\"10086\"";
-    box_.line_operations(1).Tz2701_send_cid_to_slic(quoted);
+    OlvaDeviceAccess::line(box_, 1).Tz2701_send_cid_to_slic(quoted);
     tick(10);
     const auto sent = commands();
     ASSERT_GE(sent.size(), 2u);
@@ -141,7 +143,7 @@ TEST_F(GsmCallsTest, TheCallersNumberGoesToTheExtensionAsTheModulesTones)
 TEST_F(GsmCallsTest, TheLinesDialGoesThroughTheModule)
 {
     char number[] = "10086";
-    box_.line_operations(1).Tz2701_makecall(number);
+    OlvaDeviceAccess::line(box_, 1).Tz2701_makecall(number);
     EXPECT_TRUE(box_.gsm_state().dialling);
     tick(5);
     EXPECT_EQ(commands().back(), "ATD10086;");

@@ -16,9 +16,9 @@
 #include "olva_device/olva_device.h"
 #include "sim/sim_tz2401.h"
 #include "support/box_sim_fixture.h"
-#include "support/gsm_box_fixture.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/gsm_box_fixture.h"
 #include "support/user_number.h"
 #include "usb_hid/report_worker.h"
 
@@ -294,14 +294,7 @@ TEST_F(GsmBoxTest, AStartUpAskedForByAModuleLineNeitherSleepsNorWrites)
     const int before = sim_.transferCount(sim_box);
     // "+CFUN: 1" starts the script again, from the router.
     const std::string wire = "\r\n+CFUN: 1\r\n";
-    for (std::size_t at = 0; at < wire.size(); at += 6) {
-        const std::size_t n = std::min<std::size_t>(6, wire.size() - at);
-        std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
-        report.insert(report.end(), wire.begin() + static_cast<long>(at),
-                      wire.begin() + static_cast<long>(at + n));
-        report.resize(8, 0);
-        box_.route_tz2701_report(report.data(), report.size());
-    }
+    moduleSays(wire);
     EXPECT_TRUE(box_.gsm_state().boot);
     EXPECT_TRUE(sleeper_.pauses().empty());
     EXPECT_EQ(sim_.transferCount(sim_box), before);
@@ -347,14 +340,7 @@ TEST_F(GsmBoxTest, ModuleBytesSplitOverReportsMakeOneLine)
     SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
     open(sim_box);
     const std::string wire = "\r\n+CSQ: 31,0\r\n";
-    for (std::size_t at = 0; at < wire.size(); at += 4) {
-        const std::size_t n = std::min<std::size_t>(4, wire.size() - at);
-        std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
-        report.insert(report.end(), wire.begin() + static_cast<long>(at),
-                      wire.begin() + static_cast<long>(at + n));
-        report.resize(8, 0);
-        box_.route_tz2701_report(report.data(), report.size());
-    }
+    moduleSays(wire, 4);
     EXPECT_THAT(box_.events(OLVA_EVENT_SIGNAL_SIZE),
                 ElementsAre(GsmEvent{OLVA_EVENT_SIGNAL_SIZE, 100, 0, ""}));
     // Reports of another id or size are not the box's.

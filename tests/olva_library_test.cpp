@@ -22,6 +22,7 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/manual_drive_fixture.h"
 
 namespace {
 
@@ -38,24 +39,8 @@ using ::testing::UnorderedElementsAre;
 
 constexpr unsigned long kNoHandle = static_cast<unsigned long>(-1);
 
-class LibraryTest : public olva_test::BoxSimTest {
+class LibraryTest : public olva_test::ManualDriveTest {
 protected:
-    void SetUp() override
-    {
-        OlvaManager::use_manual_drive(true);
-        recorder().clear();
-        ASSERT_EQ(olva_open(&EventRecorder::callback), 0);
-    }
-    void TearDown() override
-    {
-        olva_close();
-        OlvaManager::use_manual_drive(false);
-        BoxSimTest::TearDown();
-    }
-
-    static EventRecorder& recorder() { return EventRecorder::instance(); }
-    static OlvaManager& manager() { return *g_pOlvaMgr; }
-
     struct Card {
         FakePcmDevice& capture;
         FakePcmDevice& playback;

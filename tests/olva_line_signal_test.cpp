@@ -18,6 +18,7 @@
 #include "support/box_sim_fixture.h"
 #include "support/event_recorder.h"
 #include "support/fake_pcm.h"
+#include "support/manual_drive_fixture.h"
 #include "support/spandsp_signals.h"
 #include "support/tz2401_reports.h"
 
@@ -109,23 +110,16 @@ Samples lineSignals()
     return framed(s);
 }
 
-class LineSignalLibraryTest : public olva_test::BoxSimTest {
+class LineSignalLibraryTest : public olva_test::ManualDriveTest {
 protected:
     void SetUp() override
     {
-        OlvaManager::use_manual_drive(true);
         EventRecorder::instance().clear();
         {
             std::lock_guard<std::mutex> lock(g_texts_mutex);
             g_texts.clear();
         }
-        ASSERT_EQ(olva_open(&callback), 0);
-    }
-    void TearDown() override
-    {
-        olva_close();
-        OlvaManager::use_manual_drive(false);
-        BoxSimTest::TearDown();
+        ASSERT_NO_FATAL_FAILURE(openLibrary(&callback));
     }
 
     FakePcmDevice& plug(const olva_sim::SimBox& box, int card, const char* usbid)

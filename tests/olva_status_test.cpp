@@ -16,6 +16,7 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/manual_drive_fixture.h"
 #include "support/tz2401_reports.h"
 
 namespace {
@@ -60,23 +61,13 @@ std::uint8_t tz2501bStatus(std::uint8_t bits)
                                      (((bits >> 2) & 1) << 6));
 }
 
-class StatusTest : public olva_test::BoxSimTest {
+class StatusTest : public olva_test::ManualDriveTest {
 protected:
     void SetUp() override
     {
-        OlvaManager::use_manual_drive(true);
         clearRecords();
-        ASSERT_EQ(olva_open(&callingBackCallback), 0);
+        ASSERT_NO_FATAL_FAILURE(openLibrary(&callingBackCallback));
     }
-    void TearDown() override
-    {
-        olva_close();
-        OlvaManager::use_manual_drive(false);
-        BoxSimTest::TearDown();
-    }
-
-    static EventRecorder& recorder() { return EventRecorder::instance(); }
-    static OlvaManager& manager() { return *g_pOlvaMgr; }
     static void clearRecords()
     {
         recorder().clear();

@@ -26,6 +26,7 @@
 #include "support/event_recorder.h"
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
+#include "support/manual_drive_fixture.h"
 #include "support/sound_file.h"
 #include "support/temp_dir.h"
 
@@ -53,27 +54,20 @@ std::vector<Frame> frames(int count)
     return out;
 }
 
-class UnplugAtTransferTest : public olva_test::BoxSimTest {
+class UnplugAtTransferTest : public olva_test::ManualDriveTest {
 protected:
     void SetUp() override
     {
         // Thousands of opens: their debug lines would cost more than the runs.
         log_level_ = logger_get_base_level();
         logger_set_base_level(1);
-        OlvaManager::use_manual_drive(true);
-        recorder().clear();
-        ASSERT_EQ(olva_open(&EventRecorder::callback), 0);
+        ManualDriveTest::SetUp();
     }
     void TearDown() override
     {
-        olva_close();
-        OlvaManager::use_manual_drive(false);
+        ManualDriveTest::TearDown();
         logger_set_base_level(log_level_);
-        BoxSimTest::TearDown();
     }
-
-    static EventRecorder& recorder() { return EventRecorder::instance(); }
-    static const OlvaManager::CUsbBoxDevice& slot1() { return g_pOlvaMgr->slot(1); }
 
     // The box on the bus with its sound card, not yet opened.
     void plug(OLVA_PRODUCT model)

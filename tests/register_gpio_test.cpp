@@ -14,6 +14,7 @@ using olva_sim::SimRegisterBox;
 using olva_sim::SimReport17Box;
 using olva_sim::SimTz2501ABox;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using Pins = SimRegisterBox::Pins;
 using ::testing::ElementsAre;
@@ -22,7 +23,10 @@ using ::testing::IsEmpty;
 
 class RegisterTest : public olva_test::HidSimTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80)); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
+    }
 
     SimRegisterBox& box_ = sim_.plug<SimRegisterBox>();
     HidTestBox hid_;
@@ -90,7 +94,7 @@ TEST_F(RegisterTest, AFailedRegisterReadLeavesTheValueAlone)
         SimRegisterBox& box = sim_.plug<SimRegisterBox>();
         box.setReg(0x282, 0x5A);
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B));
         sim_.failTransfers(box, c.kinds, 0, c.count, c.error);
         std::uint8_t value = 0xEE;
         EXPECT_FALSE(hid.Tz2402D_Reg_Read(0x282, value));
@@ -103,7 +107,7 @@ TEST_F(RegisterTest, AFailedRegisterReadLeavesTheValueAlone)
 
 TEST_F(RegisterTest, LatchOneStrobesBitFourTenMillisecondsApart)
 {
-    hid_.setPins(0x10, 0x1F, 0x34);
+    HidDeviceAccess::setPins(hid_, 0x10, 0x1F, 0x34);
     EXPECT_TRUE(hid_.Tz2501B_function_setting(5, 1));
     EXPECT_THAT(box_.pins(), ElementsAre(Pins{0x1D, 0x1F, 0x34}, Pins{0x1D, 0x1F, 0x34},
                                          Pins{0x0D, 0x1F, 0x34}, Pins{0x1D, 0x1F, 0x34}));
@@ -117,7 +121,7 @@ TEST_F(RegisterTest, LatchOneStrobesBitFourTenMillisecondsApart)
 
 TEST_F(RegisterTest, LatchTwoStrobesG3BitZero)
 {
-    hid_.setPins(0x10, 0x1F, 0x35);
+    HidDeviceAccess::setPins(hid_, 0x10, 0x1F, 0x35);
     EXPECT_TRUE(hid_.Tz2501B_function2_setting(2, 0));
     EXPECT_THAT(box_.pins(), ElementsAre(Pins{0x12, 0x1F, 0x35}, Pins{0x12, 0x1F, 0x35},
                                          Pins{0x12, 0x1F, 0x34}, Pins{0x13, 0x1F, 0x35}));
@@ -131,8 +135,8 @@ TEST_F(RegisterTest, ALatchStopsAtTheFirstFailedStep)
         SCOPED_TRACE(step);
         SimRegisterBox& box = sim_.plug<SimRegisterBox>();
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501B));
-        hid.setPins(0x10, 0x1F, 0x34);
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B));
+        HidDeviceAccess::setPins(hid, 0x10, 0x1F, 0x34);
         sim_.failTransfers(box, olva_sim::kOutputTransfers, step, 3, usb::kErrorIo);
         EXPECT_FALSE(hid.Tz2501B_function_setting(3, 1));
         EXPECT_EQ(box.pins().size(), static_cast<std::size_t>(step));
@@ -148,13 +152,13 @@ TEST_F(RegisterTest, PinWritersSendWhatTheyAreGiven)
     EXPECT_THAT(sim_.reports(box_),
                 ElementsAre(Bytes{0, 0x60, 0x01, 0x03, 0x02}, Bytes{0, 0x60, 0x04, 0x05, 0x3F},
                             Bytes{0, 0x60, 0x3C, 0x1C, 0x3C}, Bytes{0, 0x60, 0x3C, 0x1C, 0x3F}));
-    EXPECT_EQ(hid_.g1(), 0x3C);
-    EXPECT_EQ(hid_.g2(), 0x1C);
+    EXPECT_EQ(HidDeviceAccess::g1(hid_), 0x3C);
+    EXPECT_EQ(HidDeviceAccess::g2(hid_), 0x1C);
 }
 
 TEST_F(RegisterTest, GuardedPinWritersSendNothingOnAnUnpluggedBox)
 {
-    hid_.setUnplugged(true);
+    HidDeviceAccess::setUnplugged(hid_, true);
     EXPECT_FALSE(hid_.Tz2501B_Set_GPIO(1, 2, 3));
     EXPECT_FALSE(hid_.Tz2402D_Set_GPIO(1, 2));
     EXPECT_FALSE(hid_.Set_GPIO(1, 2));
@@ -163,8 +167,8 @@ TEST_F(RegisterTest, GuardedPinWritersSendNothingOnAnUnpluggedBox)
     hid_.hidClose();
     sim_.unplug(box_);
     sim_.replug(box_);
-    ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B));
-    hid_.setUnplugged(false);
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501B));
+    HidDeviceAccess::setUnplugged(hid_, false);
     EXPECT_TRUE(hid_.Tz2501B_Set_GPIO(1, 2, 3));
     EXPECT_TRUE(hid_.Tz2402D_Set_GPIO(1, 2));
 }
@@ -173,7 +177,7 @@ TEST_F(RegisterTest, StatusPollAndRegisterReadsNeverTakeEachOthersAnswer)
 {
     // Status bits 3; a register answer taken for a status would give 4.
     box_.setStatus(0xA0);
-    hid_.startReadThread();
+    HidDeviceAccess::startReadThread(hid_);
     ASSERT_TRUE(olva_test::eventually([&] { return hid_.reportCount() > 0; }));
     for (int i = 0; i < 300; ++i) {
         const auto expected = static_cast<std::uint8_t>(0x40 + (i % 0x20));
@@ -191,7 +195,7 @@ TEST_F(RegisterTest, SeventeenByteGpioReport)
 {
     SimReport17Box& box = sim_.plug<SimReport17Box>();
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x42));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2402B, 0x42));
     EXPECT_TRUE(hid.Set_GPIO(0x01, 0x02, 0x03, 0x04));
     Bytes expected = {0, 0x05, 0x04, 0x01, 0x02, 0x03, 0x04};
     expected.resize(17, 0);
@@ -202,7 +206,7 @@ TEST_F(RegisterTest, Tz2501aPinReportCarriesTheBuzzerByte)
 {
     SimTz2501ABox& box = sim_.plug<SimTz2501ABox>();
     HidTestBox hid;
-    ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2501A));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501A));
     EXPECT_TRUE(hid.Set_GPIO(0x03, 0x03));
     EXPECT_THAT(sim_.reports(box), ElementsAre(Bytes{0, 0x00, 0x03, 0x03, 0x00}));
     EXPECT_TRUE(hid.Tz2501_close_mute());

@@ -6,14 +6,15 @@
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"
-#include "support/user_number.h"
 #include "support/hid_test_box.h"
+#include "support/user_number.h"
 
 namespace {
 
 using olva_sim::SimRegisterBox;
 using olva_sim::SimTz2401Box;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -49,8 +50,8 @@ class Tz2701UserTest : public olva_test::HidSimTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2701A));
-        hid_.startReadThread();
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2701A));
+        HidDeviceAccess::startReadThread(hid_);
     }
     void TearDown() override
     {
@@ -115,7 +116,7 @@ TEST_F(Tz2701UserTest, AWriteCountsOnlyWhenACopyWentOutWhole)
         SCOPED_TRACE(c.name);
         SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a());
         HidTestBox hid;
-        ASSERT_TRUE(hid.openAs(sim_.path(box), OLVA_PRODUCT_TZ2701A));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2701A));
         // A piece that arrives is its two halves.
         sim_.failTransfers(box, olva_sim::kOutputTransfers, 2 * c.pieces, 1000, usb::kErrorIo);
         EXPECT_EQ(hid.Tz2701_write_user(ones.data(), 16), c.written);
@@ -245,7 +246,7 @@ TEST_F(Tz2701EepromTest, AShortPieceKeepsTheStoredBytesBesideIt)
 
     // Without the stored bytes nothing is written: zeros would replace them.
     box_.dropEepromAnswers(0, 1);
-    hid_.setReplyTimeout(20);
+    HidDeviceAccess::setReplyTimeout(hid_, 20);
     const Bytes two = {0x01, 0x02};
     EXPECT_FALSE(hid_.Tz2701_write_eeprom(4, 8, two.data(), 2));
     EXPECT_EQ(slice(box_.controllerMemory(4), 8, 4), (Bytes{0x11, 0xAB, 0x33, 0x44}));
@@ -274,7 +275,7 @@ TEST_F(Tz2701EepromTest, TheAnswerReachesAReaderInEventModeToo)
 {
     box_.setControllerMemory(1, 0x10, {9, 8, 7, 6});
     box_.precedeEepromAnswer({3, 0x91, 0x20, 1, 0, 0, 0, 0});
-    hid_.setEventMode(true);
+    HidDeviceAccess::setEventMode(hid_, true);
     Bytes read(4, 0);
     ASSERT_EQ(hid_.Tz2701_read_eeprom(1, 0x10, read.data(), 4), 1);
     EXPECT_EQ(read, (Bytes{9, 8, 7, 6}));
@@ -282,12 +283,12 @@ TEST_F(Tz2701EepromTest, TheAnswerReachesAReaderInEventModeToo)
     ASSERT_TRUE(olva_test::eventually([&] { return hid_.reportCount() > 0; }));
     for (const HidTestBox::Report& report : hid_.reports())
         EXPECT_EQ(report.bytes[1], 0x91);
-    hid_.setEventMode(false);
+    HidDeviceAccess::setEventMode(hid_, false);
 }
 
 TEST_F(Tz2701EepromTest, OtherModelsSendNothing)
 {
-    hid_.setModel(OLVA_PRODUCT_TZ2401B);
+    HidDeviceAccess::setModel(hid_, OLVA_PRODUCT_TZ2401B);
     sim_.clearTrace();
     const Bytes four(4, 1);
     Bytes read(4, 0);
@@ -315,8 +316,8 @@ protected:
 
 TEST_F(ChipUserTest, TheReadIsFortyFiveReportsSixteenAnswersAnd180Ms)
 {
-    ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
-    hid_.setPins(0x1B, 0x1F, 0x35);
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
+    HidDeviceAccess::setPins(hid_, 0x1B, 0x1F, 0x35);
     box_.setMemory(0x52, 112, user_number(0x30));
     const int before = sim_.transferCount(box_);
     Bytes out(16, 0);
@@ -352,8 +353,8 @@ TEST_F(ChipUserTest, TheReadIsFortyFiveReportsSixteenAnswersAnd180Ms)
 
 TEST_F(ChipUserTest, ATz2402dRestoresItsOwnPinsAndNoPinReset)
 {
-    ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2402B, 0x70));
-    hid_.setPins(0x3C, 0x1C, 0);
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2402B, 0x70));
+    HidDeviceAccess::setPins(hid_, 0x3C, 0x1C, 0);
     Bytes out(16, 0);
     ASSERT_TRUE(hid_.Tz2402D_ReadUser(out.data()));
     const auto reports = sim_.reports(box_);
@@ -364,7 +365,7 @@ TEST_F(ChipUserTest, ATz2402dRestoresItsOwnPinsAndNoPinReset)
 
 TEST_F(ChipUserTest, AFailedRegisterReadKeepsItsByteAndFailsTheRead)
 {
-    ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
     box_.setMemory(0x52, 112, user_number(1));
     sim_.failTransfers(box_, olva_sim::kGetReports, 4, 1, usb::kErrorTimeout);
     Bytes out(16, 0xEE);
@@ -378,7 +379,8 @@ TEST_F(ChipUserTest, AWrittenNumberIsReadBack)
 {
     for (const auto& [model, version] : {std::pair{OLVA_PRODUCT_TZ2501B, 0x80}, std::pair{OLVA_PRODUCT_TZ2402B, 0x70}}) {
         SCOPED_TRACE(model);
-        ASSERT_TRUE(hid_.openAs(sim_.path(box_), model, static_cast<std::uint8_t>(version)));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), model,
+                                            static_cast<std::uint8_t>(version)));
         const Bytes user = user_number(static_cast<std::uint8_t>(model));
         sim_.clearTrace();
         ASSERT_TRUE(hid_.Tz2402D_WriteUser(user.data()));
@@ -394,7 +396,7 @@ TEST_F(ChipUserTest, AWrittenNumberIsReadBack)
         hid_.hidClose();
     }
     // A register write that fails makes the whole write fail.
-    ASSERT_TRUE(hid_.openAs(sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
     sim_.failTransfers(box_, olva_sim::kOutputTransfers, 12, 3, usb::kErrorIo);
     const Bytes user = user_number(99);
     EXPECT_FALSE(hid_.Tz2402D_WriteUser(user.data()));

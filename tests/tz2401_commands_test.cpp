@@ -8,6 +8,7 @@ namespace {
 
 using olva_sim::SimTz2401Box;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -45,8 +46,8 @@ protected:
     void open(SimTz2401Box::Options options, OLVA_PRODUCT model = OLVA_PRODUCT_TZ2401B)
     {
         box_ = &sim_.plug<SimTz2401Box>(options);
-        ASSERT_TRUE(hid_.openAs(sim_.path(*box_), model));
-        hid_.startReadThread();
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(*box_), model));
+        HidDeviceAccess::startReadThread(hid_);
     }
 
     SimTz2401Box* box_ = nullptr;
@@ -80,7 +81,7 @@ TEST_F(Tz2401CommandTest, VoltageParametersArePackedFromFirmware40OnTz2401b)
         auto options = SimTz2401Box::tz2401b(c.version);
         options.line_voltage = 0x23;
         open(options, c.model);
-        hid_.setVersion1(c.version);
+        HidDeviceAccess::setVersion1(hid_, c.version);
         std::uint8_t value = 0;
         EXPECT_EQ(hid_.Tz2401_read_param(value, 3, c.cmd, 0, 0), c.valid);
         if (c.valid) {
@@ -125,7 +126,7 @@ TEST_F(Tz2401CommandTest, AnUnansweredRequestFailsAfterItsTimeOut)
 {
     open(SimTz2401Box::tz2401b());
     box_->dropReplies(0xF1, 1);
-    hid_.setReplyTimeout(20);
+    HidDeviceAccess::setReplyTimeout(hid_, 20);
     std::uint8_t value = 0;
     EXPECT_FALSE(hid_.Tz2401_read_param(value, 3, 0xF1, 0, 0));
     EXPECT_TRUE(hid_.Tz2401_read_param(value, 3, 0xF1, 0, 0));
@@ -134,7 +135,7 @@ TEST_F(Tz2401CommandTest, AnUnansweredRequestFailsAfterItsTimeOut)
 TEST_F(Tz2401CommandTest, SyncReadOnAnUnpluggedBoxTouchesNothing)
 {
     open(SimTz2401Box::tz2401b());
-    hid_.setUnplugged(true);
+    HidDeviceAccess::setUnplugged(hid_, true);
     std::uint8_t data[8];
     EXPECT_EQ(hid_.Tz2401_sync_read(data, sizeof data), -1);
     EXPECT_EQ(sim_.transferCount(*box_), 0);

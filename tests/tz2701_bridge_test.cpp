@@ -16,6 +16,7 @@ namespace {
 
 using olva_sim::SimTz2401Box;
 using olva_test::Bytes;
+using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -26,7 +27,7 @@ protected:
     void SetUp() override
     {
         box_ = &sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a2g());
-        ASSERT_TRUE(hid_.openAs(sim_.path(*box_), OLVA_PRODUCT_TZ2701A));
+        ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(*box_), OLVA_PRODUCT_TZ2701A));
     }
     int send(const std::string& text)
     {
@@ -108,12 +109,12 @@ TEST_F(BridgeTest, AOneCycleWriteTriesThreeTimesAndIsRefusedOffATz2701a)
         EXPECT_EQ(hid_.Tz2701_i2c_write_read(0xA1, 7, 0, 0, 0), 0);
         EXPECT_EQ(sim_.transferCount(*box_), before);
     };
-    hid_.setModel(OLVA_PRODUCT_TZ2401B);
+    HidDeviceAccess::setModel(hid_, OLVA_PRODUCT_TZ2401B);
     refused();
-    hid_.setModel(OLVA_PRODUCT_TZ2701A);
-    hid_.setUnplugged(true);
+    HidDeviceAccess::setModel(hid_, OLVA_PRODUCT_TZ2701A);
+    HidDeviceAccess::setUnplugged(hid_, true);
     refused();
-    hid_.setUnplugged(false);
+    HidDeviceAccess::setUnplugged(hid_, false);
     hid_.hid_closeEx();
     refused();
 }
@@ -168,7 +169,7 @@ TEST_F(BridgeTest, QueuesKeepTheirEntriesInOrderAndRefuseBeyondTheirLimits)
 
 TEST_F(BridgeTest, TheModuleEchoesUntilEchoIsOffAndTakesAPduUpToCtrlZ)
 {
-    hid_.startReadThread();
+    HidDeviceAccess::startReadThread(hid_);
     send("ATE 0\r");
     EXPECT_FALSE(box_->gsmEcho());
     send("AT+CMGS=18\r");

@@ -46,7 +46,13 @@ struct LineSettings {
     std::atomic<int> enable_mp3_compress{0};
 };
 
+namespace olva_test {
+struct LineAccess;
+}
+
 class CLineDevice : public cid_decoder {
+    friend struct olva_test::LineAccess;
+
 public:
     static constexpr unsigned long kNoLine = static_cast<unsigned long>(-1);
     // One frame: 160 samples of 8000 Hz signed 16-bit mono, 20 ms.

@@ -37,7 +37,13 @@
 struct Tz2401Voltage;
 struct Tz2701Status;
 
+namespace olva_test {
+struct OlvaDeviceAccess;
+}
+
 class OlvaDevice : public HidDevice {
+    friend struct olva_test::OlvaDeviceAccess;
+
 public:
     // A line of this box: its hardware operations and events go to the box.
     class CBoxLineDevice : public CLineDevice {

@@ -67,7 +67,13 @@ hid_device_* new_hid_device();
 void free_hid_device(hid_device_* dev);
 int hid_set_nonblocking(hid_device_* dev, int nonblock);
 
+namespace olva_test {
+struct HidDeviceAccess;
+}
+
 class HidDevice {
+    friend struct olva_test::HidDeviceAccess;
+
 public:
     HidDevice();
     // Closes the box. A derived class whose handlers use its own members

@@ -58,8 +58,6 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(std::move(e));
     }
-    // The line's own operations, as the library's other layers reach them.
-    CLineDevice& line_operations(unsigned long id) { return *line_by_id(id); }
     std::vector<GsmEvent> events(int code) const
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -158,11 +156,12 @@ protected:
                          : 0;
         return reads;
     }
-    // Sends the module's text to the box as its reports carry it.
-    void moduleSays(const std::string& wire)
+    // Sends the module's text to the box as its reports carry it, at most
+    // chunk bytes a report.
+    void moduleSays(const std::string& wire, std::size_t chunk = 6)
     {
-        for (std::size_t at = 0; at < wire.size(); at += 6) {
-            const std::size_t n = std::min<std::size_t>(6, wire.size() - at);
+        for (std::size_t at = 0; at < wire.size(); at += chunk) {
+            const std::size_t n = std::min(chunk, wire.size() - at);
             std::vector<std::uint8_t> report = {3, static_cast<std::uint8_t>(0x80 + n)};
             report.insert(report.end(), wire.begin() + static_cast<long>(at),
                           wire.begin() + static_cast<long>(at + n));

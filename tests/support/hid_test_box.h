@@ -1,17 +1,15 @@
-// A HidDevice for the transport tests: it records what reaches its handlers,
-// closes itself on a plug-out as the box object does, and opens a record of
-// any model without identification.
+// A HidDevice for the transport tests: it records what reaches its handlers
+// and closes itself on a plug-out as the box object does. Its records are
+// opened, and its state reached, through HidDeviceAccess.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "support/eventually.h"
+#include "support/hid_device_access.h"
 #include "support/temp_dir.h"
 #include "usb_hid/hid_device.h"
 
@@ -73,89 +71,6 @@ public:
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
-    }
-
-    // Opens the record at path as the given model, without identification.
-    bool openAs(const std::string& box_path, OLVA_PRODUCT model, std::uint8_t version2 = 0)
-    {
-        hidClose();
-        hid_device_* dev = hid_open_path(box_path.c_str());
-        if (!dev)
-            return false;
-        model_.store(model);
-        version2_.store(version2);
-        {
-            std::lock_guard<std::mutex> lock(use_mutex_);
-            dev_ = dev;
-        }
-        return true;
-    }
-    // Starts the model's read thread on a record opened with openAs.
-    void startReadThread()
-    {
-        const bool event_loop = model() != OLVA_PRODUCT_TZ2501B;
-        RecordUse use(*this);
-        if (use && start_read_thread(use.get(), event_loop) && event_loop)
-            use.get()->started.wait();
-    }
-    void setEventMode(bool on) { set_nonblocking(on ? 1 : 0); }
-    void setUnplugged(bool on) { unplugged_.store(on); }
-    void setReplyTimeout(int ms) { reply_timeout_ms_ = ms; }
-    void setModel(OLVA_PRODUCT model) { model_.store(model); }
-    void setVersion1(std::uint8_t version) { version1_.store(version); }
-    std::uint8_t g1() const { return g1_.load(); }
-    std::uint8_t g2() const { return g2_.load(); }
-    std::uint8_t g3() const { return g3_.load(); }
-    void setPins(std::uint8_t g1, std::uint8_t g2, std::uint8_t g3)
-    {
-        g1_.store(g1);
-        g2_.store(g2);
-        g3_.store(g3);
-    }
-    const GsmLevels& gsmLevels() const { return gsm_levels_; }
-
-    struct RecordInfo {
-        int input_endpoint;
-        int output_endpoint;
-        int input_packet_size;
-        int interface;
-    };
-    std::optional<RecordInfo> recordInfo() const
-    {
-        RecordUse use(*this);
-        if (!use)
-            return std::nullopt;
-        const hid_device_* dev = use.get();
-        return RecordInfo{dev->input_endpoint, dev->output_endpoint, dev->input_packet_size,
-                          dev->interface};
-    }
-
-    // hid_read_timeout on the open record (-1 when closed).
-    int readTimeout(std::uint8_t* data, unsigned long len, int ms)
-    {
-        RecordUse use(*this);
-        return use ? hid_read_timeout(use.get(), data, len, ms) : -1;
-    }
-    // Writes one report (hid_write on the open record).
-    int write(const std::vector<std::uint8_t>& report)
-    {
-        RecordUse use(*this);
-        return use ? hid_write(use.get(), report.data(), report.size()) : -1;
-    }
-
-    // Queue entries as the bridge code will push them; only close takes them.
-    void queueCommands(int commands, int sms)
-    {
-        std::lock_guard<std::mutex> lock(queue_mutex_);
-        for (int i = 0; i < commands; ++i)
-            cmd_queue_.push_back(std::make_unique<hid_cmd_op>());
-        for (int i = 0; i < sms; ++i)
-            sms_queue_.push_back(std::make_unique<hid_cmd_op>());
-    }
-    std::pair<std::size_t, std::size_t> queued()
-    {
-        std::lock_guard<std::mutex> lock(queue_mutex_);
-        return {cmd_queue_.size(), sms_queue_.size()};
     }
 
 private:

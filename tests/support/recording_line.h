@@ -1,7 +1,6 @@
 // A line without a box for the state-machine tests: it records its events
-// (with the text of a caller ID) and its hardware calls, reaches the
-// members the box's decoders and detectors would set, and steps its timer
-// together with a fake clock.
+// (with the text of a caller ID) and its hardware calls. What the box's
+// decoders and detectors would set is reached through LineAccess.
 #pragma once
 
 #include <functional>
@@ -12,6 +11,7 @@
 
 #include "CLineDevice/CLineDevice.h"
 #include "support/fake_clock.h"
+#include "support/line_access.h"
 
 namespace olva_test {
 
@@ -117,48 +117,6 @@ public:
         events_.clear();
         calls_.clear();
     }
-
-    // What the signal pipeline and the caller-ID parser would set.
-    void setDialBuffer(const std::string& digits)
-    {
-        std::lock_guard<std::mutex> lock(text_mutex_);
-        dial_buffer_ = digits;
-    }
-    // A '#' and a digit seen at the given wall-clock second.
-    void setKeysSeen(std::int64_t second)
-    {
-        hash_key_seen_.store(true);
-        last_digit_time_.store(second);
-    }
-    std::string dialBuffer() const { return dial_buffer(); }
-    // One more DTMF caller-ID digit, as the pipeline takes it.
-    void addDtmfCidDigit(char digit)
-    {
-        {
-            std::lock_guard<std::mutex> lock(text_mutex_);
-            dial_buffer_ += digit;
-        }
-        dtmf_cid_.store(true);
-        dtmf_cid_digit_mark_.fetch_add(1);
-    }
-    bool dtmfCidActive() const { return dtmf_cid_.load(); }
-    void setFskPriority(int on) { fsk_priority_.store(on); }
-    int fskPriority() const { return fsk_priority_.load(); }
-    void setFskCidCount(int count) { fsk_cid_count_.store(count); }
-    void setDialWindow(int samples) { dial_window_samples_.store(samples); }
-    int dialWindow() const { return dial_window_samples_.load(); }
-    void setSlicNumber(const std::string& number)
-    {
-        {
-            std::lock_guard<std::mutex> lock(text_mutex_);
-            slic_number_ = number;
-        }
-        slic_number_pending_.store(true);
-    }
-    bool slicRinging() const { return slic_ring_on_.load(); }
-    int gsmState() const { return gsm_state_.load(); }
-    bool tonePlaying() const { return tone_playing_.load(); }
-    std::mutex& playMutex() { return play_mutex_; }
 
     // Called after each recorded event, on the raising thread.
     std::function<void(const LineEvent&)> on_event;

@@ -1,7 +1,7 @@
 // A line object for the signal tests: it records its events (with copies
 // of event 21's texts, which live only for the call), the hardware calls
-// it makes and whether any line mutex was held when an event came, and
-// lets the test set the state the timer thread would.
+// it makes and whether any line mutex was held when an event came. The
+// state the timer thread would set is reached through LineAccess.
 #pragma once
 
 #include <atomic>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CLineDevice/CLineDevice.h"
+#include "support/line_access.h"
 #include "support/spandsp_signals.h"
 
 namespace olva_test {
@@ -57,7 +58,7 @@ public:
                     unsigned long) override
     {
         // No line mutex may be held while an event is raised.
-        if (!free(text_mutex_) || !free(detector_mutex_) || !free(cid_mutex_))
+        if (LineAccess::lineMutexHeld(*this))
             ++events_under_lock;
         SignalEvent e{event, static_cast<long>(p1), static_cast<long>(p2), "", "", ""};
         if (event == OLVA_EVENT_CALLER_ID) {
@@ -66,7 +67,7 @@ public:
             e.time = reinterpret_cast<const char*>(p2);
             e.name = reinterpret_cast<const char*>(p3);
         }
-        std::lock_guard<std::mutex> lock(record_mutex_);
+        std::lock_guard<std::mutex> lock(events_mutex_);
         events_.push_back(std::move(e));
     }
     int control_ch_switch(bool on) override { return record({"switch", on ? 1 : 0}), 0; }
@@ -79,7 +80,7 @@ public:
 
     std::vector<SignalEvent> events() const
     {
-        std::lock_guard<std::mutex> lock(record_mutex_);
+        std::lock_guard<std::mutex> lock(events_mutex_);
         return events_;
     }
     // The events but the per-block level reports of event 44 with p1 0.
@@ -100,7 +101,7 @@ public:
     }
     void clear()
     {
-        std::lock_guard<std::mutex> lock(record_mutex_);
+        std::lock_guard<std::mutex> lock(events_mutex_);
         events_.clear();
         calls.clear();
     }
@@ -119,69 +120,20 @@ public:
         }
         return out;
     }
-    // A new ring: the next complete message is taken.
-    void ring() { arm_cid_message(); }
     void feedBytes(const std::vector<std::uint8_t>& bytes)
     {
         for (std::uint8_t b : bytes)
             OnCidData(b);
     }
 
-    // The state the timer thread keeps.
-    void setCallPhase(int phase) { call_phase_.store(phase); }
-    void setRingCount(int count) { ring_count_.store(count); }
-    void setLogicalState(int state) { logical_state_.store(state); }
-    void setConfirmedState(int state) { confirmed_state_.store(state); }
-    void setInCall(bool on) { in_call_.store(on); }
-    void setDialling(bool on) { dialling_.store(on); }
-    void setFskCid(bool on) { fsk_cid_.store(on); }
-    void setDtmfCid(bool on) { dtmf_cid_.store(on); }
-    void setTonePlaying(bool on) { tone_playing_.store(on); }
-    void setDialWindow(int samples) { dial_window_samples_.store(samples); }
-    void setCidType(int type) { settings_.cid_type.store(type); }
-    void setMdmfType3(int on) { settings_.cid_mdmf_type3_enable.store(on); }
-    void setFskPriority(int on) { fsk_priority_.store(on); }
-    void setNumberReported(bool on) { cid_number_reported_.store(on); }
-    void appendDial(const std::string& digits)
-    {
-        std::lock_guard<std::mutex> lock(text_mutex_);
-        dial_buffer_ += digits;
-    }
-
-    bool dialling() const { return dialling_.load(); }
-    bool fskCid() const { return fsk_cid_.load(); }
-    bool dtmfCid() const { return dtmf_cid_.load(); }
-    int digitMark() const { return dtmf_cid_digit_mark_.load(); }
-    int fskCount() const { return fsk_cid_count_.load(); }
-    int fskPriority() const { return fsk_priority_.load(); }
-    bool numberReported() const { return cid_number_reported_.load(); }
-    int cidRingFlag() const { return cid_ring_flag_.load(); }
-    bool slicRingOn() const { return slic_ring_on_.load(); }
-    int slicRingPhase() const { return slic_ring_phase_.load(); }
-    std::int64_t slicRingStart() const { return slic_ring_phase_start_.load(); }
-    bool playing() const { return playing_.load(); }
-    void setPlaying(bool on) { playing_.store(on); }
-    std::size_t cidBytes()
-    {
-        std::lock_guard<std::mutex> lock(cid_mutex_);
-        return cid_bytes_.size();
-    }
-
     std::vector<Call> calls;  // the test's thread only
     std::atomic<int> events_under_lock{0};
 
 private:
-    static bool free(std::mutex& m)
-    {
-        if (!m.try_lock())
-            return false;
-        m.unlock();
-        return true;
-    }
     void record(Call call) { calls.push_back(std::move(call)); }
 
-    mutable std::mutex record_mutex_;
-    std::vector<SignalEvent> events_;  // record_mutex_
+    mutable std::mutex events_mutex_;
+    std::vector<SignalEvent> events_;  // events_mutex_
 };
 
 inline void PrintTo(const SignalTestLine::Call& call, std::ostream* out)

@@ -61,8 +61,6 @@ public:
             codes.push_back(event.event);
         return codes;
     }
-    // The line object with id 1 or 2, for calling its hardware operations.
-    CBoxLineDevice& lineObject(unsigned long id) { return *line_by_id(id); }
     void clearEvents()
     {
         std::lock_guard<std::mutex> lock(mutex_);
