@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "gsm/device_commands.h"
 #include "olva_device/olva_device.h"
 #include "sim/sim_tz2401.h"
 #include "support/gsm_box_fixture.h"
@@ -110,12 +111,12 @@ TEST_F(GsmControlsTest, TheEarphoneWorkModeDecidesWhetherAnAnswerOpensItsPath)
         EXPECT_EQ(box_.line(1).auto_line_earphone(), c.earphone_path ? 1 : 0);
         sim_box.gsmAct([](SimGsmModule& m) { m.incomingCall("13800138000"); });
         drain();
-        const std::size_t paths = deviceArguments(HidDevice::kGsmToEarphone).size();
+        const std::size_t paths = deviceArguments(gsm::kCodeGsmToEarphone).size();
         const std::size_t before = commands().size();
         ASSERT_EQ(box_.olva_soft_hook_off(1), OLVA_OK);
         drain();
         EXPECT_THAT(commandsSince(before), Contains("ATA"));
-        const std::vector<int> opened = deviceArguments(HidDevice::kGsmToEarphone);
+        const std::vector<int> opened = deviceArguments(gsm::kCodeGsmToEarphone);
         EXPECT_EQ(std::vector<int>(opened.begin() + static_cast<long>(paths), opened.end()),
                   c.earphone_path ? std::vector<int>{1} : std::vector<int>{});
         sim_box.gsmAct([](SimGsmModule& m) { m.farEndHangsUp(); });

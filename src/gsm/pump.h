@@ -9,15 +9,9 @@
 #include <memory>
 
 #include "gsm/gsm_state.h"
-#include "usb_hid/hid_cmd_op.h"
+#include "gsm/hid_cmd_op.h"
 
 namespace gsm {
-
-// Entry types of the queues.
-inline constexpr int kEntryDevice = 0;
-inline constexpr int kEntryAt = 1;
-inline constexpr int kEntryPdu = 2;
-inline constexpr int kEntryRaw = 5;
 
 // The box's two queues as the pump sees them.
 class PumpQueues {

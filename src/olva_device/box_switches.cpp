@@ -10,9 +10,11 @@
 //   Tz2501B latches   function (latch 1) and function-2 (latch 2) switches
 #include <iostream>
 
+#include "gsm/device_commands.h"
 #include "logger.h"
 #include "olva_device/olva_device.h"
 #include "platform/sleeper.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
 
@@ -80,7 +82,7 @@ int OlvaDevice::control_ch_switch(unsigned long line, bool on)
 {
     switch (model()) {
     case OLVA_PRODUCT_TZ2401B:
-        if (!Tz2401_write_cmd(3, on ? kChannelOn : kChannelOff, 0, 0))
+        if (!Tz2401_write_cmd(tz2401::kReportId, on ? kChannelOn : kChannelOff, 0, 0))
             std::cout << "\n\n";
         return 0;
     case OLVA_PRODUCT_TZ2501A:
@@ -143,7 +145,7 @@ int OlvaDevice::control_slic_ring(unsigned long, int on)
     if (model == OLVA_PRODUCT_TZ2701A) {
         // The ringing extension hears no call audio.
         Tz2701_Slic_Ring(on);
-        return Tz2701_set_talk_path(kGsmToSlic, 0);
+        return Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 0);
     }
     return model;
 }

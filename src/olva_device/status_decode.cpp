@@ -5,12 +5,11 @@
 
 #include "logger.h"
 #include "olva_device/olva_device.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
 
 // [3, code or volts, kind, 0, low nibble << 4, high nibble, 0, 0]
-constexpr std::uint8_t kReportId = 3;
-constexpr unsigned long kReportSize = 8;
 constexpr std::uint8_t kKindStatus = 1;
 constexpr std::uint8_t kKindVoltage = 16;
 // One status report with this code stands for 100 ms.
@@ -48,7 +47,8 @@ constexpr std::uint8_t kTz2501bExtensionOnHook = 0x04;
 
 void OlvaDevice::handle_hid_read(const std::uint8_t* data, unsigned long len)
 {
-    if (model() != OLVA_PRODUCT_TZ2401B || !data || len < kReportSize || data[0] != kReportId)
+    if (model() != OLVA_PRODUCT_TZ2401B || !data || len < tz2401::kReportSize ||
+        data[0] != tz2401::kReportId)
         return;
     try {
         if (data[2] == kKindStatus) {

@@ -28,9 +28,11 @@
 #include <vector>
 
 #include "gsm/gsm_state.h"
-#include "usb_hid/hid_cmd_op.h"
+#include "gsm/hid_cmd_op.h"
 #include "usb_hid/olva_product.h"
 #include "usb_hid/report_worker.h"
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 #include "usb_hid/usb_backend.h"
 
 // An interrupt report kept for a synchronous reader.
@@ -223,7 +225,8 @@ public:
     int Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,
                                    std::uint8_t a4, std::uint8_t a5, std::uint8_t a6);
     // Each half sent once more when it fails.
-    int Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8]);
+    int Tz2701_i2c_two_cycle_write(std::uint8_t v,
+                                   const std::uint8_t payload[tz2701::kMessageSize]);
     int Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uint8_t x2, std::uint8_t x3,
                               std::uint8_t x4);
     // A message in 6-byte chunks under the command mutex (the pump's path).
@@ -238,13 +241,6 @@ public:
     // Limits of the queues; a full queue refuses the new entry.
     static constexpr std::size_t kMaxQueuedCommands = 256;
     static constexpr std::size_t kMaxQueuedSmsParts = 64;
-    // Bridge codes of the talk paths (argument 0 off, 1 on).
-    static constexpr std::uint8_t kGsmToSlic = 0x20;
-    static constexpr std::uint8_t kEarphoneToSlic = 0x21;
-    static constexpr std::uint8_t kGsmToEarphone = 0x23;
-    static constexpr std::uint8_t kSlicToEarphone = 0x24;
-    static constexpr std::uint8_t kSlicToGsm = 0x26;
-    static constexpr std::uint8_t kEarphoneToGsm = 0x28;
 
     // Mode 0 a device command, 1 an AT text that awaits its reply, 2 the
     // same marked as waited for. At most 1024 bytes.
@@ -268,6 +264,7 @@ public:
     // The module plays DTMF keys (0-9, *, #, A-D) to the far end; other
     // characters are refused.
     int Tz2701_send_dtmf(const char* digits);
+    // code: one of the talk paths (gsm/device_commands.h).
     int Tz2701_set_talk_path(std::uint8_t code, int on);
     int Tz2701_set_Gsm_SignalStrength(int rssi);
     int Tz2701_Slic_Ring(int on);
@@ -377,11 +374,11 @@ protected:
     // The Tz2701A set-up after identification (tz2701_setup.cpp).
     void Tz2701_setup();
     // The bridge's status request and its type reply, in sync mode.
-    bool Tz2701_read_type(std::uint8_t reply[8]);
+    bool Tz2701_read_type(std::uint8_t reply[tz2401::kReportSize]);
     bool Tz2701_may_write() const;
     int push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms);
     // One raw report on the command queue; an open Tz2701A only.
-    int Tz2701_push_raw(const std::uint8_t (&report)[8]);
+    int Tz2701_push_raw(const std::uint8_t (&report)[tz2401::kReportSize]);
 
     // Read threads (hid_read_threads.cpp).
     // Starts the read thread: the event loop of the Tz2401 family, or the
@@ -404,12 +401,13 @@ protected:
     // Tz2401_request with an 8-byte reply; a missing reply is logged for
     // routine. True when a reply came.
     bool Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
-                         std::uint8_t reply[8], const char* routine);
+                         std::uint8_t reply[tz2401::kReportSize], const char* routine);
 
     // Tz2701A: the first answer to a request after token, skipping GSM bytes
     // and status reports (tz2701_bridge.cpp). Bytes, 0 on time-out,
     // -1 when no stream runs.
-    int Tz2701_read_reply(hid_device_* dev, std::uint64_t token, std::uint8_t reply[8]);
+    int Tz2701_read_reply(hid_device_* dev, std::uint64_t token,
+                          std::uint8_t reply[tz2401::kReportSize]);
 
     // Pin helpers (register_gpio.cpp, i2c_bitbang.cpp).
     bool send_register_address(std::uint16_t reg);
