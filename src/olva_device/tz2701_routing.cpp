@@ -40,7 +40,7 @@ void OlvaDevice::recv_gsm_data(const std::uint8_t* bytes, std::size_t count)
         case gsm::LineAssembler::Item::Kind::kLine: {
             const gsm::LineContext context = gsm_context();
             std::lock_guard<std::mutex> lock(gsm_mutex_);
-            actions = gsm::handle_line(gsm_, context, gsm_levels_, item.text);
+            actions = gsm::handle_line(gsm_, context, kTz2701GsmLevels, item.text);
             break;
         }
         case gsm::LineAssembler::Item::Kind::kPrompt: {

@@ -304,8 +304,18 @@ public:
     // True from the start of the read thread's routine until it returns.
     bool read_thread_active() const { return read_thread_active_.load(); }
 
-    // GSM levels that the Tz2701A set-up fixes.
+    // The GSM module's audio levels on a Tz2701A. A constant: any thread
+    // reads them without a lock.
     using GsmLevels = gsm::Levels;
+    static constexpr GsmLevels kTz2701GsmLevels = {
+        .speaker_2g = 40,
+        .mic_2g = 5,
+        .tone_detection = 1,
+        .speaker_4g = 3,
+        .mic_gain_4g = {8000, 8000},
+        .speaker_ec200 = 4,
+        .mic_gain_ec200 = {35000, 35000},
+    };
     // The working SIM slot, 0 or 1; -1 while unset.
     int active_sim() const { return active_sim_.load(); }
 
@@ -435,7 +445,6 @@ protected:
     std::atomic<bool> line_voltage_reading_{false};
     std::atomic<bool> unplugged_{false};  // set by the owner's close with a mode
     std::atomic<bool> closing_{false};    // set by hid_closeEx
-    GsmLevels gsm_levels_;                // search thread only (the open)
     std::atomic<int> active_sim_{0};
 
     // Pin shadows: the pins as last set, so that the next report starts

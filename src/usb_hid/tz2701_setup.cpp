@@ -18,16 +18,6 @@ constexpr int kTypeAttempts = 5;
 constexpr std::uint8_t kStatusRequest = 0xA1;
 constexpr std::uint8_t kModuleType4G = 0x20;
 
-constexpr HidDevice::GsmLevels kTz2701Levels = {
-    .speaker_2g = 40,
-    .mic_2g = 5,
-    .tone_detection = 1,
-    .speaker_4g = 3,
-    .mic_gain_4g = {8000, 8000},
-    .speaker_ec200 = 4,
-    .mic_gain_ec200 = {35000, 35000},
-};
-
 using namespace tz2701;
 
 struct GpioSetting {
@@ -93,7 +83,6 @@ void HidDevice::Tz2701_setup()
     Tz2701_set_talk_path(gsm::kCodeEarphoneToGsm, 0);
     Tz2701_set_talk_path(gsm::kCodeGsmToEarphone, 1);
     Tz2401_write_cmd(tz2401::kReportId, kModuleControl, 0, 0);
-    gsm_levels_ = kTz2701Levels;
     Tz2701_read_user();
 }
 

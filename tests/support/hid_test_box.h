@@ -112,7 +112,7 @@ public:
         g2_.store(g2);
         g3_.store(g3);
     }
-    const GsmLevels& gsmLevels() const { return gsm_levels_; }
+    const GsmLevels& gsmLevels() const { return kTz2701GsmLevels; }
 
     struct RecordInfo {
         int input_endpoint;
