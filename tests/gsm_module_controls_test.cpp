@@ -1,6 +1,7 @@
 // The Tz2701A's module controls that act beside the AT dialogue: the fast
-// SIM switch, which takes the module off the network for four seconds, and
-// the work modes that decide whether the earphone joins a call by itself.
+// SIM switch, which takes the module off the network for four seconds, the
+// work modes that decide whether the earphone joins a call by itself, and
+// the talk links and record sources set through the bridge.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "gsm/device_commands.h"
 #include "olva_device/olva_device.h"
 #include "sim/sim_tz2401.h"
 #include "support/gsm_box_fixture.h"
@@ -110,16 +112,73 @@ TEST_F(GsmControlsTest, TheEarphoneWorkModeDecidesWhetherAnAnswerOpensItsPath)
         EXPECT_EQ(box_.line(1).auto_line_earphone(), c.earphone_path ? 1 : 0);
         sim_box.gsmAct([](SimGsmModule& m) { m.incomingCall("13800138000"); });
         drain();
-        const std::size_t paths = deviceArguments(HidDevice::kGsmToEarphone).size();
+        const std::size_t paths = deviceArguments(gsm::kCodeGsmToEarphone).size();
         const std::size_t before = commands().size();
         ASSERT_EQ(box_.olva_soft_hook_off(1), OLVA_OK);
         drain();
         EXPECT_THAT(commandsSince(before), Contains("ATA"));
-        const std::vector<int> opened = deviceArguments(HidDevice::kGsmToEarphone);
+        const std::vector<int> opened = deviceArguments(gsm::kCodeGsmToEarphone);
         EXPECT_EQ(std::vector<int>(opened.begin() + static_cast<long>(paths), opened.end()),
                   c.earphone_path ? std::vector<int>{1} : std::vector<int>{});
         sim_box.gsmAct([](SimGsmModule& m) { m.farEndHangsUp(); });
         drain();
+    }
+}
+
+// Each talk link and record source of the Tz2701A reaches the box as its
+// bridge path (argument 1 on, 0 off) or as its GPIO; other types answer -1
+// and queue nothing.
+TEST_F(GsmControlsTest, EachTalkLinkAndRecordSourceReachesItsPathOrGpio)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    struct Case {
+        const char* name;
+        bool record;  // a recording source, else a talk link
+        int type;
+        int path;  // the bridge path's code, 0 for a GPIO
+        int gpio;  // the pin, 0 for a path; both 0: no such type
+    };
+    const Case cases[] = {
+        {"talk slic to gsm", false, 0, 0x26, 0},
+        {"talk gsm to slic", false, 1, 0x20, 0},
+        {"talk earphone to gsm", false, 2, 0x28, 0},
+        {"talk gsm to earphone", false, 3, 0x23, 0},
+        {"talk slic to earphone", false, 4, 0x24, 0},
+        {"talk earphone to slic", false, 5, 0x21, 0},
+        {"talk gpio 20", false, 6, 0, 20},
+        {"talk gpio 21", false, 7, 0, 21},
+        {"talk gpio 19", false, 8, 0, 19},
+        {"talk type 9", false, 9, 0, 0},
+        {"talk type -1", false, -1, 0, 0},
+        {"record slic", true, 0, 0, 16},
+        {"record gsm", true, 1, 0, 18},
+        {"record earphone", true, 2, 0, 17},
+        {"record usb", true, 3, 0x24, 0},
+        {"record type 4", true, 4, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const int on : {1, 0}) {
+            const std::size_t commands = sim_box.deviceCommands().size();
+            const int result = c.record ? box_.olva_set_record_switch(1, c.type, on)
+                                        : box_.olva_set_talk_link(1, c.type, on);
+            if (c.path == 0 && c.gpio == 0) {
+                EXPECT_EQ(result, OLVA_ERR_FAILED);
+                EXPECT_EQ(box_.queued_commands(), 0u);
+                continue;
+            }
+            EXPECT_EQ(result, OLVA_OK);
+            drain();
+            if (c.path != 0) {
+                const auto sent = sim_box.deviceCommands();
+                ASSERT_EQ(sent.size(), commands + 1);
+                EXPECT_EQ(sent.back(), std::make_pair(c.path, on));
+            } else {
+                EXPECT_EQ(sim_box.gpio(static_cast<std::uint8_t>(c.gpio)), on);
+            }
+        }
     }
 }
 

@@ -25,7 +25,9 @@ using ::testing::IsEmpty;
 using olva_test::kGsmLevels;
 constexpr int kTick = 20;
 
-std::unique_ptr<hid_cmd_op> entry(int type, const std::string& text, int sms_index = 0,
+using Kind = hid_cmd_op::Kind;
+
+std::unique_ptr<hid_cmd_op> entry(Kind type, const std::string& text, int sms_index = 0,
                                   int sms_count = 0)
 {
     auto op = std::make_unique<hid_cmd_op>();
@@ -86,7 +88,7 @@ protected:
     {
         for (const Action& action : gsm::handle_line(state_, {}, kGsmLevels, line))
             if (action.kind == Action::Kind::kQueueAt)
-                queues_.commands.push_back(entry(gsm::kEntryAt, action.text));
+                queues_.commands.push_back(entry(Kind::kAtCommand, action.text));
             else if (action.kind == Action::Kind::kDropSmsParts)
                 drop_parts(action.a);
             else if (action.kind == Action::Kind::kFireEvent)
@@ -132,10 +134,10 @@ TEST_F(PumpTest, WithBothQueuesEmptyOnlyTheTimersMove)
 
 TEST_F(PumpTest, OneCommandInFlightAndDeviceCommandsWaitForItsReply)
 {
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
-    queues_.commands.push_back(entry(gsm::kEntryDevice, std::string("\x16\x05", 2)));
-    queues_.commands.push_back(entry(gsm::kEntryDevice, "\x12"));
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CREG?\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(Kind::kDeviceCommand, std::string("\x16\x05", 2)));
+    queues_.commands.push_back(entry(Kind::kDeviceCommand, "\x12"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CREG?\r"));
     EXPECT_THAT(step(), ElementsAre("send AT+CSQ<0D>"));
     EXPECT_EQ(state_.command, "AT+CSQ\r");
     // Nothing overtakes the awaited reply.
@@ -151,8 +153,8 @@ TEST_F(PumpTest, OneCommandInFlightAndDeviceCommandsWaitForItsReply)
 TEST_F(PumpTest, RawReportsAndLongDeviceTextsGoAsQueued)
 {
     const std::string gpio("\x03\x9A\x12\x01\x00\x00\x00\x00", 8);
-    queues_.commands.push_back(entry(gsm::kEntryRaw, gpio));
-    queues_.commands.push_back(entry(gsm::kEntryDevice, "ATH\r"));
+    queues_.commands.push_back(entry(Kind::kRawReport, gpio));
+    queues_.commands.push_back(entry(Kind::kDeviceCommand, "ATH\r"));
     EXPECT_THAT(step(), ElementsAre("raw <03><9A><12><01><00><00><00><00>"));
     EXPECT_THAT(step(), ElementsAre("send ATH<0D>"));
     EXPECT_EQ(state_.ready, 1);  // a device text awaits no reply
@@ -160,7 +162,7 @@ TEST_F(PumpTest, RawReportsAndLongDeviceTextsGoAsQueued)
 
 TEST_F(PumpTest, ACommandTimesOutAfterSevenSecondsADialAfter140)
 {
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CSQ\r"));
     step();
     EXPECT_THAT(run(7000 - kTick), IsEmpty());
     EXPECT_EQ(state_.ready, 0);
@@ -168,7 +170,7 @@ TEST_F(PumpTest, ACommandTimesOutAfterSevenSecondsADialAfter140)
     EXPECT_EQ(state_.ready, -1);
     EXPECT_EQ(state_.timeouts, 1);
 
-    queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "ATD10086;\r"));
     state_.dialling = true;
     state_.call_up = true;
     EXPECT_THAT(step(), ElementsAre("send ATD10086;<0D>"));
@@ -181,8 +183,8 @@ TEST_F(PumpTest, ACommandTimesOutAfterSevenSecondsADialAfter140)
 
 TEST_F(PumpTest, AHangUpGoesOutAtOnceWhileADialAwaitsItsReply)
 {
-    queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "ATD10086;\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CSQ\r"));
     state_.dialling = true;
     step();
     run(3000);
@@ -205,7 +207,7 @@ TEST_F(PumpTest, TwentySixTimeOutsInARowGiveOneDeviceErrorThe52ndTheNext)
 {
     std::vector<int> errors_at;
     for (int n = 1; n <= 60; ++n) {
-        queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+        queues_.commands.push_back(entry(Kind::kAtCommand, "AT\r"));
         step();
         for (const std::string& done : run(7000))
             if (done == "fire 24 (1, 0, 0)")
@@ -217,15 +219,15 @@ TEST_F(PumpTest, TwentySixTimeOutsInARowGiveOneDeviceErrorThe52ndTheNext)
 TEST_F(PumpTest, AnAnswerBreaksTheRunOfTimeOuts)
 {
     for (int n = 1; n <= 25; ++n) {
-        queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+        queues_.commands.push_back(entry(Kind::kAtCommand, "AT\r"));
         step();
         run(7000);
     }
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT\r"));
     step();
     reply("ERROR");
     for (int n = 1; n <= 25; ++n) {
-        queues_.commands.push_back(entry(gsm::kEntryAt, "AT\r"));
+        queues_.commands.push_back(entry(Kind::kAtCommand, "AT\r"));
         step();
         for (const std::string& done : run(7000))
             EXPECT_NE(done, "fire 24 (1, 0, 0)") << n;
@@ -235,8 +237,8 @@ TEST_F(PumpTest, AnAnswerBreaksTheRunOfTimeOuts)
 TEST_F(PumpTest, AnAtCommandQueuedWhileTheModuleBootsIsDropped)
 {
     state_.boot = true;
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
-    queues_.commands.push_back(entry(gsm::kEntryDevice, "\x12"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(Kind::kDeviceCommand, "\x12"));
     EXPECT_THAT(step(), IsEmpty());
     EXPECT_THAT(step(), ElementsAre("one-cycle 0x12 0"));
     state_.boot = false;
@@ -248,8 +250,8 @@ TEST_F(PumpTest, AnAtCommandQueuedWhileTheModuleBootsIsDropped)
 TEST_F(PumpTest, AnSmsGoesPartByPartWithOneReport)
 {
     const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";  // 19 octets + Ctrl-Z
-    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 7, 2));
-    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 7, 2));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, pdu, 7, 2));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, pdu, 7, 2));
     state_.sms_active = true;
     EXPECT_THAT(step(), ElementsAre("send AT+CMGS=18<0D>"));
     EXPECT_EQ(state_.part_count, 2);
@@ -271,7 +273,7 @@ TEST_F(PumpTest, AFailedPartEndsTheMessageAndDropsItsOtherParts)
 {
     const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
     for (int i = 0; i < 3; ++i)
-        queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 9, 3));
+        queues_.sms.push_back(entry(Kind::kSmsPdu, pdu, 9, 3));
     send_first_part_then_second("+CMS ERROR: 500");
     EXPECT_THAT(events_, ElementsAre("fire 34 (0, 15, 0) \"+CMS ERROR: 500\"", "fire 40 (0, 0, 0)"));
     EXPECT_TRUE(queues_.sms.empty());
@@ -280,7 +282,7 @@ TEST_F(PumpTest, AFailedPartEndsTheMessageAndDropsItsOtherParts)
 
 TEST_F(PumpTest, APartWithoutPromptIsCancelledWithCtrlZ)
 {
-    queues_.sms.push_back(entry(gsm::kEntryPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
     state_.sms_active = true;
     step();
     EXPECT_THAT(run(7000), ElementsAre("fire 40 (2, 2, 0)", "send <1A>"));
@@ -289,7 +291,7 @@ TEST_F(PumpTest, APartWithoutPromptIsCancelledWithCtrlZ)
 
 TEST_F(PumpTest, APartWhosePduWasNeverConfirmedTimesOutAfter20Seconds)
 {
-    queues_.sms.push_back(entry(gsm::kEntryPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
     state_.sms_active = true;
     step();
     prompt();
@@ -300,10 +302,10 @@ TEST_F(PumpTest, APartWhosePduWasNeverConfirmedTimesOutAfter20Seconds)
 
 TEST_F(PumpTest, AnSmsPartAfterADialInheritsItsReplyLimit)
 {
-    queues_.commands.push_back(entry(gsm::kEntryAt, "ATD10086;\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "ATD10086;\r"));
     step();
     reply("OK");
-    queues_.sms.push_back(entry(gsm::kEntryPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, "0011000D91683186753200F0000004D4F29C0E\x1A", 1, 1));
     step();
     EXPECT_EQ(state_.command, "AT+CMGS=18\r");
     EXPECT_EQ(state_.reply_limit_ms, gsm::kDialReplyLimitMs);
@@ -313,8 +315,8 @@ TEST_F(PumpTest, AnSmsPartAfterADialInheritsItsReplyLimit)
 // "AT+CMGS=" is given up after 7 s without its prompt, as any command.
 TEST_F(PumpTest, ALaterPartWaitsForItsPromptWithinTheCommandsReplyLimit)
 {
-    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
-    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 7, 2));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 7, 2));
     state_.sms_active = true;
     step();
     prompt();
@@ -330,13 +332,13 @@ TEST_F(PumpTest, ALaterPartWaitsForItsPromptWithinTheCommandsReplyLimit)
 // its PDU's answer the rest. Commands queued meanwhile wait for the part.
 TEST_F(PumpTest, APartsTwentySecondsCountFromItsStartNotFromItsPdu)
 {
-    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 1, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 1, 1));
     state_.sms_active = true;
     step();
     EXPECT_THAT(run(5000), IsEmpty());
     prompt();
     EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0E<1A>"));
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CSQ\r"));
     EXPECT_THAT(run(gsm::kSmsPartLimitMs - 5000 - 2 * kTick), IsEmpty());
     EXPECT_THAT(run(2 * kTick), ElementsAre("fire 40 (2, 2, 0)", "send AT+CSQ<0D>"));
     EXPECT_FALSE(state_.sms_active);
@@ -347,8 +349,8 @@ TEST_F(PumpTest, APartsTwentySecondsCountFromItsStartNotFromItsPdu)
 // header and message, and how each part ended.
 TEST_F(PumpTest, AnSmsLogsItsQueueItsPartsAndTheirResults)
 {
-    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
-    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 7, 2));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 7, 2));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 7, 2));
     state_.sms_active = true;
     step();
     prompt();
@@ -379,11 +381,11 @@ TEST_F(PumpTest, AnSmsLogsItsQueueItsPartsAndTheirResults)
 TEST_F(PumpTest, AFailedOrTimedOutPartLogsItsPlaceInTheMessage)
 {
     for (int i = 0; i < 3; ++i)
-        queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 9, 3));
+        queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 9, 3));
     send_first_part_then_second("ERROR");
     EXPECT_THAT(logs_, ::testing::Contains(" send short sms is failed, 3(2) "));
 
-    queues_.sms.push_back(entry(gsm::kEntryPdu, kPdu, 10, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, kPdu, 10, 1));
     state_.sms_active = true;
     step();
     prompt();
@@ -395,7 +397,7 @@ TEST_F(PumpTest, AFailedOrTimedOutPartLogsItsPlaceInTheMessage)
 
 TEST_F(PumpTest, APduThatIsNotHexFailsItsMessage)
 {
-    queues_.sms.push_back(entry(gsm::kEntryPdu, "zz\x1A", 3, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, "zz\x1A", 3, 1));
     EXPECT_THAT(step(), ElementsAre("fire 40 (0, 0, 0)"));
     EXPECT_EQ(state_.ready, 1);
 }
@@ -406,8 +408,8 @@ TEST_F(PumpTest, AFailedPartDropsOnlyItsOwnMessagesParts)
 {
     const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
     for (int i = 0; i < 3; ++i)
-        queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 9, 3));
-    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 10, 1));
+        queues_.sms.push_back(entry(Kind::kSmsPdu, pdu, 9, 3));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, pdu, 10, 1));
     send_first_part_then_second("ERROR");
     ASSERT_EQ(queues_.sms.size(), 1u);
     EXPECT_EQ(queues_.sms.front()->sms_index, 10);
@@ -425,10 +427,10 @@ TEST_F(PumpTest, AFailedPartDropsOnlyItsOwnMessagesParts)
 TEST_F(PumpTest, ACommandQueuedDuringAPartWaitsForThePartsAnswer)
 {
     const std::string pdu = "0011000D91683186753200F0000004D4F29C0E\x1A";
-    queues_.sms.push_back(entry(gsm::kEntryPdu, pdu, 2, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, pdu, 2, 1));
     state_.sms_active = true;
     step();
-    queues_.commands.push_back(entry(gsm::kEntryAt, "AT+CSQ\r"));
+    queues_.commands.push_back(entry(Kind::kAtCommand, "AT+CSQ\r"));
     EXPECT_THAT(run(1000), IsEmpty());
     prompt();
     EXPECT_THAT(step(), ElementsAre("send 0011000D91683186753200F0000004D4F29C0E<1A>"));
@@ -445,8 +447,8 @@ TEST_F(PumpTest, ALateOrSecondPromptSendsNoPdu)
 {
     const std::string first = "0011000D91683186753200F0000004D4F29C0E\x1A";
     const std::string second = "0011000D91683186753200F0000004D4F29C0F\x1A";
-    queues_.sms.push_back(entry(gsm::kEntryPdu, first, 1, 1));
-    queues_.sms.push_back(entry(gsm::kEntryPdu, second, 2, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, first, 1, 1));
+    queues_.sms.push_back(entry(Kind::kSmsPdu, second, 2, 1));
     state_.sms_active = true;
     step();
     EXPECT_THAT(run(7000), ElementsAre("fire 40 (2, 2, 0)", "send <1A>"));

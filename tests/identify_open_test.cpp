@@ -112,8 +112,8 @@ TEST_F(IdentifyTest, Firmware43WithGsmTypeIsRefinedToTz2701a)
     EXPECT_EQ(hid_.active_sim(), 0);
     // Six GPIO settings and six talk paths wait in the queue for the pump.
     EXPECT_EQ(hid_.queued_commands(), 12u);
-    EXPECT_EQ(HidDeviceAccess::gsmLevels(hid_).speaker_2g, 40);
-    EXPECT_EQ(HidDeviceAccess::gsmLevels(hid_).mic_gain_ec200[1], 35000);
+    EXPECT_EQ(HidDeviceAccess::gsmLevels().speaker_2g, 40);
+    EXPECT_EQ(HidDeviceAccess::gsmLevels().mic_gain_ec200[1], 35000);
     // No thresholds for a Tz2701A.
     EXPECT_EQ(box.hangWord(), -1);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gsm/device_commands.h"
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"
 #include "support/hid_test_box.h"
@@ -131,13 +132,13 @@ TEST_F(BridgeTest, TheDirectHangUpGoesInFourByteChunksPastTheQueues)
 TEST_F(BridgeTest, QueuesKeepTheirEntriesInOrderAndRefuseBeyondTheirLimits)
 {
     EXPECT_EQ(hid_.Tz2701_device_cmd(0x12, -1), 1);
-    EXPECT_EQ(hid_.Tz2701_set_talk_path(HidDevice::kGsmToSlic, 1), 1);
+    EXPECT_EQ(hid_.Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 1), 1);
     EXPECT_EQ(hid_.Tz2701_Send_at("AT\r"), 1);
     EXPECT_EQ(hid_.Tz2701_queue_hangup(), 1);
     auto first = hid_.take_command();
     ASSERT_TRUE(first);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(first->data), 4), "ATH\r");
-    EXPECT_EQ(first->type, 0);
+    EXPECT_EQ(first->type, hid_cmd_op::Kind::kDeviceCommand);
     auto device = hid_.take_command();
     EXPECT_EQ(device->length, 1);
     EXPECT_EQ(device->data[0], 0x12);
@@ -145,7 +146,7 @@ TEST_F(BridgeTest, QueuesKeepTheirEntriesInOrderAndRefuseBeyondTheirLimits)
     EXPECT_EQ(path->length, 2);
     EXPECT_EQ(path->data[1], 1);
     auto at = hid_.take_command();
-    EXPECT_EQ(at->type, 1);
+    EXPECT_EQ(at->type, hid_cmd_op::Kind::kAtCommand);
     EXPECT_FALSE(hid_.take_command());
 
     const std::string big(kHidCmdOpDataSize + 1, 'A');
@@ -161,7 +162,7 @@ TEST_F(BridgeTest, QueuesKeepTheirEntriesInOrderAndRefuseBeyondTheirLimits)
         ASSERT_EQ(hid_.Tz2701_Send_shortMsg(0, 1, 2, pdu.c_str(), static_cast<int>(pdu.size())), 1);
     EXPECT_EQ(hid_.Tz2701_Send_shortMsg(0, 1, 2, pdu.c_str(), static_cast<int>(pdu.size())), 0);
     auto part = hid_.take_sms();
-    EXPECT_EQ(part->type, 2);
+    EXPECT_EQ(part->type, hid_cmd_op::Kind::kSmsPdu);
     EXPECT_EQ(part->sms_index, 1);
     EXPECT_EQ(part->sms_count, 2);
     EXPECT_EQ(part->data[pdu.size()], 0);  // the text stays terminated

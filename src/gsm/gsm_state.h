@@ -50,13 +50,6 @@ inline constexpr int kGsmStateRinging = 2;
 inline constexpr int kGsmStateTalking = 3;
 inline constexpr int kGsmStateHangUp = 9;
 
-// Bridge device codes the GSM side queues.
-inline constexpr int kCodeSignalStrength = 0x16;
-inline constexpr int kCodeSlicRingStop = 0x18;
-inline constexpr int kCodeGsmToSlic = 0x20;
-inline constexpr int kCodeGsmToEarphone = 0x23;
-inline constexpr int kCodeSlicToGsm = 0x26;
-
 // The module's audio levels, fixed when a Tz2701A is set up.
 struct Levels {
     int speaker_2g = 0;

@@ -101,10 +101,10 @@ void part_timeout(GsmState& state, Actions& actions)
 void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
 {
     switch (entry.type) {
-    case kEntryRaw:
+    case hid_cmd_op::Kind::kRawReport:
         actions.push_back({.kind = Action::Kind::kSendRaw, .text = text_of(entry)});
         break;
-    case kEntryDevice:
+    case hid_cmd_op::Kind::kDeviceCommand:
         if (entry.length == 1 || entry.length == 2)
             actions.push_back({.kind = Action::Kind::kSendOneCycle,
                                .a = entry.data[0],
@@ -112,7 +112,7 @@ void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
         else if (entry.length > 2)
             actions.push_back({.kind = Action::Kind::kSendText, .text = text_of(entry)});
         break;
-    case kEntryAt:
+    case hid_cmd_op::Kind::kAtCommand:
         if (state.boot) {
             actions.push_back(log(4, " boot: dropped " + text_of(entry)));
             break;
@@ -127,8 +127,10 @@ void send_entry(GsmState& state, const hid_cmd_op& entry, Actions& actions)
             actions.push_back(log(4, " m_max_waitime(" + std::to_string(kDialReplyLimitMs) + ") "));
         }
         break;
-    default:
-        actions.push_back(log(1, " entry of unknown type " + std::to_string(entry.type) + " dropped"));
+    case hid_cmd_op::Kind::kSmsPdu:
+        // A part belongs on the SMS queue, which starts it with its "AT+CMGS=".
+        actions.push_back(log(1, " entry of unknown type " +
+                                     std::to_string(static_cast<int>(entry.type)) + " dropped"));
         break;
     }
 }

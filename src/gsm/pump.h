@@ -13,12 +13,6 @@
 
 namespace gsm {
 
-// Entry types of the queues.
-inline constexpr int kEntryDevice = 0;
-inline constexpr int kEntryAt = 1;
-inline constexpr int kEntryPdu = 2;
-inline constexpr int kEntryRaw = 5;
-
 // The box's two queues as the pump sees them.
 class PumpQueues {
 public:

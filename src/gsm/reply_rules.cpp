@@ -2,6 +2,7 @@
 
 #include "base/common.h"
 #include "gsm/at_text.h"
+#include "gsm/device_commands.h"
 #include "gsm/pump.h"
 #include "gsm/startup_script.h"
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "gsm/device_commands.h"
+
 namespace gsm {
 
 namespace {

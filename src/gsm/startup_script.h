@@ -17,8 +17,6 @@ inline constexpr int kModuleType4G = 0x20;
 inline constexpr int kBootPulses = 15;
 inline constexpr int kBootPulseMs = 1000;
 inline constexpr int kBootWait2GMs = 1000;
-// The bridge code of the 4G module's start pulse.
-inline constexpr int kCodeStartPulse = 0x90;
 
 // The script's commands in order, for the module type.
 std::vector<std::string> startup_commands(bool four_g, const Levels& levels);

@@ -6,6 +6,7 @@
 #include "base/logger.h"
 #include "base/platform/settings_dir.h"
 #include "olva_device/olva_device.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ int OlvaDevice::olva_set_volume(int volume)
         return 0;
     try {
         const auto value = static_cast<std::uint8_t>((2 * volume) | kVolumeValid);
-        return Tz2401_write_cmd(3, kMicVolumeCommand, value, 0) ? 0 : -1;
+        return Tz2401_write_cmd(tz2401::kReportId, kMicVolumeCommand, value, 0) ? 0 : -1;
     } catch (const std::exception& error) {
         BOX_LOG(1, "%s set mic volume except: %s", error.what());
         return -5;
@@ -124,7 +125,10 @@ int OlvaDevice::olva_set_Speakervolume(int volume)
     if (!model_traits(model()).speaker_by_command)
         return 0;
     try {
-        return Tz2401_write_cmd(3, kSpeakerVolumeCommand, speakerVolumeByte(volume), 0) ? 0 : -1;
+        return Tz2401_write_cmd(tz2401::kReportId, kSpeakerVolumeCommand,
+                                speakerVolumeByte(volume), 0)
+                   ? 0
+                   : -1;
     } catch (const std::exception& error) {
         BOX_LOG(1, "%s set speaker volume except: %s", error.what());
         return -5;

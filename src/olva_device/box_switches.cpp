@@ -12,7 +12,9 @@
 
 #include "base/logger.h"
 #include "base/platform/sleeper.h"
+#include "gsm/device_commands.h"
 #include "olva_device/olva_device.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
 
@@ -89,7 +91,7 @@ int OlvaDevice::control_ch_switch(unsigned long line, bool on)
         return 0;
     switch (traits.switches) {
     case Switches::kTz2401Command:
-        if (!Tz2401_write_cmd(3, on ? kChannelOn : kChannelOff, 0, 0))
+        if (!Tz2401_write_cmd(tz2401::kReportId, on ? kChannelOn : kChannelOff, 0, 0))
             std::cout << "\n\n";
         return 0;
     case Switches::kTz2501aRelay:
@@ -152,7 +154,7 @@ int OlvaDevice::control_slic_ring(unsigned long, int on)
     case Switches::kGsmBridge:
         // The ringing extension hears no call audio.
         Tz2701_Slic_Ring(on);
-        return Tz2701_set_talk_path(kGsmToSlic, 0);
+        return Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 0);
     default:
         return model();
     }

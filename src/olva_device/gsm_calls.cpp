@@ -14,17 +14,14 @@
 #include "base/logger.h"
 #include "base/platform/sleeper.h"
 #include "gsm/at_text.h"
+#include "gsm/device_commands.h"
 #include "gsm/pump.h"
+#include "olva_device/audio_route_types.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 namespace {
 
-// The Tz2701A's GPIO pins.
-constexpr int kGpioSlicRecord = 16;
-constexpr int kGpioEarphoneRecord = 17;
-constexpr int kGpioGsmRecord = 18;
-constexpr int kGpioPlayToSlic = 19;
-constexpr int kGpio20 = 20;
-constexpr int kGpio21 = 21;
+using namespace tz2701;
 
 // The Tz2501B has no such switch.
 constexpr int kNoSwitch = -1;
@@ -37,36 +34,47 @@ struct Route {
     int tz2501b;  // latch switch, or kNoSwitch
 };
 
-// By OLVA_TALK_ type, 0 to 8.
-constexpr Route kTalkLinks[] = {
-    {Route::Kind::kPath, HidDevice::kSlicToGsm, 4},
-    {Route::Kind::kPath, HidDevice::kGsmToSlic, 3},
-    {Route::Kind::kPath, HidDevice::kEarphoneToGsm, 6},
-    {Route::Kind::kPath, HidDevice::kGsmToEarphone, 5},
-    {Route::Kind::kPath, HidDevice::kSlicToEarphone, kNoSwitch},
-    {Route::Kind::kPath, HidDevice::kEarphoneToSlic, kNoSwitch},
-    {Route::Kind::kGpio, kGpio20, 0},
-    {Route::Kind::kGpio, kGpio21, 2},
-    {Route::Kind::kGpio, kGpioPlayToSlic, 1},
+struct TalkLink {
+    int type;  // OLVA_TALK_
+    Route route;
+};
+constexpr TalkLink kTalkLinks[] = {
+    {OLVA_TALK_SLIC_TO_GSM, {Route::Kind::kPath, gsm::kCodeSlicToGsm, 4}},
+    {OLVA_TALK_GSM_TO_SLIC, {Route::Kind::kPath, gsm::kCodeGsmToSlic, 3}},
+    {OLVA_TALK_EARPHONE_TO_GSM, {Route::Kind::kPath, gsm::kCodeEarphoneToGsm, 6}},
+    {OLVA_TALK_GSM_TO_EARPHONE, {Route::Kind::kPath, gsm::kCodeGsmToEarphone, 5}},
+    {OLVA_TALK_SLIC_TO_EARPHONE, {Route::Kind::kPath, gsm::kCodeSlicToEarphone, kNoSwitch}},
+    {OLVA_TALK_EARPHONE_TO_SLIC, {Route::Kind::kPath, gsm::kCodeEarphoneToSlic, kNoSwitch}},
+    {OLVA_TALK_GPIO20, {Route::Kind::kGpio, kGpio20, 0}},
+    {OLVA_TALK_GPIO21, {Route::Kind::kGpio, kGpio21, 2}},
+    {OLVA_TALK_GPIO19, {Route::Kind::kGpio, kGpioPlayToSlic, 1}},
 };
 
-// By OLVA_REC_ type, 0 to 3, with the log line of each model.
+// With the log line of each model.
 struct RecordSource {
+    int type;  // OLVA_REC_
     Route route;
     const char* tz2701_log;
     const char* tz2501b_log;
 };
 constexpr RecordSource kRecordSources[] = {
-    {{Route::Kind::kGpio, kGpioSlicRecord, 0}, "%s ++ slic rec:%d", "%s ++ slic rec:%d"},
-    {{Route::Kind::kGpio, kGpioGsmRecord, kNoSwitch}, "%s ++ gsm rec:%d", "%s ++ gsm rec:%d"},
-    {{Route::Kind::kGpio, kGpioEarphoneRecord, 1}, "%s ++ earphone rec:%d", "%s ++ earphone rec:%d"},
-    {{Route::Kind::kPath, HidDevice::kSlicToEarphone, 3}, "%s ++  usb rec:%d", "%s ++ usb rec:%d"},
+    {OLVA_REC_SLIC, {Route::Kind::kGpio, kGpioSlicRecord, 0}, "%s ++ slic rec:%d",
+     "%s ++ slic rec:%d"},
+    {OLVA_REC_GSM, {Route::Kind::kGpio, kGpioGsmRecord, kNoSwitch}, "%s ++ gsm rec:%d",
+     "%s ++ gsm rec:%d"},
+    {OLVA_REC_EARPHONE, {Route::Kind::kGpio, kGpioEarphoneRecord, 1}, "%s ++ earphone rec:%d",
+     "%s ++ earphone rec:%d"},
+    {OLVA_REC_USB, {Route::Kind::kPath, gsm::kCodeSlicToEarphone, 3}, "%s ++  usb rec:%d",
+     "%s ++ usb rec:%d"},
 };
 
-template <class Table>
-const auto* row_of(const Table& table, int type)
+template <class Row, std::size_t N>
+const Row* row_of(const Row (&table)[N], int type)
 {
-    return type >= 0 && static_cast<std::size_t>(type) < std::size(table) ? &table[type] : nullptr;
+    for (const Row& row : table)
+        if (row.type == type)
+            return &row;
+    return nullptr;
 }
 
 // 0 when the box queued or set it; -1 on a model without it.
@@ -96,12 +104,12 @@ int set_route(OlvaDevice& box, const Route& route, bool second_latch, int value)
 
 int OlvaDevice::olva_set_talk_link(unsigned long, int type, int enable)
 {
-    const Route* route = row_of(kTalkLinks, type);
-    if (!route) {
+    const TalkLink* link = row_of(kTalkLinks, type);
+    if (!link) {
         BOX_LOG(1, "%s talk link type %d unknown", type);
         return OLVA_ERR_FAILED;
     }
-    return set_route(*this, *route, false, enable);
+    return set_route(*this, link->route, false, enable);
 }
 
 int OlvaDevice::olva_set_record_switch(unsigned long, int type, int value)
@@ -156,7 +164,7 @@ int OlvaDevice::olva_reject_call(unsigned long)
 int OlvaDevice::gsm_answer(unsigned long line)
 {
     if (auto_link_earphone_.load() && gsm_state().ec200)
-        Tz2701_set_talk_path(kGsmToEarphone, 1);
+        Tz2701_set_talk_path(gsm::kCodeGsmToEarphone, 1);
     if (Tz2701_answer() != 1)
         return OLVA_ERR_FAILED;
     {
@@ -192,7 +200,7 @@ int OlvaDevice::gsm_hang_up(unsigned long line)
     if (CBoxLineDevice* found = line_by_id(line))
         found->set_gsm_state(OLVA_STATE_HANG_UP);
     if (ec200)
-        Tz2701_set_talk_path(kGsmToEarphone, 0);
+        Tz2701_set_talk_path(gsm::kCodeGsmToEarphone, 0);
     return OLVA_OK;
 }
 
@@ -282,7 +290,7 @@ int OlvaDevice::Tz2701_send_cid_to_slic(const char* number)
         BOX_LOG(1, "%s caller number (%s) has no digits for the extension", text.c_str());
         return OLVA_ERR_INVALID_PARAM;
     }
-    Tz2701_set_talk_path(kGsmToSlic, 1);
+    Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 1);
     Tz2701_Send_at("AT+QTONEP=0\r");
     const int queued = Tz2701_Send_at(command);
     BOX_LOG(4, "%s cmd:%s, phonenumber:%s,, phone len:%d", command.c_str(), text.c_str(),

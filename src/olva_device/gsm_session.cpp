@@ -70,7 +70,7 @@ void OlvaDevice::Tz2701_write_hid_cmd_timer(unsigned long ms)
     gsm::Actions actions;
     {
         std::lock_guard<std::mutex> lock(gsm_mutex_);
-        actions = gsm::step_startup(gsm_, elapsed, gsm_levels_);
+        actions = gsm::step_startup(gsm_, elapsed, kTz2701GsmLevels);
         gsm::Actions pumped = hang_up_requested_.exchange(false)
                                   ? gsm::hang_up(gsm_)
                                   : gsm::pump_step(gsm_, elapsed, queues);

@@ -3,14 +3,7 @@
 #include "base/logger.h"
 #include "olva_device/olva_device.h"
 #include "usb_hid/hid_reports.h"
-
-namespace {
-
-constexpr std::uint8_t kReportId = 3;
-constexpr std::uint8_t kHangThresholdCmd = 0xB8;
-constexpr std::uint8_t kHookOffThresholdCmd = 0xB7;
-
-}  // namespace
+#include "usb_hid/tz2401_report.h"
 
 int OlvaDevice::olva_get_hang_threshold()
 {
@@ -24,12 +17,12 @@ int OlvaDevice::olva_get_hookoff_threshold()
 
 int OlvaDevice::olva_set_hang_threshold(int value)
 {
-    return set_line_threshold(kHangThresholdCmd, value, "hang");
+    return set_line_threshold(tz2401::kHangThreshold, value, "hang");
 }
 
 int OlvaDevice::olva_set_hookoff_threshold(int value)
 {
-    return set_line_threshold(kHookOffThresholdCmd, value, "hook off");
+    return set_line_threshold(tz2401::kHookOffThreshold, value, "hook off");
 }
 
 int OlvaDevice::set_line_threshold(std::uint8_t cmd, int value, const char* what)
@@ -44,7 +37,7 @@ int OlvaDevice::set_line_threshold(std::uint8_t cmd, int value, const char* what
         BOX_LOG(1, "%s %s threshold %d does not fit the threshold word", what, value);
         return OLVA_ERR_INVALID_PARAM;
     }
-    if (!Tz2401_write_cmd(kReportId, cmd, p1, p2)) {
+    if (!Tz2401_write_cmd(tz2401::kReportId, cmd, p1, p2)) {
         BOX_LOG(1, "%s %s threshold %d not sent", what, value);
         return OLVA_ERR_FAILED;
     }

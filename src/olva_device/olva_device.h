@@ -253,7 +253,8 @@ public:
     // '*', '#' and '+'.
     int olva_makecall(unsigned long line, const char* number);
     int olva_reject_call(unsigned long line);
-    // OLVA_TALK_ and OLVA_REC_ types on the Tz2701A and the Tz2501B.
+    // OLVA_TALK_ and OLVA_REC_ types (audio_route_types.h) on the Tz2701A and
+    // the Tz2501B.
     int olva_set_talk_link(unsigned long line, int type, int enable);
     int olva_set_record_switch(unsigned long line, int type, int value);
     // Cadence -1 stops the extension's ring; any other rings it, and sends

@@ -6,31 +6,23 @@
 
 #include "base/logger.h"
 #include "gsm/reply_rules.h"
-
-namespace {
-
-constexpr std::size_t kReportSize = 8;
-constexpr std::uint8_t kReportId = 3;
-constexpr std::uint8_t kFirstGsmHead = 0x81;
-constexpr std::uint8_t kLastGsmHead = 0x86;
-constexpr std::uint8_t kStatusHead = 0x91;
-constexpr std::uint8_t kGsmBytesAt = 2;
-
-}  // namespace
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 void OlvaDevice::route_tz2701_report(const std::uint8_t* report, std::size_t len)
 {
-    if (!report || len < kReportSize || report[0] != kReportId)
+    if (!report || len < tz2401::kReportSize || report[0] != tz2401::kReportId)
         return;
     const std::uint8_t head = report[1];
-    if (head == kStatusHead) {
+    if (head == tz2701::kStatusHead) {
         handle_tz2701_status(report, len);
         return;
     }
     // Anything but a status report starts the count of status reports again.
     tz2701_status_reports_.store(0);
-    if (head >= kFirstGsmHead && head <= kLastGsmHead)
-        recv_gsm_data(report + kGsmBytesAt, static_cast<std::size_t>(head - 0x80));
+    if (tz2701::is_text_head(head))
+        recv_gsm_data(report + tz2701::kTextAt,
+                      static_cast<std::size_t>(head - tz2701::kTextHead));
     else
         BOX_LOG(1, "%s error head:0x%02x", head);
 }
@@ -48,7 +40,7 @@ void OlvaDevice::recv_gsm_data(const std::uint8_t* bytes, std::size_t count)
         case gsm::LineAssembler::Item::Kind::kLine: {
             const gsm::LineContext context = gsm_context();
             std::lock_guard<std::mutex> lock(gsm_mutex_);
-            actions = gsm::handle_line(gsm_, context, gsm_levels_, item.text);
+            actions = gsm::handle_line(gsm_, context, kTz2701GsmLevels, item.text);
             break;
         }
         case gsm::LineAssembler::Item::Kind::kPrompt: {

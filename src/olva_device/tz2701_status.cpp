@@ -6,7 +6,9 @@
 #include <cstdio>
 
 #include "base/logger.h"
+#include "gsm/device_commands.h"
 #include "olva_device/olva_device.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 #include "usb_hid/tz2701_status_decode.h"
 
 namespace {
@@ -15,8 +17,6 @@ namespace {
 // between two registration queries of one that is not.
 constexpr int kSignalPollReports = 500;
 constexpr int kRegistrationPollReports = 50;
-constexpr int kGpioSlicRecord = 16;
-constexpr int kGpioPlayToSlic = 19;
 
 }  // namespace
 
@@ -87,10 +87,10 @@ void OlvaDevice::take_extension_hook(bool off_hook)
         BOX_LOG(4, "%s ++ telephone hookoff, gsm state:%d, ringnumber:%d", line1_.gsm_state(),
                 rings);
         if (line1_.call_phase() == OLVA_STATE_OFF_HOOK) {
-            Tz2701_set_talk_path(kGsmToSlic, 1);
-            Tz2701_set_talk_path(kSlicToGsm, 1);
+            Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 1);
+            Tz2701_set_talk_path(gsm::kCodeSlicToGsm, 1);
         } else if (line1_.tz2701_ring_count() == 0) {
-            Tz2701_gpio_set(kGpioPlayToSlic, 1);
+            Tz2701_gpio_set(tz2701::kGpioPlayToSlic, 1);
             line1_.Tz2701_play_tone(0);
         }
         if (line1_.slic_ringing())
@@ -99,16 +99,16 @@ void OlvaDevice::take_extension_hook(bool off_hook)
         fire_event(1, OLVA_EVENT_LINE_HOOK_ON, kHookOnExtension, 0, 0, 0);
         extension_off_hook_.store(false);
         BOX_LOG(4, "%s ++ telephone hangup");
-        Tz2701_set_talk_path(kGsmToSlic, 0);
-        Tz2701_set_talk_path(kSlicToGsm, 0);
+        Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 0);
+        Tz2701_set_talk_path(gsm::kCodeSlicToGsm, 0);
         // Put down first: the call's end plays no busy tone to it.
         line1_.Tz2701_set_slic_state(OLVA_STATE_HANG_UP);
         if (auto_link_slic_.load() && line1_.call_phase() == OLVA_STATE_OFF_HOOK)
             gsm_hang_up(1);
         if (line1_.playing() || line1_.tone_playing())
             olva_stop_play(1);
-        Tz2701_gpio_set(kGpioSlicRecord, 0);
-        Tz2701_gpio_set(kGpioPlayToSlic, 0);
+        Tz2701_gpio_set(tz2701::kGpioSlicRecord, 0);
+        Tz2701_gpio_set(tz2701::kGpioPlayToSlic, 0);
     }
 }
 
@@ -125,12 +125,12 @@ void OlvaDevice::take_earphone_key(bool held)
     const bool linked = auto_link_earphone_.load();
     if (line1_.tz2701_ring_count() > 0) {
         if (ec200)
-            Tz2701_set_talk_path(kGsmToEarphone, 1);
+            Tz2701_set_talk_path(gsm::kCodeGsmToEarphone, 1);
         fire_event(1, OLVA_EVENT_LINE_HOOK_OFF, kHookOffByEarphone, 0, 0, 0);
         if (linked) {
             if (line1_.slic_ringing())
                 stop_extension_ring();
-            Tz2701_set_talk_path(kEarphoneToGsm, 1);
+            Tz2701_set_talk_path(gsm::kCodeEarphoneToGsm, 1);
             if (Tz2701_answer() == 1) {
                 fire_event(1, OLVA_EVENT_LINE_HOOK_OFF, kHookOffBySoftware, 0, 0, 0);
                 line1_.set_gsm_state(OLVA_STATE_OFF_HOOK);
@@ -141,8 +141,8 @@ void OlvaDevice::take_earphone_key(bool held)
         fire_event(1, OLVA_EVENT_LINE_HOOK_ON, kHookOnEarphone, 0, 0, 0);
         if (linked) {
             if (ec200)
-                Tz2701_set_talk_path(kGsmToEarphone, 0);
-            Tz2701_set_talk_path(kEarphoneToGsm, 0);
+                Tz2701_set_talk_path(gsm::kCodeGsmToEarphone, 0);
+            Tz2701_set_talk_path(gsm::kCodeEarphoneToGsm, 0);
             BOX_LOG(4, "%s ++ earphone hangup, auto call gsm hangup");
             gsm_hang_up(1);
         }

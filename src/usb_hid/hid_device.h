@@ -32,6 +32,8 @@
 #include "model/model_traits.h"
 #include "model/olva_product.h"
 #include "usb_hid/report_worker.h"
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 #include "usb_hid/usb_backend.h"
 
 // An interrupt report kept for a synchronous reader.
@@ -230,7 +232,8 @@ public:
     int Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std::uint8_t a3,
                                    std::uint8_t a4, std::uint8_t a5, std::uint8_t a6);
     // Each half sent once more when it fails.
-    int Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8]);
+    int Tz2701_i2c_two_cycle_write(std::uint8_t v,
+                                   const std::uint8_t payload[tz2701::kMessageSize]);
     int Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uint8_t x2, std::uint8_t x3,
                               std::uint8_t x4);
     // A message in 6-byte chunks under the command mutex (the pump's path).
@@ -245,13 +248,6 @@ public:
     // Limits of the queues; a full queue refuses the new entry.
     static constexpr std::size_t kMaxQueuedCommands = 256;
     static constexpr std::size_t kMaxQueuedSmsParts = 64;
-    // Bridge codes of the talk paths (argument 0 off, 1 on).
-    static constexpr std::uint8_t kGsmToSlic = 0x20;
-    static constexpr std::uint8_t kEarphoneToSlic = 0x21;
-    static constexpr std::uint8_t kGsmToEarphone = 0x23;
-    static constexpr std::uint8_t kSlicToEarphone = 0x24;
-    static constexpr std::uint8_t kSlicToGsm = 0x26;
-    static constexpr std::uint8_t kEarphoneToGsm = 0x28;
 
     // Mode 0 a device command, 1 an AT text that awaits its reply, 2 the
     // same marked as waited for. At most 1024 bytes.
@@ -275,6 +271,7 @@ public:
     // The module plays DTMF keys (0-9, *, #, A-D) to the far end; other
     // characters are refused.
     int Tz2701_send_dtmf(const char* digits);
+    // code: one of the talk paths (gsm/device_commands.h).
     int Tz2701_set_talk_path(std::uint8_t code, int on);
     int Tz2701_set_Gsm_SignalStrength(int rssi);
     int Tz2701_Slic_Ring(int on);
@@ -314,8 +311,18 @@ public:
     // True from the start of the read thread's routine until it returns.
     bool read_thread_active() const { return read_thread_active_.load(); }
 
-    // GSM levels that the Tz2701A set-up fixes.
+    // The GSM module's audio levels on a Tz2701A. A constant: any thread
+    // reads them without a lock.
     using GsmLevels = gsm::Levels;
+    static constexpr GsmLevels kTz2701GsmLevels = {
+        .speaker_2g = 40,
+        .mic_2g = 5,
+        .tone_detection = 1,
+        .speaker_4g = 3,
+        .mic_gain_4g = {8000, 8000},
+        .speaker_ec200 = 4,
+        .mic_gain_ec200 = {35000, 35000},
+    };
     // The working SIM slot, 0 or 1; -1 while unset.
     int active_sim() const { return active_sim_.load(); }
 
@@ -384,7 +391,7 @@ protected:
     // The Tz2701A set-up after identification (tz2701_setup.cpp).
     void Tz2701_setup();
     // The bridge's status request and its type reply, in sync mode.
-    bool Tz2701_read_type(std::uint8_t reply[8]);
+    bool Tz2701_read_type(std::uint8_t reply[tz2401::kReportSize]);
     bool Tz2701_may_write() const;
     bool has_tz2701_bridge() const
     {
@@ -392,7 +399,7 @@ protected:
     }
     int push_entry(std::unique_ptr<hid_cmd_op> entry, bool sms);
     // One raw report on the command queue; an open Tz2701A only.
-    int Tz2701_push_raw(const std::uint8_t (&report)[8]);
+    int Tz2701_push_raw(const std::uint8_t (&report)[tz2401::kReportSize]);
 
     // Read threads (hid_read_threads.cpp).
     // Starts the read thread: the event loop of the Tz2401 family, or the
@@ -415,12 +422,13 @@ protected:
     // Tz2401_request with an 8-byte reply; a missing reply is logged for
     // routine. True when a reply came.
     bool Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
-                         std::uint8_t reply[8], const char* routine);
+                         std::uint8_t reply[tz2401::kReportSize], const char* routine);
 
     // Tz2701A: the first answer to a request after token, skipping GSM bytes
     // and status reports (tz2701_bridge.cpp). Bytes, 0 on time-out,
     // -1 when no stream runs.
-    int Tz2701_read_reply(hid_device_* dev, std::uint64_t token, std::uint8_t reply[8]);
+    int Tz2701_read_reply(hid_device_* dev, std::uint64_t token,
+                          std::uint8_t reply[tz2401::kReportSize]);
 
     // Pin helpers (register_gpio.cpp, i2c_bitbang.cpp).
     bool send_register_address(std::uint16_t reg);
@@ -454,7 +462,6 @@ protected:
     std::atomic<bool> line_voltage_reading_{false};
     std::atomic<bool> unplugged_{false};  // set by the owner's close with a mode
     std::atomic<bool> closing_{false};    // set by hid_closeEx
-    GsmLevels gsm_levels_;                // search thread only (the open)
     std::atomic<int> active_sim_{0};
 
     // Pin shadows: the pins as last set, so that the next report starts

@@ -8,6 +8,7 @@
 
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
 
@@ -206,7 +207,7 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
                  tz2701_is_reply(data, static_cast<std::size_t>(length)));
             if (for_reader)
                 push_pending_locked(dev, data, static_cast<std::size_t>(length));
-            else if (data[0] == 3)
+            else if (data[0] == tz2401::kReportId)
                 report_worker_.post(data, static_cast<unsigned long>(length));
         }
         break;

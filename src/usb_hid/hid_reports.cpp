@@ -5,6 +5,7 @@
 
 #include "model/model_traits.h"
 #include "model/olva_product.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2)
 {
@@ -19,13 +20,14 @@ bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2)
     return true;
 }
 
-bool tz2401_param_value(const std::uint8_t reply[8], bool packed_voltage, std::uint8_t& out)
+bool tz2401_param_value(const std::uint8_t reply[tz2401::kReportSize], bool packed_voltage,
+                        std::uint8_t& out)
 {
     if (packed_voltage) {
         out = static_cast<std::uint8_t>((reply[5] << 4) | (reply[4] >> 4));
         return true;
     }
-    if (reply[0] != 3)
+    if (reply[0] != tz2401::kReportId)
         return false;
     switch (reply[2]) {
     case 0x10:
@@ -43,10 +45,12 @@ bool tz2401_param_value(const std::uint8_t reply[8], bool packed_voltage, std::u
     }
 }
 
-ParamexReply tz2401_paramex_reply(const std::uint8_t reply[8])
+ParamexReply tz2401_paramex_reply(const std::uint8_t reply[tz2401::kReportSize])
 {
-    if (reply[0] == 3)
-        return (reply[1] == 0xB1 || reply[1] == 0xB2) ? ParamexReply::kData : ParamexReply::kRefused;
+    if (reply[0] == tz2401::kReportId)
+        return (reply[1] == tz2401::kEepromReadFirst || reply[1] == tz2401::kEepromReadSecond)
+                   ? ParamexReply::kData
+                   : ParamexReply::kRefused;
     if (reply[0] == 0 && reply[1] == 0 && reply[2] == 0)
         return ParamexReply::kEmpty;
     return ParamexReply::kRefused;
@@ -87,10 +91,10 @@ std::uint8_t user_number_sum(const std::uint8_t* bytes, std::size_t length)
 
 bool tz2701_is_reply(const std::uint8_t* report, std::size_t length)
 {
-    if (length < 2 || report[0] != 3)
+    if (length < 2 || report[0] != tz2401::kReportId)
         return false;
     const std::uint8_t kind = report[1];
-    return !(kind >= 0x81 && kind <= 0x86) && kind != 0x91;
+    return !tz2701::is_text_head(kind) && kind != tz2701::kStatusHead;
 }
 
 namespace {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "usb_hid/tz2401_report.h"
+
 // Tz2401 family: the threshold word of commands 0xB8 and 0xB7. The word
 // holds the threshold in bits 4-11 and a check nibble that makes its three
 // nibbles add up to 16:
@@ -21,13 +23,14 @@ bool tz2401_threshold_word(int threshold, std::uint8_t& p1, std::uint8_t& p2);
 // Forms 0x10 (0xFE and 0xFF are refusals) and 0x20 (a value of 0x80 or more
 // holds only when b3 is below 0x80). With packed_voltage the value is
 // b5 << 4 | b4 >> 4 whatever the rest holds. False: no value.
-bool tz2401_param_value(const std::uint8_t reply[8], bool packed_voltage, std::uint8_t& out);
+bool tz2401_param_value(const std::uint8_t reply[tz2401::kReportSize], bool packed_voltage,
+                        std::uint8_t& out);
 
 enum class ParamexReply { kData, kEmpty, kRefused };
 // Tz2401 family EEPROM reply [3, 0xB1 or 0xB2, d0, d1, d2, d3, -, -]:
 // kData with bytes 2-5; kEmpty for a report starting 0, 0, 0 (worth asking
 // again); kRefused for anything else.
-ParamexReply tz2401_paramex_reply(const std::uint8_t reply[8]);
+ParamexReply tz2401_paramex_reply(const std::uint8_t reply[tz2401::kReportSize]);
 
 // Tz2501B 4-byte status report [0, status, -, 0x3n]: true with bits 0-2
 // taken from status bits 5, 7 and 6.

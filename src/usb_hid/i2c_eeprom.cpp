@@ -6,6 +6,7 @@
 
 #include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
+#include "usb_hid/tz2401_report.h"
 #include "usb_hid/usb_chip_master.h"
 
 namespace {
@@ -65,9 +66,11 @@ int HidDevice::eeprom_write(std::uint8_t addr, const std::uint8_t* data, int len
         if (len < 1 || len > kTz2401PieceMax)
             return -1;
         const auto count = static_cast<std::uint8_t>(len);
-        std::uint8_t first[8] = {3, 0xA3, 0, 0, 0, 0, addr, count};
+        using namespace tz2401;
+        std::uint8_t first[kReportSize] = {kReportId, kEepromWriteFirst, 0, 0, 0, 0, addr, count};
         std::memcpy(first + 2, data, static_cast<std::size_t>(len < 4 ? len : 4));
-        std::uint8_t second[8] = {3, 0xA4, first[2], first[3], first[4], first[5], addr, count};
+        std::uint8_t second[kReportSize] = {kReportId, kEepromWriteSecond, first[2], first[3],
+                                            first[4],  first[5],           addr,     count};
         if (len > 4) {
             std::memset(second + 2, 0, 4);
             std::memcpy(second + 2, data + 4, static_cast<std::size_t>(len - 4));
@@ -108,9 +111,10 @@ bool HidDevice::eeprom_read(std::uint8_t addr, std::uint8_t* out, int len)
         if (len > kTz2401PieceMax)
             return false;
         std::uint8_t piece[kTz2401PieceMax] = {};
-        bool read = read_paramex(piece, 3, 0xB1, addr, static_cast<std::uint8_t>(len));
+        bool read = read_paramex(piece, tz2401::kReportId, tz2401::kEepromReadFirst, addr,
+                                 static_cast<std::uint8_t>(len));
         if (read && len > 4)
-            read = read_paramex(piece + 4, 3, 0xB2, 0, 0);
+            read = read_paramex(piece + 4, tz2401::kReportId, tz2401::kEepromReadSecond, 0, 0);
         if (!read || unplugged_.load() || closing_.load())
             return false;
         std::memcpy(out, piece, static_cast<std::size_t>(len));

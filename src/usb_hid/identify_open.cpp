@@ -8,6 +8,7 @@
 #include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
+#include "usb_hid/tz2401_report.h"
 #include "usb_hid/tz2501b_eeprom.h"
 
 namespace {
@@ -18,13 +19,10 @@ constexpr const char* kIniSection = "device";
 constexpr std::uint8_t kProbe = 0x30;
 constexpr std::uint8_t kReadVersion = 0xF1;
 constexpr std::uint8_t kReadDeviceType = 0xF2;
-constexpr std::uint8_t kHangThreshold = 0xB8;
-constexpr std::uint8_t kHookOffThreshold = 0xB7;
 constexpr std::uint8_t kRingThreshold = 0x3A;
 constexpr std::uint8_t kRingAlternations = 0x3B;
 constexpr std::uint8_t kReadRingThreshold = 0x3E;
 constexpr std::uint8_t kReadRingAlternations = 0x3F;
-constexpr std::uint8_t kLineVoltageOff = 0x90;
 constexpr std::uint8_t kGsmDeviceType = 0x30;
 // From this firmware on the device type tells a Tz2701A from a Tz2401B.
 constexpr std::uint8_t kFirstTypedFirmware = 0x43;
@@ -129,7 +127,7 @@ bool HidDevice::Tz2401_identify()
 {
     set_nonblocking(0);
     for (int i = 0; i < kProbeCount; ++i) {
-        Tz2401_write_cmd(3, kProbe, 0, 0);
+        Tz2401_write_cmd(tz2401::kReportId, kProbe, 0, 0);
         platform::sleeper().sleepMs(kProbePauseMs);
     }
     set_nonblocking(0);
@@ -137,11 +135,11 @@ bool HidDevice::Tz2401_identify()
     std::uint8_t version = 0;
     bool answered = false;
     for (int attempt = 0; attempt < kIdentifyAttempts && !answered; ++attempt) {
-        answered = Tz2401_read_param(version, 3, kReadVersion, 0, 0);
+        answered = Tz2401_read_param(version, tz2401::kReportId, kReadVersion, 0, 0);
         if (answered)
             break;
         hid_log(1, "%s read 2401 version failed count(%d) ", __func__, attempt);
-        Tz2401_write_cmd(3, kProbe, 0, 0);
+        Tz2401_write_cmd(tz2401::kReportId, kProbe, 0, 0);
         set_nonblocking(0);
         platform::sleeper().sleepMs(kIdentifyRetryMs);
     }
@@ -151,14 +149,14 @@ bool HidDevice::Tz2401_identify()
     hid_log(4, "%s  tz2x firmware version:0x%x ", __func__, version);
 
     std::uint8_t type = 0;
-    if (Tz2401_read_param(type, 3, kReadDeviceType, 0, 0))
+    if (Tz2401_read_param(type, tz2401::kReportId, kReadDeviceType, 0, 0))
         device_type_.store(type);
 
     if (version >= kFirstTypedFirmware) {
         device_type_.store(0);
         model_.store(OLVA_PRODUCT_TZ2701A);
         for (int attempt = 0; attempt < kIdentifyAttempts; ++attempt) {
-            const bool read = Tz2401_read_param(type, 3, kReadDeviceType, 0, 0);
+            const bool read = Tz2401_read_param(type, tz2401::kReportId, kReadDeviceType, 0, 0);
             if (read)
                 device_type_.store(type);
             if (read && type == kGsmDeviceType) {
@@ -189,8 +187,8 @@ void HidDevice::Tz2401_load_thresholds()
         int value;
     };
     Threshold thresholds[] = {
-        {"hang_voltage", kDefaultHangVoltage, kHangThreshold, 0},
-        {"hook_off_voltage", kDefaultHookOffVoltage, kHookOffThreshold, 0},
+        {"hang_voltage", kDefaultHangVoltage, tz2401::kHangThreshold, 0},
+        {"hook_off_voltage", kDefaultHookOffVoltage, tz2401::kHookOffThreshold, 0},
     };
     for (Threshold& threshold : thresholds)
         threshold.value = read_device_setting(threshold.key, threshold.default_value);
@@ -205,23 +203,24 @@ void HidDevice::Tz2401_load_thresholds()
             tz2401_threshold_word(threshold.default_value, p1, p2);
         }
         hid_log(4, "%s %s word sent: p1 0x%02x, p2 0x%02x", __func__, threshold.key, p1, p2);
-        Tz2401_write_cmd(3, threshold.command, p1, p2);
+        Tz2401_write_cmd(tz2401::kReportId, threshold.command, p1, p2);
     }
 
     const int ring = read_device_setting("ring_vol_thresh", kDefaultRingThreshold);
     const int alternations = read_device_setting("ring_vol_alt_thresh", kDefaultRingAlternations);
     std::uint8_t box_ring = 0;
     std::uint8_t box_alternations = 0;
-    Tz2401_read_param(box_ring, 3, kReadRingThreshold, 0, 0);
-    Tz2401_read_param(box_alternations, 3, kReadRingAlternations, 0, 0);
+    Tz2401_read_param(box_ring, tz2401::kReportId, kReadRingThreshold, 0, 0);
+    Tz2401_read_param(box_alternations, tz2401::kReportId, kReadRingAlternations, 0, 0);
     hid_log(4,
             "%s before write read ring_vol_thresh:%d, ring_vol_alt_thresh:%d,set ring vol thre:%d, "
             "ring vol alt number:%d",
             __func__, box_ring, box_alternations, ring, alternations);
-    Tz2401_write_cmd(3, kRingThreshold, static_cast<std::uint8_t>(ring), 0);
-    Tz2401_write_cmd(3, kRingAlternations, static_cast<std::uint8_t>(alternations), 0);
-    Tz2401_read_param(box_ring, 3, kReadRingThreshold, 0, 0);
-    Tz2401_read_param(box_alternations, 3, kReadRingAlternations, 0, 0);
+    Tz2401_write_cmd(tz2401::kReportId, kRingThreshold, static_cast<std::uint8_t>(ring), 0);
+    Tz2401_write_cmd(tz2401::kReportId, kRingAlternations,
+                     static_cast<std::uint8_t>(alternations), 0);
+    Tz2401_read_param(box_ring, tz2401::kReportId, kReadRingThreshold, 0, 0);
+    Tz2401_read_param(box_alternations, tz2401::kReportId, kReadRingAlternations, 0, 0);
     hid_log(4, "%s read ring_vol_thresh:%d,ring_vol_alt_thresh:%d", __func__, box_ring,
             box_alternations);
 }
@@ -263,7 +262,7 @@ void HidDevice::create_thread()
         return;
     switch (model_.load()) {
     case OLVA_PRODUCT_TZ2401B:
-        Tz2401_write_cmd(3, kLineVoltageOff, 0, 0);
+        Tz2401_write_cmd(tz2401::kReportId, tz2401::kLineVoltageOff, 0, 0);
         set_nonblocking(1);
         break;
     case OLVA_PRODUCT_TZ2701A:

@@ -10,6 +10,8 @@
 #include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 namespace {
 
@@ -24,7 +26,6 @@ constexpr int kCodecPauseMs = 100;
 constexpr int kGainPauseMs = 20;
 constexpr int kLedPauseMs = 20;
 
-constexpr unsigned long kTz2401ReportSize = 8;
 constexpr std::uint8_t kBuzzerQuery = 0xF4;
 constexpr std::uint8_t kEchoMessage = 0x90;
 constexpr std::uint8_t kEchoRequest = 0xA2;
@@ -100,8 +101,9 @@ void HidDevice::cm6308_set_micvolume(int micvolume)
 
 int HidDevice::Tz2701_get_buzzer()
 {
-    std::uint8_t reply[kTz2401ReportSize] = {};
-    const long result = Tz2401_request(3, kBuzzerQuery, 0, 0, reply, kTz2401ReportSize);
+    std::uint8_t reply[tz2401::kReportSize] = {};
+    const long result =
+        Tz2401_request(tz2401::kReportId, kBuzzerQuery, 0, 0, reply, tz2401::kReportSize);
     if (result == kRequestNotSent)
         return 0;
     if (result < 1)
@@ -114,8 +116,9 @@ int HidDevice::Tz2701_echo_test()
     const std::string box_tag = tag();
     std::printf("%s  Tz2701_echo_test\n", box_tag.c_str());
     // "ABCD" and three bytes the bridge hands back as they are.
-    const std::uint8_t payload[8] = {kEchoMessage, 'A', 'B', 'C', 'D', 'E', 'F', 'G'};
-    std::uint8_t reply[kTz2401ReportSize] = {};
+    const std::uint8_t payload[tz2701::kMessageSize] = {kEchoMessage, 'A', 'B', 'C',
+                                                        'D',          'E', 'F', 'G'};
+    std::uint8_t reply[tz2401::kReportSize] = {};
     int sent = 0;
     int answered = 0;
     {

@@ -1,15 +1,18 @@
-// Tz2401 family (Tz2401B, Tz2701A): 8-byte command reports with report id 3
-//   [3, cmd, p1, p2, 0, 0, 0, 0]
+// Tz2401 family (Tz2401B, Tz2701A): the command reports (tz2401_report.h)
 // and the request/reply pairs that read a parameter back.
 #include <algorithm>
 
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
 
-constexpr unsigned long kReportSize = 8;
+using tz2401::kReportSize;
+
 constexpr int kParamexAttempts = 3;
+// The line-voltage reading goes on with these two commands, in order.
+constexpr std::uint8_t kLineVoltageOn[] = {0xFE, 0x70};
 
 }  // namespace
 
@@ -53,7 +56,8 @@ long HidDevice::Tz2401_request(std::uint8_t id, std::uint8_t cmd, std::uint8_t p
 }
 
 bool HidDevice::Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1,
-                                std::uint8_t p2, std::uint8_t reply[8], const char* routine)
+                                std::uint8_t p2, std::uint8_t reply[kReportSize],
+                                const char* routine)
 {
     std::fill(reply, reply + kReportSize, 0);
     const long result = Tz2401_request(id, cmd, p1, p2, reply, kReportSize);
@@ -109,8 +113,8 @@ void HidDevice::start_read_line_voltage()
         return;
     hid_log(4, "%s", __func__);
     line_voltage_reading_.store(true);
-    Tz2401_write_cmd(3, 0xFE, 0, 0);
-    Tz2401_write_cmd(3, 0x70, 0, 0);
+    for (const std::uint8_t command : kLineVoltageOn)
+        Tz2401_write_cmd(tz2401::kReportId, command, 0, 0);
 }
 
 void HidDevice::stop_read_line_voltage()
@@ -119,5 +123,5 @@ void HidDevice::stop_read_line_voltage()
     // Cleared first: a report that comes while the box is being told is
     // already no reading.
     line_voltage_reading_.store(false);
-    Tz2401_write_cmd(3, 0x90, 0, 0);
+    Tz2401_write_cmd(tz2401::kReportId, tz2401::kLineVoltageOff, 0, 0);
 }

@@ -1,7 +1,5 @@
-// Tz2701A bridge reports: the one-cycle write [3, 0xA5, a1..a6], the
-// two-cycle write [3, 0xA1, p0..p3, v, 7] + [3, 0xA2, p4..p7, v, 7], the
-// write-read request [3, 0xA0, sub, x1..x4, 0], and a message of any length
-// cut into text chunks:
+// Tz2701A bridge reports (tz2701_bridge_reports.h), and a message of any
+// length cut into text chunks:
 //   6 bytes       two-cycle 0x86, c0..c5, 0
 //   5 bytes last  two-cycle 0x85, c0..c4, 0, 0
 //   1-4 bytes     one-cycle 0, 0x80 + n, c0, c1..c3 or 0
@@ -12,21 +10,16 @@
 #include "base/platform/sleeper.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/hid_reports.h"
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 namespace {
 
-constexpr unsigned long kReportSize = 8;
-constexpr std::uint8_t kReportId = 3;
-constexpr std::uint8_t kOneCycle = 0xA5;
-constexpr std::uint8_t kFirstHalf = 0xA1;
-constexpr std::uint8_t kSecondHalf = 0xA2;
-constexpr std::uint8_t kWriteRead = 0xA0;
-constexpr std::uint8_t kTwoCycleEnd = 0x07;
+using tz2401::kReportId;
+using tz2401::kReportSize;
+using namespace tz2701;
+
 constexpr int kOneCycleTries = 3;
-constexpr std::uint8_t kSixBytes = 0x86;
-constexpr std::uint8_t kFiveBytes = 0x85;
-constexpr std::uint8_t kShortText = 0x80;  // + the byte count
-constexpr int kChunk = 6;
 constexpr int kDirectChunk = 4;
 // The bridge needs these pauses to pass a chunk on to the module.
 constexpr int kChunkPauseMs = 5;
@@ -53,7 +46,8 @@ int HidDevice::Tz2701_i2c_one_cycle_write(std::uint8_t a1, std::uint8_t a2, std:
     return 0;
 }
 
-int HidDevice::Tz2701_i2c_two_cycle_write(std::uint8_t v, const std::uint8_t payload[8])
+int HidDevice::Tz2701_i2c_two_cycle_write(std::uint8_t v,
+                                          const std::uint8_t payload[kMessageSize])
 {
     const std::uint8_t first[kReportSize] = {kReportId, kFirstHalf, payload[0], payload[1],
                                              payload[2], payload[3], v, kTwoCycleEnd};
@@ -76,7 +70,8 @@ int HidDevice::Tz2701_i2c_write_read(std::uint8_t sub, std::uint8_t x1, std::uin
     return sync_write(report, kReportSize) ? 1 : 0;
 }
 
-int HidDevice::Tz2701_read_reply(hid_device_* dev, std::uint64_t token, std::uint8_t reply[8])
+int HidDevice::Tz2701_read_reply(hid_device_* dev, std::uint64_t token,
+                                 std::uint8_t reply[kReportSize])
 {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(reply_timeout_ms_);
@@ -100,9 +95,9 @@ int HidDevice::Tz2701_Send_HidCmd(const std::uint8_t* data, int len)
     std::lock_guard<std::mutex> lock(cmd_mutex_);
     int result = 0;
     int at = 0;
-    for (; len - at >= kChunk; at += kChunk) {
-        std::uint8_t payload[8] = {kSixBytes};
-        std::copy(data + at, data + at + kChunk, payload + 1);
+    for (; len - at >= kMaxTextChunk; at += kMaxTextChunk) {
+        std::uint8_t payload[kMessageSize] = {kTextHead + kMaxTextChunk};
+        std::copy(data + at, data + at + kMaxTextChunk, payload + 1);
         result = Tz2701_i2c_two_cycle_write(0, payload);
         platform::sleeper().sleepMs(kChunkPauseMs);
     }
@@ -110,13 +105,13 @@ int HidDevice::Tz2701_Send_HidCmd(const std::uint8_t* data, int len)
     if (rest == 0)
         return result;
     if (rest == 5) {
-        std::uint8_t payload[8] = {kFiveBytes};
+        std::uint8_t payload[kMessageSize] = {kTextHead + 5};
         std::copy(data + at, data + len, payload + 1);
         result = Tz2701_i2c_two_cycle_write(0, payload);
     } else {
         std::uint8_t text[4] = {};
         std::copy(data + at, data + len, text);
-        result = Tz2701_i2c_one_cycle_write(0, static_cast<std::uint8_t>(kShortText + rest),
+        result = Tz2701_i2c_one_cycle_write(0, static_cast<std::uint8_t>(kTextHead + rest),
                                             text[0], text[1], text[2], text[3]);
     }
     platform::sleeper().sleepMs(kMessageEndPauseMs);
@@ -133,7 +128,7 @@ int HidDevice::Tz2701_Send_MsgToGsm_noqueue(const std::uint8_t* data, int len)
         const int n = std::min(kDirectChunk, len - at);
         std::uint8_t text[4] = {};
         std::copy(data + at, data + at + n, text);
-        result = Tz2701_i2c_one_cycle_write(0, static_cast<std::uint8_t>(kShortText + n), text[0],
+        result = Tz2701_i2c_one_cycle_write(0, static_cast<std::uint8_t>(kTextHead + n), text[0],
                                             text[1], text[2], text[3]);
     }
     return result;

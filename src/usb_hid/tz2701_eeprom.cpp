@@ -11,11 +11,15 @@
 #include <cstring>
 
 #include "usb_hid/hid_device.h"
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 namespace {
 
+using tz2401::kReportSize;
+using tz2701::kMessageSize;
+
 constexpr int kPieceSize = 4;
-constexpr unsigned long kReportSize = 8;
 constexpr std::uint8_t kSetReadAddress = 0x32;
 constexpr std::uint8_t kReadRequest = 0xA3;
 constexpr std::uint8_t kWriteMessage = 0x31;
@@ -69,8 +73,8 @@ bool HidDevice::Tz2701_write_eeprom(std::uint8_t dev, std::uint8_t addr, const s
         return false;
     }
     std::memcpy(piece, data, static_cast<std::size_t>(len));
-    const std::uint8_t payload[8] = {kWriteMessage, dev,      addr,     piece[0],
-                                     piece[1],      piece[2], piece[3], 0x00};
+    const std::uint8_t payload[kMessageSize] = {kWriteMessage, dev,      addr,     piece[0],
+                                                piece[1],      piece[2], piece[3], 0x00};
     std::lock_guard<std::mutex> lock(cmd_mutex_);
     return Tz2701_i2c_two_cycle_write(0, payload) == 1;
 }
@@ -79,8 +83,8 @@ void HidDevice::Tz2701_erase_eeprom(std::uint8_t unit)
 {
     if (!has_tz2701_bridge())
         return;
-    const std::uint8_t payload[8] = {kEraseMessage, unit, 0xCF, static_cast<std::uint8_t>(unit ^ 0xFF),
-                                     0x55,          0x55, 0x55, 0x00};
+    const std::uint8_t payload[kMessageSize] = {
+        kEraseMessage, unit, 0xCF, static_cast<std::uint8_t>(unit ^ 0xFF), 0x55, 0x55, 0x55, 0x00};
     std::lock_guard<std::mutex> lock(cmd_mutex_);
     Tz2701_i2c_two_cycle_write(0, payload);
 }

@@ -6,46 +6,31 @@
 #include <cctype>
 #include <cstring>
 
+#include "gsm/device_commands.h"
 #include "usb_hid/hid_device.h"
+#include "usb_hid/tz2401_report.h"
 
 namespace {
+
+using Kind = hid_cmd_op::Kind;
 
 constexpr int kModeDevice = 0;
 constexpr int kModeAt = 1;
 constexpr int kModeAtWait = 2;
-constexpr int kTypeDevice = 0;
-constexpr int kTypeAt = 1;
-constexpr int kTypePdu = 2;
-constexpr int kTypeRaw = 5;
-constexpr int kRawSize = 8;
-constexpr std::uint8_t kReportId = 3;
 constexpr std::uint8_t kGpioReport = 0x9A;
 constexpr std::uint8_t kBuzzerReport = 0xF3;
-
-// Bridge device codes.
-constexpr std::uint8_t kSignalStrength = 0x16;
-constexpr std::uint8_t kSlicRingOn = 0x17;
-constexpr std::uint8_t kSlicRingOff = 0x18;
-constexpr std::uint8_t kUsbMode = 0x10;
-constexpr std::uint8_t kSimSelect = 0x11;
-constexpr std::uint8_t kPowerOn = 0x12;
-constexpr std::uint8_t kPowerOff = 0x13;
-constexpr std::uint8_t kPowerKeyPress = 0x14;
-constexpr std::uint8_t kPowerKeyRelease = 0x15;
-constexpr std::uint8_t kPolarityPositive = 0x19;
-constexpr std::uint8_t kPolarityNegative = 0x1A;
 
 struct TalkPath {
     std::uint8_t code;
     const char* log;
 };
 constexpr TalkPath kTalkPaths[] = {
-    {HidDevice::kGsmToSlic, "%s gsm to slic talk enable:%d"},
-    {HidDevice::kEarphoneToSlic, "%s earphone to slic talk enable:%d"},
-    {HidDevice::kGsmToEarphone, "%s gsm to earphone talk enable:%d"},
-    {HidDevice::kSlicToEarphone, "%sslic to earphone  talk enable:%d"},
-    {HidDevice::kSlicToGsm, "%sslic to gsm  talk enable:%d"},
-    {HidDevice::kEarphoneToGsm, "%searphone to gsm  talk enable:%d"},
+    {gsm::kCodeGsmToSlic, "%s gsm to slic talk enable:%d"},
+    {gsm::kCodeEarphoneToSlic, "%s earphone to slic talk enable:%d"},
+    {gsm::kCodeGsmToEarphone, "%s gsm to earphone talk enable:%d"},
+    {gsm::kCodeSlicToEarphone, "%sslic to earphone  talk enable:%d"},
+    {gsm::kCodeSlicToGsm, "%sslic to gsm  talk enable:%d"},
+    {gsm::kCodeEarphoneToGsm, "%searphone to gsm  talk enable:%d"},
 };
 
 // The keys the module's DTMF command sends.
@@ -92,7 +77,7 @@ int HidDevice::Tz2701_Send_MsgToGsm(const std::uint8_t* data, int len, int mode)
     auto entry = std::make_unique<hid_cmd_op>();
     std::copy(data, data + len, entry->data);
     entry->length = len;
-    entry->type = mode == kModeDevice ? kTypeDevice : kTypeAt;
+    entry->type = mode == kModeDevice ? Kind::kDeviceCommand : Kind::kAtCommand;
     entry->wait_flag = mode == kModeAtWait ? 1 : 0;
     return push_entry(std::move(entry), false);
 }
@@ -115,7 +100,7 @@ std::unique_ptr<hid_cmd_op> sms_entry(int index, int count, const char* pdu, int
     entry->length = len;
     entry->sms_index = index;
     entry->sms_count = count;
-    entry->type = kTypePdu;
+    entry->type = Kind::kSmsPdu;
     return entry;
 }
 
@@ -160,7 +145,7 @@ int HidDevice::Tz2701_queue_hangup()
     auto entry = std::make_unique<hid_cmd_op>();
     std::memcpy(entry->data, kHangUp, 4);
     entry->length = 4;
-    entry->type = kTypeDevice;
+    entry->type = Kind::kDeviceCommand;
     // Ahead of everything queued: the call ends before anything else goes.
     std::lock_guard<std::mutex> lock(queue_mutex_);
     cmd_queue_.push_front(std::move(entry));
@@ -210,64 +195,65 @@ int HidDevice::Tz2701_set_talk_path(std::uint8_t code, int on)
 
 int HidDevice::Tz2701_set_Gsm_SignalStrength(int rssi)
 {
-    return Tz2701_device_cmd(kSignalStrength, rssi);
+    return Tz2701_device_cmd(gsm::kCodeSignalStrength, rssi);
 }
 
 int HidDevice::Tz2701_Slic_Ring(int on)
 {
     hid_log(4, on == 1 ? "%s slic ring start" : "%s slic ring stop", __func__);
-    return Tz2701_device_cmd(on == 1 ? kSlicRingOn : kSlicRingOff, -1);
+    return Tz2701_device_cmd(on == 1 ? gsm::kCodeSlicRingStart : gsm::kCodeSlicRingStop, -1);
 }
 
 int HidDevice::Tz2701_SIMSelect(int slot)
 {
-    return Tz2701_device_cmd(kSimSelect, slot);
+    return Tz2701_device_cmd(gsm::kCodeSimSelect, slot);
 }
 
 int HidDevice::Tz2701_set_GsmPower(int on)
 {
     hid_log(4, on == 1 ? "%s GSM power on" : "%s GSM power off", __func__);
-    return Tz2701_device_cmd(on == 1 ? kPowerOn : kPowerOff, -1);
+    return Tz2701_device_cmd(on == 1 ? gsm::kCodePowerOn : gsm::kCodePowerOff, -1);
 }
 
 int HidDevice::Tz2701_set_GsmPower_PressKey(int press)
 {
     hid_log(4, press == 1 ? "%s GSM power press key on" : "%s GSM power press key off", __func__);
-    return Tz2701_device_cmd(press == 1 ? kPowerKeyPress : kPowerKeyRelease, -1);
+    return Tz2701_device_cmd(press == 1 ? gsm::kCodePowerKeyPress : gsm::kCodePowerKeyRelease, -1);
 }
 
 int HidDevice::Tz2701_feed_slic(int positive)
 {
     hid_log(4, positive == 1 ? "%s GSM polarity p " : "%s GSM polarity n", __func__);
-    return Tz2701_device_cmd(positive == 1 ? kPolarityPositive : kPolarityNegative, -1);
+    return Tz2701_device_cmd(
+        positive == 1 ? gsm::kCodePolarityPositive : gsm::kCodePolarityNegative, -1);
 }
 
 int HidDevice::Tz2701_set_Gsm_usb_mode()
 {
-    return Tz2701_device_cmd(kUsbMode, 1);
+    return Tz2701_device_cmd(gsm::kCodeUsbMode, 1);
 }
 
-int HidDevice::Tz2701_push_raw(const std::uint8_t (&report)[8])
+int HidDevice::Tz2701_push_raw(const std::uint8_t (&report)[tz2401::kReportSize])
 {
     if (!Tz2701_may_write() || !is_open())
         return 0;
     auto entry = std::make_unique<hid_cmd_op>();
-    std::copy(report, report + kRawSize, entry->data);
-    entry->length = kRawSize;
-    entry->type = kTypeRaw;
+    std::copy(report, report + tz2401::kReportSize, entry->data);
+    entry->length = static_cast<int>(tz2401::kReportSize);
+    entry->type = Kind::kRawReport;
     return push_entry(std::move(entry), false);
 }
 
 int HidDevice::Tz2701_gpio_set(int gpio, int value)
 {
-    return Tz2701_push_raw({kReportId, kGpioReport, static_cast<std::uint8_t>(gpio),
+    return Tz2701_push_raw({tz2401::kReportId, kGpioReport, static_cast<std::uint8_t>(gpio),
                             static_cast<std::uint8_t>(value), 0, 0, 0, 0});
 }
 
 int HidDevice::Tz2701_control_buzzer(std::uint8_t on, std::uint8_t b1, std::uint8_t b2,
                                      std::uint8_t b3, std::uint8_t b4, std::uint8_t b5)
 {
-    return Tz2701_push_raw({kReportId, kBuzzerReport, on, b1, b2, b3, b4, b5});
+    return Tz2701_push_raw({tz2401::kReportId, kBuzzerReport, on, b1, b2, b3, b4, b5});
 }
 
 std::unique_ptr<hid_cmd_op> HidDevice::take_command()

@@ -2,31 +2,23 @@
 // module's type and SIM slot, the talk paths and GPIOs queued for the pump)
 // and the status request that its read loop sends.
 #include "base/platform/sleeper.h"
+#include "gsm/device_commands.h"
 #include "usb_hid/hid_device.h"
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
 
 namespace {
 
 // The module needs this long after identification before it is spoken to.
 constexpr int kSettleMs = 1000;
 constexpr std::uint8_t kModuleControl = 0x14;
-constexpr std::uint8_t kUsbMode = 0x10;
 constexpr int kUsbModeReports = 5;
 constexpr int kUsbModePauseMs = 10;
 constexpr int kTypeAttempts = 5;
-constexpr unsigned long kReportSize = 8;
 constexpr std::uint8_t kStatusRequest = 0xA1;
-constexpr std::uint8_t kStatusReply = 0x91;
 constexpr std::uint8_t kModuleType4G = 0x20;
 
-constexpr HidDevice::GsmLevels kTz2701Levels = {
-    .speaker_2g = 40,
-    .mic_2g = 5,
-    .tone_detection = 1,
-    .speaker_4g = 3,
-    .mic_gain_4g = {8000, 8000},
-    .speaker_ec200 = 4,
-    .mic_gain_ec200 = {35000, 35000},
-};
+using namespace tz2701;
 
 struct GpioSetting {
     int gpio;
@@ -35,7 +27,7 @@ struct GpioSetting {
 
 }  // namespace
 
-bool HidDevice::Tz2701_read_type(std::uint8_t reply[8])
+bool HidDevice::Tz2701_read_type(std::uint8_t reply[tz2401::kReportSize])
 {
     RecordUse use(*this);
     if (!use)
@@ -44,14 +36,15 @@ bool HidDevice::Tz2701_read_type(std::uint8_t reply[8])
     const std::uint64_t token = hid_arm_read(use.get());
     if (!Tz2701_i2c_write_read(kStatusRequest, 0x07, 0, 0, 0))
         return false;
-    const int result = hid_read_armed(use.get(), token, reply, kReportSize, reply_timeout_ms_);
+    const int result =
+        hid_read_armed(use.get(), token, reply, tz2401::kReportSize, reply_timeout_ms_);
     if (result <= 0) {
         hid_log(1, "%s read GSM device type failed, res=%d ", __func__, result);
         return false;
     }
     hid_log(4, "%s read type:0x%x, 0x%x,0x%x,0x%x,0x%x,0x%x", __func__, reply[0], reply[1],
             reply[2], reply[3], reply[4], reply[5]);
-    if (reply[0] != 3 || reply[1] != kStatusReply) {
+    if (reply[0] != tz2401::kReportId || reply[1] != tz2701::kStatusHead) {
         hid_log(1, "%s read GSM device type failed ", __func__);
         return false;
     }
@@ -63,11 +56,11 @@ void HidDevice::Tz2701_setup()
     hid_log(4, "%s find Tz2701 device ", __func__);
     platform::sleeper().sleepMs(kSettleMs);
     for (int i = 0; i < kUsbModeReports; ++i) {
-        Tz2701_i2c_one_cycle_write(0, kUsbMode, 1, 0, 0, 0);
+        Tz2701_i2c_one_cycle_write(0, gsm::kCodeUsbMode, 1, 0, 0, 0);
         platform::sleeper().sleepMs(kUsbModePauseMs);
     }
     for (int attempt = 0; attempt < kTypeAttempts; ++attempt) {
-        std::uint8_t reply[kReportSize] = {};
+        std::uint8_t reply[tz2401::kReportSize] = {};
         if (!Tz2701_read_type(reply))
             continue;
         version2_.store(reply[2]);
@@ -76,24 +69,27 @@ void HidDevice::Tz2701_setup()
         break;
     }
 
-    Tz2401_write_cmd(3, kModuleControl, 0, 0);
-    for (const GpioSetting& g : {GpioSetting{0x12, 1}, GpioSetting{0x10, 0}, GpioSetting{0x11, 1}})
+    Tz2401_write_cmd(tz2401::kReportId, kModuleControl, 0, 0);
+    for (const GpioSetting& g :
+         {GpioSetting{kGpioGsmRecord, 1}, GpioSetting{kGpioSlicRecord, 0},
+          GpioSetting{kGpioEarphoneRecord, 1}})
         Tz2701_gpio_set(g.gpio, g.value);
-    for (const std::uint8_t path : {kSlicToGsm, kGsmToSlic, kSlicToEarphone, kEarphoneToSlic})
+    for (const std::uint8_t path : {gsm::kCodeSlicToGsm, gsm::kCodeGsmToSlic,
+                                    gsm::kCodeSlicToEarphone, gsm::kCodeEarphoneToSlic})
         Tz2701_set_talk_path(path, 0);
-    for (const GpioSetting& g : {GpioSetting{0x14, 0}, GpioSetting{0x15, 0}, GpioSetting{0x13, 0}})
+    for (const GpioSetting& g :
+         {GpioSetting{kGpio20, 0}, GpioSetting{kGpio21, 0}, GpioSetting{kGpioPlayToSlic, 0}})
         Tz2701_gpio_set(g.gpio, g.value);
-    Tz2701_set_talk_path(kEarphoneToGsm, 0);
-    Tz2701_set_talk_path(kGsmToEarphone, 1);
-    Tz2401_write_cmd(3, kModuleControl, 0, 0);
-    gsm_levels_ = kTz2701Levels;
+    Tz2701_set_talk_path(gsm::kCodeEarphoneToGsm, 0);
+    Tz2701_set_talk_path(gsm::kCodeGsmToEarphone, 1);
+    Tz2401_write_cmd(tz2401::kReportId, kModuleControl, 0, 0);
     Tz2701_read_user();
 }
 
 void HidDevice::set_simcard_state(std::uint8_t standalone, std::uint8_t sim_a, std::uint8_t sim_b)
 {
     if (standalone == 0) {
-        Tz2701_i2c_one_cycle_write(0, kUsbMode, 1, 0, 0, 0);
+        Tz2701_i2c_one_cycle_write(0, gsm::kCodeUsbMode, 1, 0, 0, 0);
         hid_log(1, "%s device work in standalone mode", __func__);
     }
     if (version2_.load() == 0)

@@ -57,7 +57,7 @@ struct HidDeviceAccess {
         box.g2_.store(g2);
         box.g3_.store(g3);
     }
-    static const HidDevice::GsmLevels& gsmLevels(const HidDevice& box) { return box.gsm_levels_; }
+    static const HidDevice::GsmLevels& gsmLevels() { return HidDevice::kTz2701GsmLevels; }
 
     struct RecordInfo {
         int input_endpoint;
