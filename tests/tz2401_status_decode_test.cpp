@@ -23,22 +23,22 @@ TEST(Tz2401StatusDecode, StatusCodesAreLineReadingsAndCode19TheClock)
         const char* name;
         Tz2401Report report;
         Tz2401Kind kind;
-        LineReading line;
+        ENUM_OLVA_STATE line;
     } cases[] = {
-        {"floating", {3, 7, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, LineReading::kFloating},
-        {"idle", {3, 8, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, LineReading::kIdle},
-        {"ringing", {3, 15, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, LineReading::kRinging},
-        {"off hook", {3, 22, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, LineReading::kOffHook},
-        {"the clock", {3, 19, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kClock, LineReading::kIdle},
+        {"floating", {3, 7, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, OLVA_STATE_FLOATING},
+        {"idle", {3, 8, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, OLVA_STATE_IDLE},
+        {"ringing", {3, 15, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, OLVA_STATE_RINGING},
+        {"off hook", {3, 22, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kLine, OLVA_STATE_OFF_HOOK},
+        {"the clock", {3, 19, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kClock, OLVA_STATE_IDLE},
         // Bytes behind the code do not change what it says.
-        {"ringing, trailing bytes", {3, 15, 1, 9, 9, 9, 9, 9}, Tz2401Kind::kLine, LineReading::kRinging},
-        {"no such code", {3, 9, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, LineReading::kIdle},
-        {"another report id", {2, 15, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, LineReading::kIdle},
-        {"another kind", {3, 15, 2, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, LineReading::kIdle},
-        {"a form-0x20 reply", {3, 0x2D, 0x20, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, LineReading::kIdle},
-        {"EEPROM bytes", {3, 0xB1, 1, 2, 3, 4, 0, 0}, Tz2401Kind::kNone, LineReading::kIdle},
-        {"cut short", {3, 15, 1, 0, 0, 0, 0}, Tz2401Kind::kNone, LineReading::kIdle},
-        {"empty", {}, Tz2401Kind::kNone, LineReading::kIdle},
+        {"ringing, trailing bytes", {3, 15, 1, 9, 9, 9, 9, 9}, Tz2401Kind::kLine, OLVA_STATE_RINGING},
+        {"no such code", {3, 9, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
+        {"another report id", {2, 15, 1, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
+        {"another kind", {3, 15, 2, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
+        {"a form-0x20 reply", {3, 0x2D, 0x20, 0, 0, 0, 0, 0}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
+        {"EEPROM bytes", {3, 0xB1, 1, 2, 3, 4, 0, 0}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
+        {"cut short", {3, 15, 1, 0, 0, 0, 0}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
+        {"empty", {}, Tz2401Kind::kNone, OLVA_STATE_IDLE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -17,19 +17,19 @@ TEST(Tz2501bStatusDecode, StatusReportsGiveTheLineAndTheExtensionHook)
     const struct {
         const char* name;
         std::array<std::uint8_t, 4> report;
-        LineReading line;
+        ENUM_OLVA_STATE line;
         bool extension_off_hook;
     } cases[] = {
-        {"idle", {0, 0xC0, 0, 0x31}, LineReading::kIdle, false},
-        {"idle, extension lifted", {0, 0x80, 0, 0x31}, LineReading::kIdle, true},
-        {"ringing", {0, 0x40, 0, 0x31}, LineReading::kRinging, false},
-        {"ringing, extension lifted", {0, 0x00, 0, 0x31}, LineReading::kRinging, true},
-        {"reversed", {0, 0x60, 0, 0x31}, LineReading::kReverseOffHook, false},
-        {"reversed, extension lifted", {0, 0x20, 0, 0x31}, LineReading::kReverseOffHook, true},
-        {"positive", {0, 0xE0, 0, 0x31}, LineReading::kPositiveOffHook, false},
-        {"positive, extension lifted", {0, 0xA0, 0, 0x31}, LineReading::kPositiveOffHook, true},
+        {"idle", {0, 0xC0, 0, 0x31}, OLVA_STATE_IDLE, false},
+        {"idle, extension lifted", {0, 0x80, 0, 0x31}, OLVA_STATE_IDLE, true},
+        {"ringing", {0, 0x40, 0, 0x31}, OLVA_STATE_RINGING, false},
+        {"ringing, extension lifted", {0, 0x00, 0, 0x31}, OLVA_STATE_RINGING, true},
+        {"reversed", {0, 0x60, 0, 0x31}, OLVA_STATE_REVERSE_OFF_HOOK, false},
+        {"reversed, extension lifted", {0, 0x20, 0, 0x31}, OLVA_STATE_REVERSE_OFF_HOOK, true},
+        {"positive", {0, 0xE0, 0, 0x31}, OLVA_STATE_POSITIVE_OFF_HOOK, false},
+        {"positive, extension lifted", {0, 0xA0, 0, 0x31}, OLVA_STATE_POSITIVE_OFF_HOOK, true},
         // The other status bits say nothing.
-        {"idle, other bits set", {0, 0xDF, 0, 0x3F}, LineReading::kIdle, false},
+        {"idle, other bits set", {0, 0xDF, 0, 0x3F}, OLVA_STATE_IDLE, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,29 +9,6 @@
 #include "usb_hid/tz2401_status_decode.h"
 #include "usb_hid/tz2501b_status_decode.h"
 
-namespace {
-
-ENUM_OLVA_STATE line_state(LineReading reading)
-{
-    switch (reading) {
-    case LineReading::kFloating:
-        return OLVA_STATE_FLOATING;
-    case LineReading::kIdle:
-        return OLVA_STATE_IDLE;
-    case LineReading::kRinging:
-        return OLVA_STATE_RINGING;
-    case LineReading::kOffHook:
-        return OLVA_STATE_OFF_HOOK;
-    case LineReading::kReverseOffHook:
-        return OLVA_STATE_REVERSE_OFF_HOOK;
-    case LineReading::kPositiveOffHook:
-        return OLVA_STATE_POSITIVE_OFF_HOOK;
-    }
-    return OLVA_STATE_IDLE;
-}
-
-}  // namespace
-
 void OlvaDevice::handle_hid_read(const std::uint8_t* data, unsigned long len)
 {
     if (model_traits(model()).input != InputReports::kTz2401Status)
@@ -45,7 +22,7 @@ void OlvaDevice::handle_hid_read(const std::uint8_t* data, unsigned long len)
             handle_timer(kTz2401ClockStepMs);
             break;
         case Tz2401Status::Kind::kLine:
-            line1_.save_tmp_line_state(line_state(status.line));
+            line1_.save_tmp_line_state(status.line);
             break;
         case Tz2401Status::Kind::kVoltage:
             take_line_voltage(status.voltage);
@@ -73,7 +50,7 @@ void OlvaDevice::take_line_voltage(const Tz2401Voltage& voltage)
 void OlvaDevice::handle_Hid_data_Tz2501B(std::uint8_t bits)
 {
     const Tz2501bStatus status = decode_tz2501b_status(bits);
-    line1_.save_tmp_line_state(line_state(status.line));
+    line1_.save_tmp_line_state(status.line);
     line1_.save_tmp_line_slic_state(status.extension_off_hook ? OLVA_STATE_OFF_HOOK
                                                               : OLVA_STATE_IDLE);
 }

@@ -1,9 +1,9 @@
 #include "usb_hid/tz2401_status_decode.h"
 
+#include "usb_hid/tz2401_report.h"
+
 namespace {
 
-constexpr std::uint8_t kReportId = 3;
-constexpr std::size_t kReportSize = 8;
 constexpr std::uint8_t kKindStatus = 1;
 constexpr std::uint8_t kKindVoltage = 16;
 constexpr std::uint8_t kClockCode = 19;
@@ -14,13 +14,13 @@ constexpr int kMaxVolts = 253;
 
 struct StatusCode {
     std::uint8_t code;
-    LineReading line;
+    ENUM_OLVA_STATE line;
 };
 constexpr StatusCode kStatusCodes[] = {
-    {7, LineReading::kFloating},
-    {8, LineReading::kIdle},
-    {15, LineReading::kRinging},
-    {22, LineReading::kOffHook},
+    {7, OLVA_STATE_FLOATING},
+    {8, OLVA_STATE_IDLE},
+    {15, OLVA_STATE_RINGING},
+    {22, OLVA_STATE_OFF_HOOK},
 };
 
 Tz2401Voltage read_voltage(const std::uint8_t* report, std::uint8_t firmware)
@@ -49,7 +49,7 @@ Tz2401Status decode_tz2401_status(const std::uint8_t* report, std::size_t length
                                   std::uint8_t firmware)
 {
     Tz2401Status status;
-    if (!report || length < kReportSize || report[0] != kReportId)
+    if (!report || length < tz2401::kReportSize || report[0] != tz2401::kReportId)
         return status;
     if (report[2] == kKindStatus) {
         if (report[1] == kClockCode) {

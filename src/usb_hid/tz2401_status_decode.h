@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "usb_hid/line_reading.h"
+#include "model/olva_types.h"
 
 // One clock report stands for this much of the line's time.
 inline constexpr unsigned long kTz2401ClockStepMs = 100;
@@ -37,7 +37,7 @@ struct Tz2401Status {
         kVoltage,  // a voltage report
     };
     Kind kind = Kind::kNone;
-    LineReading line = LineReading::kIdle;  // kLine
+    ENUM_OLVA_STATE line = OLVA_STATE_IDLE;  // kLine
     Tz2401Voltage voltage;                  // kVoltage
 };
 

@@ -2,11 +2,11 @@
 
 namespace {
 
-constexpr LineReading kLineReadings[4] = {
-    LineReading::kRinging,
-    LineReading::kReverseOffHook,
-    LineReading::kIdle,
-    LineReading::kPositiveOffHook,
+constexpr ENUM_OLVA_STATE kLineReadings[4] = {
+    OLVA_STATE_RINGING,
+    OLVA_STATE_REVERSE_OFF_HOOK,
+    OLVA_STATE_IDLE,
+    OLVA_STATE_POSITIVE_OFF_HOOK,
 };
 constexpr std::uint8_t kLineMask = 0x03;
 constexpr std::uint8_t kExtensionOnHook = 0x04;

@@ -9,10 +9,10 @@
 
 #include <cstdint>
 
-#include "usb_hid/line_reading.h"
+#include "model/olva_types.h"
 
 struct Tz2501bStatus {
-    LineReading line = LineReading::kIdle;
+    ENUM_OLVA_STATE line = OLVA_STATE_IDLE;
     bool extension_off_hook = false;
 };
 

@@ -1,10 +1,10 @@
 #include "usb_hid/tz2701_status_decode.h"
 
+#include "usb_hid/tz2401_report.h"
+#include "usb_hid/tz2701_bridge_reports.h"
+
 namespace {
 
-constexpr std::uint8_t kReportId = 3;
-constexpr std::size_t kReportSize = 8;
-constexpr std::uint8_t kStatusHead = 0x91;
 constexpr std::size_t kStandaloneAt = 3;
 constexpr std::size_t kSlot1At = 4;
 constexpr std::size_t kSlot2At = 5;
@@ -27,7 +27,8 @@ std::optional<bool> yes_or_no(std::uint8_t byte)
 std::optional<Tz2701Status> decode_tz2701_status(const std::uint8_t* report, std::size_t length,
                                                  bool has_module)
 {
-    if (!report || length < kReportSize || report[0] != kReportId || report[1] != kStatusHead)
+    if (!report || length < tz2401::kReportSize || report[0] != tz2401::kReportId ||
+        report[1] != tz2701::kStatusHead)
         return std::nullopt;
     Tz2701Status status;
     status.standalone = report[kStandaloneAt] == 0;
