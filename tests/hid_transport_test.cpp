@@ -200,6 +200,21 @@ TEST_F(TransportTest, GetReportOnAnUnpluggedBoxSendsNothing)
     EXPECT_EQ(sim_.transferCount(box), 0);
 }
 
+TEST_F(TransportTest, GetReportOnARecordBeingClosedIsNoUsbError)
+{
+    // The Tz2501B's poll can be in its read while the box is closed.
+    SimRegisterBox& box = sim_.plug<SimRegisterBox>();
+    HidTestBox hid;
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid, sim_.path(box), OLVA_PRODUCT_TZ2501B));
+    HidDeviceAccess::markRecordClosing(hid);
+    std::uint8_t data[4];
+    int error = 0;
+    EXPECT_FALSE(hid.sync_read(data, sizeof data, &error));
+    EXPECT_EQ(error, usb::kErrorNoDevice);
+    EXPECT_THAT(hid.events(), IsEmpty());
+    EXPECT_EQ(sim_.transferCount(box), 0);
+}
+
 class TimedReadTest : public TransportTest {
 protected:
     void SetUp() override

@@ -106,9 +106,13 @@ bool HidDevice::sync_read(std::uint8_t* data, unsigned long len, int* error)
         }
         return true;
     }
-    log_get_report_error(__func__, result, true);
     if (error)
         *error = result;
+    // A record closed under the read (the Tz2501B's poll meeting a close)
+    // is no fault of the box.
+    if (!record_usable())
+        return false;
+    log_get_report_error(__func__, result, true);
     return false;
 }
 

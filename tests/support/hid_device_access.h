@@ -44,6 +44,12 @@ struct HidDeviceAccess {
 
     static void setEventMode(HidDevice& box, bool on) { box.set_nonblocking(on ? 1 : 0); }
     static void setUnplugged(HidDevice& box, bool on) { box.unplugged_.store(on); }
+    // What the close does first: the record refuses new uses.
+    static void markRecordClosing(HidDevice& box)
+    {
+        std::lock_guard<std::mutex> lock(box.use_mutex_);
+        box.dev_->closing.store(true);
+    }
     static void setReplyTimeout(HidDevice& box, int ms) { box.reply_timeout_ms_ = ms; }
     static void setModel(HidDevice& box, OLVA_PRODUCT model) { box.model_.store(model); }
     static void setVersion1(HidDevice& box, std::uint8_t version) { box.version1_.store(version); }
