@@ -47,12 +47,6 @@ constexpr int kLatch2Polarity = 5;
 constexpr int kLatch2SlicRing = 6;
 constexpr int kLatch2PolarityHold = 7;
 
-// Latch reports mean nothing to the other models' chips.
-bool hasLatches(int model)
-{
-    return model_traits(model).switches == Switches::kTz2501bLatches;
-}
-
 std::uint8_t withBit(std::uint8_t byte, std::uint8_t bit, bool set)
 {
     return static_cast<std::uint8_t>(set ? byte | bit : byte & ~bit);
@@ -197,7 +191,7 @@ int OlvaDevice::open_hookoff_switch(unsigned long line, bool on)
 
 int OlvaDevice::control_line_hookoff(unsigned long line, bool on)
 {
-    if (!hasLatches(model()))
+    if (!has_tz2501b_latches())
         return -1;
     BOX_LOG(3, "%s ext line (%d)", static_cast<int>(line));
     bool sent;
@@ -217,21 +211,21 @@ int OlvaDevice::control_line_hookoff(unsigned long line, bool on)
 
 bool OlvaDevice::open_Tz2501b_playfile_to_slic(bool on)
 {
-    if (!hasLatches(model()))
+    if (!has_tz2501b_latches())
         return false;
     return Tz2501B_function_setting(kLatchPlayfileToSlic, on ? 1 : 0);
 }
 
 bool OlvaDevice::open_Tz2501b_playfile_switch(bool on)
 {
-    if (!hasLatches(model()))
+    if (!has_tz2501b_latches())
         return false;
     return Tz2501B_function_setting(kLatchPlayfile, on ? 1 : 0);
 }
 
 bool OlvaDevice::open_Tz2501b_slic_switch(bool on)
 {
-    if (!hasLatches(model()))
+    if (!has_tz2501b_latches())
         return false;
     if (on) {
         Tz2501B_function2_setting(kLatch2SlicRecord, 1);
@@ -247,7 +241,7 @@ bool OlvaDevice::open_Tz2501b_slic_switch(bool on)
 
 bool OlvaDevice::Tz2501b_close_polarity()
 {
-    if (!hasLatches(model()))
+    if (!has_tz2501b_latches())
         return false;
     Tz2501B_function2_setting(kLatch2PolarityHold, 1);
     return Tz2501B_function2_setting(kLatch2Polarity, 1);

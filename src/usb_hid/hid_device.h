@@ -439,9 +439,10 @@ protected:
     bool sample_sda(bool& sda, bool& valid);
     bool latch_setting(int func, int val, bool second_latch);
     void restore_pins_after_register_work();
-    // Register work shares its pins with the Tz2501B's latches, or else
-    // with the Tz2402D's GPIO.
-    bool pins_are_tz2501b_latches() const
+    // The Tz2501B's function latches: register work shares its pins with
+    // them (on other boxes with the Tz2402D's GPIO), and latch reports mean
+    // nothing to the other models' chips.
+    bool has_tz2501b_latches() const
     {
         return model_traits(model_.load()).switches == Switches::kTz2501bLatches;
     }

@@ -148,7 +148,7 @@ bool HidDevice::eeprom_read(std::uint8_t addr, std::uint8_t* out, int len)
 
 void HidDevice::restore_pins_after_register_work()
 {
-    if (pins_are_tz2501b_latches()) {
+    if (has_tz2501b_latches()) {
         Tz2501B_Restore_read_gpioaddr();
     } else {
         Tz2402D_Restore_read_gpioaddr();
@@ -168,7 +168,7 @@ bool HidDevice::Tz2402D_Read_2402(std::uint8_t addr, std::uint8_t* out, int len)
         return false;
     }
     std::lock_guard<std::recursive_mutex> pins(pins_mutex_);
-    const bool tz2501b = pins_are_tz2501b_latches();
+    const bool tz2501b = has_tz2501b_latches();
     if (!tz2501b)
         Tz2402D_GPIO_init(0);
     bool ok = true;
@@ -220,7 +220,7 @@ bool HidDevice::Tz2402D_Write_2402(std::uint8_t addr, const std::uint8_t* data, 
     }
     std::memcpy(bytes + addr, data, static_cast<std::size_t>(len));
 
-    const bool tz2501b = pins_are_tz2501b_latches();
+    const bool tz2501b = has_tz2501b_latches();
     if (!tz2501b)
         Tz2402D_GPIO_init(0);
     bool ok = true;

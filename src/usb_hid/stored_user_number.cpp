@@ -152,7 +152,7 @@ bool HidDevice::Tz2402D_ReadUser(std::uint8_t* out)
         ok = Tz2402D_Reg_Read(kMasterLow, out[2 * k]) && ok;
         ok = Tz2402D_Reg_Read(kMasterHigh, out[2 * k + 1]) && ok;
     }
-    if (pins_are_tz2501b_latches())
+    if (has_tz2501b_latches())
         Tz2501B_Restore_read_gpioaddr();
     else
         Tz2402D_Restore_read_gpioaddr();
@@ -183,7 +183,7 @@ bool HidDevice::Tz2402D_WriteUser(const std::uint8_t* data)
              ok;
         platform::sleeper().sleepMs(kUserWordPauseMs);
     }
-    if (pins_are_tz2501b_latches())
+    if (has_tz2501b_latches())
         Tz2501B_Restore_read_gpioaddr();
     else
         Tz2402D_Restore_read_gpioaddr();
