@@ -1,10 +1,13 @@
 // The user number as the transport reaches it: the Tz2701A's three guarded
 // copies behind its bridge with the controller-memory messages they use,
 // and the 16 bytes behind the USB chip of the Tz2501B and Tz2402D.
+#include <atomic>
 #include <numeric>
+#include <thread>
 
 #include "sim/sim_register_box.h"
 #include "sim/sim_tz2401.h"
+#include "support/eventually.h"
 #include "support/hid_sim_fixture.h"
 #include "support/hid_test_box.h"
 #include "support/user_number.h"
@@ -400,6 +403,40 @@ TEST_F(ChipUserTest, AWrittenNumberIsReadBack)
     sim_.failTransfers(box_, olva_sim::kOutputTransfers, 12, 3, usb::kErrorIo);
     const Bytes user = user_number(99);
     EXPECT_FALSE(hid_.Tz2402D_WriteUser(user.data()));
+}
+
+// The open checks the microphone register while a library call may already
+// read the user number: neither moves the register address under the other.
+TEST_F(ChipUserTest, ARegisterReadOfAnotherThreadLeavesTheNumberWhole)
+{
+    constexpr std::uint16_t kMicRegister = 0x282;
+    ASSERT_TRUE(HidDeviceAccess::openAs(hid_, sim_.path(box_), OLVA_PRODUCT_TZ2501B, 0x80));
+    box_.setMemory(0x52, 112, user_number(0x30));
+    box_.setReg(kMicRegister, 0x5A);
+    std::atomic<bool> stop{false};
+    std::atomic<int> mic_reads{0};
+    std::atomic<int> wrong_mic{0};
+    std::thread open_check([&] {
+        while (!stop.load()) {
+            std::uint8_t mic = 0;
+            EXPECT_TRUE(hid_.Tz2402D_Reg_Read(kMicRegister, mic));
+            hid_.Tz2501B_Restore_read_gpioaddr();
+            wrong_mic += mic != 0x5A;
+            ++mic_reads;
+        }
+    });
+    ASSERT_TRUE(olva_test::eventually([&] { return mic_reads.load() > 0; }));
+    for (int i = 0; i < 30; ++i) {
+        SCOPED_TRACE("read " + std::to_string(i));
+        Bytes out(16, 0);
+        EXPECT_TRUE(hid_.Tz2402D_ReadUser(out.data()));
+        EXPECT_EQ(out, user_number(0x30));
+    }
+    stop = true;
+    open_check.join();
+    EXPECT_EQ(wrong_mic.load(), 0);
+    EXPECT_EQ(box_.reg(kMicRegister), 0x5A);
+    EXPECT_EQ(box_.misconfiguredCommands(), 0);
 }
 
 }  // namespace

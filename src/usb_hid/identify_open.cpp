@@ -3,6 +3,7 @@
 // EEPROM), the Tz2401B's line thresholds from "olva.ini", and the switch to
 // the running mode once the box's lines are open.
 #include <cstdio>
+#include <mutex>
 
 #include "base/base_ini.h"
 #include "base/platform/sleeper.h"
@@ -269,12 +270,16 @@ void HidDevice::create_thread()
         set_nonblocking(1);
         break;
     case OLVA_PRODUCT_TZ2501B: {
-        std::uint8_t mic = 0;
-        if (Tz2402D_Reg_Read(kMicRegister, mic))
-            hid_log(4, "%s mic reg 0x%x:0x%x", __func__, kMicRegister, mic);
-        else
-            hid_log(1, "%sget Tz2501B  mic reg data failed", __func__);
-        Tz2501B_Restore_read_gpioaddr();
+        {
+            // A library call may already read the box's user number.
+            std::lock_guard<std::recursive_mutex> pins(pins_mutex_);
+            std::uint8_t mic = 0;
+            if (Tz2402D_Reg_Read(kMicRegister, mic))
+                hid_log(4, "%s mic reg 0x%x:0x%x", __func__, kMicRegister, mic);
+            else
+                hid_log(1, "%sget Tz2501B  mic reg data failed", __func__);
+            Tz2501B_Restore_read_gpioaddr();
+        }
         if (is_open())
             start_read_thread(nullptr, false);
         break;

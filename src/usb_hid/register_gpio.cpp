@@ -62,6 +62,9 @@ bool HidDevice::send_register_address(std::uint16_t reg)
 
 bool HidDevice::Tz2402D_Reg_Setting(std::uint16_t reg, std::uint8_t value)
 {
+    // Another thread's register access between the address and the value
+    // would take the value, or leave a sequence under way at another register.
+    std::lock_guard<std::recursive_mutex> pins(pins_mutex_);
     const bool selected = send_register_address(reg);
     if (!selected)
         hid_log(1, "%s Set Output tReport is error", __func__);
@@ -77,6 +80,9 @@ bool HidDevice::Tz2402D_Reg_Setting(std::uint16_t reg, std::uint8_t value)
 
 bool HidDevice::Tz2402D_Reg_Read(std::uint16_t reg, std::uint8_t& out)
 {
+    // A register sequence of another thread must not move the address
+    // under this read, nor this read the address under the sequence.
+    std::lock_guard<std::recursive_mutex> pins(pins_mutex_);
     // The status poll reads the same channel; its GET_REPORT must not fall
     // between the address report and the register's answer.
     std::lock_guard<std::mutex> channel(channel_mutex_);
