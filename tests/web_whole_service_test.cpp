@@ -565,12 +565,15 @@ TEST_F(WholeServiceTest, EveryControlOfTheSelfTestPageReachesTheService)
         const std::size_t infos = count_of(log_text(), "--getinfo");
         ASSERT_EQ(browser.evaluate("document.getElementById('cmd-" + std::string(control.command) + "').click()"),
                   "undefined");
-        if (!control.logged.empty())
+        if (!control.logged.empty()) {
             EXPECT_TRUE(eventually([&] { return count_of(log_text(), control.logged) > logged; }));
-        if (control.module_command)
+        }
+        if (control.module_command) {
             EXPECT_TRUE(eventually([&] { return module_got(control.module_command) > at_module; }));
-        if (control.bridge)
+        }
+        if (control.bridge) {
             EXPECT_TRUE(eventually([&] { return box.deviceCommands().size() > to_bridge; }));
+        }
         if (control.logged.empty() && !control.module_command && !control.bridge) {
             // Frames are handled in order: once a getinfo sent after it has
             // been answered, this one has been handled too.

@@ -3,6 +3,7 @@
 // and the status request that its read loop sends.
 #include "base/platform/sleeper.h"
 #include "gsm/device_commands.h"
+#include "gsm/startup_script.h"
 #include "usb_hid/hid_device.h"
 #include "usb_hid/tz2401_report.h"
 #include "usb_hid/tz2701_bridge_reports.h"
@@ -16,7 +17,6 @@ constexpr int kUsbModeReports = 5;
 constexpr int kUsbModePauseMs = 10;
 constexpr int kTypeAttempts = 5;
 constexpr std::uint8_t kStatusRequest = 0xA1;
-constexpr std::uint8_t kModuleType4G = 0x20;
 
 using namespace tz2701;
 
@@ -64,7 +64,7 @@ void HidDevice::Tz2701_setup()
         if (!Tz2701_read_type(reply))
             continue;
         version2_.store(reply[2]);
-        hid_log(4, reply[2] == kModuleType4G ? "%s device is 4G " : "%s device is 2G ", __func__);
+        hid_log(4, reply[2] == gsm::kModuleType4G ? "%s device is 4G " : "%s device is 2G ", __func__);
         set_simcard_state(reply[3], reply[4], reply[5]);
         break;
     }
