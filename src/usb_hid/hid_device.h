@@ -496,7 +496,8 @@ protected:
     std::mutex cmd_mutex_;                 // one command report or request/reply pair
     mutable std::mutex queue_mutex_;       // the two queues
     std::mutex gpio_mutex_;                // one GPIO report
-    std::recursive_mutex pins_mutex_;      // one latch or register sequence with its restore
+    // One latch or register sequence with its restore; taken before channel_mutex_.
+    std::recursive_mutex pins_mutex_;
     std::mutex channel_mutex_;             // Tz2501B: one status poll or register read
     std::deque<std::unique_ptr<hid_cmd_op>> cmd_queue_;  // queue_mutex_
     std::deque<std::unique_ptr<hid_cmd_op>> sms_queue_;  // queue_mutex_
