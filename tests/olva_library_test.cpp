@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "base/base_ini.h"
@@ -23,6 +24,7 @@
 #include "support/eventually.h"
 #include "support/fake_pcm.h"
 #include "support/manual_drive_fixture.h"
+#include "support/thread_count.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ using olva_sim::SimTz2401Box;
 using olva_test::EventRecorder;
 using olva_test::FakePcmDevice;
 using olva_test::LibraryEvent;
+using olva_test::thread_count;
 using platform::PcmStream;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -307,17 +310,13 @@ TEST_F(LibraryTest, AfterCloseNoCallbackRunsAndTheLibraryOpensAgain)
 TEST_F(LibraryTest, ABoxWithoutASoundCardIsReportedGoneAndComesBackToItsSlot)
 {
     SimTz2401Box& box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
-    const auto thread_count = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                             std::filesystem::directory_iterator{});
-    };
-    long threads_before = -1;
+    std::optional<std::size_t> threads_before;
     for (int cycle = 0; cycle < 20; ++cycle) {
         SCOPED_TRACE(cycle);
         ASSERT_EQ(manager().search_pass(), 1);
         ASSERT_EQ(manager().slot(1).device_index(), 1);
         EXPECT_FALSE(manager().slot(1).capture_running());
-        if (threads_before < 0)
+        if (!threads_before)
             threads_before = thread_count();
         recorder().clear();
         sim_.unplug(box);
@@ -329,7 +328,7 @@ TEST_F(LibraryTest, ABoxWithoutASoundCardIsReportedGoneAndComesBackToItsSlot)
     }
     ASSERT_EQ(manager().search_pass(), 1);
     EXPECT_EQ(manager().slot(1).device_index(), 1);
-    EXPECT_EQ(thread_count(), threads_before);
+    EXPECT_EQ(thread_count(), *threads_before);
 }
 
 // A Tz2501B pulled out while its sound card still reads (or never opened)
