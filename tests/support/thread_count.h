@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace olva_test {
 
@@ -15,8 +17,15 @@ namespace olva_test {
 inline bool thread_is_exiting(const std::filesystem::path& task)
 {
     constexpr unsigned long kPfExiting = 0x4;
-    std::ifstream file(task / "stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // A plain read: a task that ends while it is read fails the read with
+    // ESRCH, which a stream would throw.
+    std::string stat(1024, '\0');
+    const int fd = ::open((task / "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    const ssize_t length = ::read(fd, stat.data(), stat.size());
+    ::close(fd);
+    stat.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     const auto name_end = stat.rfind(')');
     if (name_end == std::string::npos)
         return true;  // Gone while it was read.
