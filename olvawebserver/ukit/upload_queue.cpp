@@ -148,7 +148,7 @@ void set_aside(const std::string& path, const std::string& why)
 
 // A new file at path for writing, made by us alone. Whatever stands there
 // already (left by a run killed while writing, or put there by someone
-// else: a link, a FIFO, a link to another file) is removed as it is, never
+// else: a link, a FIFO, another name of a file) is removed as it is, never
 // followed or written into, and the file is made afresh.
 int create_afresh(const std::string& path)
 {
