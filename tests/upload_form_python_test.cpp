@@ -14,6 +14,7 @@
 #include <string>
 
 #include "support/child_process.h"
+#include "support/form_server.h"
 #include "support/temp_dir.h"
 #include "ukit/upload_transfer.h"
 
@@ -25,7 +26,6 @@ using namespace std::chrono_literals;
 // Bytes a text field could not carry unchanged: NUL, CR LF, a boundary-like
 // line, high bytes.
 const std::string kFormAudio = std::string("RIFF\0\0\r\n--\r\n\xff\xfe", 14) + std::string(70000, 'a');
-constexpr int kPortPipe = 3;
 
 struct JsonDeleter {
     void operator()(cJSON* json) const { cJSON_Delete(json); }
@@ -47,16 +47,11 @@ protected:
         if (!have_program("python3"))
             GTEST_SKIP() << "the form server needs python3";
         std::filesystem::create_directories(parsed_dir_);
-        ChildOptions options;
-        options.argv = {"python3", FORM_SERVER_SCRIPT, std::to_string(kPortPipe), parsed_dir_};
-        options.pipe_fd = kPortPipe;
-        options.output_file = temp_.file("server.log");
         std::string error;
-        server_ = ChildProcess::start(options, &error);
-        ASSERT_TRUE(server_) << error;
-        const std::optional<std::string> port = server_->read_pipe_line(kWait);
-        ASSERT_TRUE(port) << readFile(temp_.file("server.log"));
-        url_ = "http://127.0.0.1:" + *port;
+        std::optional<FormServerProcess> server = start_form_server(parsed_dir_, temp_.file("server.log"), &error);
+        ASSERT_TRUE(server) << error;
+        server_ = std::move(server->process);
+        url_ = "http://127.0.0.1:" + server->port;
         writeFile(audio_, kFormAudio);
     }
 

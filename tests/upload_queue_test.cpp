@@ -1,12 +1,15 @@
 // The upload queue: the result texts and the rules that read them, the
-// file that keeps the jobs, its limit, and the file's survival of a kill at
-// any moment.
+// file that keeps the jobs, its limits, what is found planted in its place
+// or in its temporary file's, and the file's survival of a kill at any
+// moment.
 #include <gtest/gtest.h>
 
 #include <cJSON.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include <sys/stat.h>
@@ -267,6 +270,172 @@ std::unique_ptr<ChildProcess> start_child(const std::string& mode, const std::st
     auto child = ChildProcess::start(options, &error);
     EXPECT_TRUE(child) << error;
     return child;
+}
+
+// A file planted where the temporary file goes, by a run killed while
+// writing or by someone else, is removed as it stands and the temporary
+// file made afresh: what a link leads to, or another name of the same
+// file, is never written.
+TEST_F(UploadQueueFile, PlantedTemporaryFileIsNotWrittenThrough)
+{
+    const std::string victim = temp_.file("victim");
+    const std::string nowhere = temp_.file("nowhere");
+    const std::string temporary = file_ + ".tmp";
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+    } cases[] = {
+        {"a link to a file", [&] { std::filesystem::create_symlink(victim, temporary); }},
+        {"a link to nothing yet", [&] { std::filesystem::create_symlink(nowhere, temporary); }},
+        {"another name of a file", [&] { std::filesystem::create_hard_link(victim, temporary); }},
+        {"a half-written file", [&] { writeFile(temporary, "[{\"mod\":"); }},
+    };
+    UploadQueue queue;
+    queue.read_upload_from_file(file_);
+    std::size_t jobs = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(victim, "precious");
+        c.plant();
+        ASSERT_EQ(queue.push(job(static_cast<int>(++jobs))), jobs);
+        EXPECT_EQ(readFile(victim), "precious");
+        EXPECT_FALSE(pathExists(nowhere));
+        EXPECT_FALSE(pathExists(temporary));
+        EXPECT_EQ(parse_upload_queue(readFile(file_)).size(), jobs);
+        struct stat st {};
+        ASSERT_EQ(lstat(file_.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0600u);  // the jobs name the user's recordings
+    }
+}
+
+// What stands in the file's place and is not a regular file, within the
+// ceiling, holding a JSON array, is set aside as it stands and the queue
+// starts empty: no link followed, nothing waited on, nothing read to its
+// end. Each load runs in a process of its own, watched with a time-out and
+// held to limited memory, so that a load that blocks or reads without end
+// fails the test instead of holding it or the machine.
+TEST_F(UploadQueueFile, RefusedFileIsSetAsideAndTheQueueStartsEmpty)
+{
+    using std::filesystem::file_type;
+    const std::string jobs = temp_.file("jobs.json");
+    const std::string jobs_text = upload_queue_json({job(1)});
+    writeFile(jobs, jobs_text);
+    const std::string aside = file_ + ".bad";
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        file_type kept_as;
+    } cases[] = {
+        {"a link to a file of jobs", [&] { std::filesystem::create_symlink(jobs, file_); }, file_type::symlink},
+        {"a link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", file_); }, file_type::symlink},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0); }, file_type::fifo},
+        {"a folder", [&] { std::filesystem::create_directory(file_); }, file_type::directory},
+        {"a file one byte over the ceiling",
+         [&] {
+             writeFile(file_, jobs_text);
+             std::filesystem::resize_file(file_, UploadQueue::kMaxUploadFileBytes + 1);
+         },
+         file_type::regular},
+        {"a sparse file of a terabyte",
+         [&] {
+             writeFile(file_, jobs_text);
+             std::filesystem::resize_file(file_, std::uintmax_t{1} << 40);
+         },
+         file_type::regular},
+        {"text that is not JSON", [&] { writeFile(file_, "mod=1 url=http://x"); }, file_type::regular},
+        {"a JSON object", [&] { writeFile(file_, "{\"mod\":1}"); }, file_type::regular},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(aside);
+        std::filesystem::remove_all(file_);  // a link itself, never what it leads to
+        c.plant();
+        auto child = start_child("load", file_);
+        ASSERT_TRUE(child);
+        EXPECT_EQ(child->wait_exit(kWait), 0) << "the load did not end with an empty queue";
+        EXPECT_FALSE(pathExists(file_));
+        EXPECT_EQ(std::filesystem::symlink_status(aside).type(), c.kept_as);
+        EXPECT_EQ(readFile(jobs), jobs_text);
+    }
+    // The next job starts a new file.
+    UploadQueue queue;
+    queue.read_upload_from_file(file_);
+    EXPECT_EQ(queue.push(job(2)), 1u);
+    EXPECT_EQ(parse_upload_queue(readFile(file_)).size(), 1u);
+}
+
+// The ceiling is the queue's limit times a job's bound: a file of that many
+// bytes is read, one byte more is set aside.
+TEST_F(UploadQueueFile, FileAtItsCeilingIsReadOneByteOverIsNot)
+{
+    constexpr std::size_t kLimit = 2;
+    const std::size_t ceiling = kLimit * UploadQueue::kMaxUploadJobBytes;
+    const std::string text = upload_queue_json({job(1)});
+    UploadQueue queue(kLimit);
+    writeFile(file_, text + std::string(ceiling - text.size(), ' '));
+    queue.read_upload_from_file(file_);
+    EXPECT_EQ(queue.size(), 1u);
+    EXPECT_FALSE(pathExists(file_ + ".bad"));
+
+    writeFile(file_, text + std::string(ceiling - text.size() + 1, ' '));
+    queue.read_upload_from_file(file_);
+    EXPECT_EQ(queue.size(), 0u);
+    EXPECT_EQ(readFile(file_ + ".bad").size(), ceiling + 1);
+}
+
+// A job is bounded by the bytes it takes in the file, escapes included, so
+// that the file of a full queue stays within its ceiling. A longer job is
+// refused when it is handed in, and dropped when a file holds it.
+TEST_F(UploadQueueFile, JobOverItsByteBoundIsRefused)
+{
+    constexpr std::size_t kLimit = 3;
+    const std::size_t bound = UploadQueue::kMaxUploadJobBytes;
+    UploadQueue queue(kLimit);
+    queue.read_upload_from_file(file_);
+    // The longest job there may be: alone, it is the whole file.
+    FileUploadPacket longest = job(1);
+    longest.url.append(bound - upload_queue_json({longest}).size(), 'u');
+    ASSERT_EQ(queue.push(longest), 1u);
+    EXPECT_EQ(readFile(file_).size(), bound);
+
+    FileUploadPacket long_url = longest;
+    long_url.url += 'u';
+    FileUploadPacket long_path = job(2);
+    long_path.localfilename = "/rec/" + std::string(bound, 'a') + ".wav";
+    FileUploadPacket control_bytes = job(3);  // "\u0001" in the file, six bytes each
+    control_bytes.objectName = std::string(bound / 6 + 1, '\x01');
+    const struct {
+        const char* what;
+        FileUploadPacket packet;
+    } cases[] = {
+        {"an address one byte too long", long_url},
+        {"a long path", long_path},
+        {"control bytes that the file escapes", control_bytes},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        UploadQueue::Refusal refusal = UploadQueue::Refusal::kQueueFull;
+        EXPECT_FALSE(queue.push(c.packet, &refusal));
+        EXPECT_EQ(refusal, UploadQueue::Refusal::kJobTooLong);
+        EXPECT_EQ(queue.size(), 1u);
+    }
+    // A full queue of the longest jobs stays within the ceiling.
+    ASSERT_EQ(queue.push(longest), 2u);
+    ASSERT_EQ(queue.push(longest), 3u);
+    EXPECT_LE(readFile(file_).size(), kLimit * bound);
+    UploadQueue::Refusal refusal = UploadQueue::Refusal::kJobTooLong;
+    EXPECT_FALSE(queue.push(job(4), &refusal));
+    EXPECT_EQ(refusal, UploadQueue::Refusal::kQueueFull);
+
+    // In a file, such a job is dropped and the file rewritten without it.
+    writeFile(file_, upload_queue_json({long_url, job(5)}));
+    queue.read_upload_from_file(file_);
+    ASSERT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue.front()->objectName, "object5");
+    const auto kept = parse_upload_queue(readFile(file_));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].objectName, "object5");
 }
 
 // A process that rewrites the file without pause is killed at moments

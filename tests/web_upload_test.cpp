@@ -115,6 +115,9 @@ TEST_F(WebUpload, MissingMembersAnswerAtOnceAndQueueNothing)
         R"({"event":"UploadFormFile","uploadurl":"http://h/","bucketName":"b","localfilepath":)" + local + "}",
         R"({"event":"UploadFormFile","uploadurl":"http://h/","bucketName":"b","objectName":"o"})",
         R"({"event":"UploadFormFile","uploadurl":"http://h/","bucketName":"b","objectName":"o","localfilepath":null})",
+        // A job too long to be kept in the queue's file.
+        R"({"event":"UploadFormFile","uploadurl":"http://h/","bucketName":"b","objectName":")" +
+            std::string(UploadQueue::kMaxUploadJobBytes, 'o') + R"(","localfilepath":)" + local + "}",
     };
     for (const std::string& frame : frames) {
         ASSERT_TRUE(client->send(frame));

@@ -73,12 +73,8 @@ bool is_upload_path(const std::string& path)
     return type == std::filesystem::file_type::regular || type == std::filesystem::file_type::not_found;
 }
 
-int open_upload_file(const std::string& path)
+int open_regular_file(const std::string& path)
 {
-    if (!has_audio_extension(path)) {
-        errno = EINVAL;
-        return -1;
-    }
     // Looked at before opening, so that no device is ever opened.
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
@@ -100,6 +96,15 @@ int open_upload_file(const std::string& path)
         return -1;
     }
     return fd;
+}
+
+int open_upload_file(const std::string& path)
+{
+    if (!has_audio_extension(path)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return open_regular_file(path);
 }
 
 }  // namespace web

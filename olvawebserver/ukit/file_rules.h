@@ -35,11 +35,16 @@ bool is_recording_path(const std::string& path);
 // an upload of a file that has gone always has.
 bool is_upload_path(const std::string& path);
 
-// Opens path for reading as an upload does, by the rule above and without
-// waiting on anything: no link is followed at the end of the path, and a
-// FIFO put there after the check is opened without blocking, then refused.
-// The descriptor (close-on-exec), or -1 with errno set: ELOOP for a link,
-// EINVAL for what is not a regular ".wav" or ".mp3" file.
+// Opens path for reading when it is a regular file itself, without waiting
+// on anything: a link is not followed, nothing else (FIFO, device, folder)
+// is ever opened, and a FIFO put there after the check is opened without
+// blocking, then refused. The descriptor (close-on-exec, non-blocking), or
+// -1 with errno set: ELOOP for a link, EINVAL for what is not a regular
+// file.
+int open_regular_file(const std::string& path);
+
+// Opens path for reading as an upload does: open_regular_file() of a name
+// ending in ".wav" or ".mp3"; EINVAL for any other name.
 int open_upload_file(const std::string& path);
 
 }  // namespace web

@@ -415,7 +415,14 @@ void COlvaMgr::cmd_upload_form_file(const Frame& f)
         logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
         return;
     }
-    const std::optional<std::size_t> queued = upload_queue_.push(std::move(packet));
+    UploadQueue::Refusal refusal{};
+    const std::optional<std::size_t> queued = upload_queue_.push(std::move(packet), &refusal);
+    if (!queued && refusal == UploadQueue::Refusal::kJobTooLong) {
+        const std::string result = upload::failure_text(upload::kParamError);
+        send_upload_result(f.conn, result);
+        logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+        return;
+    }
     if (!queued) {
         const std::string result = upload::failure_text(upload::kQueueFull);
         send_upload_result(f.conn, result);

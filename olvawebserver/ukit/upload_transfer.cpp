@@ -45,6 +45,7 @@ struct Reply {
     std::string body;
     bool replied = false;
     bool log_size = false;  // the plain upload logs every piece
+    char error[CURL_ERROR_SIZE] = "";  // why the transfer failed, in libcurl's words
 };
 
 std::size_t on_reply(char* data, std::size_t size, std::size_t count, void* user)
@@ -60,6 +61,13 @@ std::size_t on_reply(char* data, std::size_t size, std::size_t count, void* user
     }
     reply->body.append(data, bytes);
     return bytes;
+}
+
+// libcurl's own account of a failed transfer (a certificate that names
+// another host, say), else the code's general text.
+const char* failure_reason(const Reply& reply, CURLcode res)
+{
+    return reply.error[0] != '\0' ? reply.error : curl_easy_strerror(res);
 }
 
 // Called by libcurl while the transfer runs, at least about once a second
@@ -79,7 +87,8 @@ CurlPtr new_transfer()
 // The settings both uploads share; the libcurl code of a protocol limit
 // that cannot be set, when the transfer must not run.
 CURLcode set_common(CURL* curl, const std::string& url, std::chrono::milliseconds timeout,
-                    curl_slist* headers, curl_mime* form, Reply& reply, const std::atomic<bool>& stop)
+                    const std::string& ca_file, curl_slist* headers, curl_mime* form, Reply& reply,
+                    const std::atomic<bool>& stop)
 {
     for (const CURLoption limit : {CURLOPT_PROTOCOLS_STR, CURLOPT_REDIR_PROTOCOLS_STR}) {
         const CURLcode res = curl_easy_setopt(curl, limit, kUploadProtocols);
@@ -89,6 +98,14 @@ CURLcode set_common(CURL* curl, const std::string& url, std::chrono::millisecond
             return res;
         }
     }
+    // Recordings of private calls go only to the server the address names:
+    // its certificate must lead to an authority of the system's store (or
+    // of ca_file) and name the host.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!ca_file.empty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, reply.error);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
@@ -249,17 +266,13 @@ std::string UploadTransfer::form_upload(const std::string& url, const std::strin
         return upload::perform_failed_text(CURLE_FAILED_INIT);
     }
     Reply reply;
-    if (const CURLcode res = set_common(curl.get(), url, timeouts_.form, header_list.get(), form.get(), reply, stop_);
+    if (const CURLcode res =
+            set_common(curl.get(), url, timeouts_.form, ca_file_, header_list.get(), form.get(), reply, stop_);
         res != CURLE_OK)
         return upload::perform_failed_text(res);
-    if (url.find("https") != std::string::npos) {
-        // Upload servers often show certificates of their own making.
-        curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(curl.get(), CURLOPT_SSL_VERIFYHOST, 0L);
-    }
     const CURLcode res = curl_easy_perform(curl.get());
     if (res != CURLE_OK) {
-        logger(1, "olva upload", "", "uploadform perform failed,%d: %s", res, curl_easy_strerror(res));
+        logger(1, "olva upload", "", "uploadform perform failed,%d: %s", res, failure_reason(reply, res));
         return upload::perform_failed_text(res);
     }
     long status = 0;
@@ -324,11 +337,11 @@ int UploadTransfer::plain_upload(const std::string& url, UploadFile& file) const
     }
     Reply reply;
     reply.log_size = true;
-    if (set_common(curl.get(), url, timeouts_.plain, header_list.get(), form.get(), reply, stop_) != CURLE_OK)
+    if (set_common(curl.get(), url, timeouts_.plain, ca_file_, header_list.get(), form.get(), reply, stop_) != CURLE_OK)
         return kPlainPerformFailed;
     const CURLcode res = curl_easy_perform(curl.get());
     if (res != CURLE_OK) {
-        logger(1, "olva upload", "", " perform failed, res;%d", res);
+        logger(1, "olva upload", "", " perform failed, res;%d: %s", res, failure_reason(reply, res));
         return kPlainPerformFailed;
     }
     return reply.replied ? kPlainReplied : kPlainNoReply;

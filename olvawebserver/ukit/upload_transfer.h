@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <utility>
 
 class UploadFile;
 
@@ -31,9 +32,12 @@ public:
         kPlainFormFailed = -9,
     };
 
-    // stop must outlive the object.
-    UploadTransfer(const UploadTimeouts& timeouts, const std::atomic<bool>& stop)
-        : timeouts_(timeouts), stop_(stop)
+    // stop must outlive the object. An https server must show a certificate
+    // that the system's store of authorities vouches for, naming the host;
+    // ca_file, when given, is the store instead (tests trust an authority of
+    // their own through it).
+    UploadTransfer(const UploadTimeouts& timeouts, const std::atomic<bool>& stop, std::string ca_file = {})
+        : timeouts_(timeouts), stop_(stop), ca_file_(std::move(ca_file))
     {
     }
 
@@ -53,4 +57,5 @@ private:
 
     UploadTimeouts timeouts_;
     const std::atomic<bool>& stop_;
+    std::string ca_file_;
 };

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/filesystem.h"
+
 namespace {
 
 // The longest entry line written: what the reader has always handled.
@@ -123,20 +125,6 @@ std::vector<std::string> place_entry(std::vector<std::string> lines, std::string
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), entry);
     }
     return lines;
-}
-
-bool write_all(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Writes lines to a temporary file beside path and renames it over path, so

@@ -146,3 +146,17 @@ void clear_dir(const char* dir, unsigned long keep_seconds)
     work.reserve(kPathBufferSize);
     clear_level(work, platform::clock().wallSeconds(), keep_seconds);
 }
+
+bool write_all(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}

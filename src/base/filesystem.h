@@ -1,6 +1,8 @@
-// Path helpers: directory separators, directory tests, directory creation and
-// the removal of old files below a directory.
+// Path helpers: directory separators, directory tests, directory creation,
+// the removal of old files below a directory, and whole writes.
 #pragma once
+
+#include <string>
 
 // Replaces every '\\' by '/' in place; returns the number changed, -1 for null.
 int conv_dirsep(char* path);
@@ -17,3 +19,7 @@ int mkdir_tree(const char* path, char* work);
 // when keep_seconds is 0) and the subdirectories left empty; dir itself stays.
 // Links are removed or kept like files and never followed.
 void clear_dir(const char* dir, unsigned long keep_seconds);
+
+// Writes all of text to fd, going on after a short write or EINTR; false
+// (errno set) when a write fails.
+bool write_all(int fd, const std::string& text);

@@ -8,12 +8,16 @@ answer is a JSON object with what was parsed: the form's content type, the
 parser's defects, and each part's name, file name, content type and either
 its text or, for a file part, its size and the file in the directory given
 as the second argument, named by the part's position.
+
+With a certificate chain and its key as third and fourth arguments (PEM
+files), it speaks https through Python's ssl module instead.
 """
 import email.parser
 import email.policy
 import http.server
 import json
 import os
+import ssl
 import sys
 
 
@@ -83,6 +87,10 @@ class FormHandler(http.server.BaseHTTPRequestHandler):
 
 def main():
     server = http.server.HTTPServer(("127.0.0.1", 0), FormHandler)
+    if len(sys.argv) > 4:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(sys.argv[3], sys.argv[4])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     with os.fdopen(int(sys.argv[1]), "w") as port_out:
         port_out.write("%d\n" % server.server_address[1])
     server.serve_forever()
