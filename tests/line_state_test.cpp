@@ -200,6 +200,29 @@ TEST_F(LineStateTest, ARingIsCancelledRingCancelTimeAfterTheDebounce)
     }
 }
 
+// A ring that stands longer than ring_cancel_time is still a ring: the wait
+// for the caller to give up runs only once the line has stopped ringing.
+TEST_F(LineStateTest, ARingHeldPastRingCancelTimeIsNotCancelledWhileItRings)
+{
+    const LineEvent ring{OLVA_EVENT_LINE_RING, 0, ""};
+    const LineEvent ring_stop{OLVA_EVENT_RING_STOP, 0, ""};
+    const LineEvent cancel{OLVA_EVENT_RING_CANCEL, 0, ""};
+    const struct {
+        const char* ini;
+        int ring_steps;
+    } cases[] = {{"ring_cancel_time=1000\r\n", 20}, {"", 80}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ini);
+        open(OLVA_PRODUCT_TZ2401B, c.ini);
+        play({{kRing, c.ring_steps}});
+        EXPECT_EQ(line_->events(), (std::vector<LineEvent>{ring, ring}));
+        EXPECT_EQ(line_->call_phase(), 2);
+        line_->save_tmp_line_state(kIdle);
+        EXPECT_GT(stepsUntil(OLVA_EVENT_RING_CANCEL), 0);
+        EXPECT_EQ(line_->events(), (std::vector<LineEvent>{ring, ring, ring_stop, cancel}));
+    }
+}
+
 TEST_F(LineStateTest, ALostLineIsReportedAfterHangWaitTimeAndItsLedBlinks)
 {
     open(OLVA_PRODUCT_TZ2401B, "hang_wait_time=800\r\n");

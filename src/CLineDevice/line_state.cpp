@@ -157,6 +157,10 @@ void CLineDevice::step_held_state()
 {
     const int confirmed = confirmed_state_.load();
     const int logical = logical_state_.load();
+    // A state that stands as it was acted on waits for nothing: a long ring
+    // is still a ring.
+    if (logical == confirmed)
+        return;
     const std::uint64_t held = pending_time_.load();
     const LineSettings& s = settings_;
     auto waited = [held](int wait_ms) {
