@@ -274,6 +274,8 @@ void CLineDevice::step_slic_hook(unsigned long ms)
         }
     } else if (raw == OLVA_STATE_OFF_HOOK) {
         LINE_LOG(3, "%s++    slic hookoff");
+        // The call is taken: the next one's ring starts the extension again.
+        cid_ring_flag_.store(0);
         fire_event(OLVA_EVENT_LINE_HOOK_OFF, 0, 0, 0, 0);
         LINE_LOG(4, "%s slic hookoff2");
         if (linked) {
