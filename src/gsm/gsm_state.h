@@ -121,7 +121,9 @@ struct Action {
                          // text2 for p3 when has_text / has_text2
         kQueueAt,        // text: an AT entry that awaits its reply
         kQueueDevice,    // a = code, b = argument (-1: a one-byte command)
-        kQueueHangUp,    // "ATH\r" straight behind the queue's front, no reply awaited
+        kSoftHookOn,     // hang up through line 1's soft hook-on: "ATH\r" at the
+                         // pump's next step, the call's end reported once, line 1's
+                         // GSM state 9, an EC200's earphone path off
         kSendText,       // text through the bridge's text chunks now
         kSendOneCycle,   // a = code, b = argument: one one-cycle write now
         kSendRaw,        // text: an 8-byte raw report now

@@ -292,13 +292,8 @@ void on_no_carrier(Parse& p)
         s.ready = kLastFailed;
         s.timeouts = 0;
         p.add(print(" need dll auto hangup"));
-        p.add({.kind = Action::Kind::kQueueHangUp});
-        s.dialling = false;
-        s.call_answered = false;
-        s.dialled_number.clear();
-        if (end_call(s))
-            p.add(fire(kEventHookOn, 1));
-        p.gsm_state(kGsmStateHangUp);
+        // The soft hook-on ends the call and reports it.
+        p.add({.kind = Action::Kind::kSoftHookOn});
         return;
     }
     // The module's last word on a call this side hung up: nothing to check.
