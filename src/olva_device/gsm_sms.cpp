@@ -66,7 +66,6 @@ int OlvaDevice::olva_set_recv_short_msg_type(unsigned long, int type)
 
 gsm::ReceivedSms::Outcome OlvaDevice::pdumsg_handle(const std::string& line)
 {
-    BOX_LOG(4, "%smessage, len:%d", static_cast<int>(line.size()));
     const gsm::ReceivedSms sms = gsm::read_received_sms(line, recv_msg_type_.load());
     // A message delivered as it arrives has no storage index.
     BOX_LOG(4, "%s recv msg nlength:%d,, from:%s, msg:%s,, time:%s,index:%d",
