@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.startup = setup & 0x04;
     state.boot = setup & 0x08;
     state.call_answered = setup & 0x10;
-    state.four_g = setup & 0x20;
+    state.sim_switching = setup & 0x20;
     state.ec200 = setup & 0x40;
     state.clcc_total = (setup & 0x80) ? 1 : 0;
     const std::uint8_t line = data[1];

@@ -291,7 +291,7 @@ std::vector<RuleCase> rule_cases()
              s.ready = 0;
              s.timeouts = 3;
          },
-         {},
+         {"print p:CME ERROR"},
          [](const GsmState& s) {
              EXPECT_EQ(s.reg_state, -1);
              EXPECT_EQ(s.ready, -1);
@@ -440,12 +440,13 @@ std::vector<RuleCase> rule_cases()
              s.call_up = true;
              s.dialled_number = "10086";
          },
-         {"print  need dll auto hangup", "hang up", "fire 30 (1, 0, 0)", "gsm state 9"},
+         // The soft hook-on ends the call, reports it and closes an
+         // EC200's earphone path.
+         {"print  need dll auto hangup", "soft hook-on"},
          [](const GsmState& s) {
              EXPECT_EQ(s.command, "");
              EXPECT_EQ(s.ready, -1);
-             EXPECT_FALSE(s.dialling);
-             EXPECT_EQ(s.dialled_number, "");
+             EXPECT_EQ(s.timeouts, 0);
          }},
         {"NO CARRIER of an answered call asks for the call list",
          {"NO CARRIER"},
@@ -675,9 +676,16 @@ TEST(GsmReplyRules, TheLogLinesOfTheReplies)
         const char* line;
         const char* command;
         std::string logged;
+        int clcc_total = 0;
+        std::string peer = "";
     };
+    const std::string pdu = "0891683108200105F0040D91683186753200F00008521060214154230410EC204F60";
     const Case cases[] = {
         {"OK", "AT+CSQ\r", " recv ok, m_user_opt(0), AT+CSQ\r"},
+        {"+CME ERROR: 10", "AT+CPIN?\r", " p:CME ERROR"},
+        {"+CLCC: 1,0,0,0,0,\"555\",129", "AT+CLCC\r",
+         " m_clcc_number:1, recv no carrier:1,,phonenumber(10086)", 1, "10086"},
+        {pdu.c_str(), "AT+CMGR=1\r", " recv:" + pdu},
         {"+CME ERROR: 10", "AT+CSCA?\r", "split:10,,nErr:10"},
         {"+CME ERROR:  3 ", "AT+CSCA?\r", "split:3,,nErr:3"},
         {"+CME ERROR: x", "AT+CSCA?\r", "split:x,,nErr:0"},
@@ -687,6 +695,8 @@ TEST(GsmReplyRules, TheLogLinesOfTheReplies)
     for (const Case& c : cases) {
         GsmState state;
         state.command = c.command;
+        state.clcc_total = c.clcc_total;
+        state.peer_number = c.peer;
         EXPECT_THAT(logs_of(gsm::handle_line(state, {}, kGsmLevels, c.line)),
                     ::testing::Contains(c.logged))
             << c.line;

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +23,8 @@ using olva_sim::SimGsmModule;
 using olva_sim::SimTz2401Box;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class GsmControlsTest : public GsmBoxTest {
 protected:
@@ -36,6 +40,14 @@ protected:
     {
         const std::vector<std::string> all = commands();
         return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
+    }
+    // A box with an EC200 module, started.
+    SimTz2401Box& openEc200()
+    {
+        SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g("EC200SCNABR03A04M16"));
+        open(sim_box);
+        finishStartup();
+        return sim_box;
     }
     // The bridge's device commands of one code, as their arguments.
     std::vector<int> deviceArguments(int code) const
@@ -88,9 +100,7 @@ TEST_F(GsmControlsTest, AFastSimSwitchTakesTheModuleOffForFourSeconds)
 // other index changes nothing; every call answers 0.
 TEST_F(GsmControlsTest, TheEarphoneWorkModeDecidesWhetherAnAnswerOpensItsPath)
 {
-    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g("EC200SCNABR03A04M16"));
-    open(sim_box);
-    finishStartup();
+    SimTz2401Box& sim_box = openEc200();
     ASSERT_TRUE(box_.gsm_state().ec200);
     struct Case {
         const char* name;
@@ -180,6 +190,70 @@ TEST_F(GsmControlsTest, EachTalkLinkAndRecordSourceReachesItsPathOrGpio)
             }
         }
     }
+}
+
+// A dial that the far end ends ("NO CARRIER") and one that runs out its
+// 140 s are hung up through the soft hook-on: the module gets "ATH", the
+// call's end is reported once, and an EC200 module's GSM-to-earphone path
+// is closed with it.
+TEST_F(GsmControlsTest, ADialThatEndsOrTimesOutClosesAnEc200sEarphonePath)
+{
+    SimTz2401Box& sim_box = openEc200();
+    ASSERT_TRUE(box_.gsm_state().ec200);
+    struct Case {
+        const char* name;
+        int ticks;  // from the dial to its end
+        std::function<void()> end;
+    };
+    const Case cases[] = {
+        {"the far end hangs up", 10,
+         [&] { sim_box.gsmAct([](SimGsmModule& m) { m.farEndHangsUp(); }); }},
+        {"the dial times out", gsm::kDialReplyLimitMs / 20 + 5, [] {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t paths = deviceArguments(gsm::kCodeGsmToEarphone).size();
+        const std::size_t before = commands().size();
+        const std::size_t hook_ons = box_.events(OLVA_EVENT_LINE_HOOK_ON).size();
+        ASSERT_EQ(box_.olva_makecall(1, "10086"), OLVA_OK);
+        tick(5);
+        c.end();
+        tick(c.ticks);
+        drain();
+        EXPECT_THAT(commandsSince(before), ElementsAre("ATD10086;", "ATH"));
+        const std::vector<int> closed = deviceArguments(gsm::kCodeGsmToEarphone);
+        EXPECT_EQ(std::vector<int>(closed.begin() + static_cast<long>(paths), closed.end()),
+                  std::vector<int>{0});
+        EXPECT_EQ(box_.events(OLVA_EVENT_LINE_HOOK_ON).size(), hook_ons + 1);
+        EXPECT_FALSE(box_.gsm_state().dialling);
+        EXPECT_EQ(box_.line(1).gsm_state(), OLVA_STATE_HANG_UP);
+    }
+}
+
+// Power off is said on standard output, power on in the log (which the
+// tests also see on standard output).
+TEST_F(GsmControlsTest, PowerOffIsSaidOnStandardOutput)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a2g());
+    open(sim_box);
+    finishStartup();
+    const auto lines = [](const std::string& text) {
+        std::vector<std::string> out;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    };
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(box_.olva_gsm_power(1, 0), OLVA_OK);
+    const std::string off = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(lines(off), Contains(" GSM power off"));
+    EXPECT_THAT(off, Not(HasSubstr("Tz2701_set_GsmPower")));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(box_.olva_gsm_power(1, 1), OLVA_OK);
+    const std::string on = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(on, HasSubstr("Tz2701_set_GsmPower GSM power on\n"));
+    EXPECT_THAT(on, Not(HasSubstr("power off")));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ namespace {
 
 using gsm::Action;
 using gsm::GsmState;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -176,9 +177,11 @@ TEST_F(PumpTest, ACommandTimesOutAfterSevenSecondsADialAfter140)
     EXPECT_THAT(step(), ElementsAre("send ATD10086;<0D>"));
     EXPECT_EQ(state_.reply_limit_ms, gsm::kDialReplyLimitMs);
     EXPECT_THAT(run(140000 - kTick), IsEmpty());
-    // The unanswered dial is hung up and reported.
-    EXPECT_THAT(step(), ElementsAre("hang up", "fire 30 (1, 0, 0)", "gsm state 9"));
-    EXPECT_FALSE(state_.dialling);
+    // The unanswered dial is hung up through the soft hook-on, which
+    // reports it.
+    state_.peer_number = "10086";
+    EXPECT_THAT(step(), ElementsAre("soft hook-on"));
+    EXPECT_EQ(state_.peer_number, "");
 }
 
 TEST_F(PumpTest, AHangUpGoesOutAtOnceWhileADialAwaitsItsReply)
@@ -477,7 +480,7 @@ std::vector<std::string> startup_run(GsmState& state, int module_type, std::vect
         }
     };
     take(gsm::begin_startup(state, module_type));
-    while (state.startup_running) {
+    while (!state.startups.empty()) {
         now += kTick;
         take(gsm::step_startup(state, kTick, kGsmLevels));
         if (!queued.empty() && state.boot)
@@ -554,7 +557,7 @@ TEST(GsmStartup, EachStartUpEndsByReadingTheStoredUserNumber)
         GsmState state;
         std::vector<std::string> tail;
         gsm::begin_startup(state, module_type);
-        while (state.startup_running)
+        while (!state.startups.empty())
             for (const Action& action : gsm::step_startup(state, kTick, kGsmLevels))
                 tail.push_back(gsm::describe(action));
         ASSERT_GE(tail.size(), 3u);
@@ -563,6 +566,50 @@ TEST(GsmStartup, EachStartUpEndsByReadingTheStoredUserNumber)
         EXPECT_EQ(tail.back(), "read user number");
         EXPECT_EQ(std::count(tail.begin(), tail.end(), "read user number"), 1);
     }
+}
+
+// A 4G module may say "+CFUN:" while it boots, which asks for a second
+// start-up: the first keeps its time, and the second, on its own clock,
+// queues the whole script again behind whatever is queued then.
+TEST(GsmStartup, AStartUpAskedForDuringABootWaitQueuesTheScriptAgainLater)
+{
+    constexpr int kSecondAtMs = 5000;
+    GsmState state;
+    gsm::begin_startup(state, gsm::kModuleType4G);
+    std::vector<int> script_starts;  // when each script's first command was queued
+    std::size_t queued = 0;
+    int pulses = 0;
+    const std::size_t script = gsm::startup_commands(true, kGsmLevels).size();
+    for (int now = kTick; now <= 40000; now += kTick) {
+        if (now == kSecondAtMs)
+            gsm::begin_startup(state, gsm::kModuleType4G);
+        for (const Action& action : gsm::step_startup(state, kTick, kGsmLevels)) {
+            if (action.kind == Action::Kind::kSendOneCycle)
+                ++pulses;
+            if (action.kind == Action::Kind::kQueueAt && queued++ % script == 0)
+                script_starts.push_back(now);
+        }
+    }
+    // Fifteen pulses a second apart from the first step, and the script a
+    // second after the last: at 15.02 s, as without the second start-up.
+    EXPECT_THAT(script_starts, ElementsAre(15000 + kTick, kSecondAtMs + 15000));
+    EXPECT_EQ(queued, 2 * script);
+    EXPECT_EQ(pulses, 2 * gsm::kBootPulses);
+    EXPECT_FALSE(state.boot);
+    EXPECT_TRUE(state.startups.empty());
+}
+
+// A module that keeps asking cannot stack start-ups without end.
+TEST(GsmStartup, StartUpsBeyondTheirLimitAreRefused)
+{
+    GsmState state;
+    for (std::size_t i = 0; i < gsm::kMaxWaitingStartUps; ++i)
+        gsm::begin_startup(state, 0x09);
+    std::vector<std::string> refused;
+    for (const Action& action : gsm::begin_startup(state, 0x09))
+        refused.push_back(gsm::describe(action));
+    EXPECT_THAT(refused, Contains("log  start-up refused: 4 already wait for the module"));
+    EXPECT_EQ(state.startups.size(), gsm::kMaxWaitingStartUps);
 }
 
 TEST(GsmStartup, TheBootWaitEndsWithTheSecondAfterTheLastPulse)
@@ -575,7 +622,7 @@ TEST(GsmStartup, TheBootWaitEndsWithTheSecondAfterTheLastPulse)
     EXPECT_TRUE(state.boot);
     gsm::step_startup(state, kTick, kGsmLevels);
     EXPECT_FALSE(state.boot);
-    EXPECT_FALSE(state.startup_running);
+    EXPECT_TRUE(state.startups.empty());
 }
 
 }  // namespace

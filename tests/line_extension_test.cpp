@@ -12,6 +12,7 @@
 #include "base/base_ini.h"
 #include "support/fake_clock.h"
 #include "support/fake_paths.h"
+#include "support/log_capture.h"
 #include "support/recording_line.h"
 #include "support/temp_dir.h"
 
@@ -122,6 +123,26 @@ TEST_F(LineExtensionTest, TheTz2701aTimerRingsOneSecondInFiveAndPlaysTheCallerIn
     const std::size_t rings = line_->callsOf("slic_ring").size();
     tz2701_step(100);
     EXPECT_EQ(line_->callsOf("slic_ring").size(), rings);
+}
+
+// Both turns of the cadence, bell off and bell on again, are logged as
+// "++ stop ring".
+TEST_F(LineExtensionTest, TheTz2701aCadenceLogsBothTurnsAsStopRing)
+{
+    olva_test::LogCapture log;
+    ASSERT_TRUE(log.started());
+    open(OLVA_PRODUCT_TZ2701A);
+    line_->set_gsm_state(OLVA_STATE_RINGING);
+    for (int i = 0; i < 50; ++i)
+        line_->Tz2701_handle_timer(100);
+    ASSERT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1));
+    const std::string text = log.text();
+    std::size_t turns = 0;
+    for (std::size_t at = text.find("line.1-8++ stop ring"); at != std::string::npos;
+         at = text.find("line.1-8++ stop ring", at + 1))
+        ++turns;
+    EXPECT_EQ(turns, 2u);
+    EXPECT_EQ(text.find("start ring"), std::string::npos);
 }
 
 // A caller's number of any length is played; a call without one plays

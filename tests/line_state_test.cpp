@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,6 +198,29 @@ TEST_F(LineStateTest, ARingIsCancelledRingCancelTimeAfterTheDebounce)
         EXPECT_EQ(stepsUntil(OLVA_EVENT_RING_CANCEL), c.steps);
         EXPECT_EQ(line_->call_phase(), 11);
         EXPECT_EQ(line_->ring_count(), 0);
+    }
+}
+
+// A ring that stands longer than ring_cancel_time is still a ring: the wait
+// for the caller to give up runs only once the line has stopped ringing.
+TEST_F(LineStateTest, ARingHeldPastRingCancelTimeIsNotCancelledWhileItRings)
+{
+    const LineEvent ring{OLVA_EVENT_LINE_RING, 0, ""};
+    const LineEvent ring_stop{OLVA_EVENT_RING_STOP, 0, ""};
+    const LineEvent cancel{OLVA_EVENT_RING_CANCEL, 0, ""};
+    const struct {
+        const char* ini;
+        int ring_steps;
+    } cases[] = {{"ring_cancel_time=1000\r\n", 20}, {"", 80}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ini);
+        open(OLVA_PRODUCT_TZ2401B, c.ini);
+        play({{kRing, c.ring_steps}});
+        EXPECT_EQ(line_->events(), (std::vector<LineEvent>{ring, ring}));
+        EXPECT_EQ(line_->call_phase(), 2);
+        line_->save_tmp_line_state(kIdle);
+        EXPECT_GT(stepsUntil(OLVA_EVENT_RING_CANCEL), 0);
+        EXPECT_EQ(line_->events(), (std::vector<LineEvent>{ring, ring, ring_stop, cancel}));
     }
 }
 
@@ -450,6 +474,58 @@ TEST_F(LineStateTest, TheExtensionPhoneRingsWithItsOwnCadence)
     step(3);
     EXPECT_FALSE(LineAccess::slicRingOn(*line_));
     EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1, 0, 1, 0));
+}
+
+// A caller ID rings the extension itself, and marks the ring as its own so
+// that the line's ring does not start it again. Whichever way the call ends,
+// the mark goes with it: the next call, with no caller ID, rings the
+// extension from its first ring.
+TEST_F(LineStateTest, TheExtensionRingsForTheCallAfterACallWithACallerId)
+{
+    // An SDMF message: time "10011750", number "5551234", checksum.
+    const std::string body = "100117505551234";
+    std::vector<std::uint8_t> cid = {0x04, static_cast<std::uint8_t>(body.size())};
+    cid.insert(cid.end(), body.begin(), body.end());
+    unsigned sum = 0;
+    for (std::uint8_t b : cid)
+        sum += b;
+    cid.push_back(static_cast<std::uint8_t>(-sum));
+
+    const struct {
+        const char* name;
+        std::vector<Hold> line_ends;   // after the first ring and its caller ID
+        std::vector<Hold> slic_ends;   // the extension's hook, after that
+    } cases[] = {
+        {"ring cancelled", {{kIdle, 80}}, {}},
+        {"line reset", {{kIdle, 5}, {kPositive, 5}, {kIdle, 10}}, {}},
+        {"hang-up", {{kIdle, 5}, {kPositive, 5}, {kFloating, 10}}, {}},
+        {"extension lifted", {}, {{kOffHook, 3}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        open(OLVA_PRODUCT_TZ2501B);
+        play({{kRing, 5}});
+        for (std::uint8_t b : cid)
+            line_->OnCidData(b);
+        ASSERT_EQ(line_->eventCodes(),
+                  (std::vector<int>{OLVA_EVENT_LINE_RING, OLVA_EVENT_LINE_RING, OLVA_EVENT_CALLER_ID}));
+        EXPECT_EQ(LineAccess::cidRingFlag(*line_), 1);
+        play(c.line_ends);
+        for (const Hold& hold : c.slic_ends) {
+            line_->save_tmp_line_slic_state(hold.state);
+            step(hold.steps);
+        }
+        EXPECT_EQ(LineAccess::cidRingFlag(*line_), 0);
+
+        // The line and the extension at rest, then a call with no caller ID.
+        line_->save_tmp_line_slic_state(kIdle);
+        play({{kIdle, 80}});
+        ASSERT_FALSE(LineAccess::slicRingOn(*line_));
+        line_->clear();
+        play({{kRing, 3}});
+        EXPECT_THAT(line_->callsOf("slic_ring"), ElementsAre(1));
+        EXPECT_TRUE(LineAccess::slicRingOn(*line_));
+    }
 }
 
 TEST_F(LineStateTest, TheEndOfAPlayIsReportedAndSwitchesThePlaybackOff)

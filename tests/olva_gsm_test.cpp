@@ -285,6 +285,28 @@ TEST_F(GsmBoxTest, EachStartUpReadsTheStoredUserNumberAgainOffThePumpsThread)
     }
 }
 
+// A 4G module says "+CFUN:" while it boots: the start-up under way keeps
+// its time, and the one asked for sends the whole script again afterwards.
+TEST_F(GsmBoxTest, AStartUpAskedForWhileTheModuleBootsHoldsTheFirstScriptBackInNothing)
+{
+    SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g());
+    open(sim_box);
+    tick(250);  // 5 s into the boot wait
+    moduleSays("\r\n+CFUN: 1\r\n");
+    finishStartup();
+    // Fifteen pulses a second apart, the script a second after the last.
+    EXPECT_LE(sim_box.gsmReceived().front().time_ms - opened_ms_, 15000 + 100);
+    const auto scripts = [&] {
+        const std::vector<std::string> sent = commands();
+        return std::count(sent.begin(), sent.end(), "AT+CSCA?");
+    };
+    EXPECT_EQ(scripts(), 1);
+    for (int i = 0; i < 2000 && scripts() < 2; ++i)
+        tick();
+    EXPECT_EQ(scripts(), 2);
+    EXPECT_EQ(sim_box.bootPulses(), 2 * gsm::kBootPulses);
+}
+
 TEST_F(GsmBoxTest, AStartUpAskedForByAModuleLineNeitherSleepsNorWrites)
 {
     SimTz2401Box& sim_box = plug(SimTz2401Box::tz2701a4g());

@@ -4,10 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
 #include "codecs/Sms.h"
+#include "gsm/sms_send.h"
 #include "support/gsm_box_fixture.h"
 #include "support/log_capture.h"
 
@@ -219,6 +221,52 @@ TEST_F(SmsBoxTest, BadNumbersAndTextsAreRefused)
     EXPECT_EQ(box_.olva_send_gsm_msg(1, "10086", 0, "4E2", 3), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.olva_send_gsm_msg(1, nullptr, 1, "hi", 2), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.queued_sms_parts(), 0u);
+}
+
+// A message the queues refuse is not being sent: it leaves no SMS marked
+// under way, so the signal poll goes on. One refused while another is
+// under way leaves that one marked until it ends.
+TEST_F(SmsBoxTest, ARefusedMessageLeavesNoSmsUnderWay)
+{
+    const auto send = [&](const char* number, const std::string& text) {
+        return box_.olva_send_gsm_msg(1, number, 1, text.c_str(), static_cast<int>(text.size()));
+    };
+    const auto signal_polls = [&] {
+        const std::vector<std::string> sent = commands();
+        return std::count(sent.begin(), sent.end(), "AT+CSQ");
+    };
+    moduleSays("\r\n+CREG: 0,1\r\n");
+    drain();
+
+    // Refused before anything is queued.
+    EXPECT_EQ(send(nullptr, "hi"), OLVA_ERR_INVALID_PARAM);
+    EXPECT_EQ(send("1380013800012345", "hi"), OLVA_ERR_INVALID_PARAM);
+    EXPECT_FALSE(box_.gsm_state().sms_active);
+
+    // The command queue is full: the message's "AT+CMGF=0" is refused.
+    for (std::size_t i = 0; i < HidDevice::kMaxQueuedCommands; ++i)
+        ASSERT_EQ(box_.Tz2701_Send_at("AT\r"), 1);
+    EXPECT_EQ(send("10086", "hi"), OLVA_ERR_FAILED);
+    EXPECT_FALSE(box_.gsm_state().sms_active);
+    drain();
+    // The box's status reports, 501 of them, bring the next signal poll.
+    const long polls = signal_polls();
+    const std::uint8_t status[8] = {3, 0x91, 0, 1, 0, 0, 0, 0};
+    for (int i = 0; i < 501; ++i)
+        box_.route_tz2701_report(status, sizeof status);
+    drain();
+    EXPECT_EQ(signal_polls(), polls + 1);
+
+    // The SMS queue is full with a message of the most parts: the next one
+    // is refused, and the first is still under way.
+    const std::string longest(gsm::kSmsPartHexChars / 4 * HidDevice::kMaxQueuedSmsParts, 'a');
+    ASSERT_EQ(send("10086", longest), OLVA_OK);
+    ASSERT_EQ(box_.queued_sms_parts(), HidDevice::kMaxQueuedSmsParts);
+    EXPECT_EQ(send("10010", "hi"), OLVA_ERR_FAILED);
+    EXPECT_TRUE(box_.gsm_state().sms_active);
+    drain(20000);
+    EXPECT_THAT(reports(), ElementsAre(1ul));
+    EXPECT_FALSE(box_.gsm_state().sms_active);
 }
 
 // A stored message read with "AT+CMGR=" is reported as event 35, its UCS2

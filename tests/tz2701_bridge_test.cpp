@@ -134,11 +134,6 @@ TEST_F(BridgeTest, QueuesKeepTheirEntriesInOrderAndRefuseBeyondTheirLimits)
     EXPECT_EQ(hid_.Tz2701_device_cmd(0x12, -1), 1);
     EXPECT_EQ(hid_.Tz2701_set_talk_path(gsm::kCodeGsmToSlic, 1), 1);
     EXPECT_EQ(hid_.Tz2701_Send_at("AT\r"), 1);
-    EXPECT_EQ(hid_.Tz2701_queue_hangup(), 1);
-    auto first = hid_.take_command();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(first->data), 4), "ATH\r");
-    EXPECT_EQ(first->type, hid_cmd_op::Kind::kDeviceCommand);
     auto device = hid_.take_command();
     EXPECT_EQ(device->length, 1);
     EXPECT_EQ(device->data[0], 0x12);

@@ -194,6 +194,7 @@ void CLineDevice::Tz2701_handle_timer(unsigned long ms)
         confirmed_state_.store(OLVA_STATE_RINGING);
         slic_ring_phase_ms_.store(0);
         control_slic_ring(1);
-        LINE_LOG(4, "%s++ start ring");
+        // Both turns of the cadence log the same text.
+        LINE_LOG(4, "%s++ stop ring");
     }
 }

@@ -107,6 +107,7 @@ void CLineDevice::handle_line_reset()
     ring_count_.store(0);
     call_out_finished_.store(false);
     fsk_cid_.store(false);
+    cid_ring_flag_.store(0);
     fire_event(OLVA_EVENT_LINE_HOOK_ON, 0, 0, 0, 0);
     call_phase_.store(9);
     logical_state_.store(OLVA_STATE_IDLE);
@@ -122,6 +123,7 @@ void CLineDevice::handle_ring_cancel()
     call_out_finished_.store(false);
     fsk_cid_.store(false);
     cid_number_reported_.store(false);
+    cid_ring_flag_.store(0);
     fire_event(OLVA_EVENT_RING_CANCEL, 0, 0, 0, 0);
     call_phase_.store(11);
     control_mic_start(false);
@@ -137,6 +139,7 @@ void CLineDevice::handle_line_hang()
     try {
         empty_dial_buffer();
         fsk_cid_.store(false);
+        cid_ring_flag_.store(0);
         fire_event(OLVA_EVENT_LING_HANG, 0, 0, 0, 0);
         line_stop_record();
         call_phase_.store(4);

@@ -157,6 +157,10 @@ void CLineDevice::step_held_state()
 {
     const int confirmed = confirmed_state_.load();
     const int logical = logical_state_.load();
+    // A state that stands as it was acted on waits for nothing: a long ring
+    // is still a ring.
+    if (logical == confirmed)
+        return;
     const std::uint64_t held = pending_time_.load();
     const LineSettings& s = settings_;
     auto waited = [held](int wait_ms) {
@@ -270,6 +274,8 @@ void CLineDevice::step_slic_hook(unsigned long ms)
         }
     } else if (raw == OLVA_STATE_OFF_HOOK) {
         LINE_LOG(3, "%s++    slic hookoff");
+        // The call is taken: the next one's ring starts the extension again.
+        cid_ring_flag_.store(0);
         fire_event(OLVA_EVENT_LINE_HOOK_OFF, 0, 0, 0, 0);
         LINE_LOG(4, "%s slic hookoff2");
         if (linked) {

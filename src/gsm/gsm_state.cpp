@@ -81,8 +81,8 @@ std::string describe(const Action& action)
     case Kind::kQueueDevice:
         std::snprintf(numbers, sizeof numbers, "device 0x%02lX %ld", action.a, action.b);
         return numbers;
-    case Kind::kQueueHangUp:
-        return "hang up";
+    case Kind::kSoftHookOn:
+        return "soft hook-on";
     case Kind::kSendText:
         return "send " + printable(action.text);
     case Kind::kSendOneCycle:

@@ -61,6 +61,13 @@ struct Levels {
     int mic_gain_ec200[2] = {0, 0};
 };
 
+// One start-up of the module, waiting for it to boot.
+struct StartUp {
+    bool four_g = false;
+    int pulses_left = 0;  // a 4G module's start pulses still to send
+    int wait_ms = 0;      // to the next pulse, or to the end of the wait
+};
+
 struct GsmState {
     // --- the pump ---
     int ready = kReady;
@@ -82,10 +89,10 @@ struct GsmState {
     // --- start-up ---
     bool startup = false;  // the script has begun; cleared by "+CFUN:"
     bool boot = false;     // the module boots: AT entries are dropped
-    bool startup_running = false;  // the script waits for the module to boot
-    bool four_g = false;
-    int boot_pulses_left = 0;
-    int startup_wait_ms = 0;
+    // Start-ups waiting for the module to boot, each on its own clock: one
+    // asked for during another's wait holds that one back in nothing, and
+    // queues the script again when its own wait ends.
+    std::vector<StartUp> startups;
 
     // --- the call ---
     // A call is under way (dialled, ringing or answered): its end is
@@ -121,7 +128,9 @@ struct Action {
                          // text2 for p3 when has_text / has_text2
         kQueueAt,        // text: an AT entry that awaits its reply
         kQueueDevice,    // a = code, b = argument (-1: a one-byte command)
-        kQueueHangUp,    // "ATH\r" straight behind the queue's front, no reply awaited
+        kSoftHookOn,     // hang up through line 1's soft hook-on: "ATH\r" at the
+                         // pump's next step, the call's end reported once, line 1's
+                         // GSM state 9, an EC200's earphone path off
         kSendText,       // text through the bridge's text chunks now
         kSendOneCycle,   // a = code, b = argument: one one-cycle write now
         kSendRaw,        // text: an 8-byte raw report now

@@ -70,13 +70,9 @@ void handle_timeout(GsmState& state, Actions& actions)
     }
     if (contains(state.command, "ATD")) {
         actions.push_back(log(1, " " + state.command + " timeout, dll inside call hangup !!!!"));
-        actions.push_back({.kind = Action::Kind::kQueueHangUp});
-        state.dialling = false;
-        state.call_answered = false;
+        // The soft hook-on ends the call and reports it.
         state.peer_number.clear();
-        if (end_call(state))
-            actions.push_back(fire(kEventHookOn, 1));
-        actions.push_back({.kind = Action::Kind::kSetGsmState, .a = kGsmStateHangUp});
+        actions.push_back({.kind = Action::Kind::kSoftHookOn});
     } else if (contains(state.command, "AT+CMGS=")) {
         // Without its prompt the module still waits for a PDU: Ctrl-Z ends
         // that wait.

@@ -139,6 +139,12 @@ void on_error(Parse& p)
     s.timeouts = 0;
     if (p.command_has("AT+CPIN")) {
         s.reg_state = -1;
+        // "+CME ERROR: 10" gives "p:CME ERROR".
+        const std::string piece = p.line.substr(0, p.line.find(':'));
+        if (!piece.empty()) {
+            p.add(print("p:" + piece.substr(1)));
+            p.note(" p:" + piece.substr(1));
+        }
     } else if (p.command_has("AT+CSCA")) {
         s.reg_state = -1;
         if (p.line.size() > kErrorPrefix) {
@@ -292,13 +298,8 @@ void on_no_carrier(Parse& p)
         s.ready = kLastFailed;
         s.timeouts = 0;
         p.add(print(" need dll auto hangup"));
-        p.add({.kind = Action::Kind::kQueueHangUp});
-        s.dialling = false;
-        s.call_answered = false;
-        s.dialled_number.clear();
-        if (end_call(s))
-            p.add(fire(kEventHookOn, 1));
-        p.gsm_state(kGsmStateHangUp);
+        // The soft hook-on ends the call and reports it.
+        p.add({.kind = Action::Kind::kSoftHookOn});
         return;
     }
     // The module's last word on a call this side hung up: nothing to check.
@@ -319,6 +320,9 @@ void on_clcc(Parse& p)
     if (s.clcc_total <= 0)
         return;
     ++s.clcc_number;
+    p.note(" m_clcc_number:" + std::to_string(s.clcc_number) +
+           ", recv no carrier:" + std::to_string(s.clcc_total) + ",,phonenumber(" +
+           s.peer_number + ")");
     if (!s.peer_number.empty() && p.line_has(s.peer_number.c_str())) {
         p.note(" other part hangup");
         s.clcc_total = 0;
@@ -483,6 +487,7 @@ void on_other(Parse& p)
         return;
     if (p.line_has("08") || p.line_has("00") || p.line_has("04")) {
         p.note("message, len:" + std::to_string(p.line.size()));
+        p.note(" recv:" + p.line);
         p.add({.kind = Action::Kind::kReceivedPdu, .text = p.line});
         return;
     }

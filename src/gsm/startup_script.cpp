@@ -53,45 +53,62 @@ Actions begin_startup(GsmState& state, int module_type)
 {
     Actions actions;
     actions.push_back(log(4, format(" devtype:%x", module_type)));
+    if (state.startups.size() >= kMaxWaitingStartUps) {
+        actions.push_back(log(1, format(" start-up refused: %d already wait for the module",
+                                        static_cast<int>(kMaxWaitingStartUps))));
+        return actions;
+    }
     state.startup = true;
     state.boot = true;
-    state.startup_running = true;
-    state.four_g = module_type == kModuleType4G;
-    if (state.four_g) {
+    StartUp startup;
+    startup.four_g = module_type == kModuleType4G;
+    if (startup.four_g) {
         actions.push_back(log(4, " devtype is 4G mode"));
         // The first pulse goes with the next step.
-        state.boot_pulses_left = kBootPulses;
-        state.startup_wait_ms = 0;
+        startup.pulses_left = kBootPulses;
     } else {
-        state.boot_pulses_left = 0;
-        state.startup_wait_ms = kBootWait2GMs;
+        startup.wait_ms = kBootWait2GMs;
     }
+    state.startups.push_back(startup);
     return actions;
 }
 
-Actions step_startup(GsmState& state, int elapsed_ms, const Levels& levels)
+namespace {
+
+// The module has booted: the script goes behind whatever is queued.
+void end_boot_wait(GsmState& state, bool four_g, const Levels& levels, Actions& actions)
 {
-    Actions actions;
-    if (!state.startup_running)
-        return actions;
-    state.startup_wait_ms -= elapsed_ms;
-    if (state.startup_wait_ms > 0)
-        return actions;
-    if (state.boot_pulses_left > 0) {
-        actions.push_back({.kind = Action::Kind::kSendOneCycle, .a = kCodeStartPulse, .b = 0});
-        --state.boot_pulses_left;
-        state.startup_wait_ms = kBootPulseMs;
-        return actions;
-    }
-    state.startup_running = false;
     actions.push_back(log(4, "  send init cmd ..."));
     state.boot = false;
-    for (std::string& command : startup_commands(state.four_g, levels))
+    for (std::string& command : startup_commands(four_g, levels))
         actions.push_back(queue_at(std::move(command)));
     // The module's start-up may follow a change in the box: its stored
     // user number is read afresh.
     actions.push_back(log(4, "  init gsm , read eeprom"));
     actions.push_back({.kind = Action::Kind::kReadUserNumber});
+}
+
+}  // namespace
+
+Actions step_startup(GsmState& state, int elapsed_ms, const Levels& levels)
+{
+    Actions actions;
+    for (auto it = state.startups.begin(); it != state.startups.end();) {
+        StartUp& startup = *it;
+        startup.wait_ms -= elapsed_ms;
+        if (startup.wait_ms > 0) {
+            ++it;
+        } else if (startup.pulses_left > 0) {
+            actions.push_back({.kind = Action::Kind::kSendOneCycle, .a = kCodeStartPulse, .b = 0});
+            --startup.pulses_left;
+            startup.wait_ms = kBootPulseMs;
+            ++it;
+        } else {
+            const bool four_g = startup.four_g;
+            it = state.startups.erase(it);
+            end_boot_wait(state, four_g, levels, actions);
+        }
+    }
     return actions;
 }
 

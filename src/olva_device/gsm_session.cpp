@@ -131,8 +131,8 @@ void OlvaDevice::apply_gsm_actions(const gsm::Actions& actions)
         case Kind::kQueueDevice:
             Tz2701_device_cmd(static_cast<std::uint8_t>(a.a), static_cast<int>(a.b));
             break;
-        case Kind::kQueueHangUp:
-            Tz2701_queue_hangup();
+        case Kind::kSoftHookOn:
+            gsm_hang_up(1);
             break;
         case Kind::kSendText:
             Tz2701_Send_HidCmd(reinterpret_cast<const std::uint8_t*>(a.text.data()),

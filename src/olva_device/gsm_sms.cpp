@@ -53,6 +53,12 @@ int OlvaDevice::olva_send_gsm_msg(unsigned long, const char* number, int type, c
     // PDU mode first; the pump sends the command queue before any part.
     if (Tz2701_Send_at("AT+CMGF=0\r") != 1 || Tz2701_Send_shortMsgParts(reference, plan.pdus) != 1) {
         BOX_LOG(1, "%s short msg refused: the queue is full");
+        {
+            // The refused message is not being sent, and must not hold the
+            // signal poll back; one already under way still is.
+            std::lock_guard<std::mutex> lock(gsm_mutex_);
+            gsm_.sms_active = gsm_.sms_index != -1 || queued_sms_parts() > 0;
+        }
         return OLVA_ERR_FAILED;
     }
     return OLVA_OK;
@@ -66,7 +72,6 @@ int OlvaDevice::olva_set_recv_short_msg_type(unsigned long, int type)
 
 gsm::ReceivedSms::Outcome OlvaDevice::pdumsg_handle(const std::string& line)
 {
-    BOX_LOG(4, "%smessage, len:%d", static_cast<int>(line.size()));
     const gsm::ReceivedSms sms = gsm::read_received_sms(line, recv_msg_type_.load());
     // A message delivered as it arrives has no storage index.
     BOX_LOG(4, "%s recv msg nlength:%d,, from:%s, msg:%s,, time:%s,index:%d",

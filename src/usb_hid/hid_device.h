@@ -261,9 +261,6 @@ public:
     int Tz2701_Send_shortMsgParts(int index, const std::vector<std::string>& pdus);
     // A device command: one byte (argument -1) or code and argument.
     int Tz2701_device_cmd(std::uint8_t code, int argument);
-    // "ATH\r" as a device text at the queue's front: sent at the pump's
-    // next free step, no reply awaited.
-    int Tz2701_queue_hangup();
     int Tz2701_answer();
     int Tz2701_reject_callin();
     int Tz2701_getsignalsize();

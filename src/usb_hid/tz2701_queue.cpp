@@ -4,6 +4,7 @@
 // the queue mutex only for itself.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "gsm/device_commands.h"
@@ -139,19 +140,6 @@ int HidDevice::Tz2701_device_cmd(std::uint8_t code, int argument)
     return Tz2701_Send_MsgToGsm(bytes, argument < 0 ? 1 : 2, kModeDevice);
 }
 
-int HidDevice::Tz2701_queue_hangup()
-{
-    static constexpr char kHangUp[] = "ATH\r";
-    auto entry = std::make_unique<hid_cmd_op>();
-    std::memcpy(entry->data, kHangUp, 4);
-    entry->length = 4;
-    entry->type = Kind::kDeviceCommand;
-    // Ahead of everything queued: the call ends before anything else goes.
-    std::lock_guard<std::mutex> lock(queue_mutex_);
-    cmd_queue_.push_front(std::move(entry));
-    return 1;
-}
-
 int HidDevice::Tz2701_answer()
 {
     hid_log(4, "%sanswer call in", __func__);
@@ -211,7 +199,10 @@ int HidDevice::Tz2701_SIMSelect(int slot)
 
 int HidDevice::Tz2701_set_GsmPower(int on)
 {
-    hid_log(4, on == 1 ? "%s GSM power on" : "%s GSM power off", __func__);
+    if (on == 1)
+        hid_log(4, "%s GSM power on", __func__);
+    else
+        std::printf(" GSM power off\n");
     return Tz2701_device_cmd(on == 1 ? gsm::kCodePowerOn : gsm::kCodePowerOff, -1);
 }
 
