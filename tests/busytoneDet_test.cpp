@@ -128,6 +128,41 @@ TEST(CToneDetectTest, OtherCadencesAndSignalsAreNotBusyTone)
     }
 }
 
+TEST(CToneDetectTest, DualFrequencyModeTakesTheMeanOfBothFilters)
+{
+    // A busy set watching 450 and 650 Hz (the mean of both filters) beside
+    // one watching 450 Hz alone, threshold 678 (gate 12). A tone on one
+    // frequency gives its filter about 1980 at -20 dBm0 and 1000 at -44 dBm0
+    // (from -42 dBm0 down the gain control leaves the level alone) and the other
+    // filter next to nothing: the mean passes the threshold at -20 dBm0 and
+    // stays under it at -44 dBm0, where the filter alone passes it. Both
+    // tones together at -44 dBm0 pass it; at -48 dBm0 (about 400 each)
+    // neither they nor their mean do.
+    constexpr tagBusyInfo kDualSet{1, 450, 650, 35, 35, 5, 12, 3};
+    constexpr tagBusyInfo kSingleSet{0, 450, 650, 35, 35, 5, 12, 3};
+    struct Case {
+        int f1;
+        int level1_dbm0;
+        int f2;  // 0: one tone
+        int level2_dbm0;
+        bool dual_busy;
+        bool single_busy;
+    };
+    const Case cases[] = {
+        {450, -20, 0, 0, true, true},     {650, -20, 0, 0, true, false},
+        {450, -44, 0, 0, false, true},    {650, -44, 0, 0, false, false},
+        {450, -44, 650, -44, true, true}, {450, -48, 650, -48, false, false},
+    };
+    for (const Case& c : cases) {
+        Samples s = silence(1000);
+        append(s, spandspTone(c.f1, c.level1_dbm0, c.f2, c.level2_dbm0, 350, 350, 10 * 700));
+        const std::string what = std::to_string(c.f1) + " Hz at " + std::to_string(c.level1_dbm0) + ", " +
+                                 std::to_string(c.f2) + " Hz at " + std::to_string(c.level2_dbm0);
+        EXPECT_EQ(busyReports(s, kDualSet).size(), c.dual_busy ? 3u : 0u) << "dual, " << what;
+        EXPECT_EQ(busyReports(s, kSingleSet).size(), c.single_busy ? 3u : 0u) << "single, " << what;
+    }
+}
+
 TEST(CToneDetectTest, ReportsDialToneEveryNineToneBlocks)
 {
     for (int level : {-10, -30, -45}) {

@@ -20,6 +20,7 @@ using olva_test::CidStandard;
 using olva_test::cidStandardName;
 using olva_test::FskBits;
 using olva_test::mixIn;
+using olva_test::msToSamples;
 using olva_test::Samples;
 using olva_test::silence;
 using olva_test::spandspCidDecode;
@@ -37,16 +38,30 @@ public:
     RecordingCidDecoder() { cidReset(); }
 
     void OnCidData(std::uint8_t byte) override { bytes.push_back(byte); }
-    void OnLowPassOut(std::int16_t) override { ++low_pass_outputs; }
-    void OnLowPassMark(std::int16_t dc) override { dc_offsets.push_back(dc); }
+    void OnLowPassOut(std::int16_t value) override
+    {
+        ++low_pass_outputs;
+        outputs.push_back(value);
+        outputs_since_reset.push_back(value);
+    }
+    void OnLowPassMark(std::int16_t dc) override
+    {
+        dc_offsets.push_back(dc);
+        outputs_at_mark.push_back(outputs_since_reset);
+    }
     void OnFoundCarrier(int marks) override { carriers.push_back(marks); }
     void OnCidReset() override
     {
         ++resets;
         bytes_at_reset.push_back(bytes.size());
+        outputs_since_reset.clear();
     }
 
     std::vector<std::uint8_t> bytes;
+    std::vector<std::int16_t> outputs;  // every low-pass output
+    std::vector<std::int16_t> outputs_since_reset;
+    // At each OnLowPassMark, the low-pass outputs since the last reset.
+    std::vector<std::vector<std::int16_t>> outputs_at_mark;
     std::vector<std::int16_t> dc_offsets;
     std::vector<int> carriers;
     long low_pass_outputs = 0;
@@ -193,6 +208,124 @@ TEST(CidDecoderTest, DecodesUnderNoise)
                 EXPECT_EQ(d.ends.size(), 1u);
             }
         }
+    }
+}
+
+TEST(CidDecoderTest, GainControlLevelsQuietInputsAndPassesLoudOnesUnchanged)
+{
+    // A steady mark or space tone gives a steady low-pass output that goes
+    // with the square of the level reaching the discriminator. Inputs whose
+    // mean |x| is at most 2047 are brought to a mean of about 2048, so their
+    // output is the same at every level; louder ones pass unchanged, so
+    // theirs grows with (mean / 2048)^2. Each output is taken against that
+    // of the same tone at -26 dBm0 (mean |x| about 720).
+    struct Case {
+        int level_dbm0;
+        bool passes_unchanged;
+    };
+    const Case cases[] = {{-34, false}, {-18, false}, {-16, true}, {-14, true}, {-10, true}};
+
+    auto steady_output = [](const Samples& tone) {
+        RecordingCidDecoder d;
+        d.feed(tone);
+        // From 100 ms in, when the filters and the gain control have settled.
+        double sum = 0;
+        for (std::size_t i = msToSamples(100); i < tone.size(); ++i)
+            sum += d.outputs.at(i);
+        return std::abs(sum / static_cast<double>(tone.size() - msToSamples(100)));
+    };
+    auto mean_magnitude = [](const Samples& tone) {
+        double sum = 0;
+        for (std::int16_t x : tone)
+            sum += std::abs(int{x});
+        return sum / static_cast<double>(tone.size());
+    };
+    for (int hz : {1200, 2200}) {
+        const double reference = steady_output(spandspTone(hz, -26, 0, 0, 500, 0, 500));
+        ASSERT_GT(reference, 50) << hz << " Hz";
+        for (const Case& c : cases) {
+            const Samples tone = spandspTone(hz, c.level_dbm0, 0, 0, 500, 0, 500);
+            const double mean = mean_magnitude(tone);
+            EXPECT_EQ(mean > 2047, c.passes_unchanged)
+                << hz << " Hz at " << c.level_dbm0 << " dBm0, mean |x| " << mean;
+            const double expected = c.passes_unchanged ? (mean / 2048) * (mean / 2048) : 1.0;
+            EXPECT_NEAR(steady_output(tone) / reference, expected, 0.1 * expected)
+                << hz << " Hz at " << c.level_dbm0 << " dBm0, mean |x| " << mean;
+        }
+    }
+}
+
+TEST(CidDecoderTest, MeasuresTheDcOffsetOverTheSeizureLeavingOutItsLastTwelveOutputs)
+{
+    // The DC offset reported when the seizure is found is the mean of the
+    // low-pass outputs collected since the reset (the latest 512 at most),
+    // leaving out the last 12, which may already belong to the marks; the
+    // quotient is truncated.
+    constexpr std::size_t kCollected = 512;
+    constexpr std::size_t kTail = 12;
+    for (CidStandard standard : kStandards) {
+        for (const Message& msg : spandspMessages(standard)) {
+            for (double gain : {-24.0, 0.0, 12.0}) {
+                SCOPED_TRACE(std::string(cidStandardName(standard)) + " " + msg.format + " gain " +
+                             std::to_string(gain));
+                RecordingCidDecoder d;
+                d.feed(onTheLine(msg.m, gain));
+                ASSERT_EQ(d.dc_offsets.size(), 1u);
+                const std::vector<std::int16_t>& seen = d.outputs_at_mark[0];
+                ASSERT_GT(seen.size(), kCollected);
+                std::int64_t sum = 0;
+                for (std::size_t i = seen.size() - kCollected; i < seen.size() - kTail; ++i)
+                    sum += seen[i];
+                EXPECT_EQ(d.dc_offsets[0], sum / static_cast<std::int64_t>(kCollected - kTail));
+            }
+        }
+    }
+}
+
+TEST(CidDecoderTest, FindsASeizureAtItsLimitAsTheStateAtResetDecides)
+{
+    // A seizure of 99 to 101 bits gives about the 100 changes that are
+    // needed, so whether it is found turns on its first bits. Started within
+    // a few samples of a reset, those are decided by the state the reset
+    // leaves: the gain ring (every entry 2056, which holds a weak signal
+    // down until its own samples fill the ring) and the DC offset of 8 that
+    // the bit clock uses until the seizure is measured.
+    const std::vector<std::uint8_t> body = {0x04, 0x03, '1', '2', '3', 0xA9};
+    struct Case {
+        CidStandard standard;
+        int seizure_bits;
+        int level_dbm0;
+        int lead_samples;  // silence between the reset and the signal
+        bool found;
+    };
+    const Case cases[] = {
+        // A weak seizure that starts with the reset loses its first bits.
+        {CidStandard::Bell202, 101, -20, 0, true},
+        {CidStandard::Bell202, 101, -32, 0, false},
+        {CidStandard::Bell202, 101, -32, 20, true},
+        {CidStandard::V23, 101, -32, 0, false},
+        {CidStandard::V23, 101, -32, 20, true},
+        // At the edge: a reset state a little different (a ring of 2048, an
+        // offset of 0 or 16) turns each of these.
+        {CidStandard::Bell202, 101, -24, 2, false},
+        {CidStandard::V23, 101, -24, 2, false},
+        {CidStandard::V23, 101, -22, 0, false},
+        {CidStandard::V23, 101, -25, 3, true},
+        {CidStandard::Bell202, 99, -24, 15, true},
+        {CidStandard::V23, 99, -24, 15, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(cidStandardName(c.standard)) + ", " + std::to_string(c.seizure_bits) +
+                     " bits at " + std::to_string(c.level_dbm0) + " dBm0 after " +
+                     std::to_string(c.lead_samples) + " samples");
+        Samples s(static_cast<std::size_t>(c.lead_samples), 0);
+        append(s, spandspFsk(c.standard, FskBits().seizure(c.seizure_bits).marks(30).characters(body),
+                             c.level_dbm0));
+        append(s, silence(300));
+        RecordingCidDecoder d;
+        d.feed(s);
+        EXPECT_EQ(d.dc_offsets.size(), c.found ? 1u : 0u);
+        EXPECT_EQ(d.bytes, c.found ? body : std::vector<std::uint8_t>{});
     }
 }
 

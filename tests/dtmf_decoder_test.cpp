@@ -1,5 +1,6 @@
 #include "dsp/dtmf_decoder.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@
 namespace {
 
 using olva_test::append;
+using olva_test::applyGainDb;
+using olva_test::mixIn;
+using olva_test::msToSamples;
 using olva_test::Samples;
 using olva_test::silence;
 using olva_test::spandspDtmf;
@@ -61,6 +65,34 @@ Samples framed(const Samples& signal, std::size_t lead)
 Samples keyOne(int ms, int level_dbm0 = -10)
 {
     return spandspTone(697, level_dbm0, 1209, level_dbm0, ms, 0, ms);
+}
+
+// A steady tone at a level given to a fraction of a dB.
+Samples steadyTone(int hz, double level_dbm0, int ms)
+{
+    const double whole = std::floor(level_dbm0);
+    Samples s = spandspTone(hz, static_cast<int>(whole), 0, 0, ms, 0, ms);
+    applyGainDb(s, level_dbm0 - whole);
+    return s;
+}
+
+// Key 1 of 700 and 1200 Hz, within 0.8 % of its 697 and 1209 Hz: both
+// tones, like the others that the cases below add, have whole cycles in a
+// 20 ms frame, so every frame of the key measures alike and a case sits on
+// the side of a threshold it was built for. The low tone is at -10 dBm0;
+// others are given relative to it. kSteadyKeyMs long, after
+// kSteadyKeyLeadMs of silence, and followed by 200 ms.
+constexpr int kSteadyKeyMs = 400;
+constexpr int kSteadyKeyLeadMs = 200;
+
+Samples steadyKeyOne(double high_db)
+{
+    Samples key = steadyTone(700, -10, kSteadyKeyMs);
+    mixIn(key, steadyTone(1200, -10 + high_db, kSteadyKeyMs));
+    Samples s = silence(kSteadyKeyLeadMs);
+    append(s, key);
+    append(s, silence(200));
+    return s;
 }
 
 TEST(DtmfDecoderTest, ReportsEverySpandspKeyOnceInOrder)
@@ -150,6 +182,51 @@ TEST(DtmfDecoderTest, StrictModeTakesTheStricterTwistAtTheNextFrame)
     EXPECT_EQ(run(d, keys, false).keys, kAllKeys);
     EXPECT_EQ(run(d, keys, true).keys, "");
     EXPECT_EQ(run(d, keys, false).keys, kAllKeys);
+}
+
+TEST(DtmfDecoderTest, StrictModeRefusesAKeyWhoseWeakerToneHasTooLittleOfTheFrame)
+{
+    // Key 1 under a steady 1000 Hz tone as loud as its low tone. The frame's
+    // gain control scales the key and the interfering tone together, so the
+    // weaker (high) tone's energy ends near the strength threshold: with the
+    // high tone 6.5, 6.75, 7.25, 7.5 and 8 dB down, about 56, 52, 48, 44 and
+    // 40. Strict mode wants more than 50, normal mode more than 35; the
+    // twist, sum and relative checks pass in every case.
+    struct Case {
+        double high_db;
+        const char* strict_keys;
+        const char* normal_keys;
+    };
+    const Case cases[] = {
+        {-5, "1", "1"},   {-6.5, "1", "1"}, {-6.75, "1", "1"}, {-7.25, "", "1"},
+        {-7.5, "", "1"}, {-8, "", "1"},
+    };
+    for (const Case& c : cases) {
+        Samples s = steadyKeyOne(c.high_db);
+        mixIn(s, steadyTone(1000, -10, static_cast<int>(s.size() / 8)));
+        EXPECT_EQ(decode(s, true).keys, c.strict_keys) << "strict, high tone " << c.high_db << " dB";
+        EXPECT_EQ(decode(s, false).keys, c.normal_keys) << "normal, high tone " << c.high_db << " dB";
+    }
+}
+
+TEST(DtmfDecoderTest, RefusesAKeyWithASecondColumnToneWithinTenDecibels)
+{
+    // Key 1 with a 1350 Hz tone (the second column's, 1336 Hz) below its
+    // 1200 Hz column tone. The energies go with power: the second column may
+    // hold at most 0.1 of the first, so the key passes only with the extra
+    // tone more than 10 dB down. In both modes alike.
+    struct Case {
+        double second_column_db;
+        const char* keys;
+    };
+    const Case cases[] = {{-8, ""}, {-9.5, ""}, {-11.5, "1"}, {-14, "1"}};
+    for (const Case& c : cases) {
+        Samples s = steadyKeyOne(0);
+        mixIn(s, steadyTone(1350, -10 + c.second_column_db, kSteadyKeyMs), msToSamples(kSteadyKeyLeadMs));
+        for (bool strict : {true, false})
+            EXPECT_EQ(decode(s, strict).keys, c.keys)
+                << "second column " << c.second_column_db << " dB, strict " << strict;
+    }
 }
 
 TEST(DtmfDecoderTest, WeakSingleAndForeignSignalsGiveNothing)
