@@ -1,6 +1,7 @@
 // Texts of HTTP requests from outside: the input's lines are a request
 // target, a query variable's name, a Host header, the "allowed_origins"
-// setting and an Origin header.
+// setting, an Origin header, a Referer header and a Sec-Fetch-Site header
+// (an empty line leaves a header out).
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view host = fuzz::next_line(text);
     const std::string_view listed = fuzz::next_line(text);
     const std::string_view origin = fuzz::next_line(text);
+    const std::string_view referer = fuzz::next_line(text);
+    const std::string_view fetch_site = fuzz::next_line(text);
 
     std::string value;
     web::get_query_var(web::target_query(target), name, value);
@@ -27,9 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     web::is_local_host(host);
 
     web::HttpRequest req;
-    req.set(web::http::field::origin, origin);
+    if (!origin.empty())
+        req.set(web::http::field::origin, origin);
+    if (!referer.empty())
+        req.set(web::http::field::referer, referer);
+    if (!fetch_site.empty())
+        req.set(web::http::field::sec_fetch_site, fetch_site);
     web::OriginPolicy policy(listed);
-    if (!policy.allows(req))
-        policy.first_refusal(web::origin_for_log(req));
+    const web::OriginVerdict verdict = policy.judge(req);
+    if (verdict.outcome != web::OriginVerdict::allowed)
+        policy.first_refusal(verdict.origin);
     return 0;
 }

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "cavrel_olva.h"
 #include "support/eventually.h"
 #include "support/headless_browser.h"
+#include "support/sound_file.h"
 #include "support/upload_server.h"
 #include "support/web_fixture.h"
 
@@ -19,6 +23,12 @@ constexpr const char* kEventsShown = "document.getElementById('events').textCont
 constexpr const char* kGreeting = "document.getElementById('greeting').textContent";
 constexpr const char* kLineHandles =
     "[...document.querySelectorAll('#lines tr')].map(r => r.cells[0].textContent).join(',')";
+// What the test pages of other sites show in their #out.
+constexpr const char* kOutShown = "document.getElementById('out').textContent";
+// Two other sites, served by a local server of the test: one the user does
+// not know, one the user may allow.
+constexpr const char* kForeignSite = "foreign.example";
+constexpr const char* kFriendSite = "friend.example";
 
 class WebPagesTest : public WebServiceTest {
 protected:
@@ -40,6 +50,47 @@ protected:
         ASSERT_TRUE(browser_.open("http://127.0.0.1:" + std::to_string(port_) + path,
                                   temp_.file("chromium"), &error))
             << error;
+    }
+
+    std::string service() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+    // Opens the page of a local server under the name of another site.
+    void open_site(const char* site, unsigned short site_port)
+    {
+        std::string error;
+        ASSERT_TRUE(browser_.open("http://" + std::string(site) + ":" + std::to_string(site_port) + "/",
+                                  temp_.file("chromium"), &error,
+                                  {"--host-resolver-rules=MAP " + std::string(kForeignSite) + " 127.0.0.1, MAP " +
+                                   kFriendSite + " 127.0.0.1"}))
+            << error;
+    }
+
+    // A page that asks the service what a page may ask without an Origin:
+    // a recording as <audio> does, the records as <img> does, the settings
+    // with a no-cors fetch. Each outcome is added to its #out.
+    std::string simple_requests_page(const std::string& recording) const
+    {
+        return "<!DOCTYPE html><html><body><pre id=out></pre><script>"
+               "const say = t => { document.getElementById('out').textContent += t + '\\n'; };"
+               "const audio = new Audio('" + service() + "/playaudiofile?filename=" + recording + "');"
+               "audio.onloadedmetadata = () => say('audio:duration:' + audio.duration);"
+               "audio.onerror = () => say('audio:error');"
+               "const img = new Image();"
+               "img.onload = () => say('img:loaded');"
+               "img.onerror = () => say('img:error');"
+               "img.src = '" + service() + "/getRecord';"
+               "fetch('" + service() + "/GetConfigParam', {mode: 'no-cors'})"
+               ".then(r => say('fetch:' + r.type + ':' + r.status), e => say('fetch:failed'));"
+               "</script></body></html>";
+    }
+
+    // The page's #out once each of the needles shows in it.
+    std::string wait_for_outcomes(std::initializer_list<const char*> needles)
+    {
+        std::string last;
+        for (const char* needle : needles)
+            EXPECT_TRUE(browser_.wait_until_holds(kOutShown, needle, &last)) << needle << "\n" << last;
+        return browser_.evaluate(kOutShown).value_or("(no value)");
     }
 
     // JavaScript that tries what a hostile page would: the WebSocket and a
@@ -228,17 +279,11 @@ TEST_F(WebPagesTest, AForeignSiteAndItsSandboxedFrameAreRefused)
         "</script>\"></iframe></body></html>";
     UploadServer foreign;
     foreign.reply_with({200, page});
-    std::string error;
-    ASSERT_TRUE(browser_.open("http://foreign.example:" + std::to_string(foreign.port()) + "/",
-                              temp_.file("chromium"), &error,
-                              {"--host-resolver-rules=MAP foreign.example 127.0.0.1"}))
-        << error;
-    const std::string shown = "document.getElementById('out').textContent";
-    std::string last;
-    for (const char* outcome : {"frame:origin:null", "frame:ws:closed:1006", "frame:post:sent",
-                                "top:origin:http://foreign.example:", "top:ws:closed:1006", "top:post:sent"})
-        EXPECT_TRUE(browser_.wait_until_holds(shown, outcome, &last)) << outcome << "\n" << last;
-    EXPECT_EQ(last.find("ws:message"), std::string::npos) << last;
+    open_site(kForeignSite, foreign.port());
+    const std::string shown = wait_for_outcomes({"frame:origin:null", "frame:ws:closed:1006", "frame:post:sent",
+                                                 "top:origin:http://foreign.example:", "top:ws:closed:1006",
+                                                 "top:post:sent"});
+    EXPECT_EQ(shown.find("ws:message"), std::string::npos) << shown;
 
     EXPECT_EQ(record_ids(), "1;") << "nothing deleted";
     EXPECT_TRUE(wait_for_log(" refused a page of origin (null): not local and not in allowed_origins"));
@@ -246,6 +291,93 @@ TEST_F(WebPagesTest, AForeignSiteAndItsSandboxedFrameAreRefused)
     // Nobody pushed the user's page out.
     EXPECT_NE(getinfo(*own).find("\"event\":\"getinfo\""), std::string::npos);
     EXPECT_FALSE(own->got_close_frame());
+}
+
+// A page of another site asks without an Origin, as <audio>, <img> and a
+// no-cors fetch do: it could learn whether a recording exists and how long
+// it is, or keep the service busy. Its browser says the request comes from
+// another site, and the page's address in the Referer is not allowed: the
+// service refuses, logs it once and does none of the work. The service's
+// own page and a program still get the recording.
+TEST_F(WebPagesTest, AForeignPagesRequestsWithoutAnOriginAreRefused)
+{
+    start();
+    // A record, so that its listing is logged as the route's work.
+    ASSERT_EQ(request("/addRecord", "{}").body, "{ \"code\": 200, \"id\":1}");
+    const std::string recording = app_dir_ + "/call.wav";
+    ASSERT_TRUE(writeSoundFile(recording, SF_FORMAT_WAV | SF_FORMAT_PCM_16, std::vector<std::int16_t>(8000)));
+    const std::string page = simple_requests_page(recording);
+
+    UploadServer foreign;
+    foreign.reply_with({200, page});
+    open_site(kForeignSite, foreign.port());
+    const std::string refused_shown = wait_for_outcomes({"audio:", "img:", "fetch:"});
+    EXPECT_NE(refused_shown.find("audio:error"), std::string::npos) << refused_shown;
+    EXPECT_EQ(refused_shown.find("audio:duration"), std::string::npos) << refused_shown;
+    EXPECT_NE(refused_shown.find("fetch:opaque:0"), std::string::npos) << refused_shown;
+    // Every reply has come, so each route would have logged its work by now.
+    const std::string log = log_text();
+    const std::string refused = " refused a page of origin (http://foreign.example:" +
+                                std::to_string(foreign.port()) + "): not local and not in allowed_origins";
+    const std::size_t first = log.find(refused);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(refused, first + 1), std::string::npos) << "once";
+    const char* kWorkDone[] = {"   recv query string:", "   recourd count:", "   get  config param"};
+    for (const char* work : kWorkDone)
+        EXPECT_EQ(log.find(work), std::string::npos) << work;
+
+    // The same page from the service itself.
+    writeFile(app_dir_ + "/webroot/own.html", page);
+    browser_.evaluate("location.href = '" + service() + "/own.html'");
+    const std::string own_shown = wait_for_outcomes({"audio:duration:1", "img:", "fetch:basic:200"});
+    EXPECT_EQ(own_shown.find("audio:error"), std::string::npos) << own_shown;
+    for (const char* work : kWorkDone)
+        EXPECT_TRUE(wait_for_log(work)) << work;
+
+    // A program sends none of these headers.
+    const HttpResult program = request("/playaudiofile?filename=" + recording, "", "GET");
+    EXPECT_EQ(program.status, 200) << program.error;
+    EXPECT_EQ(program.body, readFile(recording));
+}
+
+// A page of another site frames the service's own pages: hidden under its
+// own, they could be clicked through a disguise, and each load of the
+// self-test page would push the user's page off the one connection the
+// service keeps. The browser leaves such frames empty; a site the user
+// allows may frame them.
+TEST_F(WebPagesTest, OnlyTheServiceAndAllowedSitesFrameItsPages)
+{
+    UploadServer sites;
+    start("allowed_origins=http://" + std::string(kFriendSite) + ":" + std::to_string(sites.port()) + "\n");
+    ASSERT_EQ(request("/addRecord", "{}").body, "{ \"code\": 200, \"id\":1}");
+    // A frame of this page that comes in lists the records before its load
+    // ends: the log tells whether it came in.
+    writeFile(app_dir_ + "/webroot/framed.html",
+              "<!DOCTYPE html><html><body><img src=\"/getRecord\"></body></html>");
+    const auto frame = [&](const char* id, const char* path) {
+        return "<iframe id=" + std::string(id) + " onload=\"document.getElementById('out').textContent += 'loaded:" +
+               id + "\\n'\" src=\"" + service() + path + "\"></iframe>";
+    };
+    sites.reply_with({200, "<!DOCTYPE html><html><body><pre id=out></pre>" + frame("ui", "/test/index.html") +
+                               frame("marker", "/framed.html") + "</body></html>"});
+    auto own = connect();
+    ASSERT_TRUE(own);
+
+    open_site(kForeignSite, sites.port());
+    wait_for_outcomes({"loaded:ui", "loaded:marker"});
+    const std::string log = log_text();
+    EXPECT_EQ(log.find("   recourd count:"), std::string::npos) << "the framed page came in";
+    // The user's page still holds the one connection.
+    EXPECT_NE(getinfo(*own).find("\"event\":\"getinfo\""), std::string::npos);
+    EXPECT_FALSE(own->got_close_frame());
+    const std::size_t joined = log.find("new connect from");
+    EXPECT_EQ(log.find("new connect from", joined + 1), std::string::npos) << "the framed self-test page joined";
+
+    browser_.evaluate("location.href = 'http://" + std::string(kFriendSite) + ":" + std::to_string(sites.port()) +
+                      "/'");
+    EXPECT_TRUE(wait_for_log("   recourd count:")) << "the allowed site's frame stays empty";
+    // Its self-test page joins, and the service keeps the newest client.
+    EXPECT_TRUE(own->wait_closed());
 }
 
 // A page opened from a file sends "null" too: the user lets such pages in by

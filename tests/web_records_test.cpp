@@ -410,7 +410,10 @@ TEST_F(HttpRecords, ReplyFramesOnTheWire)
     start();
     ClientOptions options = client_options();
     const std::string end = "\r\n0\r\n\r\n";
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n";
+    // The frame's own headers, then those of every reply: who may frame it.
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n"
+        "Content-Security-Policy: frame-ancestors 'self'\r\nX-Frame-Options: SAMEORIGIN\r\n\r\n";
 
     const std::string added = "{ \"code\": 200, \"id\":1}";
     EXPECT_EQ(raw_exchange(options,

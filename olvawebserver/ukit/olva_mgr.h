@@ -122,6 +122,7 @@ private:
     // web::WebEvents, on the web thread.
     bool on_ws_upgrade(const web::HttpRequest& req) override;
     web::HttpResponse on_http_request(const web::HttpRequest& req) override;
+    const std::string& frame_ancestors() const override;
     void on_ws_open(const std::shared_ptr<web::WsConnection>& c) override;
     void on_ws_frame(const std::shared_ptr<web::WsConnection>& c, std::string_view payload) override;
     void on_ws_close(const std::shared_ptr<web::WsConnection>& c) override;

@@ -35,13 +35,23 @@ void guarded(WebEvent ev, Work&& work)
 
 bool COlvaMgr::origin_allowed(const web::HttpRequest& req)
 {
-    if (origins_.allows(req))
+    const web::OriginVerdict verdict = origins_.judge(req);
+    if (verdict.outcome == web::OriginVerdict::allowed)
         return true;
-    const std::string origin = web::origin_for_log(req);
-    if (origins_.first_refusal(origin))
+    if (!origins_.first_refusal(verdict.origin))
+        return false;
+    if (verdict.outcome == web::OriginVerdict::foreign_origin)
         logger(1, "userver", "", " refused a page of origin (%s): not local and not in allowed_origins",
-               origin.c_str());
+               verdict.origin.c_str());
+    else
+        logger(1, "userver", "", " refused a request of another site that names no origin: "
+                                 "neither Origin nor a Referer with one");
     return false;
+}
+
+const std::string& COlvaMgr::frame_ancestors() const
+{
+    return origins_.frame_ancestors();
 }
 
 bool COlvaMgr::on_ws_upgrade(const web::HttpRequest& req)

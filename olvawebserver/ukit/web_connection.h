@@ -49,6 +49,9 @@ public:
     virtual bool on_ws_upgrade(const HttpRequest& req) = 0;
     // A plain HTTP request whose Host header passed the check.
     virtual HttpResponse on_http_request(const HttpRequest& req) = 0;
+    // The Content-Security-Policy of every HTTP reply, refusals too: which
+    // pages may frame the service's own.
+    virtual const std::string& frame_ancestors() const = 0;
     // A WebSocket handshake completed.
     virtual void on_ws_open(const std::shared_ptr<WsConnection>& c) = 0;
     // A text frame arrived (binary ones are logged and dropped).

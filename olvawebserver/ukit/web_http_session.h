@@ -88,6 +88,10 @@ private:
         response_ = std::move(res);
         std::visit(
             [this](auto& message) {
+                // Refusals too: only the service's own pages and the allowed
+                // ones may frame it. Browsers without CSP read the second.
+                message.set("Content-Security-Policy", events_.frame_ancestors());
+                message.set(http::field::x_frame_options, "SAMEORIGIN");
                 keep_alive_ = message.keep_alive();
                 beast::get_lowest_layer(stream_).expires_after(kHttpTimeout);
                 http::async_write(stream_, message,

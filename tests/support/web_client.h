@@ -16,6 +16,7 @@ struct ClientOptions {
     unsigned short port = 0;
     std::string host;  // the Host header; empty: "localhost:<port>"
     std::string origin;  // the Origin header, as a browser sends it; empty: none
+    std::map<std::string, std::string> headers;  // more request headers, e.g. Sec-Fetch-Site
     std::string target = "/";
     bool tls = false;
     std::string ca_file;  // with tls: the certificate the server must show

@@ -26,6 +26,8 @@ HttpResult http_exchange(asio::io_context& ioc, Stream& stream, const ClientOpti
     req.set(http::field::host, host_of(options));
     if (!options.origin.empty())
         req.set(http::field::origin, options.origin);
+    for (const auto& [name, value] : options.headers)
+        req.set(name, value);
     req.keep_alive(false);
     if (!body.empty()) {
         req.body() = body;

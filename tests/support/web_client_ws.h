@@ -93,10 +93,13 @@ bool WsClientImpl<Stream>::open(const ClientOptions& options, std::string* error
     if (!ec) {
         websocket::response_type response;
         bool done = false;
-        if (!options.origin.empty()) {
-            ws_.set_option(websocket::stream_base::decorator(
-                [origin = options.origin](websocket::request_type& req) { req.set(http::field::origin, origin); }));
-        }
+        ws_.set_option(websocket::stream_base::decorator(
+            [origin = options.origin, headers = options.headers](websocket::request_type& req) {
+                if (!origin.empty())
+                    req.set(http::field::origin, origin);
+                for (const auto& [name, value] : headers)
+                    req.set(name, value);
+            }));
         ws_.async_handshake(response, host_of(options), options.target, [&](beast::error_code handshake_ec) {
             ec = handshake_ec;
             done = true;
