@@ -34,6 +34,25 @@ TEST(ModelTraitsTest, StepsAndDetectionStayWithinTheLinesOpened)
     }
 }
 
+// The names the library reports, by model; every other id, the Tz2501B's
+// among them, has none and is reported as "unknown device".
+TEST(ModelTraitsTest, NamesAreTheProductNamesOfTheirModels)
+{
+    const std::pair<int, const char*> named[] = {
+        {1, "Tz2502A"}, {2, "Tz2402B"}, {3, "Tz2401B"}, {4, "TZ2501A"}, {8, "TZ2701A"}};
+    for (int id = -3; id <= 255; ++id) {
+        SCOPED_TRACE(id);
+        const char* expected = nullptr;
+        for (const auto& [model, name] : named)
+            expected = model == id ? name : expected;
+        const char* name = model_traits(id).name;
+        if (expected)
+            EXPECT_STREQ(name, expected);
+        else
+            EXPECT_EQ(name, nullptr) << name;
+    }
+}
+
 // Ids of no row, the results of a bad handle among them, get model 0's.
 TEST(ModelTraitsTest, AnUnknownIdHasNothing)
 {

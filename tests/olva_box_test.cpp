@@ -119,6 +119,44 @@ TEST_F(BoxTest, ATz2401bOpensItsOneLineOnItsOwnSoundCard)
     EXPECT_EQ(iniText("dtmf_cof"), "1.26");
 }
 
+// The Tz2401B's stored user number is read at open up to six times, each
+// time the primary copy first: once when it checks, six times when no copy
+// ever does; the open goes on without a number then.
+TEST_F(BoxTest, ATz2401bTriesItsUserNumberSixTimesAtOpen)
+{
+    struct Case {
+        const char* name;
+        bool copies_check;
+        int primary_reads;
+        int usernum_result;
+    };
+    const Case cases[] = {
+        {"a copy that checks", true, 1, 0},
+        {"no copy checks", false, 6, -1},
+    };
+    int card = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimTz2401Box& sim_box = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2401b());
+        // 17 bytes that add up to 0 modulo 256 pass the check; seventeen 1s do not.
+        Bytes copy(17, 1);
+        copy[16] = c.copies_check ? 0xF0 : 0x01;
+        for (std::uint8_t at : {std::uint8_t{18}, std::uint8_t{35}, std::uint8_t{96}})
+            sim_box.setEeprom(at, copy);
+        addCard(sim_box, card, olva_test::kTz2401CardId);
+        TestBox box;
+        ASSERT_TRUE(open(box, sim_box, OLVA_PRODUCT_TZ2401B, card++));
+        int primary_reads = 0;
+        for (const Bytes& report : sim_.reports(sim_box))
+            primary_reads += report.size() >= 3 && report[0] == 3 && report[1] == 0xB1 && report[2] == 96 ? 1 : 0;
+        EXPECT_EQ(primary_reads, c.primary_reads);
+        std::uint8_t number[16] = {};
+        EXPECT_EQ(box.olva_get_usernum(number, 16), c.usernum_result);
+        EXPECT_EQ(box.line(1).line_id(), 1u);
+        box.olva_close(0);
+    }
+}
+
 TEST_F(BoxTest, ATz2501bOpensBothLinesAnnouncesTheFirstAndSetsItsLatches)
 {
     SimRegisterBox& sim_box = sim_.plug<SimRegisterBox>();

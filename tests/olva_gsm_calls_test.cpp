@@ -2,7 +2,7 @@
 // behind the bridge: the extension's ring stopped only when it rings, a
 // caller's number of any length played to the extension, the module's
 // tones for DTMF and for a caller's number, the buzzer, and the line's own
-// GSM operations.
+// GSM operations and extension ring.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -138,6 +138,32 @@ TEST_F(GsmCallsTest, TheCallersNumberGoesToTheExtensionAsTheModulesTones)
     EXPECT_EQ(box_.Tz2701_send_cid_to_slic("+8613800138000"), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.Tz2701_send_cid_to_slic(nullptr), OLVA_ERR_INVALID_PARAM);
     EXPECT_EQ(box_.queued_commands(), 0u);
+}
+
+// The line's extension ring: the box's ring on or off, then the GSM to
+// extension path off, so a ringing extension hears no call; the answer is
+// the second command's.
+TEST_F(GsmCallsTest, TheExtensionsRingIsSwitchedWithTheCallPathToItOff)
+{
+    using Commands = std::vector<std::pair<int, int>>;
+    struct Case {
+        int on;
+        Commands sent;
+        bool ringing;
+    };
+    const Case cases[] = {
+        {1, {{0x17, 0}, {0x20, 0}}, true},
+        {0, {{0x18, 0}, {0x20, 0}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.on);
+        const std::size_t before = sim_box_->deviceCommands().size();
+        EXPECT_EQ(OlvaDeviceAccess::line(box_, 1).control_slic_ring(c.on), 1);
+        tick(5);
+        const auto device = sim_box_->deviceCommands();
+        EXPECT_EQ(Commands(device.begin() + static_cast<long>(before), device.end()), c.sent);
+        EXPECT_EQ(sim_box_->extensionRinging(), c.ringing);
+    }
 }
 
 TEST_F(GsmCallsTest, TheLinesDialGoesThroughTheModule)

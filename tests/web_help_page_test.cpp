@@ -215,5 +215,23 @@ TEST_F(WebHelpPage, DocumentsEveryRouteTheOriginRuleAndTheLimits)
     EXPECT_NE(row.find("<code>limit</code> 最多 1000"), std::string::npos);
 }
 
+// What a file route answers when it cannot send the file is what its row
+// says, asked of the service itself.
+TEST_F(WebHelpPage, FileRoutesSayHowAFileTheyCannotSendIsAnswered)
+{
+    start();
+    for (const std::string path : {"/playaudiofile", "/downloadwav", "/downloadlogfile"}) {
+        SCOPED_TRACE(path);
+        const std::string row = page_.row("route:" + path);
+        ASSERT_FALSE(row.empty());
+        for (const std::string query : {"?filename=missing.wav", ""}) {
+            const HttpResult res = request(path + query, "", "GET");
+            ASSERT_NE(res.status, 0) << "no reply to " << path + query << ": " << res.error;
+            EXPECT_NE(row.find("回复 " + std::to_string(res.status)), std::string::npos) << row;
+        }
+        EXPECT_EQ(row.find("没有回复"), std::string::npos) << row;
+    }
+}
+
 }  // namespace
 }  // namespace olva_test

@@ -251,6 +251,43 @@ TEST_F(WebService, PortInUseReportsAndFails)
     EXPECT_FALSE(olva_fake::was_called("olva_close"));
 }
 
+// A start after an earlier one in the same process begins from a clean
+// state: a start that fails reports what a failing first start reports, and
+// the next good one sees no line of the earlier run.
+TEST_F(WebService, AStartAfterAnEarlierOneInTheProcessBeginsAfresh)
+{
+    start("system_run_count=5\n");
+    ASSERT_EQ(uWebMgr.get_system_work_runcount(), 6);
+    auto client = connect();
+    ASSERT_TRUE(client);
+    raise(257, 1);
+    ASSERT_EQ(client->read(), "{\"event\":\"plugin\",\"handle\":257}");
+    client.reset();
+    uWebMgr.close_uWeb();
+    const std::string config = app_dir_ + "/config.ini";
+    ASSERT_EQ(config_value(config, "system_run_count"), "6");
+
+    {
+        BusyPort busy;
+        writeFile(config, "[CONFIG]\nHttpPort=" + std::to_string(busy.port()) + "\nsystem_run_count=1\n");
+        const std::size_t calls = olva_fake::calls().size();
+        EXPECT_EQ(uWebMgr.init_uWeb(options_), 1);
+        EXPECT_FALSE(uWebMgr.is_running());
+        EXPECT_EQ(uWebMgr.get_system_work_runcount(), 0);
+        EXPECT_EQ(uWebMgr.http_port(), 0);
+        EXPECT_EQ(config_value(config, "system_run_count"), "1");
+        EXPECT_EQ(olva_fake::calls().size(), calls) << "the library was touched";
+        EXPECT_EQ(tray_.message_boxes().size(), 1u);
+        EXPECT_EQ(uWebMgr.close_uWeb(), 0);
+    }
+
+    start("system_run_count=1\n");
+    EXPECT_EQ(uWebMgr.get_system_work_runcount(), 2);
+    client = connect();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(getinfo(*client), "{\"event\":\"getinfo\",\"workpath\":\"" + app_dir_ + "/\",\"channels\":[]}");
+}
+
 TEST_F(WebService, RunsWithoutDevicesWhenTheLibraryFailsToOpen)
 {
     olva_fake::set_result("olva_open", -5);

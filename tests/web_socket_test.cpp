@@ -250,6 +250,14 @@ TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
         {R"({"event":"UploadFile","url":"http://h/u","paramname":"p","filename":"a.wav"})",
          "olva_uploadFile", 0, "olva_uploadFile(http://h/u,p,a.wav)",
          R"({"event":"notify","errorType":"UploadFile","handle":0,"result":0})"},
+        // A stored message is named by smsNo when read, by smsType when
+        // deleted; smsNo is then the delete flag (0: that message alone).
+        {R"({"event":"querySms","handle":257,"mode":0,"smsNo":4})", "olva_query_gsm_msg", 0,
+         "olva_query_gsm_msg(257,4)", R"({"event":"notify","errorType":"querySms","handle":0,"result":0})"},
+        {R"({"event":"deleteSms","handle":257,"smsType":4,"smsNo":0})", "olva_delete_gsm_msg", 0,
+         "olva_delete_gsm_msg(257,0,4)", R"({"event":"notify","errorType":"deleteSms","handle":0,"result":0})"},
+        {R"({"event":"deleteSms","handle":258,"smsType":1,"smsNo":3})", "olva_delete_gsm_msg", -4,
+         "olva_delete_gsm_msg(258,3,1)", R"({"event":"notify","errorType":"deleteSms","handle":0,"result":-4})"},
         {R"({"event":"uwebclose"})", nullptr, 0, nullptr,
          R"({"event":"answer","type":"uwebclose","handle":0,"result":""})"},
         {R"({"event":"getsysteminfo"})", nullptr, 0, nullptr, nullptr},
@@ -289,6 +297,7 @@ TEST_F(WebSocket, CommandsCallTheLibraryAndReplyAsTheirRulesSay)
     EXPECT_NE(log.find("  PlayFile, handle:258, filename:C:/voice/hello.wav, result=0"),
               std::string::npos);
     EXPECT_NE(log.find(" StopPlay, handle:-1,, result=-3"), std::string::npos);
+    EXPECT_NE(log.find(" Delete sms smstype:4, No=0 result=0"), std::string::npos);
 }
 
 TEST_F(WebSocket, TheUserNumberIsAnsweredWithItsFirstEightBytesOnly)

@@ -499,12 +499,7 @@ TEST_F(WholeServiceTest, EveryControlOfTheSelfTestPageReachesTheService)
             ++n;
         return n;
     };
-    const auto module_got = [&box](const std::string& command) {
-        std::size_t n = 0;
-        for (const auto& received : box.gsmReceived())
-            n += received.command == command ? 1 : 0;
-        return n;
-    };
+    const auto module_got = [&box](const std::string& command) { return WholeServiceTest::module_got(box, command); };
     // What shows that a command arrived: one more log line of the service,
     // one more command at the module, or one more report to the box's
     // bridge. "" for the commands that do nothing at all.
@@ -542,8 +537,8 @@ TEST_F(WholeServiceTest, EveryControlOfTheSelfTestPageReachesTheService)
         {"msgsize", "", "AT+CPMS?"},
         {"allmsg", ""},
         {"sendmsg", "msg, handle:257, result="},
-        {"querySms", "querySms No=1"},
-        {"deleteSms", "Delete sms smstype:0, No=1"},
+        {"querySms", "querySms No=1", "AT+CMGR=1"},
+        {"deleteSms", "Delete sms smstype:1, No=0", "AT+CMGD=1,0"},
         {"selectsimcard", "", nullptr, true},
         {"gsmpower", "", nullptr, true},
         {"gsmboot", "", nullptr, true},
@@ -660,11 +655,14 @@ TEST_F(WholeServiceTest, ABrowserSendsReadsAndDeletesSms)
     EXPECT_TRUE(sees(*client, R"({"event":"short_msg","handle":257,"from":"13912345678","time":"2024-05-17 09:30:45","result":"你好，世界","divided":""})"));
     ASSERT_TRUE(client->send(R"({"event":"querySms","handle":257,"mode":0,"smsNo":7})"));
     EXPECT_TRUE(sees(*client, R"({"event":"short_msg","handle":257,"from":"13912345678","time":"2024-05-17 09:30:45","result":"4F60597DFF0C4E16754C","divided":""})"));
+    EXPECT_EQ(module_got(box, "AT+CMGR=7"), 2u);
 
-    // "smsNo" is the message, "smsType" the delete flag: 0 deletes it alone.
+    // Deleting, "smsType" is the message and "smsNo" the delete flag: 0
+    // deletes it alone.
     box.gsmSms([&](olva_sim::SimGsmSms& sms) { sms.store(8, pdu); });
-    ASSERT_TRUE(client->send(R"({"event":"deleteSms","handle":257,"smsType":0,"smsNo":7})"));
+    ASSERT_TRUE(client->send(R"({"event":"deleteSms","handle":257,"smsType":7,"smsNo":0})"));
     EXPECT_TRUE(sees(*client, R"({"event":"notify","errorType":"deleteSms","handle":0,"result":0})"));
+    EXPECT_TRUE(eventually([&] { return module_got(box, "AT+CMGD=7,0") == 1; }));
     EXPECT_TRUE(eventually([&] {
         bool only_8 = false;
         box.gsmSms([&](olva_sim::SimGsmSms& sms) { only_8 = sms.stored().size() == 1 && sms.stored().count(8); });
@@ -673,7 +671,7 @@ TEST_F(WholeServiceTest, ABrowserSendsReadsAndDeletesSms)
     // "allmsg" does nothing.
     const std::size_t before = box.gsmReceived().size();
     ASSERT_TRUE(client->send(R"({"event":"allmsg","handle":257,"mode":0})"));
-    ASSERT_TRUE(client->send(R"({"event":"deleteSms","handle":257,"smsType":9,"smsNo":8})"));
+    ASSERT_TRUE(client->send(R"({"event":"deleteSms","handle":257,"smsType":8,"smsNo":9})"));
     EXPECT_TRUE(sees(*client, R"({"event":"notify","errorType":"deleteSms","handle":0,"result":-4})"));
     EXPECT_EQ(box.gsmReceived().size(), before);
 }

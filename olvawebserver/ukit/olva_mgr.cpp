@@ -64,6 +64,9 @@ int COlvaMgr::init_uWeb(const WebOptions& options)
 {
     if (service_running_.load())
         return 0;
+    // An earlier start in this process may have counted a run; this one
+    // counts only once it runs.
+    system_run_count_ = 0;
     fix_directories(options);
     logger_init(work_dir_.c_str(), "olva");
     loger_clear();

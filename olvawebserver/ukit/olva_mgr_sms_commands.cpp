@@ -43,9 +43,9 @@ void COlvaMgr::cmd_delete_sms(const Frame& f)
     const unsigned long handle = arg_handle(f.json);
     const int type = arg_int(f.json, "smsType");
     const int number = arg_int(f.json, "smsNo");
-    // The message numbered smsNo goes, with the others that smsType (the
-    // delete flag) names as well.
-    const int result = olva_delete_gsm_msg(handle, type, number);
+    // Pages written for this service send the message's index as smsType
+    // and the delete flag as smsNo: smsNo 0 deletes that message alone.
+    const int result = olva_delete_gsm_msg(handle, number, type);
     logger(-1, "userver", "", "recv from %s Delete sms smstype:%d, No=%d result=%d", f.addr, type,
            number, result);
     send_notiy_msg(f.conn, "deleteSms", 0, result);

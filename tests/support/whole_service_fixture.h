@@ -167,6 +167,14 @@ protected:
         cards_of_[&box] = {card, &capture};
         return box;
     }
+    // How many times the box's module has received command (without its CR).
+    static std::size_t module_got(const SimTz2401Box& box, const std::string& command)
+    {
+        std::size_t n = 0;
+        for (const auto& received : box.gsmReceived())
+            n += received.command == command ? 1 : 0;
+        return n;
+    }
     // True once a message equal to text has come, within limit messages.
     static bool sees(WsClient& client, const std::string& text, int limit = 40)
     {
