@@ -33,7 +33,8 @@ constexpr int kNoEnd = -2;
 // A child's exit status when it could not become the other account.
 constexpr int kCannotSwitch = 100;
 
-constexpr char kRequest[] = "POST /getLog HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+constexpr char kRequest[] =
+    "POST /getLog HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 
 // Connects fd to the service's port, sends the request and reads until the
 // service ends the connection. The bytes received before the end, at most

@@ -160,7 +160,8 @@ private:
             return true;
         if (refused_accounts_.first_refusal(owner)) {
             if (owner)
-                logger(1, "userver", "", " connection from %s refused: it belongs to uid %u, not to this service's uid %u",
+                logger(1, "userver", "",
+                       " connection from %s refused: it belongs to uid %u, not to this service's uid %u",
                        address.c_str(), *owner, own_uid_);
             else
                 logger(1, "userver", "", " connection from %s refused: the account at its other end cannot be found",
