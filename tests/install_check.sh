@@ -111,7 +111,8 @@ wait_within() {
     done
 }
 wait_for() { wait_within "$wait_limit" "$@"; }
-serving() { curl -fsS -o /dev/null "http://127.0.0.1:$port/doc/index.html"; }
+# As the user: the service closes connections of any other account.
+serving() { runuser -u "$user" -- curl -fsS -o /dev/null "http://127.0.0.1:$port/doc/index.html"; }
 exited() { ! kill -0 "$app_pid" 2>/dev/null; }
 
 # One start as the user on a virtual display of its own; the script given

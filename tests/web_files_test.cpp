@@ -217,6 +217,32 @@ TEST_F(HttpFiles, AudioRoutesServeRegularWavAndMp3FilesOnly)
     EXPECT_TRUE(wait_for_log("   refused file name (" + rec + "/secret.wav)"));
 }
 
+// A file name may hold any bytes: the log list still reads as strict JSON
+// in UTF-8, and the web root's folder listing as UTF-8, to a parser we did
+// not write; each bad byte shows as U+FFFD.
+TEST_F(HttpFiles, FileNamesThatAreNotUtf8AreShownAsValidUtf8)
+{
+    start();
+    const std::string bad = "bad-\xff\xfe-\xed\xa0\x80";
+    const std::string shown = "bad-\xef\xbf\xbd\xef\xbf\xbd-\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd";
+    writeFile(log_dir() + "/" + bad + ".log", "lines");
+    fs::create_directories(app_dir_ + "/webroot/files");
+    writeFile(app_dir_ + "/webroot/files/" + bad + ".txt", "text");
+
+    const HttpResult list = get("/getLog");
+    EXPECT_EQ(list.status, 200);
+    const std::optional<bool> python = python_reads_json(list.body, temp_);
+    if (!python)
+        GTEST_SKIP() << "python3, the independent JSON reader, is not installed";
+    EXPECT_TRUE(*python) << list.body;
+    EXPECT_NE(list.body.find("\"fileName\":\t\"" + shown + ".log\""), std::string::npos) << list.body;
+
+    const HttpResult listing = get("/files/");
+    EXPECT_EQ(listing.status, 200);
+    EXPECT_NE(listing.body.find(shown + ".txt"), std::string::npos) << listing.body;
+    EXPECT_EQ(python_reads_utf8(listing.body, temp_), true) << listing.body;
+}
+
 TEST_F(HttpFiles, HeadOfAFileGivesItsLengthWithoutTheBody)
 {
     start();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/sqlite_file.h"
@@ -129,13 +130,15 @@ TEST_F(HttpRecords, AddedRecordComesBackWithQuotesAndNonAsciiText)
                      "D:/rec/通话'1\".wav", "4096", ""}}));
 
     // Member names are found without regard to case; absent members stay 0
-    // or empty, and a size below 1 is listed as 0.
+    // or empty. A size below 1 is listed as 0; a record naming no
+    // recording stores 0 without asking.
     olva_fake::set_result("olva_judge_file_size", -1);
-    EXPECT_EQ(add(R"({"LINEID":2,"calltype":1})"), 2);
+    EXPECT_EQ(add(R"({"LINEID":2,"calltype":1,"fileName":"/rec/gone.wav"})"), 2);
     EXPECT_EQ(add("{}"), 3);
     EXPECT_EQ(rows("SELECT recordid, inchlno, outchlno, type, phone, begintime, endtime, path, filesize "
                    "FROM recordinfo WHERE recordid > 1"),
-              (Rows{{"2", "2", "2", "1", "", "0", "0", "", "-1"}, {"3", "0", "0", "0", "", "0", "0", "", "-1"}}));
+              (Rows{{"2", "2", "2", "1", "", "0", "0", "/rec/gone.wav", "-1"},
+                    {"3", "0", "0", "0", "", "0", "0", "", "0"}}));
 
     const HttpResult listed = request("/getRecord", R"({"limit":1})");
     EXPECT_EQ(listed.status, 200);
@@ -147,7 +150,7 @@ TEST_F(HttpRecords, AddedRecordComesBackWithQuotesAndNonAsciiText)
                         R"("fileSize":4096,"fileName":"D:/rec/通话'1\".wav"}],"size":1}})"));
     EXPECT_EQ(request("/getRecord", R"({"phoneType":1})").body,
               formatted_json(R"({"code":200,"data":{"items":[{"ID":2,"lineId":2,"callType":1,"phoneNumber":"",)"
-                        R"("startTime":0,"endTime":0,"fileSize":0,"fileName":""}],"size":1}})"));
+                        R"("startTime":0,"endTime":0,"fileSize":0,"fileName":"/rec/gone.wav"}],"size":1}})"));
     EXPECT_TRUE(wait_for_log("   recourd count:1"));
 }
 
@@ -184,7 +187,8 @@ TEST_F(HttpRecords, OverlongPhoneAndPathAreCutToTheirFields)
     const std::string stored_phone(31, '7');
     const std::string stored_path = path.substr(0, 5 + 83 * 3);
     EXPECT_EQ(rows("SELECT phone, path FROM recordinfo"), (Rows{{stored_phone, stored_path}}));
-    EXPECT_TRUE(olva_fake::was_called("olva_judge_file_size(" + stored_path + ")"));
+    // What is stored names no ".wav" file any more: its size is not asked.
+    EXPECT_FALSE(olva_fake::was_called("olva_judge_file_size(" + stored_path + ")"));
     const JsonPtr json = parse(request("/getRecord", "{}").body);
     const cJSON* item = cJSON_GetArrayItem(
         cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(json.get(), "data"), "items"), 0);
@@ -403,6 +407,95 @@ TEST_F(HttpRecords, DatabaseFailuresShowAsNothingDone)
     EXPECT_TRUE(wait_for_log("   get record failed, res:1"));
     EXPECT_TRUE(wait_for_log("   query recourd count failed"));
     EXPECT_TRUE(wait_for_log("   delete record id(1) failed"));
+}
+
+// Text that is not UTF-8 is refused whole: a stray byte, an overlong form,
+// a surrogate encoded as UTF-8 (CESU-8), a sequence cut short, a value
+// above U+10FFFF. Characters outside the first plane, raw or as an escaped
+// pair, are text like any other.
+TEST_F(HttpRecords, TextThatIsNotUtf8IsRefusedAndNothingStored)
+{
+    start();
+    const std::string bad[] = {
+        "\xff\xfe", "12\x80", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80\xed\xb0\x80", "\xe4\xb8",
+        "\xf4\x90\x80\x80", "\xf8\x88\x80\x80\x80",
+    };
+    for (const std::string& text : bad) {
+        for (const char* member : {"phoneNumber", "fileName"}) {
+            const std::string body = std::string(R"({"lineId":1,")") + member + R"(":")" + text + R"(.wav"})";
+            SCOPED_TRACE(body);
+            const HttpResult res = request("/addRecord", body);
+            EXPECT_EQ(res.status, 200);
+            EXPECT_EQ(res.body, "{ \"code\": 200, \"id\":0}");
+            EXPECT_TRUE(wait_for_log(std::string("   add record refused: ") + member + " is not valid UTF-8"));
+        }
+    }
+    EXPECT_EQ(ids_found_by("SELECT recordid FROM recordinfo"), std::vector<long long>{});
+
+    ASSERT_EQ(add("{\"phoneNumber\":\"\\ud83d\\ude00\",\"fileName\":\"/rec/\xf0\x9f\x98\x80.wav\"}"), 1);
+    EXPECT_EQ(rows("SELECT phone, path FROM recordinfo"), (Rows{{"\xf0\x9f\x98\x80", "/rec/\xf0\x9f\x98\x80.wav"}}));
+}
+
+// A file written by another program may hold any bytes in its texts: the
+// list still reads as strict JSON in UTF-8 to a parser we did not write,
+// each bad byte shown as U+FFFD.
+TEST_F(HttpRecords, BytesStoredByAnotherProgramAreListedAsValidUtf8)
+{
+    start();
+    SqliteFile(db_file())
+        .exec("INSERT INTO recordinfo VALUES (null, 1, 1, 1, CAST(X'31FFFE32' AS TEXT), '', '', 5, 6, "
+              "CAST(X'2F7265632FEDA080EDB0802EC0AF77617622' AS TEXT), 0, CAST(X'FF' AS TEXT))");
+    const HttpResult res = request("/getRecord", "{}");
+    EXPECT_EQ(res.status, 200);
+    const std::optional<bool> python = python_reads_json(res.body, temp_);
+    if (!python)
+        GTEST_SKIP() << "python3, the independent JSON reader, is not installed";
+    EXPECT_TRUE(*python) << res.body;
+    const JsonPtr json = parse(res.body);
+    const cJSON* item = cJSON_GetArrayItem(
+        cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(json.get(), "data"), "items"), 0);
+    ASSERT_TRUE(item) << res.body;
+    const std::string fffd = "\xef\xbf\xbd";
+    EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(item, "phoneNumber")->valuestring, "1" + fffd + fffd + "2");
+    EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(item, "fileName")->valuestring,
+              "/rec/" + fffd + fffd + fffd + fffd + fffd + fffd + "." + fffd + fffd + "wav\"");
+}
+
+// A record's size tells only what "JudgeFileSize" would: the size of a
+// regular ".wav" or ".mp3" file, or of a name under which nothing is yet.
+// Any other file, a link to one, a FIFO or a folder stores 0 unasked.
+TEST_F(HttpRecords, OnlyARecordingsSizeIsTaken)
+{
+    start();
+    olva_fake::set_result("olva_judge_file_size", 4096);
+    const std::string dir = temp_.file("rec");
+    std::filesystem::create_directories(dir + "/folder.wav");
+    writeFile(dir + "/a.wav", "RIFF");
+    writeFile(dir + "/b.MP3", "ID3");
+    writeFile(dir + "/notes.txt", "notes");
+    std::filesystem::create_symlink("/etc/shadow", dir + "/shadow.wav");
+    ASSERT_EQ(mkfifo((dir + "/fifo.wav").c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        bool asked;
+    };
+    const Case cases[] = {
+        {"/etc/shadow", false},
+        {dir + "/notes.txt", false},
+        {dir + "/shadow.wav", false},
+        {dir + "/fifo.wav", false},
+        {dir + "/folder.wav", false},
+        {dir + "/a.wav", true},
+        {dir + "/b.MP3", true},
+        {dir + "/not-yet.wav", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const int id = add(R"({"fileName":")" + c.path + "\"}");
+        EXPECT_EQ(olva_fake::was_called("olva_judge_file_size(" + c.path + ")"), c.asked);
+        EXPECT_EQ(rows("SELECT filesize FROM recordinfo WHERE recordid = " + std::to_string(id)),
+                  (Rows{{c.asked ? "4096" : "0"}}));
+    }
 }
 
 TEST_F(HttpRecords, ReplyFramesOnTheWire)

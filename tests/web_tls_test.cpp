@@ -2,8 +2,6 @@
 // server's close handshake and replies larger than one TLS record.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "cavrel_olva.h"
 #include "support/web_fixture.h"
 
@@ -12,20 +10,6 @@ namespace {
 
 class WebTls : public WebServiceTest {
 protected:
-    // Starts the service over TLS with a certificate of its own for
-    // "localhost", plus the extra config lines.
-    void start_tls(const std::string& config = "")
-    {
-        if (std::system("openssl version >/dev/null 2>&1") != 0)
-            GTEST_SKIP() << "the openssl command is not installed";
-        const std::string make_cert = "cd '" + app_dir_ +
-                                      "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
-                                      "-nodes -keyout tls.key -out tls.pem -days 2 -subj /CN=localhost "
-                                      "-addext subjectAltName=DNS:localhost >/dev/null 2>&1";
-        ASSERT_EQ(std::system(make_cert.c_str()), 0);
-        start("ssl=1\nssl_cert_filename=tls.pem\nssl_key_filename=tls.key\n" + config);
-    }
-
     ClientOptions tls_options() const
     {
         ClientOptions options = client_options();

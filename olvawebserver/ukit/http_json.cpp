@@ -5,6 +5,7 @@
 #include "base/logger.h"
 #include "ukit/http_util.h"
 #include "ukit/json_input.h"
+#include "ukit/json_text.h"
 
 namespace web {
 
@@ -49,7 +50,9 @@ std::optional<std::string> text_member(const cJSON* object, const char* name)
 StringResponse formatted_reply(const cJSON* json, const HttpRequest& req)
 {
     char* printed = cJSON_Print(json);
-    std::string text = printed ? printed : "";
+    // cJSON copies the bytes of a text as they are, and writes nothing but
+    // ASCII around them: the bytes made valid here all lie inside strings.
+    std::string text = valid_utf8(printed ? printed : "");
     cJSON_free(printed);
     return json_reply(std::move(text), req);
 }

@@ -30,7 +30,9 @@ std::optional<int> int_member(const cJSON* object, const char* name);
 // A text member; any other type counts as absent.
 std::optional<std::string> text_member(const cJSON* object, const char* name);
 
-// json printed in cJSON's formatted form, in the chunked reply frame.
+// json printed in cJSON's formatted form, in the chunked reply frame. Its
+// texts (stored records, file names) are made valid UTF-8 as the WebSocket
+// replies are (json_text.h), so the reply is always strict JSON.
 StringResponse formatted_reply(const cJSON* json, const HttpRequest& req);
 // The text as it stands, in the chunked reply frame.
 StringResponse json_reply(std::string text, const HttpRequest& req);

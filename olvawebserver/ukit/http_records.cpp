@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "base/logger.h"
 #include "cavrel_olva.h"
@@ -57,6 +60,36 @@ cJSON* record_item(const RECORD_INFO& record)
     return item;
 }
 
+// The record a body of "/addRecord" describes. Nothing (logged) when a text
+// of it is not valid UTF-8: the list would show it as it came, and a reply
+// that is not UTF-8 is no JSON to the page.
+std::optional<RECORD_INFO> record_of(const cJSON* body)
+{
+    const std::string phone = web::text_member(body, "phoneNumber").value_or("");
+    const std::string path = web::windows_path_conver_linux(web::text_member(body, "fileName").value_or(""));
+    for (const auto& [name, text] : {std::pair{"phoneNumber", &phone}, std::pair{"fileName", &path}}) {
+        if (!web::is_valid_utf8(*text)) {
+            logger(1, kModule, "", "   add record refused: %s is not valid UTF-8", name);
+            return std::nullopt;
+        }
+    }
+    RECORD_INFO record{};
+    const int line = member_or_0(body, "lineId");
+    record.inchlno = line;
+    record.outchlno = line;
+    record.type = member_or_0(body, "callType");
+    set_record_text(record.phone, phone);
+    record.begintime = member_or_0(body, "startTime");
+    record.endtime = member_or_0(body, "endTime");
+    set_record_text(record.path, path);
+    // The size of the recording the record names, as stored (cut to its
+    // field), taken only for what "JudgeFileSize" would tell: a page must
+    // not learn the size of any other file, say /etc/shadow.
+    const std::string stored_path(record_text(record.path));
+    record.filesize = web::is_recording_path(stored_path) ? olva_judge_file_size(stored_path.c_str()) : 0;
+    return record;
+}
+
 }  // namespace
 
 web::HttpResponse COlvaMgr::AddRecord(const web::HttpRequest& req)
@@ -65,25 +98,14 @@ web::HttpResponse COlvaMgr::AddRecord(const web::HttpRequest& req)
     // A body that cannot be read adds nothing: an empty record would only
     // clutter the list.
     if (const web::JsonDoc body = web::parse_body(req, web::BodyKind::Object)) {
-        RECORD_INFO record{};
-        const int line = member_or_0(body.get(), "lineId");
-        record.inchlno = line;
-        record.outchlno = line;
-        record.type = member_or_0(body.get(), "callType");
-        set_record_text(record.phone, web::text_member(body.get(), "phoneNumber").value_or(""));
-        record.begintime = member_or_0(body.get(), "startTime");
-        record.endtime = member_or_0(body.get(), "endTime");
-        set_record_text(record.path,
-                        web::windows_path_conver_linux(web::text_member(body.get(), "fileName").value_or("")));
-        // The size of the file the record names, as stored (cut to its field).
-        record.filesize = olva_judge_file_size(std::string(record_text(record.path)).c_str());
-
-        const int res = database_.AddRecord(record);
-        if (res == 0) {
-            id = record.recordid;
-            logger(-1, kModule, "", "   add record ok, id:%d", id);
-        } else {
-            logger(1, kModule, "", "   add record failed, res:%d", res);
+        if (std::optional<RECORD_INFO> record = record_of(body.get())) {
+            const int res = database_.AddRecord(*record);
+            if (res == 0) {
+                id = record->recordid;
+                logger(-1, kModule, "", "   add record ok, id:%d", id);
+            } else {
+                logger(1, kModule, "", "   add record failed, res:%d", res);
+            }
         }
     }
     char text[64];

@@ -7,14 +7,17 @@ namespace {
 
 constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// Length of the valid UTF-8 sequence at text[i], 0 when it is not one.
+// Length of the valid UTF-8 sequence at text[i] (1 for ASCII), 0 when it
+// is not one.
 std::size_t utf8_sequence(std::string_view text, std::size_t i)
 {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
@@ -40,24 +43,35 @@ std::size_t utf8_sequence(std::string_view text, std::size_t i)
 
 }  // namespace
 
+std::string valid_utf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_sequence(text, i);
+        if (length == 0) {
+            out += kReplacement;
+            ++i;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
+bool is_valid_utf8(std::string_view text)
+{
+    return valid_utf8(text) == text;
+}
+
 std::string json_quote(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + 2);
     out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::size_t length = utf8_sequence(text, i);
-            if (length == 0) {
-                out += kReplacement;
-                ++i;
-            } else {
-                out.append(text.substr(i, length));
-                i += length;
-            }
-            continue;
-        }
+    for (const char byte : valid_utf8(text)) {
+        const unsigned char c = static_cast<unsigned char>(byte);
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -72,10 +86,9 @@ std::string json_quote(std::string_view text)
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
                 out += escaped;
             } else {
-                out += static_cast<char>(c);
+                out += byte;
             }
         }
-        ++i;
     }
     out += '"';
     return out;

@@ -8,9 +8,16 @@
 
 namespace web {
 
-// The text as a JSON string literal, quotes included. Control characters,
-// '"' and '\\' are escaped; bytes that are not valid UTF-8 become U+FFFD,
-// because a browser drops a WebSocket text frame that is not UTF-8.
+// The text with each byte that begins no valid UTF-8 sequence (a stray
+// continuation byte, an overlong form, an encoded surrogate, a value above
+// U+10FFFF, a sequence cut short) turned into U+FFFD. A browser drops a
+// WebSocket text frame that is not UTF-8, and JSON.parse of an HTTP reply
+// that is not fails; stored texts and file names may hold any bytes.
+std::string valid_utf8(std::string_view text);
+bool is_valid_utf8(std::string_view text);
+
+// The text as a JSON string literal, quotes included, made valid UTF-8 as
+// above. Control characters, '"' and '\\' are escaped.
 std::string json_quote(std::string_view text);
 
 class JsonPieces {

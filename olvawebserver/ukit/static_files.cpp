@@ -7,6 +7,7 @@
 
 #include "base/logger.h"
 #include "ukit/http_util.h"
+#include "ukit/json_text.h"
 
 namespace web {
 namespace {
@@ -34,10 +35,11 @@ constexpr ContentType kContentTypes[] = {
     {".mp3", "audio/mpeg"},
 };
 
+// Made valid UTF-8 too: the page says it is, and a file name may not be.
 std::string html_escape(std::string_view text)
 {
     std::string out;
-    for (char c : text) {
+    for (char c : valid_utf8(text)) {
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;

@@ -1,6 +1,7 @@
 #include "ukit/web_server.h"
 
 #include <chrono>
+#include <optional>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
@@ -11,7 +12,10 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/websocket/error.hpp>
 
+#include <unistd.h>
+
 #include "base/logger.h"
+#include "ukit/peer_account.h"
 #include "ukit/web_sessions.h"
 
 namespace web {
@@ -119,6 +123,11 @@ private:
             return;
         }
         std::string address = peer_address(socket);
+        if (!from_own_account(socket, address)) {
+            beast::error_code ignored;
+            socket.close(ignored);
+            return do_accept();
+        }
         if (*open_connections_ >= kMaxConnections) {
             // Refused at once, so that the clients already in are served.
             if (!full_)
@@ -138,6 +147,29 @@ private:
         do_accept();
     }
 
+    // Only the service's own account is served: the user's browser runs as
+    // the user. Checked before anything is read from the connection.
+    bool from_own_account(const tcp::socket& socket, const std::string& address)
+    {
+        beast::error_code peer_ec, local_ec;
+        const tcp::endpoint peer = socket.remote_endpoint(peer_ec);
+        const tcp::endpoint local = socket.local_endpoint(local_ec);
+        const std::optional<unsigned> owner =
+            peer_ec || local_ec ? std::nullopt : peer_account(peer, local);
+        if (owner == own_uid_)
+            return true;
+        if (refused_accounts_.first_refusal(owner)) {
+            if (owner)
+                logger(1, "userver", "",
+                       " connection from %s refused: it belongs to uid %u, not to this service's uid %u",
+                       address.c_str(), *owner, own_uid_);
+            else
+                logger(1, "userver", "", " connection from %s refused: the account at its other end cannot be found",
+                       address.c_str());
+        }
+        return false;
+    }
+
     asio::io_context& ioc_;
     tcp::acceptor acceptor_;
     asio::steady_timer retry_;
@@ -145,6 +177,8 @@ private:
     std::shared_ptr<asio::ssl::context> tls_;  // shared with the TLS streams
     std::shared_ptr<std::size_t> open_connections_ = std::make_shared<std::size_t>(0);
     bool full_ = false;  // the last connection was refused: log the next refusal only after one got in
+    const unsigned own_uid_ = geteuid();
+    RefusedAccounts refused_accounts_;
 };
 
 WebServer::WebServer(asio::io_context& ioc, WebEvents& events) : ioc_(ioc), events_(events) {}

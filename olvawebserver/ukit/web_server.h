@@ -1,7 +1,8 @@
 // The listener and its connections on one io_context, run by the web
 // thread: HTTP/1.1 with keep-alive, WebSocket upgrades on any path, plain or
-// TLS. It binds the loopback address only and refuses a request whose Host
-// header names anything else.
+// TLS. It binds the loopback address only, closes at once a connection
+// whose other end belongs to another account of the machine, and refuses a
+// request whose Host header names anything but the loopback.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,9 @@
 #include "support/asound_tree.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -11,6 +14,10 @@ AsoundTree::AsoundTree(FakePaths& paths)
     paths.setProcRoot(dir_.path());
     mkdir(dir_.file("asound").c_str(), 0755);
     writeFile(dir_.file("asound/pcm"), "");
+    // The machine's own socket tables, where the web service finds the
+    // account at the other end of each connection.
+    if (symlink("/proc/net", dir_.file("net").c_str()) != 0)
+        ADD_FAILURE() << "no link to /proc/net in " << dir_.path();
 }
 
 AsoundTree::AsoundTree(FakePaths& paths, const std::vector<std::string>& pcm_lines,

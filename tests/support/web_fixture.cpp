@@ -2,8 +2,11 @@
 
 #include <cJSON.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
+
+#include "support/child_process.h"
 
 namespace olva_test {
 
@@ -17,6 +20,36 @@ std::string formatted_json(const std::string& compact)
     cJSON_free(printed);
     cJSON_Delete(json);
     return text;
+}
+
+namespace {
+
+// Runs the Python lines with the text, read as strict UTF-8, in "text".
+std::optional<bool> python_accepts(const std::string& lines, const std::string& text, const TempDir& dir)
+{
+    if (!have_program("python3"))
+        return std::nullopt;
+    const std::string file = dir.file("python_reads.txt");
+    writeFile(file, text);
+    const std::string command = "python3 -c 'import json, sys\n"
+                                "text = open(sys.argv[1], \"rb\").read().decode(\"utf-8\", \"strict\")\n" +
+                                lines + "' '" + file + "' 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+std::optional<bool> python_reads_utf8(const std::string& text, const TempDir& dir)
+{
+    return python_accepts("", text, dir);
+}
+
+std::optional<bool> python_reads_json(const std::string& text, const TempDir& dir)
+{
+    // NaN and Infinity are Python's own, not JSON.
+    return python_accepts("def refuse(name): sys.exit(2)\n"
+                          "json.loads(text, parse_constant=refuse)",
+                          text, dir);
 }
 
 void WebServiceTest::SetUp()
@@ -44,6 +77,18 @@ void WebServiceTest::start(const std::string& config)
     ASSERT_EQ(uWebMgr.init_uWeb(options_), 0);
     port_ = uWebMgr.http_port();
     ASSERT_NE(port_, 0);
+}
+
+void WebServiceTest::start_tls(const std::string& config)
+{
+    if (std::system("openssl version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the openssl command is not installed";
+    const std::string make_cert = "cd '" + app_dir_ +
+                                  "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                                  "-nodes -keyout tls.key -out tls.pem -days 2 -subj /CN=localhost "
+                                  "-addext subjectAltName=DNS:localhost >/dev/null 2>&1";
+    ASSERT_EQ(std::system(make_cert.c_str()), 0);
+    start("ssl=1\nssl_cert_filename=tls.pem\nssl_key_filename=tls.key\n" + config);
 }
 
 ClientOptions WebServiceTest::client_options() const

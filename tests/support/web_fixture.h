@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ namespace olva_test {
 // HTTP API holding these members in this order must read.
 std::string formatted_json(const std::string& compact);
 
+// Whether Python, which we did not write, reads text as strict UTF-8
+// (python_reads_utf8), holding one JSON value (python_reads_json); nothing
+// when python3 is not installed. dir holds the text's file while it is read.
+std::optional<bool> python_reads_utf8(const std::string& text, const TempDir& dir);
+std::optional<bool> python_reads_json(const std::string& text, const TempDir& dir);
+
 class WebServiceTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -29,6 +36,10 @@ protected:
     // Writes config.ini ("[CONFIG]", HttpPort=0 unless config sets it, then
     // config) and starts the service; the test fails when it does not start.
     void start(const std::string& config = "");
+    // start() over TLS with a certificate of its own for "localhost"
+    // (tls.pem in the application directory), plus the config lines given;
+    // skips the test when the openssl command is missing.
+    void start_tls(const std::string& config = "");
     ClientOptions client_options() const;
     // A WebSocket client that has received its greeting.
     std::unique_ptr<WsClient> connect();
