@@ -474,6 +474,7 @@ TEST_F(HttpRecords, OnlyARecordingsSizeIsTaken)
     writeFile(dir + "/b.MP3", "ID3");
     writeFile(dir + "/notes.txt", "notes");
     std::filesystem::create_symlink("/etc/shadow", dir + "/shadow.wav");
+    std::filesystem::create_symlink(dir + "/a.wav", dir + "/link.wav");
     ASSERT_EQ(mkfifo((dir + "/fifo.wav").c_str(), 0600), 0);
     struct Case {
         std::string path;
@@ -483,6 +484,7 @@ TEST_F(HttpRecords, OnlyARecordingsSizeIsTaken)
         {"/etc/shadow", false},
         {dir + "/notes.txt", false},
         {dir + "/shadow.wav", false},
+        {dir + "/link.wav", false},
         {dir + "/fifo.wav", false},
         {dir + "/folder.wav", false},
         {dir + "/a.wav", true},

@@ -28,11 +28,12 @@ std::optional<std::string> audio_file_path(const std::string& path);
 // what they lead to; a link is never taken for its target by the deletion.
 bool is_recording_path(const std::string& path);
 
-// Whether a browser may have path uploaded: a name ending in ".wav" or
-// ".mp3" (either case) that, when something is there, is a regular file
-// itself: a link is not followed, a FIFO or a device is refused. A name
-// under which nothing exists passes; its upload then fails to open it, as
-// an upload of a file that has gone always has.
+// Whether a browser may have path uploaded, or its size stored with a call
+// record: a name ending in ".wav" or ".mp3" (either case) that, when
+// something is there, is a regular file itself: a link is not followed, a
+// FIFO or a device is refused. A name under which nothing exists passes;
+// its upload then fails to open it, as an upload of a file that has gone
+// always has.
 bool is_upload_path(const std::string& path);
 
 // Opens path for reading when it is a regular file itself, without waiting

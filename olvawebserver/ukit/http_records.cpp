@@ -83,10 +83,11 @@ std::optional<RECORD_INFO> record_of(const cJSON* body)
     record.endtime = member_or_0(body, "endTime");
     set_record_text(record.path, path);
     // The size of the recording the record names, as stored (cut to its
-    // field), taken only for what "JudgeFileSize" would tell: a page must
-    // not learn the size of any other file, say /etc/shadow.
+    // field), taken only for a recording file itself, as an upload would
+    // take it: a page must not learn the size of any other file, say
+    // /etc/shadow, nor of one a link leads to.
     const std::string stored_path(record_text(record.path));
-    record.filesize = web::is_recording_path(stored_path) ? olva_judge_file_size(stored_path.c_str()) : 0;
+    record.filesize = web::is_upload_path(stored_path) ? olva_judge_file_size(stored_path.c_str()) : 0;
     return record;
 }
 
