@@ -41,6 +41,12 @@ std::vector<std::vector<std::uint8_t>> SimBox::answer(const std::vector<std::uin
     return std::exchange(sent_, {});
 }
 
+std::vector<std::vector<std::uint8_t>> SimBox::takeSent()
+{
+    auto held = lock();
+    return std::exchange(sent_, {});
+}
+
 // --- SimBackend ---
 
 SimBackend::SimBackend()

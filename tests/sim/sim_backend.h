@@ -83,6 +83,9 @@ public:
     // A box on no backend: handles an output report (id byte first) and
     // returns the interrupt reports it sends meanwhile, in order.
     std::vector<std::vector<std::uint8_t>> answer(const std::vector<std::uint8_t>& report);
+    // A box on no backend: the interrupt reports it sent of itself (a GSM
+    // module's replies that fell due) since the last look.
+    std::vector<std::vector<std::uint8_t>> takeSent();
 
 protected:
     friend class SimBackend;
