@@ -50,13 +50,14 @@ protected:
         handle_.reset();
         HidSimTest::TearDown();
     }
-    // The version request as an interrupt OUT transfer; when it ended.
+    // The version request as an interrupt OUT transfer; when it began.
     Clock::time_point request()
     {
+        const Clock::time_point began = Clock::now();
         Bytes report = kVersionRequest;
         int transferred = 0;
         EXPECT_EQ(handle_->interruptTransfer(kOut, report.data(), 8, &transferred, 1000), 0);
-        return Clock::now();
+        return began;
     }
 
     SimTz2401Box& box_ = sim_.plug<SimTz2401Box>(SimTz2401Box::tz2701a());
@@ -97,12 +98,12 @@ TEST_F(SimBusOrderTest, AnAnswerComesABusDelayAfterItsRequestEnded)
         SCOPED_TRACE(delay_ms);
         answers_.clear();
         sim_.setBusDelay(delay_ms);
-        const Clock::time_point ended = request();
+        const Clock::time_point began = request();
         EXPECT_FALSE(sim_.settled(box_));
         for (int pass = 0; pass < 100 && answers_.empty(); ++pass)
             ASSERT_EQ(sim_.handleEvents(100), 0);
         ASSERT_EQ(answers_.size(), 1u);
-        EXPECT_GE(completed_ - ended, std::chrono::milliseconds(delay_ms));
+        EXPECT_GE(completed_ - began, std::chrono::milliseconds(delay_ms));
         EXPECT_TRUE(sim_.settled(box_));
     }
 }
