@@ -30,14 +30,15 @@ protected:
                             &handle_),
                   0);
         ASSERT_EQ(handle_->claimInterface(box_.layout().hid_interface), 0);
-        transfer_ = handle_->makeInterruptInTransfer(
-            kIn, 8, 10000, [this](usb::TransferStatus status, const std::uint8_t* data, int length) {
-                if (status != usb::TransferStatus::kCompleted)
-                    return;
-                answers_.emplace_back(data, data + length);
-                completed_ = Clock::now();
-                transfer_->submit();
-            });
+        auto completion = [this](usb::TransferStatus status, const std::uint8_t* data,
+                                 int length) {
+            if (status != usb::TransferStatus::kCompleted)
+                return;
+            answers_.emplace_back(data, data + length);
+            completed_ = Clock::now();
+            transfer_->submit();
+        };
+        transfer_ = handle_->makeInterruptInTransfer(kIn, 8, 10000, completion);
         ASSERT_NE(transfer_, nullptr);
         ASSERT_EQ(transfer_->submit(), 0);
     }
@@ -87,8 +88,8 @@ TEST_F(SimBusOrderTest, AGetReportReapsWhatIsDue)
     std::uint8_t data[8] = {};
     // The family answers GET_REPORT with a stall; the transfer still runs
     // event handling.
-    handle_->controlTransfer(0xA1, 1, 0x0100, static_cast<std::uint16_t>(box_.layout().hid_interface),
-                             data, 8, 60);
+    const auto interface = static_cast<std::uint16_t>(box_.layout().hid_interface);
+    handle_->controlTransfer(0xA1, 1, 0x0100, interface, data, 8, 60);
     EXPECT_EQ(answers_.size(), 1u);
 }
 

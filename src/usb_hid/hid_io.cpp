@@ -155,7 +155,7 @@ std::deque<hid_input_report>::iterator first_after(std::deque<hid_input_report>&
 }  // namespace
 
 int HidDevice::hid_read_timeout(hid_device_* dev, std::uint64_t token, std::uint8_t* data,
-                              unsigned long len, int ms)
+                                unsigned long len, int ms)
 {
     std::unique_lock<std::mutex> lock(dev->mutex);
     if (dev->shutdown_thread.load())

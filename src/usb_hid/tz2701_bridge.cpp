@@ -81,7 +81,8 @@ int HidDevice::Tz2701_read_reply(hid_device_* dev, std::uint64_t token,
                               .count();
         if (left <= 0)
             return 0;
-        const int result = hid_read_timeout(dev, token, reply, kReportSize, static_cast<int>(left));
+        const int result =
+            hid_read_timeout(dev, token, reply, kReportSize, static_cast<int>(left));
         // GSM bytes and status reports that come meanwhile are not the answer.
         if (result <= 0 || tz2701_is_reply(reply, static_cast<std::size_t>(result)))
             return result;

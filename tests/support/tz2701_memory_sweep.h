@@ -48,7 +48,8 @@ std::vector<std::string> tz2701MemorySweep(Read read, Write write)
     auto timed = [&](const std::string& what, auto call) {
         const auto start = Clock::now();
         const int result = call();
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
         if (result != 0)
             faults.push_back(what + " returned " + std::to_string(result));
         if (took >= kTz2701AnswerLimit)
