@@ -6,9 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "olva_device/olva_device.h"
@@ -37,15 +39,15 @@ inline void PrintTo(const Bus& bus, std::ostream* out) { *out << bus.name; }
 class Tz2701EventModeTest : public GsmBoxTest, public ::testing::WithParamInterface<Bus> {
 protected:
     // The status requests sent from the moment given on.
-    std::vector<std::chrono::steady_clock::time_point> statusRequestsSince(
+    std::vector<olva_sim::TraceEntry> statusRequestsSince(
         std::chrono::steady_clock::time_point from) const
     {
-        std::vector<std::chrono::steady_clock::time_point> times;
+        std::vector<olva_sim::TraceEntry> requests;
         for (const olva_sim::TraceEntry& entry : sim_.trace(*sim_box_))
             if (entry.sent >= from && entry.report.size() == 8 && entry.report[1] == 0xA0 &&
                 entry.report[2] == 0xA1)
-                times.push_back(entry.sent);
-        return times;
+                requests.push_back(entry);
+        return requests;
     }
 };
 
@@ -81,7 +83,19 @@ TEST_P(Tz2701EventModeTest, KeepsItsNumberAfterTheStartUpAndAnswersMemoryCallsWh
     ASSERT_TRUE(olva_test::eventually([&] {
         return std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(400);
     }));
-    EXPECT_THAT(olva_test::tz2701StatusPeriodFaults(statusRequestsSince(start)), IsEmpty());
+    const std::vector<olva_sim::TraceEntry> requests = statusRequestsSince(start);
+    std::vector<std::chrono::steady_clock::time_point> times;
+    for (const olva_sim::TraceEntry& request : requests)
+        times.push_back(request.sent);
+    EXPECT_THAT(olva_test::tz2701StatusPeriodFaults(times), IsEmpty());
+    if (GetParam().delay_ms >= 4) {
+        // The reads held the command mutex most of the time: the requests
+        // that fell due meanwhile went out from this thread, each at the end
+        // of its read, while the read thread went on reaping answers.
+        EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [](const auto& request) {
+            return request.thread == std::this_thread::get_id();
+        }));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
