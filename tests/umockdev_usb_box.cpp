@@ -106,6 +106,7 @@ void UmockdevUsbBox::reset()
     stalls_armed_ = 0;
     driver_.clear();
     control_reply_.clear();
+    empty_reaps_ = 0;
     reports_.clear();
     on_the_bus_.clear();
     waiting_in_.clear();
@@ -364,6 +365,7 @@ void UmockdevUsbBox::finish(Urb urb, int status, const std::uint8_t* data, std::
 void UmockdevUsbBox::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
     if (reapable_.empty()) {
+        ++empty_reaps_;
         for (Answer& answer : on_the_bus_)
             answer.pass_ended = true;
         umockdev_ioctl_client_complete(client, -1, unplugged_ ? ENODEV : EAGAIN);

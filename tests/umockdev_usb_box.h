@@ -85,6 +85,9 @@ public:
     // No input report waits for the host, none is on the bus, and the host
     // reaped every URB that ended.
     bool settled() const;
+    // How often the host asked for an ended URB and found none: once this
+    // grows, every URB reaped before has been through its completion.
+    std::uint64_t emptyReaps() const { return locked(empty_reaps_); }
     std::vector<ControlRequest> controlRequests() const { return locked(control_requests_); }
     std::vector<InterruptOut> interruptOuts() const { return locked(interrupt_outs_); }
     std::vector<unsigned int> claimed() const { return locked(claimed_); }
@@ -156,6 +159,7 @@ private:
     Responder responder_;
     std::deque<std::vector<std::uint8_t>> reports_;  // input reports not yet read
     std::deque<Answer> on_the_bus_;                  // answers, in the order sent
+    std::uint64_t empty_reaps_ = 0;
     std::deque<Urb> waiting_in_;                     // interrupt IN URBs with no report yet
     std::deque<Urb> reapable_;                       // ended, for the next REAPURB
     std::vector<ControlRequest> control_requests_;
