@@ -6,6 +6,7 @@
 #include "sim/sim_tz2401.h"
 #include "support/hid_sim_fixture.h"
 #include "support/hid_test_box.h"
+#include "support/log_capture.h"
 #include "usb_hid/hid_reports.h"
 
 namespace {
@@ -17,6 +18,7 @@ using olva_test::Bytes;
 using olva_test::HidDeviceAccess;
 using olva_test::HidTestBox;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 class TransportTest : public olva_test::HidSimTest {};
@@ -258,9 +260,10 @@ TEST_F(TimedReadTest, AReportHeldBeforeTheWaitIsNotReturned)
     EXPECT_EQ(data[1], 0xBB);
 }
 
-TEST_F(TimedReadTest, AReplyThatComesInsideTheRequestIsNotLost)
+TEST_F(TimedReadTest, AReplyReapedBeforeTheReaderWaitsIsNotLost)
 {
-    // The box answers within the write itself, before any reader could wait.
+    // The read thread may reap the box's answer as soon as the request's
+    // transfer has ended, before the reader begins to wait.
     std::uint8_t version = 0;
     EXPECT_TRUE(hid_.Tz2401_read_param(version, 3, 0xF1, 0, 0));
     EXPECT_EQ(version, 0x42);
@@ -270,6 +273,18 @@ TEST_F(TimedReadTest, ATimedReadWithoutAReplyTimesOut)
 {
     std::uint8_t data[8];
     EXPECT_EQ(HidDeviceAccess::readTimeout(hid_, data, sizeof data, 20), 0);
+}
+
+TEST_F(TimedReadTest, ItsLogLinesNameTheTimedRead)
+{
+    olva_test::LogCapture log;
+    ASSERT_TRUE(log.started());
+    std::uint8_t data[8];
+    EXPECT_EQ(HidDeviceAccess::readTimeout(hid_, data, sizeof data, 0), 0);
+    EXPECT_EQ(HidDeviceAccess::readTimeout(hid_, data, sizeof data, 20), 0);
+    const std::string text = log.text();
+    EXPECT_THAT(text, HasSubstr("hid_read_timeout Purely non-blocking"));
+    EXPECT_THAT(text, HasSubstr("hid_read_timeout read time out"));
 }
 
 TEST_F(TransportTest, ClosingTwiceIsHarmlessAndEmptiesTheQueues)

@@ -286,6 +286,28 @@ TEST_F(LibusbBackendTest, InterruptInCompletesInsideASynchronousTransfer)
     EXPECT_FALSE(transfer->inFlight());
 }
 
+// The box answers a request with an interrupt report that is on the bus
+// only after the request's own transfer has ended: the request returns
+// without it, and a later pass of event handling reaps it.
+TEST_F(LibusbBackendTest, AnAnswerIsReapedAfterItsRequestNeverInsideIt)
+{
+    ASSERT_NO_FATAL_FAILURE(openAndClaim());
+    box().setResponder([](const Bytes& request) {
+        return std::vector<Bytes>{{0x03, 0xA3, request[5], request[6], 1, 2, 3, 4}};
+    });
+    usb::InterruptInTransfer* const transfer = makeInTransfer();
+    ASSERT_NE(transfer, nullptr);
+    ASSERT_EQ(transfer->submit(), usb::kSuccess);
+    Bytes request{0x03, 0xA0, 0xA3, 0x07, 0x00, 0x01, 0x10, 0x00};
+    int transferred = 0;
+    EXPECT_EQ(handle_->interruptTransfer(kEndpointOut, request.data(), 8, &transferred, 1000),
+              usb::kSuccess);
+    EXPECT_TRUE(completions_.empty()) << "the answer was reaped inside its request";
+    ASSERT_TRUE(runEventsUntil([&] { return !completions_.empty(); }));
+    EXPECT_EQ(completions_[0].data, (Bytes{0x03, 0xA3, 0x01, 0x10, 1, 2, 3, 4}));
+    box().setResponder(nullptr);
+}
+
 TEST_F(LibusbBackendTest, AResubmittedTransferStaysInFlightUntilItsLastCallbackReturns)
 {
     ASSERT_NO_FATAL_FAILURE(openAndClaim());

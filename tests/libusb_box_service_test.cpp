@@ -5,33 +5,18 @@
 // again when plugged back; the cycles leave no thread behind. The device
 // manager is driven by hand. Runs under umockdev-wrapper.
 #include <cerrno>
-#include <chrono>
-#include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "olva_manager/olva_manager.h"
-#include "support/asound_tree.h"
 #include "support/browser_events.h"
 #include "support/eventually.h"
-#include "support/fake_clock.h"
-#include "support/fake_paths.h"
-#include "support/fake_pcm.h"
-#include "support/foreground_sleeper.h"
-#include "support/recording_command_runner.h"
-#include "support/temp_dir.h"
 #include "support/thread_count.h"
-#include "support/web_client.h"
-#include "ukit/olva_mgr.h"
-#include "umockdev_bed.h"
+#include "umockdev_service_fixture.h"
 #include "umockdev_tz2401b.h"
 #include "umockdev_usb_box.h"
-#include "usb_hid/libusb_backend.h"
 
 namespace {
 
@@ -45,61 +30,7 @@ olva_test::UmockdevTz2401b g_firmware;
 [[maybe_unused]] ::testing::Environment* const g_environment =
     olva_test::addUmockdevBed([](UmockdevUsbBox& box) { g_firmware.install(box); });
 
-class LibusbBoxServiceTest : public olva_test::UmockdevBedTest {
-protected:
-    void SetUp() override
-    {
-        UmockdevBedTest::SetUp();
-        if (IsSkipped())
-            return;
-        paths_.setApplicationDirectory(app_dir_.path());
-        std::filesystem::create_directories(app_dir_.file("webroot"));
-        WebOptions options;
-        options.exe_dir = app_dir_.path();
-        options.wakeup_count_path = app_dir_.file("wakeup_count");
-        olva_test::writeFile(options.wakeup_count_path, "7\n");
-        olva_test::writeFile(app_dir_.file("config.ini"), "[CONFIG]\nHttpPort=0\n");
-        OlvaManager::use_manual_drive(true);
-        ASSERT_EQ(uWebMgr.init_uWeb(options), 0);
-        olva_test::ClientOptions client_options;
-        client_options.port = uWebMgr.http_port();
-        std::string error;
-        client_ = olva_test::WsClient::connect(client_options, &error);
-        ASSERT_TRUE(client_) << error;
-        ASSERT_TRUE(client_->read());  // the greeting
-    }
-    void TearDown() override
-    {
-        client_.reset();
-        if (bedStands())
-            uWebMgr.close_uWeb();
-        OlvaManager::use_manual_drive(false);
-    }
-
-    static const OlvaManager::CUsbBoxDevice& slot1() { return g_pOlvaMgr->slot(1); }
-
-    // The next message that starts with text, or what ended the search.
-    std::string read_until(const std::string& text)
-    {
-        for (int i = 0; i < 40; ++i) {
-            const std::optional<std::string> message = client_->read();
-            if (!message)
-                return "(nothing)";
-            if (message->rfind(text, 0) == 0)
-                return *message;
-        }
-        return "(not found)";
-    }
-
-    olva_test::FakeClock clock_;
-    olva_test::ForegroundSleeper sleeper_;
-    olva_test::TempDir app_dir_;
-    olva_test::FakePaths paths_;
-    olva_test::AsoundTree asound_{paths_};  // lists no sound card
-    olva_test::FakePcmFactory pcm_;         // opens no PCM
-    olva_test::RecordingCommandRunner commands_;
-    std::unique_ptr<olva_test::WsClient> client_;
-};
+class LibusbBoxServiceTest : public olva_test::UmockdevServiceTest {};
 
 TEST_F(LibusbBoxServiceTest, ABoxWithoutItsSoundCardIsPulledOutAndComesBackInSlotOne)
 {

@@ -106,7 +106,9 @@ void UmockdevUsbBox::reset()
     stalls_armed_ = 0;
     driver_.clear();
     control_reply_.clear();
+    empty_reaps_ = 0;
     reports_.clear();
+    on_the_bus_.clear();
     waiting_in_.clear();
     reapable_.clear();
     control_requests_.clear();
@@ -135,12 +137,22 @@ void UmockdevUsbBox::setResponder(Responder responder)
     responder_ = std::move(responder);
 }
 
-void UmockdevUsbBox::respond(const std::vector<std::uint8_t>& report)
+std::vector<std::vector<std::uint8_t>> UmockdevUsbBox::respond(
+    const std::vector<std::uint8_t>& report)
 {
     if (!responder_)
-        return;
-    for (std::vector<std::uint8_t>& answer : responder_(report))
-        queueInterruptIn(std::move(answer));
+        return {};
+    return responder_(report);
+}
+
+void UmockdevUsbBox::releaseAnswers()
+{
+    const auto now = std::chrono::steady_clock::now();
+    while (!unplugged_ && !on_the_bus_.empty() && on_the_bus_.front().pass_ended &&
+           on_the_bus_.front().due <= now) {
+        queueInterruptIn(std::move(on_the_bus_.front().report));
+        on_the_bus_.pop_front();
+    }
 }
 
 bool UmockdevUsbBox::endInterruptInAndUnplug(int status, std::vector<std::uint8_t> report)
@@ -196,10 +208,18 @@ std::size_t UmockdevUsbBox::waitingInterruptIn() const
     return waiting_in_.size();
 }
 
+bool UmockdevUsbBox::settled() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reports_.empty() && on_the_bus_.empty() && reapable_.empty();
+}
+
 gboolean UmockdevUsbBox::on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
 {
     auto* box = static_cast<UmockdevUsbBox*>(self);
     std::lock_guard<std::mutex> lock(box->mutex_);
+    // libusb polls the node without end, so every ioctl is a moment of the bus.
+    box->releaseAnswers();
     box->handle(client);
     return TRUE;
 }
@@ -268,13 +288,13 @@ void UmockdevUsbBox::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
     } else if (type == USBDEVFS_URB_TYPE_INTERRUPT && !(endpoint & USB_DIR_IN)) {
         const UMockdevIoctlData* buffer = urb.buffer.get();
         const std::vector<std::uint8_t> report(buffer->data, buffer->data + buffer->data_len);
-        interrupt_outs_.push_back({endpoint, report});
+        interrupt_outs_.push_back({endpoint, report, std::chrono::steady_clock::now()});
         if (stalls_armed_ > 0) {
             --stalls_armed_;
             finish(std::move(urb), -EPIPE, nullptr, 0);
         } else {
+            urb.answers = respond(report);
             finish(std::move(urb), 0, nullptr, static_cast<std::size_t>(buffer->data_len));
-            respond(report);
         }
     } else if (type == USBDEVFS_URB_TYPE_INTERRUPT) {
         if (stalls_armed_ > 0) {
@@ -317,11 +337,10 @@ void UmockdevUsbBox::answerControl(Urb urb)
         return;
     }
     if (!in) {
-        const std::vector<std::uint8_t> data = control_requests_.back().data;
-        finish(std::move(urb), 0, nullptr, w_length);
         // A SET_REPORT's data is the report, its id first (a report id 0 is
         // not sent).
-        respond(data);
+        urb.answers = respond(control_requests_.back().data);
+        finish(std::move(urb), 0, nullptr, w_length);
         return;
     }
     const std::size_t n = std::min(w_length, control_reply_.size());
@@ -346,6 +365,9 @@ void UmockdevUsbBox::finish(Urb urb, int status, const std::uint8_t* data, std::
 void UmockdevUsbBox::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
     if (reapable_.empty()) {
+        ++empty_reaps_;
+        for (Answer& answer : on_the_bus_)
+            answer.pass_ended = true;
         umockdev_ioctl_client_complete(client, -1, unplugged_ ? ENODEV : EAGAIN);
         return;
     }
@@ -355,6 +377,10 @@ void UmockdevUsbBox::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
         return;
     }
     umockdev_ioctl_client_complete(client, 0, 0);
+    // The request has ended for the host: its answers take the bus.
+    const auto due = std::chrono::steady_clock::now() + kBusDelay;
+    for (std::vector<std::uint8_t>& answer : reapable_.front().answers)
+        on_the_bus_.push_back({due, std::move(answer)});
     reapable_.pop_front();
 }
 
@@ -438,6 +464,7 @@ void UmockdevUsbBox::recordNumber(UMockdevIoctlClient* client, UMockdevIoctlData
 void UmockdevUsbBox::dropOffBus()
 {
     unplugged_ = true;
+    on_the_bus_.clear();
     while (!waiting_in_.empty()) {
         Urb urb = std::move(waiting_in_.front());
         waiting_in_.pop_front();

@@ -4,11 +4,16 @@
 // two alternate settings) and a usbfs ioctl handler that answers control and
 // interrupt URBs, discards, claims and kernel-driver queries as the kernel does.
 //
+// The box answers an output report as a real one does: its answer is on the
+// bus only after the host has reaped the request's own URB, one bus delay
+// later, so that it is never reaped inside the request that asked for it.
+//
 // The handler runs on umockdev's worker thread; every member below is guarded
 // by mutex_, and every public call takes it.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -30,7 +35,10 @@ public:
     struct InterruptOut {
         std::uint8_t endpoint = 0;
         std::vector<std::uint8_t> data;
+        std::chrono::steady_clock::time_point time;  // when it was submitted
     };
+    // A full-speed interrupt endpoint's frame.
+    static constexpr std::chrono::microseconds kBusDelay{1000};
 
     // The box's firmware: the interrupt IN reports with which it answers an
     // output report (the data of a SET_REPORT, or of an interrupt OUT).
@@ -74,6 +82,12 @@ public:
     void sendInterruptIn(std::vector<std::uint8_t> report);
 
     std::size_t waitingInterruptIn() const;
+    // No input report waits for the host, none is on the bus, and the host
+    // reaped every URB that ended.
+    bool settled() const;
+    // How often the host asked for an ended URB and found none: once this
+    // grows, every URB reaped before has been through its completion.
+    std::uint64_t emptyReaps() const { return locked(empty_reaps_); }
     std::vector<ControlRequest> controlRequests() const { return locked(control_requests_); }
     std::vector<InterruptOut> interruptOuts() const { return locked(interrupt_outs_); }
     std::vector<unsigned int> claimed() const { return locked(claimed_); }
@@ -92,6 +106,15 @@ private:
     struct Urb {
         Data urb;
         Data buffer;
+        // An output report's answers, sent once the host reaped this URB.
+        std::vector<std::vector<std::uint8_t>> answers;
+    };
+    struct Answer {
+        std::chrono::steady_clock::time_point due;
+        std::vector<std::uint8_t> report;
+        // The host found nothing to reap since the request's URB: the pass
+        // of event handling that reaped the request has ended.
+        bool pass_ended = false;
     };
 
     // A copy of a member, taken under mutex_.
@@ -119,7 +142,10 @@ private:
     // An input report from the box (mutex_ held): ends the oldest waiting
     // interrupt IN URB, or waits for the next.
     void queueInterruptIn(std::vector<std::uint8_t> report);
-    void respond(const std::vector<std::uint8_t>& report);  // mutex_ held
+    // The firmware's answers to an output report (mutex_ held).
+    std::vector<std::vector<std::uint8_t>> respond(const std::vector<std::uint8_t>& report);
+    // Answers whose bus delay has passed end waiting interrupt IN URBs.
+    void releaseAnswers();  // mutex_ held
 
     UMockdevTestbed* testbed_ = nullptr;
     UMockdevIoctlBase* handler_ = nullptr;
@@ -132,6 +158,8 @@ private:
     std::vector<std::uint8_t> control_reply_;
     Responder responder_;
     std::deque<std::vector<std::uint8_t>> reports_;  // input reports not yet read
+    std::deque<Answer> on_the_bus_;                  // answers, in the order sent
+    std::uint64_t empty_reaps_ = 0;
     std::deque<Urb> waiting_in_;                     // interrupt IN URBs with no report yet
     std::deque<Urb> reapable_;                       // ended, for the next REAPURB
     std::vector<ControlRequest> control_requests_;

@@ -4,12 +4,15 @@
 // identification, and each model's command set.
 //
 // Lock order inside a box (a lock may be taken while holding those above it):
-//   command mutex, pin-sequence mutex
+//   command mutex (CommandLock), pin-sequence mutex
 //   GET_REPORT channel mutex
 //   record mutex
 //   queue mutex
 // No handler runs under any of them: the completion queues each report for
 // the report worker (report_worker.h), which runs the handlers.
+// A holder of the command mutex may wait for a box's answer, which only the
+// read thread's event handling reaps; so the read thread never waits for
+// the command mutex (its status request is left to the holder instead).
 // The GPIO mutex is held for one report only and never with another. The
 // close mutex and the use mutex are held only to read or change their state.
 // A record use never blocks (it is refused once the close has begun); the
@@ -55,6 +58,7 @@ struct hid_device_ {
     std::atomic<bool> cancelled{false};         // the transfer was cancelled or is dead
     std::atomic<bool> no_device{false};         // the transfer ended because the box is gone
     std::atomic<bool> closing{false};           // hid_close has begun: no new uses
+    std::atomic<bool> loop_ended{false};        // the read loop has ended: no resubmission
 
     // Guards the members below.
     std::mutex mutex;
@@ -221,7 +225,9 @@ public:
     // --- Tz2701A (tz2701_setup.cpp) ---
 
     // The status request of the read loop; its answer reaches
-    // handle_Hid_data_Tz2701A. Returns 0.
+    // handle_Hid_data_Tz2701A. Never waits for the command mutex: while a
+    // command holds it the request is owed, and the holder sends it when its
+    // command is done. Returns 0.
     int Tz2701_read_state();
     // The SIM slot the type reply names (bytes 3 to 5 of it).
     void set_simcard_state(std::uint8_t standalone, std::uint8_t sim_a, std::uint8_t sim_b);
@@ -342,6 +348,21 @@ protected:
     // The synchronous-read reply time-out of the Tz2401 family.
     static constexpr int kReplyTimeoutMs = 1000;
 
+    // The command mutex for one command report, message or request/reply
+    // pair. A Tz2701A status request that fell due meanwhile goes out
+    // before the mutex is let go.
+    class CommandLock {
+    public:
+        explicit CommandLock(HidDevice& box) : box_(box), lock_(box.cmd_mutex_) {}
+        ~CommandLock() { box_.send_owed_status_request(); }
+        CommandLock(const CommandLock&) = delete;
+        CommandLock& operator=(const CommandLock&) = delete;
+
+    private:
+        HidDevice& box_;
+        std::lock_guard<std::mutex> lock_;
+    };
+
     // Formats one log record with this box's tag (module "olva ").
     void hid_log(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
@@ -353,9 +374,9 @@ protected:
     std::uint64_t hid_arm_read(hid_device_* dev);
     // The first report after the arm token (at most len bytes copied):
     // bytes, 0 on time-out, -1 when no stream runs or it ended.
-    int hid_read_armed(hid_device_* dev, std::uint64_t token, std::uint8_t* data,
-                       unsigned long len, int ms);
-    // hid_read_armed armed at the call.
+    int hid_read_timeout(hid_device_* dev, std::uint64_t token, std::uint8_t* data,
+                         unsigned long len, int ms);
+    // The same, armed at the call.
     int hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms);
     void readHid_callback(hid_device_* dev, usb::TransferStatus status, const std::uint8_t* data,
                           int length);
@@ -390,6 +411,8 @@ protected:
     // The bridge's status request and its type reply, in sync mode.
     bool Tz2701_read_type(std::uint8_t reply[tz2401::kReportSize]);
     bool Tz2701_may_write() const;
+    // The status request, if one is owed (the command mutex held).
+    void send_owed_status_request();
     bool has_tz2701_bridge() const
     {
         return model_traits(model_.load()).input == InputReports::kTz2701Bridge;
@@ -490,7 +513,8 @@ protected:
 
     int reply_timeout_ms_ = kReplyTimeoutMs;
 
-    std::mutex cmd_mutex_;                 // one command report or request/reply pair
+    std::mutex cmd_mutex_;                 // CommandLock only
+    std::atomic<bool> status_owed_{false}; // a status request waits for cmd_mutex_
     mutable std::mutex queue_mutex_;       // the two queues
     std::mutex gpio_mutex_;                // one GPIO report
     // One latch or register sequence with its restore; taken before channel_mutex_.

@@ -154,8 +154,8 @@ std::deque<hid_input_report>::iterator first_after(std::deque<hid_input_report>&
 
 }  // namespace
 
-int HidDevice::hid_read_armed(hid_device_* dev, std::uint64_t token, std::uint8_t* data,
-                              unsigned long len, int ms)
+int HidDevice::hid_read_timeout(hid_device_* dev, std::uint64_t token, std::uint8_t* data,
+                                unsigned long len, int ms)
 {
     std::unique_lock<std::mutex> lock(dev->mutex);
     if (dev->shutdown_thread.load())
@@ -190,7 +190,7 @@ int HidDevice::hid_read_armed(hid_device_* dev, std::uint64_t token, std::uint8_
 
 int HidDevice::hid_read_timeout(hid_device_* dev, std::uint8_t* data, unsigned long len, int ms)
 {
-    return hid_read_armed(dev, hid_arm_read(dev), data, len, ms);
+    return hid_read_timeout(dev, hid_arm_read(dev), data, len, ms);
 }
 
 void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
@@ -231,7 +231,7 @@ void HidDevice::readHid_callback(hid_device_* dev, usb::TransferStatus status,
         break;
     }
 
-    if (dev->shutdown_thread.load())
+    if (dev->shutdown_thread.load() || dev->loop_ended.load())
         return;
     // libusb tells of a box pulled out either way: the transfer ends with
     // no-device, or it completes (with a report, none or an error) and

@@ -124,6 +124,9 @@ void HidDevice::Tz2701_handle_thread_read(hid_device_* dev)
             }
         }
         // The transfer is freed by the close, and only once it has completed.
+        // A completion already due when the cancel comes (the cancel then
+        // finds nothing to cancel) must not submit it again.
+        dev->loop_ended.store(true);
         transfer->cancel();
         while (transfer->inFlight()) {
             if (usb::backend().handleEvents(kEventPassMs) < 0)

@@ -75,7 +75,7 @@ int HidDevice::eeprom_write(std::uint8_t addr, const std::uint8_t* data, int len
             std::memset(second + 2, 0, 4);
             std::memcpy(second + 2, data + 4, static_cast<std::size_t>(len - 4));
         }
-        std::lock_guard<std::mutex> lock(cmd_mutex_);
+        CommandLock lock(*this);
         const bool first_sent = Tz2401_sync_write(first, sizeof first);
         const bool second_sent = Tz2401_sync_write(second, sizeof second);
         return first_sent && second_sent ? 0 : -1;

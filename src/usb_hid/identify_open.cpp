@@ -72,6 +72,8 @@ bool HidDevice::hid_open(const char* path, unsigned long index, OLVA_PRODUCT pro
     }
     hid_device_* dev = hid_open_path(path);
     unplugged_.store(false);
+    // A status request owed to the last record is not this one's.
+    status_owed_.store(false);
     model_.store(product);
     if (!dev) {
         hid_log(1, "%s pszDeviceName =%s,productid=%d, open hid dev failed", __func__, path,

@@ -125,7 +125,7 @@ int HidDevice::Tz2701_echo_test()
         RecordUse use(*this);
         if (!use)
             return 0;
-        std::lock_guard<std::mutex> lock(cmd_mutex_);
+        CommandLock lock(*this);
         sent = Tz2701_i2c_two_cycle_write(0, payload);
         const std::uint64_t token = hid_arm_read(use.get());
         if (Tz2701_i2c_write_read(kEchoRequest, 0xA0, 0x07, 0x00, 0x00))

@@ -25,7 +25,7 @@ bool HidDevice::Tz2401_write_cmd(std::uint8_t id, std::uint8_t cmd, std::uint8_t
                                  std::uint8_t p2)
 {
     const std::uint8_t report[kReportSize] = {id, cmd, p1, p2, 0, 0, 0, 0};
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    CommandLock lock(*this);
     return Tz2401_sync_write(report, kReportSize);
 }
 
@@ -52,7 +52,7 @@ long HidDevice::Tz2401_request(std::uint8_t id, std::uint8_t cmd, std::uint8_t p
         return kRequestNotSent;
     if (unplugged_.load())
         return -1;
-    return hid_read_armed(use.get(), token, reply, len, reply_timeout_ms_);
+    return hid_read_timeout(use.get(), token, reply, len, reply_timeout_ms_);
 }
 
 bool HidDevice::Tz2401_exchange(std::uint8_t id, std::uint8_t cmd, std::uint8_t p1,

@@ -81,7 +81,8 @@ int HidDevice::Tz2701_read_reply(hid_device_* dev, std::uint64_t token,
                               .count();
         if (left <= 0)
             return 0;
-        const int result = hid_read_armed(dev, token, reply, kReportSize, static_cast<int>(left));
+        const int result =
+            hid_read_timeout(dev, token, reply, kReportSize, static_cast<int>(left));
         // GSM bytes and status reports that come meanwhile are not the answer.
         if (result <= 0 || tz2701_is_reply(reply, static_cast<std::size_t>(result)))
             return result;
@@ -92,7 +93,7 @@ int HidDevice::Tz2701_Send_HidCmd(const std::uint8_t* data, int len)
 {
     if (!data || len <= 0)
         return 0;
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    CommandLock lock(*this);
     int result = 0;
     int at = 0;
     for (; len - at >= kMaxTextChunk; at += kMaxTextChunk) {
@@ -122,7 +123,7 @@ int HidDevice::Tz2701_Send_MsgToGsm_noqueue(const std::uint8_t* data, int len)
 {
     if (!data || len <= 0)
         return 0;
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    CommandLock lock(*this);
     int result = 0;
     for (int at = 0; at < len; at += kDirectChunk) {
         const int n = std::min(kDirectChunk, len - at);

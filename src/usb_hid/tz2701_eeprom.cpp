@@ -35,7 +35,7 @@ int HidDevice::Tz2701_read_eeprom(std::uint8_t hi, std::uint8_t lo, std::uint8_t
     RecordUse use(*this);
     if (!use)
         return 0;
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    CommandLock lock(*this);
     // Without the address the answer would be for whatever was asked before.
     if (!Tz2701_i2c_one_cycle_write(0x00, kSetReadAddress, hi, lo, 0x00, 0x00)) {
         hid_log(1, "%s address [%d,%d] not sent", __func__, hi, lo);
@@ -75,7 +75,7 @@ bool HidDevice::Tz2701_write_eeprom(std::uint8_t dev, std::uint8_t addr, const s
     std::memcpy(piece, data, static_cast<std::size_t>(len));
     const std::uint8_t payload[kMessageSize] = {kWriteMessage, dev,      addr,     piece[0],
                                                 piece[1],      piece[2], piece[3], 0x00};
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    CommandLock lock(*this);
     return Tz2701_i2c_two_cycle_write(0, payload) == 1;
 }
 
@@ -85,6 +85,6 @@ void HidDevice::Tz2701_erase_eeprom(std::uint8_t unit)
         return;
     const std::uint8_t payload[kMessageSize] = {
         kEraseMessage, unit, 0xCF, static_cast<std::uint8_t>(unit ^ 0xFF), 0x55, 0x55, 0x55, 0x00};
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
+    CommandLock lock(*this);
     Tz2701_i2c_two_cycle_write(0, payload);
 }

@@ -37,7 +37,7 @@ bool HidDevice::Tz2701_read_type(std::uint8_t reply[tz2401::kReportSize])
     if (!Tz2701_i2c_write_read(kStatusRequest, 0x07, 0, 0, 0))
         return false;
     const int result =
-        hid_read_armed(use.get(), token, reply, tz2401::kReportSize, reply_timeout_ms_);
+        hid_read_timeout(use.get(), token, reply, tz2401::kReportSize, reply_timeout_ms_);
     if (result <= 0) {
         hid_log(1, "%s read GSM device type failed, res=%d ", __func__, result);
         return false;
@@ -108,7 +108,18 @@ int HidDevice::Tz2701_read_state()
     if (!has_tz2701_bridge() || !is_open() || closing_.load() ||
         unplugged_.load())
         return 0;
-    std::lock_guard<std::mutex> lock(cmd_mutex_);
-    Tz2701_i2c_write_read(kStatusRequest, 0x07, 0, 0, 0);
+    // A holder of the command mutex may wait for an answer that only this
+    // thread reaps: the request is then left to it. Tried once more, in
+    // case the holder let go before it could see the request owed.
+    std::unique_lock<std::mutex> lock(cmd_mutex_, std::try_to_lock);
+    status_owed_.store(true);
+    if (lock.owns_lock() || lock.try_lock())
+        send_owed_status_request();
     return 0;
+}
+
+void HidDevice::send_owed_status_request()
+{
+    if (status_owed_.exchange(false))
+        Tz2701_i2c_write_read(kStatusRequest, 0x07, 0, 0, 0);
 }

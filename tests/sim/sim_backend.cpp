@@ -23,12 +23,28 @@ constexpr std::size_t kInputLimit = 64;
 
 void SimBox::emit(std::vector<std::uint8_t> report)
 {
-    backend_->queueInputLocked(id_, std::move(report));
+    if (backend_)
+        backend_->emitLocked(id_, std::move(report));
+    else
+        sent_.push_back(std::move(report));
 }
 
 std::unique_lock<std::mutex> SimBox::lock() const
 {
-    return std::unique_lock<std::mutex>(backend_->mutex_);
+    return std::unique_lock<std::mutex>(backend_ ? backend_->mutex_ : own_mutex_);
+}
+
+std::vector<std::vector<std::uint8_t>> SimBox::answer(const std::vector<std::uint8_t>& report)
+{
+    auto held = lock();
+    onOutputReport(report);
+    return std::exchange(sent_, {});
+}
+
+std::vector<std::vector<std::uint8_t>> SimBox::takeSent()
+{
+    auto held = lock();
+    return std::exchange(sent_, {});
 }
 
 // --- SimBackend ---
@@ -108,6 +124,10 @@ void SimBackend::unplugLocked(int box)
     ++slot.generation;
     slot.claimed = false;
     slot.input.clear();
+    auto of_box = [box](const Answer& answer) { return answer.box == box; };
+    answered_.erase(std::remove_if(answered_.begin(), answered_.end(), of_box), answered_.end());
+    on_the_bus_.erase(std::remove_if(on_the_bus_.begin(), on_the_bus_.end(), of_box),
+                      on_the_bus_.end());
     for (SimTransfer* transfer : transfers_)
         if (transfer->box_ == box && transfer->state_ == SimTransfer::State::kSubmitted)
             makeDue(transfer, usb::TransferStatus::kNoDevice, {});
@@ -248,10 +268,19 @@ void SimBackend::pushInput(const SimBox& box, std::vector<std::uint8_t> report)
         queueInputLocked(box.id(), std::move(report));
 }
 
+void SimBackend::setBusDelay(int ms)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    bus_delay_ = std::chrono::milliseconds(std::clamp(ms, 0, kMaxBusDelayMs));
+}
+
 bool SimBackend::settled(const SimBox& box) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!slot(box).input.empty() || delivering_)
+        return false;
+    if (std::any_of(on_the_bus_.begin(), on_the_bus_.end(),
+                    [&](const Answer& answer) { return answer.box == box.id(); }))
         return false;
     return std::none_of(due_.begin(), due_.end(),
                         [&](const SimTransfer* transfer) { return transfer->box_ == box.id(); });
@@ -371,8 +400,20 @@ int SimBackend::handleEvents(int timeout_ms)
         return usb::kErrorBusy;
     auto ready = [this] { return !due_.empty() && !delivering_; };
     const std::uint64_t wakes = wakes_;
-    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                      [&] { return ready() || wakes_ != wakes; });
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    for (;;) {
+        releaseAnswersLocked();
+        if (ready() || wakes_ != wakes || std::chrono::steady_clock::now() >= deadline)
+            break;
+        // An answer on the bus wakes the pass when it arrives.
+        auto until = deadline;
+        for (const Answer& answer : on_the_bus_)
+            until = std::min(until, answer.due);
+        const std::uint64_t sent = answers_sent_;
+        changed_.wait_until(lock, until,
+                            [&] { return ready() || wakes_ != wakes || answers_sent_ != sent; });
+    }
     if (ready())
         deliverDue(lock);
     return 0;
@@ -396,15 +437,31 @@ int SimBackend::beginTransfer(int box, unsigned kind)
     return 0;
 }
 
-void SimBackend::endTransfer(std::unique_lock<std::mutex>& lock, int box)
+void SimBackend::endTransfer(std::unique_lock<std::mutex>& lock, int box, bool in)
 {
     Slot& slot = slots_[static_cast<std::size_t>(box)];
     ++slot.transfers;
+    // The transfer has ended: the box's answers to it take the bus now.
+    const auto due = std::chrono::steady_clock::now() + bus_delay_;
+    for (Answer& answer : answered_) {
+        answer.due = due;
+        on_the_bus_.push_back(std::move(answer));
+    }
+    if (!answered_.empty()) {
+        ++answers_sent_;
+        changed_.notify_all();
+    }
+    answered_.clear();
     if (slot.unplug_after > 0 && --slot.unplug_after == 0) {
         slot.unplug_after = -1;
         unplugLocked(box);
     }
-    deliverDue(lock);
+    releaseAnswersLocked();
+    // An IN transfer runs event handling until it has its data, as libusb's
+    // synchronous transfers do; an OUT transfer's answer is never reaped
+    // inside it.
+    if (in)
+        deliverDue(lock);
     // A transfer takes the bus for a while: other threads get their turn
     // before this one goes on.
     lock.unlock();
@@ -440,12 +497,15 @@ int SimBackend::outputReport(int box, TraceEntry entry, int wire_length,
     if (fault == 0) {
         entry.time_ms = platform::clock().steadyMs();
         entry.thread = std::this_thread::get_id();
+        entry.sent = std::chrono::steady_clock::now();
         entry.box = box;
         entry.wire_length = static_cast<std::size_t>(wire_length);
         trace_.push_back(entry);
+        answering_ = true;
         slots_[static_cast<std::size_t>(box)].box->onOutputReport(entry.report);
+        answering_ = false;
     }
-    endTransfer(lock, box);
+    endTransfer(lock, box, false);
     return fault;
 }
 
@@ -462,7 +522,7 @@ int SimBackend::getReport(int box, unsigned generation, std::uint16_t value, std
     int result = beginTransfer(box, kGetReports);
     if (result == 0)
         result = slot.box->onGetReport(static_cast<std::uint8_t>(value & 0xFF), data, length);
-    endTransfer(lock, box);
+    endTransfer(lock, box, true);
     return result;
 }
 
@@ -484,6 +544,25 @@ int SimBackend::interruptOut(int box, unsigned generation, std::uint8_t endpoint
     if (fault == 0)
         *transferred = length;
     return fault;
+}
+
+void SimBackend::emitLocked(int box, std::vector<std::uint8_t> report)
+{
+    if (answering_)
+        answered_.push_back({box, {}, std::move(report)});
+    else
+        queueInputLocked(box, std::move(report));
+}
+
+void SimBackend::releaseAnswersLocked()
+{
+    const auto now = std::chrono::steady_clock::now();
+    // In the order they were sent: a later delay may have passed sooner.
+    while (!on_the_bus_.empty() && on_the_bus_.front().due <= now) {
+        Answer answer = std::move(on_the_bus_.front());
+        on_the_bus_.pop_front();
+        queueInputLocked(answer.box, std::move(answer.report));
+    }
 }
 
 void SimBackend::queueInputLocked(int box, std::vector<std::uint8_t> report)

@@ -3,15 +3,19 @@
 // can be unplugged at any moment and can fail the next transfers.
 //
 // As with libusb, completions of interrupt IN transfers run only inside
-// handleEvents() or inside a synchronous transfer (never inside one made by
-// a completion), one at a time. Every output report is traced with the
-// time of platform::clock().
+// handleEvents() or inside a synchronous IN transfer (a GET_REPORT; never
+// inside one made by a completion), one at a time. A box's answer to an
+// output report leaves the box only once that OUT transfer has ended, and a
+// bus delay after it (0 ms unless a test sets one), so that it is never
+// reaped inside the request that asked for it. Every output report is
+// traced with the time of platform::clock().
 //
 // The backend checks the seam's contract and counts what breaks it: a
 // transfer destroyed while in flight, a transfer outliving its handle, a
 // transfer to an interface that is not claimed.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -42,6 +46,8 @@ struct TraceEntry {
     std::size_t wire_length = 0;
     // The thread that sent it.
     std::thread::id thread;
+    // When it was sent, in real time (the bus runs in real time).
+    std::chrono::steady_clock::time_point sent;
 };
 
 // Which synchronous transfers a fault hits.
@@ -52,7 +58,8 @@ enum TransferKinds : unsigned {
 };
 
 // One simulated box. Its handlers run with the backend's lock held; its
-// public accessors take that lock.
+// public accessors take that lock. A box on no backend (the firmware of a
+// umockdev test bed) has a lock of its own and is driven by answer().
 class SimBox {
 public:
     struct UsbLayout {
@@ -73,6 +80,13 @@ public:
     const UsbLayout& layout() const { return layout_; }
     int id() const { return id_; }
 
+    // A box on no backend: handles an output report (id byte first) and
+    // returns the interrupt reports it sends meanwhile, in order.
+    std::vector<std::vector<std::uint8_t>> answer(const std::vector<std::uint8_t>& report);
+    // A box on no backend: the interrupt reports it sent of itself (a GSM
+    // module's replies that fell due) since the last look.
+    std::vector<std::vector<std::uint8_t>> takeSent();
+
 protected:
     friend class SimBackend;
     // An output report, id byte first.
@@ -88,6 +102,9 @@ private:
     UsbLayout layout_;
     SimBackend* backend_ = nullptr;
     int id_ = -1;
+    // On no backend: the box's own lock, and what it sent.
+    mutable std::mutex own_mutex_;
+    std::vector<std::vector<std::uint8_t>> sent_;
 };
 
 class SimBackend final : public usb::Backend {
@@ -152,6 +169,10 @@ public:
 
     // Queues an interrupt report from the box (as if the box sent it).
     void pushInput(const SimBox& box, std::vector<std::uint8_t> report);
+    // The time from the end of an output report's transfer until the box's
+    // answer to it is on the bus, in real time: 0 to kMaxBusDelayMs.
+    static constexpr int kMaxBusDelayMs = 8;
+    void setBusDelay(int ms);
     // True when every report of the box has been handed to the host.
     bool settled(const SimBox& box) const;
     // Synchronous transfers the box has seen.
@@ -205,6 +226,12 @@ private:
         std::vector<std::uint8_t> cleared_halts;
         std::deque<std::vector<std::uint8_t>> input;  // reports no transfer took yet
     };
+    // A box's answer to an output report, on its way to the host.
+    struct Answer {
+        int box = -1;
+        std::chrono::steady_clock::time_point due;
+        std::vector<std::uint8_t> report;
+    };
 
     void adopt(std::unique_ptr<SimBox> box);
     std::uint8_t freeAddressLocked();
@@ -217,7 +244,8 @@ private:
     void violation(std::string what);
     // A synchronous transfer: the injected fault, or 0 to go on.
     int beginTransfer(int box, unsigned kind);
-    void endTransfer(std::unique_lock<std::mutex>& lock, int box);
+    // in: an IN transfer, which reaps the completions that are due.
+    void endTransfer(std::unique_lock<std::mutex>& lock, int box, bool in);
     int setReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
                   const std::uint8_t* data, int length, std::unique_lock<std::mutex>& lock);
     int getReport(int box, unsigned generation, std::uint16_t value, std::uint16_t index,
@@ -227,6 +255,11 @@ private:
     int interruptOut(int box, unsigned generation, std::uint8_t endpoint, std::uint8_t* data,
                      int length, int* transferred, std::unique_lock<std::mutex>& lock);
     void queueInputLocked(int box, std::vector<std::uint8_t> report);
+    // From a box's handler: an answer while an output report is handled
+    // waits for the end of its transfer, anything else goes out at once.
+    void emitLocked(int box, std::vector<std::uint8_t> report);
+    // The answers whose bus delay has passed become input reports.
+    void releaseAnswersLocked();
     // Gives a submitted transfer of the box its completion when one is due.
     void matchLocked(SimTransfer* transfer);
     void makeDue(SimTransfer* transfer, usb::TransferStatus status,
@@ -242,6 +275,11 @@ private:
     std::vector<SimTransfer*> transfers_;
     std::deque<SimTransfer*> due_;
     bool delivering_ = false;
+    bool answering_ = false;               // a box handles an output report
+    std::vector<Answer> answered_;         // its answers, until the transfer ends
+    std::deque<Answer> on_the_bus_;        // answers in the order sent
+    std::uint64_t answers_sent_ = 0;       // counts transfers whose answers took the bus
+    std::chrono::milliseconds bus_delay_{0};
     std::uint64_t wakes_ = 0;  // counts cancels, which end a waiting pass
     std::thread::id deliverer_;
     int handle_event_faults_ = 0;
