@@ -141,6 +141,10 @@ int OlvaDevice::olva_open_play_audio(const std::string& device, OLVA_PRODUCT mod
         std::lock_guard<std::mutex> lock(play_mutex_);
         playback_ = std::move(pcm);
     }
+    // A play asked for while the box went away may have been queued after
+    // the close emptied the queue: it belongs to no opening, and must not
+    // sound on the next box in this slot.
+    play_queue_.clear();
     start_play_thread();
     return 0;
 }
