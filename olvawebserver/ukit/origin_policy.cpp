@@ -136,12 +136,4 @@ OriginVerdict OriginPolicy::judge(const HttpRequest& req) const
     return {OriginVerdict::foreign_origin, std::string(named->substr(0, kMaxLoggedOrigin))};
 }
 
-bool OriginPolicy::first_refusal(std::string_view origin)
-{
-    if (refused_.contains(origin) || refused_.size() >= kMaxRefusedOrigins)
-        return false;
-    refused_.emplace(origin);
-    return true;
-}
-
 }  // namespace web

@@ -23,11 +23,11 @@
 #pragma once
 
 #include <cstddef>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ukit/first_refusals.h"
 #include "ukit/http_types.h"
 
 namespace web {
@@ -56,7 +56,7 @@ public:
     // True the first time origin is refused, so that its log line is
     // written once however often a page retries. A request that named no
     // origin counts as the origin "".
-    bool first_refusal(std::string_view origin);
+    bool first_refusal(std::string_view origin) { return refused_.first_refusal(origin); }
 
     const std::vector<std::string>& listed() const { return listed_; }
     // The Content-Security-Policy of every reply: "frame-ancestors 'self'"
@@ -69,7 +69,7 @@ public:
 private:
     std::vector<std::string> listed_;  // lower case, no final '/'
     std::string frame_ancestors_;
-    std::set<std::string, std::less<>> refused_;
+    FirstRefusals<std::string, kMaxRefusedOrigins> refused_;
 };
 
 }  // namespace web

@@ -138,12 +138,4 @@ std::optional<unsigned> peer_account(const boost::asio::ip::tcp::endpoint& peer,
     return std::nullopt;
 }
 
-bool RefusedAccounts::first_refusal(std::optional<unsigned> owner)
-{
-    if (refused_.contains(owner) || refused_.size() >= kMaxRemembered)
-        return false;
-    refused_.insert(owner);
-    return true;
-}
-
 }  // namespace web

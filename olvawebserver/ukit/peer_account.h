@@ -11,10 +11,11 @@
 #include <cstddef>
 #include <istream>
 #include <optional>
-#include <set>
 #include <string_view>
 
 #include <boost/asio/ip/tcp.hpp>
+
+#include "ukit/first_refusals.h"
 
 namespace web {
 
@@ -56,18 +57,8 @@ std::optional<unsigned> socket_owner(std::istream& table, const SocketEnd& local
 std::optional<unsigned> peer_account(const boost::asio::ip::tcp::endpoint& peer,
                                      const boost::asio::ip::tcp::endpoint& ours);
 
-// The accounts refused so far, so that each is logged once however often it
-// connects; an owner that cannot be found counts as one more.
-class RefusedAccounts {
-public:
-    // Past this many the later new ones are refused without a line.
-    static constexpr std::size_t kMaxRemembered = 256;
-
-    // True the first time owner is refused.
-    bool first_refusal(std::optional<unsigned> owner);
-
-private:
-    std::set<std::optional<unsigned>> refused_;
-};
+// The accounts refused so far; an owner that cannot be found counts as one
+// more.
+using RefusedAccounts = FirstRefusals<std::optional<unsigned>, 256>;
 
 }  // namespace web
