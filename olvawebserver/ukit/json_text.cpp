@@ -62,7 +62,13 @@ std::string valid_utf8(std::string_view text)
 
 bool is_valid_utf8(std::string_view text)
 {
-    return valid_utf8(text) == text;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_sequence(text, i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::string json_quote(std::string_view text)

@@ -211,6 +211,9 @@ private:
     void cmd_gsm_boot(const Frame& f);
     void cmd_upload_file_ex(const Frame& f);
     void cmd_upload_form_file(const Frame& f);
+    // Answers an "UploadFormFile" that is not queued with the failure text
+    // of message (upload_result.h), and logs it.
+    void refuse_form_upload(const Frame& f, const char* message);
     // SMS (olva_mgr_sms_commands.cpp).
     void cmd_msgsize(const Frame& f);
     void cmd_sendmsg(const Frame& f);

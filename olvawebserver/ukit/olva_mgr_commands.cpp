@@ -360,6 +360,13 @@ void COlvaMgr::cmd_upload_file_ex(const Frame& f)
     }
 }
 
+void COlvaMgr::refuse_form_upload(const Frame& f, const char* message)
+{
+    const std::string result = upload::failure_text(message);
+    send_upload_result(f.conn, result);
+    logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+}
+
 void COlvaMgr::cmd_upload_form_file(const Frame& f)
 {
     logger(-1, "olva server", "", "UploadFormFile ... ");
@@ -396,9 +403,7 @@ void COlvaMgr::cmd_upload_form_file(const Frame& f)
         }
     }
     if (marked) {
-        const std::string result = upload::failure_text(upload::kParamError);
-        send_upload_result(f.conn, result);
-        logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+        refuse_form_upload(f, upload::kParamError);
         return;
     }
     packet.mod = 1;
@@ -410,17 +415,13 @@ void COlvaMgr::cmd_upload_form_file(const Frame& f)
                packet.customFiled.c_str());
     const std::string local = packet.localfilename;
     if (!recording_or_refuse(f.addr, "UploadFormFile", local, web::is_upload_path)) {
-        const std::string result = upload::failure_text(upload::kOpenFailed);
-        send_upload_result(f.conn, result);
-        logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+        refuse_form_upload(f, upload::kOpenFailed);
         return;
     }
     UploadQueue::Refusal refusal{};
     const std::optional<std::size_t> queued = upload_queue_.push(std::move(packet), &refusal);
     if (!queued && refusal == UploadQueue::Refusal::kJobTooLong) {
-        const std::string result = upload::failure_text(upload::kParamError);
-        send_upload_result(f.conn, result);
-        logger(-1, "olva server", "", "UploadFormFile result:%s", result.c_str());
+        refuse_form_upload(f, upload::kParamError);
         return;
     }
     if (!queued) {
